@@ -1,0 +1,37 @@
+#!/usr/bin/env bash
+# Installs the Debian packages Brivel needs to build, test and run its demo, and
+# only those that are missing. Run as root (or with sudo available).
+set -euo pipefail
+
+packages=(
+  g++ cmake ninja-build make pkg-config
+  libgtest-dev libgmock-dev
+  qt6-base-dev qt6-serialport-dev libgl-dev
+  fonts-wqy-microhei
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$p")
+  fi
+done
+
+if [ ${#missing[@]} -eq 0 ]; then
+  echo "setup: every package is installed"
+  exit 0
+fi
+
+echo "setup: installing ${missing[*]}"
+as_root=()
+if [ "$(id -u)" -ne 0 ]; then
+  if command -v sudo >/dev/null 2>&1; then
+    as_root=(sudo)
+  else
+    echo "setup: these packages are missing and this user is not root: ${missing[*]}" >&2
+    exit 1
+  fi
+fi
+export DEBIAN_FRONTEND=noninteractive
+"${as_root[@]}" apt-get update -qq
+"${as_root[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"

@@ -1,0 +1,93 @@
+#pragma once
+// The simulated controller: a model of the monochromator's motion controller as it
+// behaves on the serial line. Standard library only; it knows nothing of the control.
+//
+// Time is given by the caller (seconds, any monotonic origin): in-process tests pass
+// virtual time, brivel-sim passes real time. The transport (the testkit's loopback
+// port or the pseudo-terminal server) moves the bytes and paces them at 9600 baud;
+// the model only says when each reply byte is ready.
+//
+//   host bytes  --receive(bytes, now)-->  Controller  --take_output(now)-->  reply bytes
+//   next_due(): the earliest time at which the model has something to do (a reply
+//   ready, a jog reaching a travel limit, a reposition finishing); infinity when idle.
+
+#include <array>
+#include <cstdint>
+#include <limits>
+#include <string>
+#include <vector>
+
+namespace brivel::sim {
+
+using Bytes = std::vector<std::uint8_t>;
+
+// The controller's non-volatile memory.
+struct Memory {
+  std::uint8_t year = 21;
+  std::uint16_t instrument_no = 12345;
+  std::uint8_t grating = 1;            // grating code
+  std::uint16_t zero_offset = 1000;    // motor steps
+  std::uint16_t blaze = 500;           // nm
+  std::uint32_t power_on = 0;          // power-on position, motor steps
+  std::uint8_t type = 6;               // instrument type index
+  std::uint8_t speed = 250;            // 1..250
+  std::uint8_t filter_state = 1;       // 0 off, 1 on, other: not set up
+  std::uint8_t filter_count = 3;
+  std::uint16_t filter_a = 0;          // value A as on the wire (sign and magnitude)
+  std::uint16_t filter_b = 700;
+  std::array<std::uint16_t, 6> filter_start{};  // units of 16 motor steps
+};
+
+// The factory memory of a new simulated instrument.
+Memory factory_memory();
+
+// Faults, each switchable on its own.
+struct Faults {
+  bool silent = false;              // answers nothing at all
+  int silent_after = -1;            // answers the first N commands, then nothing (-1: off)
+  bool wrong_letter = false;        // answers to questions begin with the wrong letter
+  std::string wrong_letter_only;    // if not empty: only these question letters answer wrongly
+  double garble_rate = 0.0;         // probability that a reply byte is flipped
+  double drop_rate = 0.0;           // probability that a reply byte is dropped
+  bool stall = false;               // the motor does not move
+  bool no_ack = false;              // settings are never acknowledged
+  bool vanish_mid_move = false;     // the device disappears while a move runs
+  double reply_delay = 0.0;         // extra seconds before every reply
+  unsigned seed = 1;                // for garbling and dropping
+};
+
+class Controller {
+ public:
+  explicit Controller(Memory memory = factory_memory());
+
+  // Bytes from the host at time `now`.
+  void receive(const Bytes& bytes, double now);
+  // Reply bytes ready at or before `now` (in order); they leave the model.
+  Bytes take_output(double now);
+  // Earliest time the model wants to act again; +infinity when idle.
+  double next_due() const;
+  // Runs the model up to `now` (motion, limits, repositioning).
+  void advance(double now);
+
+  Memory& memory() { return memory_; }
+  const Memory& memory() const { return memory_; }
+  Faults& faults() { return faults_; }
+  // Absolute motor position (steps) at `now`.
+  std::uint32_t position(double now);
+  bool moving(double now);
+  // True once the device has vanished (vanish_mid_move): the transport should
+  // act as an unplugged adapter.
+  bool vanished() const;
+  // The port was closed and reopened: partial commands are dropped, memory kept.
+  void port_reopened();
+  // Every command the model framed, as text like "W 00 00 27 10" (for tests and --trace).
+  const std::vector<std::string>& log() const;
+
+ private:
+  struct Impl;
+  Memory memory_;
+  Faults faults_;
+  // The implementation adds its own private state here.
+};
+
+}  // namespace brivel::sim

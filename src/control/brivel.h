@@ -1,0 +1,209 @@
+#pragma once
+// Brivel: the control that operates a grating monochromator (and its optional filter
+// wheel) through the instrument's motion controller on a serial line.
+//
+// The class is the control's logic on its platform seam: a serial port, an event
+// pump, dialogs and the in-memory surface of named child controls. The Qt control
+// (Brivelocx) and brivelctl host it; tests host it in virtual time.
+//
+// Public members, in the order of the control's dispatch interface:
+//   OpenCom, CloseCom, setIntSpeed, setDblOpenPos, IntUseCom, BlnBusy,
+//   BlnMonConnectFlag, DblMonoWaveLen, DblOpenPos, LngInstrumentNo, IntGratingLines,
+//   LngZeroPos, IntSpeed, DblMonoStep, StrYear, setIntUseCom, IntLanguage,
+//   setIntLanguage, MonochromatorMoveTo, SaveParameter, LoadParameter,
+//   ShowParaFace, ShowRunFace.
+// Property setters take their argument by reference, as the interface passes it.
+// No member returns a result; outcomes reach the operator as message boxes and the
+// host through the properties. Only MonochromatorMoveTo and the DblOpenPos setter
+// can pass a RuntimeFailure to the host (as the method's error result).
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "control/module_function.h"
+#include "platform/dialogs.h"
+#include "platform/event_pump.h"
+#include "platform/serial_port.h"
+#include "platform/surface.h"
+
+namespace brivel {
+
+// An operator text in both languages.
+struct Words {
+  const char* en;
+  const char* zh;
+};
+
+// Bounds of the waits that have no limit of their own (seconds).
+struct WaitBounds {
+  double ack = 10.0;             // WaitForOK after a setting ("OK" + CR)
+  double data = 5.0;             // WaitForData (the filter read-back)
+  double reposition = 180.0;     // WaitForOK after "K" 8 (the grating returns to its reference)
+  double final_position = 5.0;   // the repeated position request after a jog
+};
+
+class Brivel {
+ public:
+  Brivel(EventPump& pump, Dialogs& dialogs, std::unique_ptr<SerialPort> port);
+  ~Brivel();  // closes the port (CloseCom)
+  Brivel(const Brivel&) = delete;
+  Brivel& operator=(const Brivel&) = delete;
+
+  // ---- the dispatch interface ---------------------------------------------
+  void OpenCom();
+  void CloseCom();
+  void setIntSpeed(std::int16_t& value);
+  void setDblOpenPos(double& value);
+  std::int16_t IntUseCom() const { return IntUseCom_; }
+  VBBool BlnBusy() const { return BlnBusy_; }
+  VBBool BlnMonConnectFlag() const { return BlnMonConnectFlag_; }
+  double DblMonoWaveLen() const { return DblMonoWaveLen_; }
+  double DblOpenPos() const { return DblOpenPos_; }
+  std::int32_t LngInstrumentNo() const { return LngInstrumentNo_; }
+  std::int16_t IntGratingLines() const { return IntGratingLines_; }
+  std::int32_t LngZeroPos() const { return LngZeroPos_; }
+  std::int16_t IntSpeed() const { return IntSpeed_; }
+  double DblMonoStep() const { return DblMonoStep_; }
+  std::string StrYear() const;
+  void setIntUseCom(std::int16_t& value);
+  std::int16_t IntLanguage() const;
+  void setIntLanguage(std::int16_t& value);
+  void MonochromatorMoveTo(double& dblWavelen);
+  void SaveParameter(std::string strFilePath);
+  void LoadParameter(std::string strFilePath);
+  void ShowParaFace();
+  void ShowRunFace();
+
+  // ---- the operator's events (the panels' child controls) ----------------
+  void Image1_MouseDown(std::int16_t button);
+  void CmdMonoRefresh_Click();
+  void CmdHandUp_MouseDown(std::int16_t button);
+  void CmdHandDown_MouseDown(std::int16_t button);
+  void CmdHandUp_MouseUp(std::int16_t button);
+  void CmdHandDown_MouseUp(std::int16_t button);
+  void CmdStop_Click();
+  void CmdUp_Click();
+  void CmdDown_Click();
+  void CmdRun_Click();
+  void CboSpeed_Click();
+  void CmdReAnchor_Click();
+  void TxtOpenPos_KeyPress(std::int16_t& KeyAscii);
+  void TxtOpenPos_LostFocus();
+  void ChkUseFilter_Click();
+  void CboFilterCount_Click();
+  void CmdFilterSet_Click();
+
+  // ---- for hosts and tests -------------------------------------------------
+  Surface& surface() { return surface_; }
+  const Surface& surface() const { return surface_; }
+  SerialPort& port() { return *port_; }
+  EventPump& pump() { return pump_; }
+  WaitBounds& bounds() { return bounds_; }
+  // Read-only views of private state, for tests and diagnostics.
+  std::int16_t IntFilterState() const { return IntFilterState_; }
+  VBBool BlnFilterReady() const { return BlnFilterReady_; }
+  std::int16_t IntFilterParamA() const { return IntFilterParamA_; }
+  const std::string& StrFilterParamB() const { return StrFilterParamB_; }
+  VBBool BlnStopRequest() const { return BlnStopRequest_; }
+  const Bytes& VarLastPacket() const { return VarLastPacket_; }
+
+ private:
+  // ---- creation and language (control/) ----------------------------------
+  void build_surface();   // every named child control, at its design position
+  void ApplyLanguage();
+
+  // ---- serial link (serial/) ---------------------------------------------
+  void open_port();                  // the opening steps of OpenCom
+  void MSComm1_OnComm(int event_code);  // the receive handler
+  void Timer1_Timer();               // switches Timer1 off
+  void tick(int milliseconds);       // one tick of Timer1
+  void pause_10ms();                 // the follow loops' pause (at least 10 ms)
+  void WaitReply(VBBool& replied);   // any data within 0.5 s
+  // Until StrReceive ends in an accepted ending. Gives false when `bound` seconds
+  // pass first (the control's bound; the wait itself has no other failure).
+  bool WaitForOK(std::string ending1, std::string ending2, VBBool& ok, double bound);
+  bool WaitForData(double bound);    // until any data; false when the bound passes
+  void RequestPosition();
+  // Puts `command` in VarCommand and writes it; sets the receive threshold first
+  // unless `threshold` is negative.
+  void send(const Bytes& command, int threshold);
+  // Wavelength of a position report's bytes 1 to 4: step x (P - zero offset field).
+  double report_wavelength(const Bytes& packet) const;
+  void show_wavelength(double wavelength);   // DblMonoWaveLen and LblWaveLen
+
+  // ---- identification (protocol/) ----------------------------------------
+  enum class Query { Ok, NoReply, WrongLetter };
+  Query query(char letter, int threshold);   // the query step
+  void decode_answer(char letter);           // a reply into the instrument fields
+  void open_failed();                        // the failure path of OpenCom
+
+  // ---- filter wheel (filterwheel/) ----------------------------------------
+  // Reads the settings back; `quick` awaits the reply with WaitReply instead of
+  // WaitForData (the check box's variant). False when the data bound ran out.
+  bool ReadFilterSettings(bool quick = false);
+  void show_filter_rows(int count);
+
+  // ---- motion (motion/) ----------------------------------------------------
+  void MoveBySteps(std::int32_t& N);
+  void jog_press(int direction, std::int16_t button);
+  void jog_release(std::int16_t button);
+  // Repeats "w" until a position report arrives (or the bound passes) and shows it.
+  bool settle_position();
+
+  // ---- parameters (parameters/) --------------------------------------------
+  void GetTypeCode(const std::string& name, std::int16_t& code);
+  void set_power_on(double w, bool from_property);  // the shared set procedure
+  void read_back_power_on();                        // "m" into TxtOpenPos and DblOpenPos
+
+  // ---- shared helpers (control/) ------------------------------------------
+  bool english() const;   // messages: Chinese only when the language is exactly 0
+  Answer say(Words text, Words title, Icon icon = Icon::None, Buttons buttons = Buttons::Ok);
+  Answer say(const std::string& text, const std::string& title, Icon icon = Icon::None,
+             Buttons buttons = Buttons::Ok);
+  // Runs an operator's handler: a RuntimeFailure inside it lowers BlnBusy and is
+  // shown to the operator instead of reaching the host.
+  void trapped(const std::function<void()>& handler);
+  // Tells the operator that the controller did not answer in time and gives up.
+  void gave_up(Words what);
+  Widget& w(const std::string& name) { return surface_.at(name); }
+  void show_splash(const std::string& caption);
+  void hide_splash();
+
+  EventPump& pump_;
+  Dialogs& dialogs_;
+  std::unique_ptr<SerialPort> port_;
+  std::unique_ptr<Timer> Timer1_;
+  Surface surface_;
+  WaitBounds bounds_;
+
+  // Instrument state.
+  std::int16_t IntUseCom_ = 1;
+  VBBool BlnMonConnectFlag_ = kFalse;
+  VBBool BlnBusy_ = kFalse;
+  VBBool BlnStopRequest_ = kFalse;
+  double DblMonoWaveLen_ = 0;
+  double DblMonoStep_ = 0;
+  std::int16_t IntGratingLines_ = 0;
+  std::int32_t LngInstrumentNo_ = 0;
+  std::int32_t LngZeroPos_ = 0;
+  double DblOpenPos_ = 0;
+  std::int16_t IntSpeed_ = 250;
+  std::int16_t IntFilterState_ = 0;
+  VBBool BlnFilterReady_ = kFalse;
+  std::int16_t IntFilterParamA_ = 0;
+  std::string StrFilterParamB_;
+
+  // Receive fields.
+  Bytes VarCommand_;
+  Bytes VarLastPacket_;
+  std::string StrReceive_;
+  VBBool BlnReplyFlag_ = kFalse;
+  VBBool BlnMoveWatch_ = kFalse;
+  std::array<std::int32_t, 4> LngWatchHead_{};
+  std::array<std::int32_t, 4> LngWatchPos_{};
+};
+
+}  // namespace brivel

@@ -1,0 +1,52 @@
+#pragma once
+// Text and number conversions of the control.
+//
+// Two families:
+//  * forgiving: leading_number() reads the number a text begins with and never
+//    fails ("435.83 nm" gives 435.83, "" gives 0);
+//  * strict: parse_double()/parse_single() and the integer conversions of a whole
+//    text fail with RuntimeFailure(NotANumber) on text that is not a number, as the
+//    range check and the down button need. The decimal mark is always ".".
+// Every conversion to an integer type rounds to the nearest whole number, a half to
+// the even neighbour (2.5 gives 2, 3.5 gives 4), and fails with
+// RuntimeFailure(Overflow) outside the type's range.
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace brivel::text {
+
+// Leading number: skips blanks, tabs, CR and LF, reads an optional sign, digits with
+// "." as the decimal mark and an optional exponent, stops at the first character
+// that cannot continue the number. No number gives 0. Never fails.
+double leading_number(std::string_view text);
+
+// Rounding to even and range-checked conversion of a value.
+double round_half_even(double value);
+std::uint8_t to_byte(double value);    // 0..255
+std::int16_t to_int16(double value);   // -32768..32767
+std::int32_t to_int32(double value);   // -2^31..2^31-1
+// The largest whole number not above the value.
+double whole_part(double value);
+
+// Strict conversions of a whole text (surrounding blanks allowed). Text that is not
+// a number, or empty text, is RuntimeFailure(NotANumber); a value beyond the target
+// type is RuntimeFailure(Overflow).
+double parse_double(std::string_view text);
+float parse_single(std::string_view text);
+std::uint8_t parse_byte(std::string_view text);    // rounds to even first
+std::int16_t parse_int16(std::string_view text);   // rounds to even first
+std::int32_t parse_int32(std::string_view text);   // rounds to even first
+
+// Display patterns: "0.00" and "0.0" (that many decimals, rounded, at least one digit
+// before the mark), "00", "000", "00000" (at least that many digits, leading zeros).
+// Any other pattern is RuntimeFailure(InvalidArgument).
+std::string format(double value, std::string_view pattern);
+
+// Plain number form: no superfluous zeros, no decimal mark for whole values, "." as
+// the mark, at most 15 significant digits (500 -> "500", 435.83 -> "435.83",
+// -0.5 -> "-0.5", 1e20 -> "1E+20").
+std::string plain(double value);
+
+}  // namespace brivel::text

@@ -1,0 +1,51 @@
+#pragma once
+// Dialogs that record every message and input box and answer from a script.
+
+#include <deque>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/dialogs.h"
+#include "platform/event_pump.h"
+
+namespace brivel::testkit {
+
+struct Shown {
+  bool input = false;          // an input box (else a message box)
+  std::string text;            // message text or input prompt
+  std::string title;
+  Icon icon = Icon::None;
+  Buttons buttons = Buttons::Ok;
+  double time = 0;             // when it was shown (the pump's clock, if given)
+};
+
+class ScriptedDialogs : public Dialogs {
+ public:
+  ScriptedDialogs() = default;
+  explicit ScriptedDialogs(const brivel::EventPump* clock) : clock_(clock) {}
+
+  Answer message(const std::string& text, const std::string& title, Icon icon,
+                 Buttons buttons) override;
+  std::optional<std::string> input(const std::string& prompt, const std::string& title,
+                                   const std::string& default_text) override;
+
+  // Answers for the next questions (OK/Cancel boxes), in order; OK when none is left.
+  void answer(Answer next) { answers_.push_back(next); }
+  // Answers for the next input boxes, in order; cancelled when none is left.
+  void answer_input(std::optional<std::string> next) { inputs_.push_back(std::move(next)); }
+
+  const std::vector<Shown>& shown() const { return shown_; }
+  const Shown& last() const { return shown_.back(); }
+  void clear() { shown_.clear(); }
+  // Messages whose text equals `text`.
+  int count(const std::string& text) const;
+
+ private:
+  const brivel::EventPump* clock_ = nullptr;
+  std::deque<Answer> answers_;
+  std::deque<std::optional<std::string>> inputs_;
+  std::vector<Shown> shown_;
+};
+
+}  // namespace brivel::testkit
