@@ -87,6 +87,9 @@ std::int16_t decode_sign_magnitude(std::uint16_t word);
 bool is_answer(const Bytes& packet, char letter, std::size_t length);
 // Byte i of a packet, or 0 when the packet is shorter (packets are untrusted).
 std::uint8_t byte_at(const Bytes& packet, std::size_t i);
+// The 16-bit number in bytes i (high) and i + 1 (low): hi x 256 + lo; missing bytes
+// read as 0 ("n" 0x30 0x39 gives 12345 from i = 1).
+std::uint16_t word_at(const Bytes& packet, std::size_t i);
 
 struct FilterRecord {
   std::uint8_t state = 0;              // 0 off, 1 on, other: not set up

@@ -17,9 +17,12 @@
 
 namespace brivel::text {
 
-// Leading number: skips blanks, tabs, CR and LF, reads an optional sign, digits with
-// "." as the decimal mark and an optional exponent, stops at the first character
-// that cannot continue the number. No number gives 0. Never fails.
+// Leading number: skips leading blanks, tabs, CR and LF, reads an optional sign,
+// digits with "." as the decimal mark and an optional exponent ("E" or "e", an
+// optional sign, digits; an "E" without digits ends the number before it), stops at
+// the first character that cannot continue the number ("1 2" gives 1). No number
+// gives 0. Never fails and always gives a finite value: a magnitude beyond the
+// double range reads as the largest double of that sign, a tiny one as 0.
 double leading_number(std::string_view text);
 
 // Rounding to even and range-checked conversion of a value.
@@ -40,13 +43,19 @@ std::int16_t parse_int16(std::string_view text);   // rounds to even first
 std::int32_t parse_int32(std::string_view text);   // rounds to even first
 
 // Display patterns: "0.00" and "0.0" (that many decimals, rounded, at least one digit
-// before the mark), "00", "000", "00000" (at least that many digits, leading zeros).
-// Any other pattern is RuntimeFailure(InvalidArgument).
+// before the mark), "00", "000", "00000" (at least that many digits, leading zeros);
+// in general zeros, optionally "." and zeros. The value is taken to 15 significant
+// digits and then rounded a half away from zero, as by hand: 0.125 -> "0.13",
+// 2.675 -> "2.68", 2.5 with "00" -> "03". A value that rounds to zero has no sign.
+// Any other pattern is RuntimeFailure(InvalidArgument); NaN or an infinity is
+// RuntimeFailure(Overflow).
 std::string format(double value, std::string_view pattern);
 
 // Plain number form: no superfluous zeros, no decimal mark for whole values, "." as
 // the mark, at most 15 significant digits (500 -> "500", 435.83 -> "435.83",
-// -0.5 -> "-0.5", 1e20 -> "1E+20").
+// -0.5 -> "-0.5", 0.1 + 0.2 -> "0.3"); powers of ten below -4 or from 15 on are
+// written with an exponent (1e20 -> "1E+20", 1e-5 -> "1E-05"). NaN or an infinity
+// is RuntimeFailure(Overflow).
 std::string plain(double value);
 
 }  // namespace brivel::text

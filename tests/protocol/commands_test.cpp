@@ -1,0 +1,166 @@
+#include "protocol/commands.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <string>
+
+#include "platform/failure.h"
+
+namespace brivel::protocol {
+namespace {
+
+std::string hex(const Bytes& bytes) {
+  std::string out;
+  char two[4];
+  for (std::uint8_t b : bytes) {
+    std::snprintf(two, sizeof two, "%02X", b);
+    if (!out.empty()) out.push_back(' ');
+    out += two;
+  }
+  return out;
+}
+
+template <typename F>
+FailureReason failure_of(F&& call) {
+  try {
+    call();
+  } catch (const RuntimeFailure& failure) {
+    return failure.reason();
+  }
+  ADD_FAILURE() << "no failure";
+  return FailureReason::PortFailure;
+}
+
+TEST(Commands, EncodeByteForByte) {
+  const struct { Bytes bytes; const char* expected; } cases[] = {
+      {question('y'), "79"}, {question('w'), "77"}, {read_filters(), "66 0D"},
+      {set_word('N', 12345), "4E 30 39"}, {set_word('Y', 2024), "59 07 E8"},
+      {set_word('Z', 65535), "5A FF FF"}, {set_word('P', 500.5), "50 01 F4"},
+      {set_grating(20), "47 14"}, {set_type(3), "54 03"},
+      {set_power_on(80000), "4D 00 01 38 80"},
+      {set_speed_property(100), "56 64 00"}, {set_speed_box(100), "56 64"},
+      {set_filter_state(1), "53 01 0D"}, {set_filter_state(0), "53 00 0D"},
+      {filter_count_packet(3), "46 03 0D"}, {filter_word_packet(0x1234), "12 34 0D"},
+      {filter_word_packet(encode_sign_magnitude(-5)), "80 05 0D"},
+      {move_absolute(10000), "57 00 00 27 10"}, {move_absolute(120000), "57 00 01 D4 C0"},
+      {move_absolute(4294967295.0), "57 FF FF FF FF"}, {move_absolute(10000.5), "57 00 00 27 10"},
+      {move_up(100), "55 00 00 00 64"}, {move_down(16777216), "44 01 00 00 00"},
+      {jog(kJogUp), "4B 01"}, {jog(kJogDown), "4B 02 00"}, {reposition(), "4B 08"},
+      {stop(), "6B"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(hex(c.bytes), c.expected);
+}
+
+TEST(Commands, RefuseValuesThatDoNotFitTheirBytes) {
+  const struct { const char* what; void (*call)(); FailureReason reason; } cases[] = {
+      {"16 bits above", [] { set_word('N', 65536); }, FailureReason::Overflow},
+      {"16 bits rounded up", [] { split16(65535.5); }, FailureReason::Overflow},
+      {"16 bits negative", [] { filter_word_packet(-1); }, FailureReason::Overflow},
+      {"byte", [] { set_grating(256); }, FailureReason::Overflow},
+      {"byte rounded", [] { set_speed_box(255.5); }, FailureReason::Overflow},
+      {"filter state", [] { set_filter_state(-1); }, FailureReason::Overflow},
+      {"count", [] { filter_count_packet(300); }, FailureReason::Overflow},
+      {"negative steps", [] { move_absolute(-1); }, FailureReason::Overflow},
+      {"2^32 steps", [] { move_up(4294967296.0); }, FailureReason::Overflow},
+      {"NaN steps", [] { set_power_on(std::nan("")); }, FailureReason::Overflow},
+      {"sign and magnitude", [] { encode_sign_magnitude(-32768); }, FailureReason::Overflow},
+      {"question letter", [] { question('f'); }, FailureReason::InvalidArgument},
+      {"word letter", [] { set_word('W', 1); }, FailureReason::InvalidArgument},
+      {"jog direction", [] { jog(8); }, FailureReason::InvalidArgument},
+  };
+  for (const auto& c : cases) EXPECT_EQ(failure_of(c.call), c.reason) << c.what;
+}
+
+TEST(Numbers, SplitAndAssemble) {
+  EXPECT_EQ(split16(258), (std::array<std::uint8_t, 2>{1, 2}));
+  EXPECT_EQ(split16(2.5), (std::array<std::uint8_t, 2>{0, 2}));
+  EXPECT_EQ(split32(0x01020304), (std::array<std::uint8_t, 4>{1, 2, 3, 4}));
+  EXPECT_EQ(assemble32(0xFF, 0xFF, 0xFF, 0xFF), 4294967295.0);
+  EXPECT_EQ(assemble32(0x00, 0x01, 0xD4, 0xC0), 120000.0);
+  const struct { double value; std::uint16_t word; std::int16_t read_back; } sign_magnitude[] = {
+      {-5, 32773, -5}, {5, 5, 5}, {0, 0, 0}, {-0.4, 0, 0}, {32767, 0x7FFF, 32767},
+      {-32767, 0xFFFF, -32767}, {-2.5, 0x8002, -2},
+  };
+  for (const auto& c : sign_magnitude) {
+    EXPECT_EQ(encode_sign_magnitude(c.value), c.word) << c.value;
+    EXPECT_EQ(decode_sign_magnitude(c.word), c.read_back) << c.value;
+  }
+  EXPECT_EQ(decode_sign_magnitude(0x8000), 0);
+}
+
+TEST(Replies, AreReadWithoutGoingPastTheirEnd) {
+  EXPECT_TRUE(is_answer({'n', 0x30, 0x39}, 'n', 3));
+  EXPECT_FALSE(is_answer({'n', 0x30}, 'n', 3));
+  EXPECT_FALSE(is_answer({'N', 0x30, 0x39}, 'n', 3));
+  EXPECT_FALSE(is_answer({}, 'n', 0));
+  EXPECT_EQ(word_at({'n', 0x30, 0x39}, 1), 12345);
+  EXPECT_EQ(word_at({'n', 0x30}, 1), 0x3000);
+  EXPECT_EQ(byte_at({'g', 3}, 1), 3);
+  EXPECT_EQ(byte_at({'g'}, 1), 0);
+}
+
+TEST(Replies, FilterRecordFieldsSitAtTheirPlaces) {
+  Bytes packet(28, 0xEE);   // unused places filled, to catch reads from them
+  const std::uint8_t fields[][2] = {
+      {0, 1}, {2, 6}, {4, 0x80}, {5, 0x05}, {7, 0x01}, {8, 0x2C},
+      {10, 0x00}, {11, 0x10}, {13, 0x01}, {14, 0x00}, {25, 0xAB}, {26, 0xCD},
+  };
+  for (const auto& f : fields) packet[f[0]] = f[1];
+  const FilterRecord r = decode_filter_record(packet);
+  EXPECT_EQ(r.state, 1);
+  EXPECT_EQ(r.count, 6);
+  EXPECT_EQ(r.value_a, -5);
+  EXPECT_EQ(r.value_b, 300);
+  EXPECT_EQ(r.start[0], 0x10);
+  EXPECT_EQ(r.start[1], 0x100);
+  EXPECT_EQ(r.start[2], 0xEEEE);
+  EXPECT_EQ(r.start[5], 0xABCD);
+
+  const FilterRecord short_one = decode_filter_record({0, 0xEE, 2, 0xEE, 0x00, 0x07, 0xEE, 0x01});
+  EXPECT_EQ(short_one.value_a, 7);
+  EXPECT_EQ(short_one.value_b, 0x0100);   // the missing low byte reads as 0
+  EXPECT_EQ(short_one.start[0], 0);
+  EXPECT_EQ(decode_filter_record({}).count, 0);
+}
+
+TEST(Gratings, TableGivesTextLinesAndComputedStep) {
+  const struct { int code; const char* text; int lines; double step; } table[] = {
+      {1, "1(1200g/mm)", 1200, 0.00625}, {2, "2(600g/mm)", 600, 0.0125},
+      {3, "3(300g/mm)", 300, 0.025}, {4, "4(150g/mm)", 150, 0.05},
+      {5, "5(1800g/mm)", 1800, 0.004166666666666667}, {17, "1(1200g/mm)", 1200, 0.0625},
+      {18, "2(600g/mm)", 600, 0.125}, {19, "3(300g/mm)", 300, 0.25}, {20, "4(150g/mm)", 150, 0.5},
+  };
+  for (const auto& row : table) {
+    const Grating* g = grating_for_code(row.code);
+    ASSERT_NE(g, nullptr) << row.code;
+    EXPECT_STREQ(g->text, row.text);
+    EXPECT_EQ(g->lines, row.lines);
+    EXPECT_EQ(g->step, row.step) << row.code;
+  }
+  EXPECT_EQ(grating_for_code(5)->step, 0.0125 / 3.0);
+  for (int code : {0, 6, 16, 21, 255, -1}) EXPECT_EQ(grating_for_code(code), nullptr) << code;
+}
+
+TEST(Wavelength, StepCountsRoundToEven) {
+  const struct { double wavelength; int code; std::int32_t steps; } cases[] = {
+      {500, 5, 120000}, {500, 1, 80000}, {500, 4, 10000}, {0, 1, 0}, {-1, 20, -2},
+      {5000.25, 20, 10000}, {5000.75, 20, 10002},   // 10000.5 and 10001.5 steps
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(step_count(c.wavelength, grating_for_code(c.code)->step), c.steps) << c.wavelength;
+  }
+  EXPECT_EQ(step_count(10000.5, 1.0), 10000);
+  EXPECT_EQ(step_count(10001.5, 1.0), 10002);
+  EXPECT_EQ(failure_of([] { step_count(500, 0); }), FailureReason::DivisionByZero);
+  EXPECT_EQ(failure_of([] { step_count(1e9, 0.00625); }), FailureReason::Overflow);
+  // Start positions travel in units of 16 steps.
+  EXPECT_EQ(filter_position(400, 0.025), 1000);
+  EXPECT_EQ(filter_position(12, 0.5), 2);   // 1.5 goes to 2
+  EXPECT_EQ(filter_position(20, 0.5), 2);   // 2.5 goes to 2
+  EXPECT_EQ(failure_of([] { filter_position(400, 0); }), FailureReason::DivisionByZero);
+}
+
+}  // namespace
+}  // namespace brivel::protocol
