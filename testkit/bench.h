@@ -12,6 +12,7 @@
 
 #include "control/brivel.h"
 #include "sim_controller.h"
+#include "testkit/hex.h"
 #include "testkit/loopback_port.h"
 #include "testkit/scripted_dialogs.h"
 #include "testkit/virtual_pump.h"
@@ -21,6 +22,8 @@ namespace brivel::testkit {
 struct Bench {
   explicit Bench(sim::Memory memory = sim::factory_memory());
   ~Bench();
+  Bench(const Bench&) = delete;
+  Bench& operator=(const Bench&) = delete;
 
   VirtualPump pump;
   ScriptedDialogs dialogs{&pump};
@@ -35,10 +38,6 @@ struct Bench {
   void clear() { port->clear_written(); dialogs.clear(); }
 };
 
-// "57 00 00 27 10" for {0x57, 0, 0, 0x27, 0x10}.
-std::string hex(const Bytes& bytes);
-// Bytes from text: bytes("w") is {0x77}; unhex("77 00 01") is {0x77, 0x00, 0x01}.
-Bytes bytes(const std::string& text);
-Bytes unhex(const std::string& hex);
+// hex(), bytes() and unhex() come from testkit/hex.h.
 
 }  // namespace brivel::testkit

@@ -1,5 +1,6 @@
 #pragma once
 // Dialogs that record every message and input box and answer from a script.
+// They answer at once: no virtual time passes while a box is "open".
 
 #include <deque>
 #include <optional>
@@ -18,6 +19,7 @@ struct Shown {
   Icon icon = Icon::None;
   Buttons buttons = Buttons::Ok;
   double time = 0;             // when it was shown (the pump's clock, if given)
+  std::string default_text;    // an input box's default answer
 };
 
 class ScriptedDialogs : public Dialogs {
@@ -38,7 +40,7 @@ class ScriptedDialogs : public Dialogs {
   const std::vector<Shown>& shown() const { return shown_; }
   const Shown& last() const { return shown_.back(); }
   void clear() { shown_.clear(); }
-  // Messages whose text equals `text`.
+  // Message boxes (not input boxes) whose text equals `text`.
   int count(const std::string& text) const;
 
  private:

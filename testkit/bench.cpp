@@ -1,0 +1,31 @@
+#include "testkit/bench.h"
+
+namespace brivel::testkit {
+
+// The port is made inside the control's initialiser: the control owns it, the bench
+// keeps a pointer and the simulated controller sits at its far end.
+Bench::Bench(sim::Memory memory)
+    : sim(memory),
+      port(nullptr),
+      control(pump, dialogs, [this] {
+        auto loopback = std::make_unique<LoopbackPort>(pump);
+        loopback->attach(sim);
+        port = loopback.get();
+        return loopback;
+      }()) {}
+
+Bench::~Bench() = default;
+
+std::vector<Bytes> Bench::writes() const {
+  std::vector<Bytes> all;
+  for (const Written& w : port->written()) all.push_back(w.bytes);
+  return all;
+}
+
+std::vector<std::string> Bench::write_hex() const {
+  std::vector<std::string> all;
+  for (const Written& w : port->written()) all.push_back(hex(w.bytes));
+  return all;
+}
+
+}  // namespace brivel::testkit
