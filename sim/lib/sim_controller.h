@@ -10,10 +10,16 @@
 //   host bytes  --receive(bytes, now)-->  Controller  --take_output(now)-->  reply bytes
 //   next_due(): the earliest time at which the model has something to do (a reply
 //   ready, a jog reaching a travel limit, a reposition finishing); infinity when idle.
+//
+// Positions: the motor counts absolute steps from its reference switch (0) up to the
+// end of travel. Wavelength steps count from zero order, which lies `zero_offset` steps
+// above the reference; so "W" n drives to n + zero_offset, and the power-on position
+// p is reached at p + zero_offset. sim/README.md lists every such choice.
 
 #include <array>
 #include <cstdint>
 #include <limits>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -21,25 +27,30 @@ namespace brivel::sim {
 
 using Bytes = std::vector<std::uint8_t>;
 
-// The controller's non-volatile memory.
+// The controller's non-volatile memory (kept across port close and reopen).
+// The defaults are the factory memory.
 struct Memory {
   std::uint8_t year = 21;
   std::uint16_t instrument_no = 12345;
   std::uint8_t grating = 1;            // grating code
   std::uint16_t zero_offset = 1000;    // motor steps
   std::uint16_t blaze = 500;           // nm
-  std::uint32_t power_on = 0;          // power-on position, motor steps
+  std::uint32_t power_on = 80000;      // power-on position, wavelength steps (500 nm at code 1)
   std::uint8_t type = 6;               // instrument type index
   std::uint8_t speed = 250;            // 1..250
   std::uint8_t filter_state = 1;       // 0 off, 1 on, other: not set up
   std::uint8_t filter_count = 3;
   std::uint16_t filter_a = 0;          // value A as on the wire (sign and magnitude)
   std::uint16_t filter_b = 700;
-  std::array<std::uint16_t, 6> filter_start{};  // units of 16 motor steps
+  // Units of 16 motor steps: 350, 650 and 800 nm at code 1 (wl / 16 / 0.00625).
+  std::array<std::uint16_t, 6> filter_start{3500, 6500, 8000, 0, 0, 0};
 };
 
 // The factory memory of a new simulated instrument.
 Memory factory_memory();
+
+// nm per motor step of a grating code (1 to 5, 17 to 20); 0 for any other code.
+double step_size(int grating_code);
 
 // Faults, each switchable on its own.
 struct Faults {
@@ -56,9 +67,24 @@ struct Faults {
   unsigned seed = 1;                // for garbling and dropping
 };
 
+// The motor and the line's timing (not faults: properties of the simulated instrument).
+struct MotorSettings {
+  std::int64_t travel = 2'000'000;   // end of travel, absolute steps (12500 nm at code 1)
+  double steps_per_speed = 40.0;     // steps per second per unit of speed: 250 -> 10000 steps/s
+  double reposition_rate = 10000.0;  // steps per second while repositioning, whatever the speed
+  double reply_latency = 0.001;      // seconds from the last byte of a command to its reply
+  double partial_timeout = 0.1;      // seconds: a command whose bytes stop coming is dropped
+  double filter_timeout = 2.0;       // seconds: an "F" sequence whose packets stop coming is dropped
+};
+
 class Controller {
  public:
   explicit Controller(Memory memory = factory_memory());
+  ~Controller();
+  Controller(Controller&&) noexcept;
+  Controller& operator=(Controller&&) noexcept;
+  Controller(const Controller&) = delete;
+  Controller& operator=(const Controller&) = delete;
 
   // Bytes from the host at time `now`.
   void receive(const Bytes& bytes, double now);
@@ -69,25 +95,30 @@ class Controller {
   // Runs the model up to `now` (motion, limits, repositioning).
   void advance(double now);
 
-  Memory& memory() { return memory_; }
-  const Memory& memory() const { return memory_; }
-  Faults& faults() { return faults_; }
+  Memory& memory();
+  const Memory& memory() const;
+  Faults& faults();
+  MotorSettings& motor();
   // Absolute motor position (steps) at `now`.
   std::uint32_t position(double now);
+  // True while a motion is under way (also while a stalled motor is told to move).
   bool moving(double now);
   // True once the device has vanished (vanish_mid_move): the transport should
   // act as an unplugged adapter.
   bool vanished() const;
-  // The port was closed and reopened: partial commands are dropped, memory kept.
+  // The port was closed and reopened: partial commands and unsent replies are
+  // dropped; memory and motion are kept.
   void port_reopened();
   // Every command the model framed, as text like "W 00 00 27 10" (for tests and --trace).
+  // The packets after "F" appear as "F data hi lo 0D".
   const std::vector<std::string>& log() const;
+  void clear_log();
+  // Bytes that framed no command and were skipped.
+  std::size_t ignored_bytes() const;
 
  private:
   struct Impl;
-  Memory memory_;
-  Faults faults_;
-  // The implementation adds its own private state here.
+  std::unique_ptr<Impl> impl_;
 };
 
 }  // namespace brivel::sim
