@@ -111,6 +111,8 @@ class Brivel {
   const Bytes& VarLastPacket() const { return VarLastPacket_; }
 
  private:
+  friend struct BrivelProbe;  // tests reach the receive handler and the waits
+
   // ---- creation and language (control/) ----------------------------------
   void build_surface();   // every named child control, at its design position
   void ApplyLanguage();
@@ -139,12 +141,15 @@ class Brivel {
   Query query(char letter, int threshold);   // the query step
   void decode_answer(char letter);           // a reply into the instrument fields
   void open_failed();                        // the failure path of OpenCom
+  struct QueryStep;                          // one question of a read-out and its rules
+  bool ask_series(const QueryStep* series, std::size_t count);  // false: the read-out failed
 
   // ---- filter wheel (filterwheel/) ----------------------------------------
   // Reads the settings back; `quick` awaits the reply with WaitReply instead of
   // WaitForData (the check box's variant). False when the data bound ran out.
   bool ReadFilterSettings(bool quick = false);
   void show_filter_rows(int count);
+  void fill_filter_counts();   // the choices of CboFilterCount ("1" to "6"), at creation
 
   // ---- motion (motion/) ----------------------------------------------------
   void MoveBySteps(std::int32_t& N);

@@ -1,0 +1,150 @@
+// The control's creation and teardown, the simple members of its public interface,
+// the two panel switches and the status lamp's mouse handler.
+
+#include "control/brivel.h"
+
+#include <exception>
+#include <optional>
+
+#include "platform/failure.h"
+#include "text/convert.h"
+
+namespace brivel {
+
+namespace {
+constexpr Words kPrompt{"Prompt", "提示"};
+constexpr std::int16_t kFirstPort = 1;
+constexpr std::int16_t kLastPort = 16;
+
+// Entries of the increment list, nm.
+constexpr const char* kDistances[] = {"0.1", "0.2", "0.5", "1",   "2",   "5",   "10",
+                                      "20",  "50",  "100", "200", "500", "1000"};
+// Entries of the target list: 0, then the mercury lines, nm.
+constexpr const char* kTargets[] = {"0",       "253.65",  "365.02",  "435.83",
+                                    "546.07",  "730.04",  "871.64",  "1092.14",
+                                    "1307.52", "1638.21", "2615.04", "5230.08"};
+constexpr int kTopSpeed = 250;
+
+bool valid_port(std::int16_t number) { return number >= kFirstPort && number <= kLastPort; }
+}  // namespace
+
+Brivel::Brivel(EventPump& pump, Dialogs& dialogs, std::unique_ptr<SerialPort> port)
+    : pump_(pump), dialogs_(dialogs), port_(std::move(port)), Timer1_(pump.make_timer()) {
+  Timer1_->set_enabled(false);
+  Timer1_->set_tick_handler([this] { Timer1_Timer(); });
+  port_->set_receive_handler([this](int event_code) { MSComm1_OnComm(event_code); });
+  build_surface();
+
+  // Creation, in this order.
+  Widget& run = w("FraRunPanel");
+  run.set_visible(true);
+  run.move(0, 0);
+  w("FraFilterParam").set_visible(false);
+
+  Widget& distance = w("CboDistance");
+  distance.clear_items();
+  for (const char* entry : kDistances) distance.add_item(entry);
+  distance.set_text("0.1");
+
+  Widget& target = w("CboTarget");
+  target.clear_items();
+  for (const char* entry : kTargets) target.add_item(entry);
+  target.set_text(w("LblWaveLen").text());
+
+  ModuleFunction::IntLanguage() = 1;
+
+  DblMonoWaveLen_ = 0;
+  LngInstrumentNo_ = 0;
+  IntGratingLines_ = 0;
+  LngZeroPos_ = 0;
+  IntFilterState_ = 0;
+  BlnFilterReady_ = kFalse;
+  IntSpeed_ = 250;
+  IntUseCom_ = 1;
+  BlnMonConnectFlag_ = kFalse;
+  BlnBusy_ = kFalse;
+  BlnReplyFlag_ = kFalse;
+
+  Widget& speed = w("CboSpeed");
+  for (int s = 1; s <= kTopSpeed; ++s) speed.add_item(std::to_string(s));
+  fill_filter_counts();
+
+  ApplyLanguage();
+}
+
+Brivel::~Brivel() {
+  // The host's widgets may already be going: nobody watches the surface any more.
+  surface_.set_observer(nullptr);
+  // Teardown closes the port and must never throw out of a destructor.
+  try {
+    CloseCom();
+  } catch (...) {
+  }
+  // No event may reach a control that is going away.
+  port_->set_receive_handler(nullptr);
+  Timer1_->set_tick_handler(nullptr);
+}
+
+std::string Brivel::StrYear() const {
+  const Widget* year = surface_.find("TxtYear");
+  return year ? year->text() : std::string();
+}
+
+void Brivel::setIntUseCom(std::int16_t& value) {
+  // Any other number is dropped without a message; it takes effect at the next OpenCom.
+  if (valid_port(value)) IntUseCom_ = value;
+}
+
+std::int16_t Brivel::IntLanguage() const { return ModuleFunction::IntLanguage(); }
+
+void Brivel::setIntLanguage(std::int16_t& value) {
+  ModuleFunction::IntLanguage() = value;
+  ApplyLanguage();
+}
+
+void Brivel::ShowParaFace() {
+  try {
+    w("FraRunPanel").set_visible(false);
+    Widget& para = w("FraFilterParam");
+    para.set_visible(true);
+    para.move(0, 0);
+  } catch (const std::exception&) {
+    say(Words{"An error occurred when using ShowParaFace.", "ShowParaFace发生错误！"}, kPrompt,
+        Icon::Information);
+  }
+}
+
+void Brivel::ShowRunFace() {
+  try {
+    w("FraFilterParam").set_visible(false);
+    Widget& run = w("FraRunPanel");
+    run.set_visible(true);
+    run.move(0, 0);
+  } catch (const std::exception&) {
+    say(Words{"An error occurred when using ShowRunFace.", "ShowRunFace发生错误！"}, kPrompt,
+        Icon::Information);
+  }
+}
+
+void Brivel::Image1_MouseDown(std::int16_t button) {
+  // Any run-time failure ends the handler silently (OpenCom traps its own).
+  try {
+    if (button == 1) {
+      if (BlnMonConnectFlag_) CloseCom();
+      else OpenCom();
+      return;
+    }
+    // Any other button chooses the port; the new number takes effect at the next OpenCom.
+    const std::optional<std::string> answer =
+        english() ? dialogs_.input("Please enter the serial number", "Choose the serial no.",
+                                   std::to_string(IntUseCom_))
+                  : dialogs_.input("请输入串口号", "选择串口号", std::to_string(IntUseCom_));
+    if (!answer) return;
+    // A fractional answer is rounded; text that is not a number or too large ends here.
+    const std::int16_t number = text::parse_int16(*answer);
+    if (valid_port(number)) IntUseCom_ = number;
+  } catch (const std::exception&) {
+  }
+}
+
+}  // namespace brivel
