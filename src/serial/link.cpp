@@ -148,8 +148,17 @@ bool Brivel::WaitForOK(std::string ending1, std::string ending2, VBBool& ok, dou
   ending1 += '\r';
   ending2 += '\r';
   const double start = pump_.now();
+  int idle_waiting = 0;
   for (;;) {
     tick(kReplyTick);
+    // An acknowledgement is told by its ending alone. When the line splits a reply so
+    // that its last bytes stay below the receive threshold (a CR left over from an
+    // earlier reply shifts every later packet), no receive event would ever take them;
+    // once the line has stayed idle for a whole tick, take them anyway.
+    const int waiting = port_->is_open() ? port_->bytes_waiting() : 0;
+    if (waiting > 0 && waiting < port_->threshold() && waiting == idle_waiting)
+      MSComm1_OnComm(kComEvReceive);
+    idle_waiting = waiting;
     const std::string last5 = right(StrReceive_, 5);
     const std::string last3 = right(StrReceive_, 3);
     pump_.yield();
