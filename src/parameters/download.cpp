@@ -1,0 +1,286 @@
+// The parameter download: LoadParameter writes every value of a parameter file into
+// the controller, one command at a time, makes the controller return to its reference
+// position and reset, and reconnects so that the panels show what the instrument now
+// holds.
+//
+// Wire order: "N" "G" "P" "Z" "Y" (each acknowledged with "OK"), "M" and "T" (replies
+// not examined), the "F" packets of the filter wheel (each acknowledged, then a reply
+// that is not examined), "K" 8 (acknowledged when the grating is back at its reference).
+// Positions ("M", the filter starts) use the step size in force BEFORE the download: a
+// file that changes the grating gives positions that suit the old grating.
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "control/brivel.h"
+#include "platform/failure.h"
+#include "protocol/commands.h"
+#include "text/convert.h"
+
+namespace brivel {
+
+namespace {
+
+constexpr Words kSettingCaption{"Setting, please wait a moment... ", "设置中请稍侯... "};
+constexpr Words kResetCaption{"Instrument reset, please wait a moment... ", "仪器复位....请等待. "};
+constexpr Words kConnectingCaption{"Monochromator connection, please wait a moment... ",
+                                   "单色仪连接中......请等待!!! "};
+constexpr Words kNoAck{"the monochromator did not acknowledge a setting in time",
+                       "单色仪未及时确认设置"};
+constexpr Words kNoReset{"the monochromator did not finish its reset in time", "单色仪未及时完成复位"};
+constexpr int kFilterSlots = 6;          // start positions the controller keeps
+constexpr int kThresholdPowerOnSet = 3;  // "M": the reply is awaited, not examined
+
+using Fields = std::vector<std::string>;
+
+// Splits as the system's split does: no text gives no parts; otherwise n separators
+// give n + 1 parts (a trailing separator leaves an empty last part).
+Fields split(const std::string& text, char separator) {
+  Fields parts;
+  if (text.empty()) return parts;
+  std::size_t start = 0;
+  for (;;) {
+    const std::size_t at = text.find(separator, start);
+    parts.push_back(text.substr(start, at == std::string::npos ? std::string::npos : at - start));
+    if (at == std::string::npos) return parts;
+    start = at + 1;
+  }
+}
+
+// Field `number` (counted from 1) of a line; a missing field ends the download by the
+// failure path. An empty field exists and reads as 0.
+const std::string& field_text(const Fields& fields, std::size_t number, const char* line) {
+  if (number < 1 || number > fields.size())
+    throw RuntimeFailure(FailureReason::InvalidArgument,
+                         std::string(line) + " has no field " + std::to_string(number));
+  return fields[number - 1];
+}
+
+double number(const Fields& fields, std::size_t number, const char* line) {
+  return text::leading_number(field_text(fields, number, line));
+}
+
+// The grating code the instrument has now, from the step size its identification set
+// (every known code has its own step size); 0 when it is not known.
+int current_grating_code(double step) {
+  for (int code : {1, 2, 3, 4, 5, 17, 18, 19, 20}) {
+    if (protocol::grating_for_code(code)->step == step) return code;
+  }
+  return 0;
+}
+
+// The grating code to send for the grating field, or nullopt for none.
+//  * "d30" means code d, "d10" code d + 16; any other mark sends nothing.
+//  * Only codes that identification knows (1 to 5, 17 to 20) are sent: "510", written
+//    from a grating of code 5, reads as 21 and sends nothing.
+//  * The file cannot tell code d from d + 16 (both are written "d30"). The coarse
+//    codes 17 to 20 step ten times as far per motor step as 1 to 4, a property of the
+//    instrument's drive rather than of its grating, so on an instrument that has a
+//    code from 17 to 20 now, "d30" (d from 1 to 4) is read in that family as d + 16;
+//    when that is the code it already has, nothing is sent.
+std::optional<int> grating_to_send(const std::string& field, int current) {
+  const std::string mark = field.size() <= 2 ? field : field.substr(field.size() - 2);
+  const double mark_value = text::leading_number(mark);
+  const double digit = text::leading_number(field.substr(0, 1));
+  double code;
+  if (mark_value == 30) {
+    code = digit;
+  } else if (mark_value == 10) {
+    code = digit + 16;
+  } else {
+    return std::nullopt;
+  }
+  if (!protocol::grating_for_code(static_cast<int>(code)) || code != static_cast<int>(code))
+    return std::nullopt;
+  int chosen = static_cast<int>(code);
+  if (mark_value == 30 && current >= 17 && current <= 20 && chosen >= 1 && chosen <= 4) {
+    chosen += 16;
+    if (chosen == current) return std::nullopt;
+  }
+  return chosen;
+}
+
+// The filter packets of line 2, all built before the first is sent, so that a bad
+// value or a missing field never leaves the wheel's table half written: "F" count,
+// value A (sign and magnitude), value B, then one start position [16 steps] per filter.
+std::vector<Bytes> filter_packets(const Fields& line2, double step) {
+  const double count = text::round_half_even(number(line2, 4, "line 2"));
+  if (count < 0 || count > kFilterSlots)
+    throw RuntimeFailure(FailureReason::Overflow, "the filter count is not 0 to 6");
+  std::vector<Bytes> packets;
+  packets.push_back(protocol::filter_count_packet(number(line2, 4, "line 2")));
+  packets.push_back(protocol::filter_word_packet(protocol::encode_sign_magnitude(number(line2, 2, "line 2"))));
+  packets.push_back(protocol::filter_word_packet(number(line2, 3, "line 2")));
+  for (std::size_t field = 5; field <= static_cast<std::size_t>(count) + 4; ++field)
+    packets.push_back(protocol::filter_word_packet(
+        protocol::filter_position(number(line2, field, "line 2"), step)));
+  return packets;
+}
+
+Words failure_words(FailureReason reason) {
+  switch (reason) {
+    case FailureReason::Overflow:
+      return {"a value of the file does not fit its command", "文件中的数值超出范围"};
+    case FailureReason::DivisionByZero:
+      return {"the wavelength per step is not known", "未知每步波长"};
+    case FailureReason::NotANumber: return {"a value of the file is not a number", "文件中的数值无效"};
+    case FailureReason::PortFailure: return {"the serial port failed", "串口故障"};
+    case FailureReason::InvalidArgument:
+      return {"the file is incomplete or malformed", "文件不完整或格式错误"};
+  }
+  return {"unknown failure", "未知错误"};
+}
+
+// One entry of the list of what already went to the instrument.
+struct Sent {
+  std::string en;
+  std::string zh;
+};
+
+Sent value_sent(const char* en, const char* zh, double value, const char* unit_en = "",
+                const char* unit_zh = "") {
+  const std::string shown = text::plain(text::round_half_even(value));
+  return {en + (" " + shown) + unit_en, zh + (" " + shown) + unit_zh};
+}
+
+std::string join(const std::vector<Sent>& sent, bool english) {
+  std::string list;
+  for (const Sent& s : sent) {
+    if (!list.empty()) list += english ? ", " : "，";
+    list += english ? s.en : s.zh;
+  }
+  return list;
+}
+
+}  // namespace
+
+void Brivel::LoadParameter(std::string strFilePath) {
+  const auto pick = [&](Words words) { return std::string(english() ? words.en : words.zh); };
+  show_splash(pick(kSettingCaption));
+
+  std::vector<Sent> sent;
+  // A setting acknowledged with "OK": N, G, P, Z, Y. False when the bound ran out.
+  const auto setting = [&](const Bytes& command, Sent item) {
+    BlnBusy_ = kTrue;
+    BlnReplyFlag_ = kFalse;
+    send(command, protocol::kThresholdAck);
+    sent.push_back(std::move(item));
+    VBBool ok = kFalse;
+    return WaitForOK("OKKK", "OK", ok, bounds_.ack);
+  };
+  // A setting whose reply is awaited for 0.5 s and not examined: M, T.
+  const auto unexamined = [&](const Bytes& command, int threshold, Sent item) {
+    BlnBusy_ = kTrue;
+    BlnReplyFlag_ = kFalse;
+    send(command, threshold);
+    sent.push_back(std::move(item));
+    VBBool replied = kFalse;
+    WaitReply(replied);
+  };
+
+  // Gives nothing when the download and reset are done, else why it stopped.
+  const auto download = [&]() -> std::optional<Words> {
+    const Fields lines = split(ModuleFunction::ReadTextFile(strFilePath), '\r');
+    if (lines.empty()) throw RuntimeFailure(FailureReason::InvalidArgument, "no line 1");
+    const Fields line1 = split(lines[0], '\t');
+    const char* l1 = "line 1";
+
+    const double instrument = number(line1, 1, l1);
+    if (!setting(protocol::set_word('N', instrument), value_sent("instrument number", "仪器编号", instrument)))
+      return kNoAck;
+    const std::string& grating = field_text(line1, 2, l1);
+    if (const auto code = grating_to_send(grating, current_grating_code(DblMonoStep_))) {
+      if (!setting(protocol::set_grating(*code), value_sent("grating code", "光栅代码", *code)))
+        return kNoAck;
+    }
+    const double blaze = number(line1, 3, l1);
+    if (!setting(protocol::set_word('P', blaze), value_sent("blaze wavelength", "闪耀波长", blaze, " nm", " nm")))
+      return kNoAck;
+    const double zero = number(line1, 4, l1);
+    if (!setting(protocol::set_word('Z', zero), value_sent("zero offset", "零点偏移", zero, " steps", " 步")))
+      return kNoAck;
+    const double year = number(line1, 5, l1);
+    if (!setting(protocol::set_word('Y', year), value_sent("year", "出厂年份", year))) return kNoAck;
+
+    const std::int32_t power_on = protocol::step_count(number(line1, 6, l1), DblMonoStep());
+    unexamined(protocol::set_power_on(power_on), kThresholdPowerOnSet,
+               value_sent("power-on position", "开机位置", power_on, " steps", " 步"));
+    const double type = number(line1, 7, l1);
+    unexamined(protocol::set_type(type), protocol::kThresholdType,
+               value_sent("instrument type", "仪器类型", type));
+
+    if (lines.size() < 2) throw RuntimeFailure(FailureReason::InvalidArgument, "no line 2");
+    const Fields line2 = split(lines[1], '\t');
+    if (number(line2, 1, "line 2") == 2) {
+      // The file holds no wheel: nothing is written to it.
+      w("ChkUseFilter").set_value(IntFilterState_);
+      BlnFilterReady_ = kFalse;
+    } else {
+      // The wheel's state (field 1) is not sent; the threshold stays at the 2 of "T".
+      const std::vector<Bytes> packets = filter_packets(line2, DblMonoStep());
+      StrReceive_.clear();
+      for (std::size_t i = 0; i < packets.size(); ++i) {
+        send(packets[i], -1);
+        // One entry for the whole table: how many of its packets went out.
+        const std::string progress = std::to_string(i + 1) + "/" + std::to_string(packets.size());
+        if (i == 0) sent.emplace_back();
+        sent.back() = {"filter settings (" + progress + " packets)", "滤光片参数（" + progress + " 包）"};
+        VBBool ok = kFalse;
+        if (!WaitForOK("OKKK", "OK", ok, bounds_.ack)) return kNoAck;
+        VBBool replied = kFalse;
+        WaitReply(replied);
+      }
+      BlnBusy_ = kFalse;
+    }
+
+    hide_splash();
+    show_splash(pick(kResetCaption));
+    StrReceive_.clear();
+    // The CR that ends the last acknowledgement may still wait alone in the receive
+    // queue (the "OK" before it already satisfied WaitForOK). Left there, it joins the
+    // reset's "OKKK" + CR, the threshold of 5 fires one byte early, and the final CR
+    // stays below the threshold: the reset would never be seen to finish.
+    port_->clear_input();
+    BlnBusy_ = kTrue;
+    send(protocol::reposition(), protocol::kThresholdMove);
+    sent.push_back({"the reset command", "复位命令"});
+    VBBool replied = kFalse;
+    WaitReply(replied);
+    VBBool ok = kFalse;
+    if (!WaitForOK("OKKK", "OK", ok, bounds_.reposition)) return kNoReset;
+    BlnBusy_ = kFalse;
+    return std::nullopt;
+  };
+
+  std::optional<Words> stopped;
+  try {
+    stopped = download();
+  } catch (const RuntimeFailure& failure) {
+    stopped = failure_words(failure.reason());
+  } catch (const std::exception&) {
+    stopped = failure_words(FailureReason::InvalidArgument);
+  }
+
+  if (!stopped) {
+    // The wait window stays up, with the connecting caption, while the port is closed
+    // and the instrument is identified again.
+    show_splash(pick(kConnectingCaption));
+    CloseCom();
+    OpenCom();
+  }
+  hide_splash();
+  BlnBusy_ = kFalse;
+  if (stopped && !sent.empty()) {
+    // A half-downloaded instrument: say what it already holds from this file.
+    const bool en = english();
+    say(en ? "The parameter download stopped: " + std::string(stopped->en) +
+                 ". Already sent to the monochromator: " + join(sent, true) +
+                 ". Check the instrument's settings before use."
+           : "参数下载中断：" + std::string(stopped->zh) + "。已发送到单色仪：" + join(sent, false) +
+                 "。使用前请检查仪器设置。",
+        en ? "Prompt" : "提示", Icon::Critical);
+  }
+}
+
+}  // namespace brivel

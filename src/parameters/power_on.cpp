@@ -1,0 +1,111 @@
+// The power-on wavelength: the wavelength the controller drives the grating to when it
+// is switched on, stored by the controller as a step count ("M" sets it, "m" asks).
+// The host sets it through the DblOpenPos property, the operator through TxtOpenPos
+// (Enter, or leaving the box after an edit). Both confirm, send "M", then read the
+// stored count back with "m", so that the box and DblOpenPos show what the controller
+// now holds (a request of 435.83 nm at 0.05 nm per step is kept as 8717 steps and
+// shown as 435.85 nm).
+
+#include "control/brivel.h"
+#include "platform/failure.h"
+#include "protocol/commands.h"
+#include "text/convert.h"
+
+namespace brivel {
+
+namespace {
+constexpr double kHighestPowerOn = 6553.5;  // nm, a range check only
+constexpr int kThresholdPowerOnSet = 3;      // "M": the reply is awaited, not examined
+constexpr std::int16_t kEnter = 13;
+constexpr std::int16_t kEsc = 27;
+constexpr Words kPrompt{"Prompt", "提示"};
+}  // namespace
+
+void Brivel::setDblOpenPos(double& value) {
+  // No trap of its own: a run-time failure (a step size of 0 divides by zero) reaches
+  // the host as the assignment's error, with the busy flag lowered first.
+  try {
+    set_power_on(value, true);
+  } catch (const RuntimeFailure&) {
+    BlnBusy_ = kFalse;
+    throw;
+  }
+}
+
+void Brivel::set_power_on(double w, bool from_property) {
+  if (BlnBusy_) {
+    say(Words{"The monochromator controller is running.", "单色仪控制器忙!"}, kPrompt, Icon::Information);
+    return;
+  }
+  if (!BlnMonConnectFlag_) return;
+  if (!(w >= 0 && w <= kHighestPowerOn)) {
+    say(Words{"Please enter a value between 0 and 6553.5.", "请输入 0 到 6553.5 的数字!"}, kPrompt,
+        from_property ? Icon::Critical : Icon::Information);
+    return;
+  }
+  const std::string prefix = english() ? "Will the initial wavelength be changed to "
+                             : from_property ? "将默认波长修改为 "
+                                             : "将默认波长修改为";
+  const Answer answer = say(prefix + text::plain(w) + " nm?",
+                            english() ? "Modify monochromator parameters" : "修改单色仪参数",
+                            Icon::None, Buttons::OkCancel);
+  if (answer == Answer::Ok) {
+    // The step count is computed before anything is sent: a step size of 0 fails here.
+    const Bytes command = protocol::set_power_on(protocol::step_count(w, DblMonoStep_));
+    BlnBusy_ = kTrue;
+    BlnReplyFlag_ = kFalse;
+    send(command, kThresholdPowerOnSet);
+    VBBool replied = kFalse;
+    WaitReply(replied);
+    if (from_property)
+      say(Words{"Initial wavelength set successfully.", "设置成功！"}, kPrompt, Icon::Information);
+  }
+  // Also after Cancel: the box returns to the stored value.
+  read_back_power_on();
+  BlnBusy_ = kFalse;
+}
+
+void Brivel::read_back_power_on() {
+  send(protocol::question('m'), protocol::kThresholdPowerOn);
+  VBBool replied = kFalse;
+  WaitReply(replied);
+  // Only a fresh, whole "m" answer counts: without a reply the newest packet is an
+  // older one, and showing it would pass off a stale value as the stored one.
+  if (!replied || !protocol::is_answer(VarLastPacket_, 'm', 5)) return;
+  const Bytes& p = VarLastPacket_;
+  const double steps = protocol::assemble32(p[1], p[2], p[3], p[4]);
+  const std::string shown = text::format(steps * DblMonoStep_, "0.00") + " nm";
+  w("TxtOpenPos").set_text(shown);
+  DblOpenPos_ = text::leading_number(shown);
+}
+
+void Brivel::TxtOpenPos_KeyPress(std::int16_t& KeyAscii) {
+  trapped([&] {
+    if (KeyAscii == kEnter) {
+      set_power_on(text::leading_number(w("TxtOpenPos").text()), false);
+      return;
+    }
+    // Every other key: the busy message while busy (the key still goes into the box).
+    if (BlnBusy_) {
+      say(Words{"The monochromator controller is running.", "单色仪控制器忙!"}, kPrompt,
+          Icon::Information);
+      return;
+    }
+    if (!BlnMonConnectFlag_ || KeyAscii != kEsc) return;
+    // Esc: re-read the stored value, abandoning the edit.
+    BlnBusy_ = kTrue;
+    read_back_power_on();
+    BlnBusy_ = kFalse;
+  });
+}
+
+void Brivel::TxtOpenPos_LostFocus() {
+  trapped([&] {
+    const double typed = text::leading_number(w("TxtOpenPos").text());
+    if (typed == text::leading_number(text::plain(DblOpenPos_))) return;
+    std::int16_t enter = kEnter;
+    TxtOpenPos_KeyPress(enter);
+  });
+}
+
+}  // namespace brivel
