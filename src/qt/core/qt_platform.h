@@ -21,7 +21,7 @@ namespace brivel::qt {
 // usual name (COM<n> on Windows, /dev/ttyS<n-1> elsewhere).
 QString device_for_port(int number);
 // Uses `device` (any path, e.g. a /dev/serial/by-id link or a pseudo-terminal) for
-// port `number` in this process.
+// port `number` in this process; an empty `device` removes the override.
 void set_port_device(int number, const QString& device);
 
 // The Qt event loop as an EventPump. yield() runs pending events and returns at once;
@@ -38,6 +38,9 @@ class QtEventPump : public QObject, public EventPump {
   std::unique_ptr<Timer> make_timer() override;
 
  private:
+  // Re-checks every port of this thread for a receive event that readyRead did not
+  // bring (it is not raised again while its slot runs). True when one was raised.
+  static bool check_ports();
   QElapsedTimer clock_;
   QTimer* wake_;
 };
@@ -46,6 +49,9 @@ class QtEventPump : public QObject, public EventPump {
 // event loop once bytesAvailable() reaches the threshold (decided from the byte count,
 // not from counting readyRead signals); a port that reports a read or resource error
 // (far end closed, adapter unplugged) is closed at once so that no error storm follows.
+// Every port is re-checked by any QtEventPump of its thread in yield() and
+// wait_until(), so bytes that came while a receive handler ran are not missed. Each
+// write is flushed; the queues are emptied again right after opening.
 class QtSerialPort : public QObject, public SerialPort {
   Q_OBJECT
  public:
@@ -75,12 +81,25 @@ class QtSerialPort : public QObject, public SerialPort {
   QString device() const;
 
  private:
-  void check_receive();
+  friend class QtEventPump;
+  // Raises the receive event when at least threshold() bytes wait (and more came since
+  // the last one); true when it was raised. Never re-entrant.
+  bool check_receive();
+  void schedule_recheck();
+  void on_error(int error);  // QSerialPort::SerialPortError
   QSerialPort* port_;
   int number_ = 1;
   std::string settings_ = "9600,N,8,1";
   int threshold_ = 0;
-  bool checking_ = false;
+  int in_buffer_size_ = 1024;
+  int out_buffer_size_ = 512;
+  bool binary_ = true;
+  int input_len_ = 0;
+  int last_raised_ = -1;        // bytes waiting when the event was last raised
+  bool checking_ = false;       // the receive handler is running
+  bool writing_ = false;        // inside write()
+  bool recheck_posted_ = false;
+  bool failed_ = false;         // the device reported a read/resource error
 };
 
 }  // namespace brivel::qt

@@ -1,0 +1,46 @@
+#include "console_dialogs.h"
+
+namespace brivel::ctl {
+
+namespace {
+// A box may break its text into lines; the console keeps one line per box.
+std::string one_line(const std::string& text) {
+  std::string line;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (c == '\r' || c == '\n') {
+      if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
+      line += ' ';
+    } else {
+      line += c;
+    }
+  }
+  return line;
+}
+}  // namespace
+
+ConsoleDialogs::ConsoleDialogs(std::ostream& out, bool yes, std::deque<std::string> answers)
+    : out_(out), yes_(yes), answers_(std::move(answers)) {}
+
+void ConsoleDialogs::print(const std::string& title, const std::string& text) {
+  out_ << '[' << one_line(title) << "] " << one_line(text) << std::endl;
+}
+
+Answer ConsoleDialogs::message(const std::string& text, const std::string& title, Icon,
+                               Buttons buttons) {
+  print(title, text);
+  if (buttons == Buttons::OkCancel) return yes_ ? Answer::Ok : Answer::Cancel;
+  return Answer::Ok;
+}
+
+std::optional<std::string> ConsoleDialogs::input(const std::string& prompt,
+                                                 const std::string& title,
+                                                 const std::string&) {
+  print(title, prompt);
+  if (answers_.empty()) return std::nullopt;
+  std::string answer = answers_.front();
+  answers_.pop_front();
+  return answer;
+}
+
+}  // namespace brivel::ctl

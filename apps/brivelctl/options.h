@@ -1,0 +1,49 @@
+#pragma once
+// The command line of brivelctl:
+//   brivelctl [--com N] [--port DEVICE] [--sim] [--lang en|zh] [--yes] [--answer TEXT]
+//             [--trace] [--sim-fault FAULT] [--sim-memory NAME=VALUE]
+//             [--sim-rate STEPS] STEP...
+// Options may stand before, between or after the steps; a step takes the number of
+// words its name asks for (see session.h), whatever they look like.
+
+#include <deque>
+#include <string>
+#include <vector>
+
+namespace brivel::ctl {
+
+struct Step {
+  std::string name;
+  std::vector<std::string> args;
+};
+
+struct Options {
+  int com = 0;               // 0: not given (the control's own port number stays)
+  std::string port;          // --port DEVICE; empty: the device of the port number
+  bool sim = false;
+  int language = -1;         // 1 English, 0 Chinese, -1 not given
+  bool yes = false;
+  std::deque<std::string> answers;
+  bool trace = false;
+  bool help = false;
+  // With --sim: faults ("silent", "stall", ...) and memory values ("instrument-no",
+  // "777") of the simulated controller, as brivel-sim takes them.
+  std::vector<std::string> sim_faults;
+  std::vector<std::pair<std::string, std::string>> sim_memory;
+  double sim_rate = 0;       // motor steps per second per unit of speed; 0: the model's
+
+  std::vector<Step> steps;
+};
+
+struct ParsedCommandLine {
+  Options options;
+  std::string error;  // empty when the command line can be used
+};
+
+// `args` without the program name. The words a step takes are checked later, against
+// the control (see Session::check).
+ParsedCommandLine parse_command_line(const std::vector<std::string>& args);
+
+extern const char* const kUsage;
+
+}  // namespace brivel::ctl
