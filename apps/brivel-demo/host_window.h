@@ -1,0 +1,49 @@
+#pragma once
+// The demo host: a main window that embeds the Brivel control and drives it only
+// through its dispatch interface (property(), setProperty(), invokeMethod()), as any
+// host application would. Its table shows the twelve properties live.
+
+#include <QMainWindow>
+
+class Brivel;
+class QComboBox;
+class QDoubleSpinBox;
+class QLabel;
+class QLineEdit;
+class QRadioButton;
+class QSpinBox;
+class QTableWidget;
+class QTimer;
+
+class HostWindow : public QMainWindow {
+ public:
+  explicit HostWindow(QWidget* parent = nullptr);
+
+  Brivel* control() const { return control_; }
+  // Re-reads every property into the table (the timer does this every 100 ms).
+  void refresh();
+  // Calls a method of the interface by name and shows a failure it passed back.
+  void invoke(const char* method);
+  void invoke(const char* method, double argument);
+  void invoke(const char* method, const QString& argument);
+
+ private:
+  QWidget* build_properties();
+  QWidget* build_methods();
+  QWidget* build_settings();
+  void set_property(const char* name, const QVariant& value);
+  void show_outcome(const QString& what);
+
+  Brivel* control_ = nullptr;
+  QTableWidget* table_ = nullptr;
+  QTimer* timer_ = nullptr;
+  QLabel* outcome_ = nullptr;
+  QDoubleSpinBox* target_ = nullptr;
+  QSpinBox* port_ = nullptr;
+  QLineEdit* device_ = nullptr;
+  QComboBox* language_ = nullptr;
+  QSpinBox* speed_ = nullptr;
+  QDoubleSpinBox* open_pos_ = nullptr;
+  QRadioButton* run_face_ = nullptr;
+  QRadioButton* para_face_ = nullptr;
+};

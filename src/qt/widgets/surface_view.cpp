@@ -1,0 +1,700 @@
+#include "surface_view.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QContextMenuEvent>
+#include <QFocusEvent>
+#include <QFontDatabase>
+#include <QFontMetrics>
+#include <QFontMetricsF>
+#include <QGroupBox>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPushButton>
+#include <QScreen>
+#include <QSignalBlocker>
+#include <algorithm>
+#include <cstdint>
+#include <set>
+
+#include "control/brivel.h"
+#include "pictures.h"
+
+namespace brivel::qt {
+
+namespace {
+
+using Logic = brivel::Brivel;
+using Handler = void (Logic::*)();
+using MouseHandler = void (Logic::*)(std::int16_t);
+
+// Click handlers of the buttons.
+const std::map<std::string, Handler>& button_clicks() {
+  static const std::map<std::string, Handler> table = {
+      {"CmdStop", &Logic::CmdStop_Click},
+      {"CmdUp", &Logic::CmdUp_Click},
+      {"CmdDown", &Logic::CmdDown_Click},
+      {"CmdRun", &Logic::CmdRun_Click},
+      {"CmdReAnchor", &Logic::CmdReAnchor_Click},
+      {"CmdMonoRefresh", &Logic::CmdMonoRefresh_Click},
+      {"CmdFilterSet", &Logic::CmdFilterSet_Click},
+  };
+  return table;
+}
+
+// Click handlers of the combo boxes: run after the operator chose an entry of the list.
+const std::map<std::string, Handler>& combo_clicks() {
+  static const std::map<std::string, Handler> table = {
+      {"CboSpeed", &Logic::CboSpeed_Click},
+      {"CboFilterCount", &Logic::CboFilterCount_Click},
+  };
+  return table;
+}
+
+// Click handlers of the check boxes: run after the click changed the value.
+const std::map<std::string, Handler>& check_clicks() {
+  static const std::map<std::string, Handler> table = {
+      {"ChkUseFilter", &Logic::ChkUseFilter_Click},
+  };
+  return table;
+}
+
+// Press and release handlers (with the mouse button code).
+struct PressHandlers {
+  MouseHandler down = nullptr;
+  MouseHandler up = nullptr;
+};
+const std::map<std::string, PressHandlers>& presses() {
+  static const std::map<std::string, PressHandlers> table = {
+      {"CmdHandUp", {&Logic::CmdHandUp_MouseDown, &Logic::CmdHandUp_MouseUp}},
+      {"CmdHandDown", {&Logic::CmdHandDown_MouseDown, &Logic::CmdHandDown_MouseUp}},
+      {"Image1", {&Logic::Image1_MouseDown, nullptr}},
+  };
+  return table;
+}
+
+// Fields drawn in the button-face colour with grey text.
+const std::set<std::string>& grey_fields() {
+  static const std::set<std::string> names = {"TxtSpecNO", "TxtGratingLines", "TxtBlazeWaveLen",
+                                              "TxtZeroOffset", "TxtYear"};
+  return names;
+}
+constexpr const char* kOpenPos = "TxtOpenPos";  // the box with key and focus handlers
+
+// Design fonts and the installed families that can stand in for them, best first.
+// Captions line things up with runs of blanks ("No.0", 14 blanks, "nm" around a text
+// box). The blank of the Chinese design font is half an em wide, twice that of the
+// CJK stand-ins, so captions shown in a stand-in for it use the en space (U+2002, half
+// an em by definition) instead. Editable texts keep their blanks.
+struct FontStandIns {
+  const char* design;
+  QChar blank;
+  std::vector<const char*> families;
+};
+const std::vector<FontStandIns>& stand_ins() {
+  static const std::vector<FontStandIns> table = {
+      {"宋体", QChar(0x2002), {"SimSun", "NSimSun", "WenQuanYi Micro Hei", "Noto Sans CJK SC",
+                              "Noto Serif CJK SC", "Source Han Sans SC", "AR PL UMing CN"}},
+      {"Arial", QLatin1Char(' '),
+       {"Arial", "Liberation Sans", "Arimo", "DejaVu Sans Condensed", "DejaVu Sans"}},
+      {"Times New Roman", QLatin1Char(' '),
+       {"Times New Roman", "Liberation Serif", "Tinos", "DejaVu Serif Condensed", "DejaVu Serif"}},
+  };
+  return table;
+}
+
+const FontStandIns* stand_ins_of(const std::string& design_name) {
+  for (const FontStandIns& entry : stand_ins())
+    if (design_name == entry.design) return &entry;
+  return nullptr;
+}
+
+// A button that reports the mouse button of every press and release: the jog buttons
+// need the code (left 1, right 2, middle 4) and handle other buttons than the left one.
+class PressButton : public QPushButton {
+ public:
+  using QPushButton::QPushButton;
+  std::function<void(short)> on_press;
+  std::function<void(short)> on_release;
+
+ protected:
+  void mousePressEvent(QMouseEvent* event) override {
+    QPushButton::mousePressEvent(event);
+    event->accept();  // keeps the release of any button coming here
+    // The handler may run for as long as the button is held (the jog loop yields to
+    // the event loop, which delivers the release meanwhile): call a copy, and touch
+    // nothing of this object afterwards.
+    if (auto handler = on_press) handler(button_code(event->button()));
+  }
+  void mouseReleaseEvent(QMouseEvent* event) override {
+    QPushButton::mouseReleaseEvent(event);
+    event->accept();
+    if (auto handler = on_release) handler(button_code(event->button()));
+  }
+};
+
+// The status lamp: a picture that reports mouse presses.
+class LampLabel : public QLabel {
+ public:
+  using QLabel::QLabel;
+  std::function<void(short)> on_press;
+
+ protected:
+  void mousePressEvent(QMouseEvent* event) override {
+    event->accept();
+    if (auto handler = on_press) handler(button_code(event->button()));
+  }
+  // The second press of a double click is no new press (it would connect and at once
+  // disconnect again), and the right button belongs to the port dialog, not to a
+  // context menu of the host.
+  void mouseDoubleClickEvent(QMouseEvent* event) override { event->accept(); }
+  void contextMenuEvent(QContextMenuEvent* event) override { event->accept(); }
+};
+
+// A decoration line, drawn etched (dark over light) as on a dialog.
+class LineView : public QWidget {
+ public:
+  explicit LineView(QWidget* parent) : QWidget(parent) {
+    setAttribute(Qt::WA_TransparentForMouseEvents);
+  }
+  void set_points(QPoint from, QPoint to) {
+    from_ = from;
+    to_ = to;
+    update();
+  }
+
+ protected:
+  void paintEvent(QPaintEvent*) override {
+    QPainter p(this);
+    const bool horizontal = std::abs(to_.y() - from_.y()) <= std::abs(to_.x() - from_.x());
+    const QPoint offset = horizontal ? QPoint(0, 1) : QPoint(1, 0);
+    p.setPen(palette().color(QPalette::Dark));
+    p.drawLine(from_, to_);
+    p.setPen(palette().color(QPalette::Light));
+    p.drawLine(from_ + offset, to_ + offset);
+  }
+
+ private:
+  QPoint from_, to_;
+};
+
+QString q(const std::string& text) { return QString::fromStdString(text); }
+
+bool is_panel(const brivel::Widget& w) {
+  return w.kind() == WidgetKind::Frame && w.parent().empty();
+}
+
+}  // namespace
+
+// ---- fonts and buttons --------------------------------------------------------------
+
+QString family_for(const std::string& design_name) {
+  static const QStringList installed = QFontDatabase::families();
+  if (const FontStandIns* entry = stand_ins_of(design_name))
+    for (const char* family : entry->families)
+      if (installed.contains(QString::fromUtf8(family), Qt::CaseInsensitive))
+        return QString::fromUtf8(family);
+  return q(design_name);
+}
+
+QFont design_font(const std::string& name, double points, bool bold) {
+  QFont font(family_for(name));
+  font.setPointSizeF(points);
+  font.setBold(bold);
+  return font;
+}
+
+QString caption_for(const std::string& text, const std::string& design_font_name) {
+  QString shown = q(text);
+  const FontStandIns* entry = stand_ins_of(design_font_name);
+  if (entry && entry->blank != QLatin1Char(' ') && family_for(design_font_name) != QString::fromUtf8(entry->design))
+    shown.replace(QLatin1Char(' '), entry->blank);
+  return shown;
+}
+
+short button_code(Qt::MouseButton button) {
+  switch (button) {
+    case Qt::LeftButton: return 1;
+    case Qt::RightButton: return 2;
+    case Qt::MiddleButton: return 4;
+    default: return 0;
+  }
+}
+
+// ---- building -------------------------------------------------------------------------
+
+SurfaceView::SurfaceView(brivel::Brivel& logic, QWidget* host, Boundary boundary)
+    : QObject(nullptr), logic_(logic), host_(host), boundary_(std::move(boundary)) {
+  build();
+  logic_.surface().set_observer(
+      [this](const brivel::Widget& model, brivel::Change what) { mirror(model, what); });
+}
+
+SurfaceView::~SurfaceView() { logic_.surface().set_observer(nullptr); }
+
+int SurfaceView::px_x(int twips) const {
+  return static_cast<int>(std::lround(twips * host_->logicalDpiX() / 1440.0));
+}
+int SurfaceView::px_y(int twips) const {
+  return static_cast<int>(std::lround(twips * host_->logicalDpiY() / 1440.0));
+}
+
+void SurfaceView::build() {
+  const auto& models = logic_.surface().widgets();
+  entries_.reserve(models.size());
+  for (brivel::Widget* model : models) {
+    entries_.push_back(Entry{model, nullptr});
+    by_name_[model->name()] = entries_.size() - 1;
+  }
+  host_->setFont(QFont(family_for(logic_.surface().font_name()), host_->font().pointSize()));
+  ++mirroring_;
+  for (std::size_t i = 0; i < entries_.size(); ++i) {
+    Entry& entry = entries_[i];
+    entry.view = create(entry);
+    entry.view->setObjectName(q(entry.model->name()));
+    by_object_[entry.view] = i;
+    if (auto* combo = qobject_cast<QComboBox*>(entry.view.data()))
+      if (combo->lineEdit()) by_object_[combo->lineEdit()] = i;
+    for (Change what : {Change::Geometry, Change::Font, Change::Items, Change::Text, Change::Value,
+                        Change::Picture, Change::Enabled, Change::Visible})
+      apply(entry, what);
+    connect_operator(entry);
+    entry.view->installEventFilter(this);
+  }
+  --mirroring_;
+}
+
+QWidget* SurfaceView::create(Entry& entry) {
+  const brivel::Widget& model = *entry.model;
+  QWidget* parent = host_;
+  if (!model.parent().empty())
+    if (Entry* owner = entry_named(model.parent()); owner && owner->view) parent = owner->view;
+
+  switch (model.kind()) {
+    case WidgetKind::Frame: {
+      if (is_panel(model)) return new QFrame(parent);  // the panels carry no caption
+      return new QGroupBox(parent);
+    }
+    case WidgetKind::Label: {
+      auto* label = new QLabel(parent);
+      label->setTextFormat(Qt::PlainText);  // captions are text, never markup
+      const Entry* owner = entry_named(model.parent());
+      const bool in_window = owner && owner->model->kind() == WidgetKind::Window;
+      label->setAlignment(in_window ? Qt::AlignCenter : Qt::AlignLeft | Qt::AlignVCenter);
+      return label;
+    }
+    case WidgetKind::TextBox: {
+      auto* edit = new QLineEdit(parent);
+      QPalette palette = edit->palette();
+      if (grey_fields().count(model.name())) {
+        palette.setColor(QPalette::Base, palette.color(QPalette::Button));
+        palette.setColor(QPalette::Text, palette.color(QPalette::Disabled, QPalette::Text));
+      } else if (model.name() == kOpenPos) {
+        palette.setColor(QPalette::Text, palette.color(QPalette::ButtonText));
+      }
+      edit->setPalette(palette);
+      return edit;
+    }
+    case WidgetKind::ComboBox: {
+      auto* combo = new QComboBox(parent);
+      combo->setEditable(true);  // a drop-down combo: the operator may type
+      combo->setInsertPolicy(QComboBox::NoInsert);
+      combo->setMaxVisibleItems(12);
+      return combo;
+    }
+    case WidgetKind::CheckBox: return new QCheckBox(parent);
+    case WidgetKind::Button:
+    case WidgetKind::PictureButton: {
+      auto* button = new PressButton(parent);
+      button->setAutoDefault(false);  // Enter in a host dialog must not click us
+      return button;
+    }
+    case WidgetKind::Picture: {
+      auto* lamp = new LampLabel(parent);
+      lamp->setAlignment(Qt::AlignCenter);
+      return lamp;
+    }
+    case WidgetKind::Line: return new LineView(parent);
+    case WidgetKind::Window: {
+      // The wait window: a small separate window over the host, shown without taking
+      // the focus (a focus change would run TxtOpenPos's focus-loss handler).
+      auto* window = new QFrame(host_, Qt::Tool | Qt::FramelessWindowHint);
+      window->setFrameStyle(QFrame::Panel | QFrame::Raised);
+      window->setLineWidth(2);
+      window->setAttribute(Qt::WA_ShowWithoutActivating);
+      window->setAutoFillBackground(true);
+      return window;
+    }
+  }
+  return new QWidget(parent);
+}
+
+void SurfaceView::connect_operator(Entry& entry) {
+  brivel::Widget* model = entry.model;
+  const std::string name = model->name();
+
+  if (auto* edit = qobject_cast<QLineEdit*>(entry.view.data())) {
+    connect(edit, &QLineEdit::textEdited, this,
+            [model](const QString& text) { model->set_text(text.toStdString()); });
+  }
+  if (auto* combo = qobject_cast<QComboBox*>(entry.view.data())) {
+    if (QLineEdit* edit = combo->lineEdit())
+      connect(edit, &QLineEdit::textEdited, this,
+              [model](const QString& text) { model->set_text(text.toStdString()); });
+    const std::size_t index = by_name_.at(name);
+    connect(combo, &QComboBox::textActivated, this,
+            [this, index](const QString& text) { combo_chosen(entries_[index], text); });
+  }
+  if (auto* check = qobject_cast<QCheckBox*>(entry.view.data())) {
+    const std::size_t index = by_name_.at(name);
+    connect(check, &QCheckBox::clicked, this, [this, index] { check_clicked(entries_[index]); });
+  }
+  if (auto* button = dynamic_cast<PressButton*>(entry.view.data())) {
+    if (button_clicks().count(name))
+      connect(button, &QPushButton::clicked, this, [this, name] { click(name); });
+    const auto found = presses().find(name);
+    if (found != presses().end()) {
+      const PressHandlers h = found->second;
+      button->on_press = [this, h, name](short code) {
+        call(name + "_MouseDown", [h, code](Logic& logic) { (logic.*h.down)(code); });
+      };
+      if (h.up)
+        button->on_release = [this, h, name](short code) {
+          call(name + "_MouseUp", [h, code](Logic& logic) { (logic.*h.up)(code); });
+        };
+    }
+  }
+  if (auto* lamp = dynamic_cast<LampLabel*>(entry.view.data())) {
+    const auto found = presses().find(name);
+    if (found != presses().end()) {
+      const PressHandlers h = found->second;
+      lamp->on_press = [this, h, name](short code) {
+        call(name + "_MouseDown", [h, code](Logic& logic) { (logic.*h.down)(code); });
+      };
+    }
+  }
+}
+
+// ---- mirroring the model ------------------------------------------------------------
+
+SurfaceView::Entry* SurfaceView::entry_named(const std::string& name) {
+  const auto found = by_name_.find(name);
+  return found == by_name_.end() ? nullptr : &entries_[found->second];
+}
+
+SurfaceView::Entry* SurfaceView::entry_of(QObject* object) {
+  const auto found = by_object_.find(object);
+  return found == by_object_.end() ? nullptr : &entries_[found->second];
+}
+
+QWidget* SurfaceView::widget(const std::string& name) const {
+  const auto found = by_name_.find(name);
+  return found == by_name_.end() ? nullptr : entries_[found->second].view.data();
+}
+
+QSize SurfaceView::panel_size() const {
+  QSize size;
+  for (const Entry& entry : entries_)
+    if (is_panel(*entry.model))
+      size = size.expandedTo(QSize(px_x(entry.model->width()), px_y(entry.model->height())));
+  return size;
+}
+
+void SurfaceView::mirror(const brivel::Widget& model, brivel::Change what) {
+  if (what == Change::Focus) {
+    ++mirroring_;
+    apply_focus();
+    --mirroring_;
+    return;
+  }
+  Entry* entry = entry_named(model.name());
+  if (!entry || !entry->view) return;  // added after the view was built: not shown
+  ++mirroring_;
+  apply(*entry, what);
+  --mirroring_;
+}
+
+void SurfaceView::apply(Entry& entry, brivel::Change what) {
+  QWidget* view = entry.view;
+  if (!view) return;
+  const QSignalBlocker block(view);
+  switch (what) {
+    case Change::Text: apply_text(entry); break;
+    case Change::Visible: apply_visible(entry); break;
+    case Change::Enabled: view->setEnabled(entry.model->enabled()); break;
+    case Change::Font: apply_font(entry); break;
+    case Change::Items: apply_items(entry); break;
+    case Change::Value: apply_value(entry); break;
+    case Change::Picture: apply_picture(entry); break;
+    case Change::Geometry: apply_geometry(entry); break;
+    case Change::Selection:
+      if (auto* combo = qobject_cast<QComboBox*>(view); combo && combo->lineEdit()) {
+        const int length = entry.model->sel_length();
+        if (length <= 0)
+          combo->lineEdit()->deselect();
+        else
+          combo->lineEdit()->setSelection(0, length);
+      }
+      break;
+    case Change::Focus: apply_focus(); break;
+  }
+}
+
+void SurfaceView::apply_text(Entry& entry) {
+  const QString text = q(entry.model->text());
+  const QString caption = caption_for(entry.model->text(), entry.model->font_name());
+  QWidget* view = entry.view;
+  if (auto* edit = qobject_cast<QLineEdit*>(view)) {
+    if (edit->text() != text) edit->setText(text);  // keeps the cursor while typing
+  } else if (auto* combo = qobject_cast<QComboBox*>(view)) {
+    const QSignalBlocker block_edit(combo->lineEdit());
+    if (combo->currentText() != text || combo->currentIndex() < 0) {
+      combo->setCurrentIndex(combo->findText(text, Qt::MatchExactly));
+      combo->setEditText(text);
+    }
+  } else if (auto* group = qobject_cast<QGroupBox*>(view)) {
+    group->setTitle(caption);
+  } else if (auto* label = qobject_cast<QLabel*>(view)) {
+    if (!dynamic_cast<LampLabel*>(label)) {
+      label->setText(caption);
+      fit_text(entry);
+    }
+  } else if (auto* button = qobject_cast<QAbstractButton*>(view)) {
+    button->setText(caption);
+  } else if (entry.model->kind() == WidgetKind::Window) {
+    view->setWindowTitle(text);
+  }
+}
+
+void SurfaceView::apply_geometry(Entry& entry) {
+  const brivel::Widget& m = *entry.model;
+  QWidget* view = entry.view;
+  if (m.kind() == WidgetKind::Window) {
+    view->setFixedSize(px_x(m.width()), px_y(m.height()));
+    return;
+  }
+  if (auto* line = dynamic_cast<LineView*>(view)) {
+    const QPoint from(px_x(m.left()), px_y(m.top()));
+    const QPoint to(px_x(m.left() + m.width()), px_y(m.top() + m.height()));
+    QRect box = QRect(from, to).normalized();
+    box.setWidth(std::max(box.width(), 2));  // room for the etched line
+    box.setHeight(std::max(box.height(), 2));
+    line->setGeometry(box);
+    line->set_points(from - box.topLeft(), to - box.topLeft());
+    return;
+  }
+  // Edges are converted, not sizes, so that neighbours that touch in twips touch on
+  // the screen.
+  const int left = px_x(m.left());
+  const int top = px_y(m.top());
+  view->setGeometry(left, top, px_x(m.left() + m.width()) - left, px_y(m.top() + m.height()) - top);
+  refresh_symbol(entry);
+  refresh_wrap(entry);
+  fit_text(entry);
+  if (m.kind() == WidgetKind::Picture) apply_picture(entry);
+}
+
+void SurfaceView::apply_font(Entry& entry) {
+  const brivel::Widget& m = *entry.model;
+  if (!m.bears_text() && m.kind() != WidgetKind::Window) return;
+  entry.view->setFont(design_font(m.font_name(), m.font_size(), m.bold()));
+  refresh_wrap(entry);
+  // Captions are shown in the font's way (blanks) and fitted to its size.
+  if (m.kind() != WidgetKind::TextBox && m.kind() != WidgetKind::ComboBox) apply_text(entry);
+  // The control surface's own font follows the language routine as well.
+  const QString surface_family = family_for(logic_.surface().font_name());
+  if (host_->font().family() != surface_family) {
+    QFont host_font = host_->font();
+    host_font.setFamily(surface_family);
+    host_->setFont(host_font);
+  }
+}
+
+void SurfaceView::apply_items(Entry& entry) {
+  auto* combo = qobject_cast<QComboBox*>(entry.view.data());
+  if (!combo) return;
+  const QSignalBlocker block_edit(combo->lineEdit());
+  const auto& items = entry.model->items();
+  const int shown = combo->count();
+  // The list grows one entry at a time while the program fills it: append when only
+  // the last entry is new, rebuild otherwise.
+  bool append = static_cast<int>(items.size()) == shown + 1;
+  for (int i = 0; append && i < shown; ++i) append = combo->itemText(i) == q(items[i]);
+  if (append) {
+    combo->addItem(q(items.back()));
+  } else {
+    combo->clear();
+    for (const std::string& item : items) combo->addItem(q(item));
+  }
+  apply_text(entry);  // adding to an empty list selects its first entry: keep the text
+}
+
+void SurfaceView::apply_value(Entry& entry) {
+  auto* check = qobject_cast<QCheckBox*>(entry.view.data());
+  if (!check) return;
+  const int value = entry.model->value();
+  check->setTristate(value == 2);
+  check->setCheckState(value == 1 ? Qt::Checked : value == 2 ? Qt::PartiallyChecked : Qt::Unchecked);
+}
+
+void SurfaceView::apply_picture(Entry& entry) {
+  auto* lamp = dynamic_cast<LampLabel*>(entry.view.data());
+  if (!lamp) return;
+  const int side = std::min(lamp->width(), lamp->height());
+  lamp->setPixmap(lamp_picture(entry.model->picture(), side, host_->devicePixelRatioF()));
+}
+
+void SurfaceView::apply_visible(Entry& entry) {
+  QWidget* view = entry.view;
+  const bool visible = entry.model->visible();
+  if (entry.model->kind() != WidgetKind::Window) {
+    view->setVisible(visible);
+    return;
+  }
+  if (!visible) {
+    view->hide();
+    return;
+  }
+  // Centred over the host's window (or the screen while the host is not shown).
+  const QWidget* anchor = host_->window();
+  QPoint centre;
+  if (anchor->isVisible())
+    centre = anchor->frameGeometry().center();
+  else if (const QScreen* screen = host_->screen())
+    centre = screen->availableGeometry().center();
+  view->move(centre - QPoint(view->width() / 2, view->height() / 2));
+  view->show();
+  view->raise();
+}
+
+void SurfaceView::apply_focus() {
+  Entry* entry = entry_named(logic_.surface().focused());
+  if (entry && entry->view) entry->view->setFocus(Qt::OtherFocusReason);
+}
+
+void SurfaceView::refresh_symbol(Entry& entry) {
+  auto* button = dynamic_cast<PressButton*>(entry.view.data());
+  if (!button || entry.model->kind() != WidgetKind::PictureButton) return;
+  const Symbol symbol = symbol_for(entry.model->name());
+  if (symbol == Symbol::None) return;
+  const int side = std::max(8, button->height() - 12);
+  // Picture-only buttons get a wide symbol (the jog arrows are doubled).
+  const QSize size = entry.model->text().empty() && entry.model->design_text().empty()
+                         ? QSize(side * 2, side)
+                         : QSize(side, side);
+  button->setIcon(QIcon(symbol_picture(symbol, size, button->palette().color(QPalette::ButtonText),
+                                       host_->devicePixelRatioF())));
+  button->setIconSize(size);
+}
+
+void SurfaceView::fit_text(Entry& entry) {
+  // A one-line label whose text is wider than the label shows it in a smaller size
+  // rather than clipped: a clipped wavelength ("1241.3" of 1241.33) would read as a
+  // wrong value. The design size is used whenever the text fits.
+  auto* label = qobject_cast<QLabel*>(entry.view.data());
+  if (!label || dynamic_cast<LampLabel*>(label) || label->wordWrap()) return;
+  const brivel::Widget& m = *entry.model;
+  QFont font = design_font(m.font_name(), m.font_size(), m.bold());
+  const double room = label->contentsRect().width();
+  constexpr double kSmallest = 6.0;  // points
+  while (font.pointSizeF() > kSmallest &&
+         QFontMetricsF(font).horizontalAdvance(label->text()) > room)
+    font.setPointSizeF(std::max(kSmallest, font.pointSizeF() - 0.5));
+  if (label->font() != font) label->setFont(font);
+}
+
+void SurfaceView::refresh_wrap(Entry& entry) {
+  // A label wraps its caption when it is tall enough for two lines, as the design's
+  // multi-line labels do; a one-line label clips instead of hiding its second line.
+  auto* label = qobject_cast<QLabel*>(entry.view.data());
+  if (!label || dynamic_cast<LampLabel*>(label)) return;
+  label->setWordWrap(label->height() >= 2 * QFontMetrics(label->font()).lineSpacing());
+}
+
+// ---- operator events ------------------------------------------------------------------
+
+void SurfaceView::call(const std::string& what, const std::function<void(brivel::Brivel&)>& handler) {
+  brivel::Brivel& logic = logic_;
+  boundary_(what.c_str(), [&logic, &handler] { handler(logic); });
+}
+
+void SurfaceView::click(const std::string& name) {
+  const auto found = button_clicks().find(name);
+  if (found == button_clicks().end()) return;
+  const Handler handler = found->second;
+  call(name + "_Click", [handler](Logic& logic) { (logic.*handler)(); });
+}
+
+void SurfaceView::combo_chosen(Entry& entry, const QString& text) {
+  brivel::Widget* model = entry.model;
+  const std::string name = model->name();
+  model->set_text(text.toStdString());
+  const auto found = combo_clicks().find(name);
+  if (found == combo_clicks().end()) return;
+  const Handler handler = found->second;
+  call(name + "_Click", [handler](Logic& logic) { (logic.*handler)(); });
+}
+
+void SurfaceView::check_clicked(Entry& entry) {
+  brivel::Widget* model = entry.model;
+  const std::string name = model->name();
+  // A click checks a clear or indeterminate box and clears a checked one; the model
+  // decides (Qt's own tri-state cycle would pass through "indeterminate").
+  model->set_value(model->value() == 1 ? 0 : 1);
+  ++mirroring_;
+  apply(entry, Change::Value);  // in case the model held the value already
+  --mirroring_;
+  const auto found = check_clicks().find(name);
+  if (found == check_clicks().end()) return;
+  const Handler handler = found->second;
+  call(name + "_Click", [handler](Logic& logic) { (logic.*handler)(); });
+}
+
+bool SurfaceView::open_pos_key(QObject* watched, QEvent* event) {
+  if (event->type() == QEvent::KeyPress) {
+    auto* key = static_cast<QKeyEvent*>(event);
+    std::int16_t code = 0;
+    bool consumed = false;  // Enter and Esc stay with the box (no host default button)
+    if (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) {
+      code = 13;
+      consumed = true;
+    } else if (key->key() == Qt::Key_Escape) {
+      code = 27;
+      consumed = true;
+    } else if (key->key() == Qt::Key_Tab || key->key() == Qt::Key_Backtab || key->text().isEmpty()) {
+      return false;  // moves the focus or is no character: no key-press event
+    } else {
+      code = static_cast<std::int16_t>(key->text().at(0).unicode());
+    }
+    QPointer<QObject> alive(watched);
+    call("TxtOpenPos_KeyPress", [&code](Logic& logic) { logic.TxtOpenPos_KeyPress(code); });
+    return consumed || !alive;  // other characters go into the box afterwards
+  }
+  if (event->type() == QEvent::FocusOut) {
+    // Only a move of the focus inside the host's window counts: a message box or
+    // another window taking the activation does not leave the box.
+    const Qt::FocusReason reason = static_cast<QFocusEvent*>(event)->reason();
+    if (reason == Qt::ActiveWindowFocusReason || reason == Qt::PopupFocusReason ||
+        reason == Qt::MenuBarFocusReason)
+      return false;
+    call("TxtOpenPos_LostFocus", [](Logic& logic) { logic.TxtOpenPos_LostFocus(); });
+  }
+  return false;
+}
+
+bool SurfaceView::eventFilter(QObject* watched, QEvent* event) {
+  Entry* entry = entry_of(watched);
+  if (!entry) return false;
+  if (entry->model->name() == kOpenPos && entry->view == watched &&
+      (event->type() == QEvent::KeyPress || event->type() == QEvent::FocusOut))
+    return open_pos_key(watched, event);
+  if (event->type() == QEvent::FocusIn && mirroring_ == 0 && entry->view == watched)
+    logic_.surface().set_focus(entry->model->name());
+  return false;
+}
+
+}  // namespace brivel::qt

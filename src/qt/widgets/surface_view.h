@@ -1,0 +1,108 @@
+#pragma once
+// The real widgets of the control's surface.
+//
+// The in-memory surface of the logic is the one source of truth. This view builds a
+// Qt widget for every widget of it (same name, kind, parent, position, font, texts,
+// lists, pictures, visibility), follows every change through the surface's observer,
+// writes the operator's edits back with the Widget set_* calls, and routes the
+// operator's clicks, presses and keys to the logic's handlers.
+//
+// Values set while mirroring never run a handler: the Qt widget's signals are blocked
+// while the program's change is applied. Every call into the logic goes through the
+// boundary given at construction, which keeps exceptions out of Qt's slots.
+
+#include <QFont>
+#include <QObject>
+#include <QPointer>
+#include <QSize>
+#include <QString>
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "platform/surface.h"
+
+class QWidget;
+
+namespace brivel {
+class Brivel;
+}
+
+namespace brivel::qt {
+
+// Runs one call into the logic; `what` names it for the failure report.
+using Boundary = std::function<void(const char* what, const std::function<void()>& call)>;
+
+// The installed font family that stands for a design font name: the font itself when
+// installed, else a look-alike (metric-compatible or condensed); "宋体" maps to a CJK
+// font so that Chinese captions render.
+QString family_for(const std::string& design_name);
+// The font of a design name, size (points) and weight, in the stand-in family.
+QFont design_font(const std::string& design_name, double points, bool bold);
+// A caption as shown in the stand-in of its design font: blanks as wide as the design
+// font's (the Chinese font's half-em blanks become en spaces).
+QString caption_for(const std::string& text, const std::string& design_font_name);
+
+// Mouse buttons as the control's handlers number them: left 1, right 2, middle 4.
+short button_code(Qt::MouseButton button);
+
+class SurfaceView : public QObject {
+  Q_OBJECT
+ public:
+  SurfaceView(brivel::Brivel& logic, QWidget* host, Boundary boundary);
+  ~SurfaceView() override;
+
+  // The real widget of a named control ("CmdRun", "Lbl1(0)", "FrmSplash"), or null.
+  QWidget* widget(const std::string& name) const;
+  // The size of the larger panel (the control shows one panel at a time), in pixels.
+  QSize panel_size() const;
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  struct Entry {
+    brivel::Widget* model = nullptr;
+    QPointer<QWidget> view;
+  };
+
+  void build();
+  QWidget* create(Entry& entry);
+  void connect_operator(Entry& entry);
+  void mirror(const brivel::Widget& model, brivel::Change what);
+  void apply(Entry& entry, brivel::Change what);
+  void apply_text(Entry& entry);
+  void apply_geometry(Entry& entry);
+  void apply_font(Entry& entry);
+  void apply_items(Entry& entry);
+  void apply_value(Entry& entry);
+  void apply_picture(Entry& entry);
+  void apply_visible(Entry& entry);
+  void apply_focus();
+  void refresh_symbol(Entry& entry);
+  void refresh_wrap(Entry& entry);
+  void fit_text(Entry& entry);
+  Entry* entry_of(QObject* object);
+  Entry* entry_named(const std::string& name);
+
+  // Operator events. `call` runs one handler of the logic through the boundary.
+  void call(const std::string& what, const std::function<void(brivel::Brivel&)>& handler);
+  void click(const std::string& name);
+  void combo_chosen(Entry& entry, const QString& text);
+  void check_clicked(Entry& entry);
+  bool open_pos_key(QObject* watched, QEvent* event);
+
+  int px_x(int twips) const;
+  int px_y(int twips) const;
+
+  brivel::Brivel& logic_;
+  QWidget* host_;
+  Boundary boundary_;
+  std::vector<Entry> entries_;          // in the surface's order, parents first
+  std::map<std::string, std::size_t> by_name_;
+  std::map<QObject*, std::size_t> by_object_;
+  int mirroring_ = 0;                   // > 0 while a program change is applied
+};
+
+}  // namespace brivel::qt

@@ -1,0 +1,13 @@
+// The Qt tests need one QApplication for the whole run. Without a chosen platform they
+// use the offscreen one, so that they run (and are listed by ctest) without a display.
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+
+int main(int argc, char** argv) {
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  QApplication app(argc, argv);
+  ::testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
+}
