@@ -104,9 +104,8 @@ std::vector<Design> parameter_panel() {
       {"Label48", K::Label, kPara, 1140, 1710, 1455, 285, "使用滤光片个数"},
       {"CboFilterCount", K::ComboBox, kPara, 1140, 2025, 1065, 315, "0"},
       {"Label49", K::Label, kPara, 5505, 1710, 1710, 195, "起始波长"},
-      // The fixed top row: never read or written by the logic.
-      {indexed(label, 8), K::Label, kPara, 5100, 2040, 2280, 255, row_caption(0), kField},
-      {indexed(box, 8), K::TextBox, kPara, 5700, 2010, 1215, 330, "0", 9.0, false, "Times New Roman"},
+      // The design's fixed top row ("No.0" over a box holding 0) is left out: the logic
+      // never uses it, and beside filter row 0 it showed "No.0" twice.
   };
   for (int i = 0; i < 5; ++i) {
     rows.push_back({indexed(label, i), K::Label, kPara, 5100, kLabelTop[i], 2280, 255, row_caption(i), kField});
