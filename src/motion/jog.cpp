@@ -1,0 +1,122 @@
+// Manual jog and stop. While a jog button is held with the left mouse button the
+// controller turns the grating continuously ("K" with the direction) and the press
+// handler follows it with position requests; the release (handled nested inside the
+// press handler's waits) sends "k", raises the stop request and reads the final
+// position. The stop button interrupts any motion the same way.
+
+#include "control/brivel.h"
+#include "motion/motion_common.h"
+#include "platform/failure.h"
+#include "protocol/commands.h"
+
+namespace brivel {
+
+namespace {
+constexpr Words kConnectFirst{"Please connect the monochromator first.", "Demo模式下没有此功能！"};
+constexpr Words kNoTitle{"", ""};
+constexpr Words kFinalPosition{"the position after the motor stopped", "电机停止后的位置"};
+}  // namespace
+
+void Brivel::CmdHandUp_MouseDown(std::int16_t button) { jog_press(protocol::kJogUp, button); }
+void Brivel::CmdHandDown_MouseDown(std::int16_t button) { jog_press(protocol::kJogDown, button); }
+void Brivel::CmdHandUp_MouseUp(std::int16_t button) { jog_release(button); }
+void Brivel::CmdHandDown_MouseUp(std::int16_t button) { jog_release(button); }
+
+void Brivel::jog_press(int direction, std::int16_t button) {
+  // Another mouse button does nothing at all, not even to BlnBusy: it must not
+  // disturb an operation that may be running.
+  if (button != motion::kLeftButton) return;
+  trapped([&] {
+    if (!BlnMonConnectFlag_) {
+      say(motion::kNotConnected, motion::kPrompt);
+      return;
+    }
+    if (BlnBusy_) return;
+
+    BlnStopRequest_ = kFalse;
+    BlnBusy_ = kTrue;
+    send(protocol::jog(direction), protocol::kThresholdMove);
+    VBBool replied = kFalse;
+    WaitReply(replied);
+
+    // The jog loop: the release or the stop button raise the stop request; the
+    // controller may end the motion itself with a packet beginning with "O".
+    while (protocol::byte_at(VarLastPacket_, 0) != 'O' && !BlnStopRequest_) {
+      pause_10ms();
+      RequestPosition();
+    }
+    if (!settle_position()) {
+      gave_up(kFinalPosition);
+      return;
+    }
+    BlnBusy_ = kFalse;
+  });
+}
+
+void Brivel::jog_release(std::int16_t button) {
+  if (button != motion::kLeftButton) return;
+  BlnStopRequest_ = kTrue;
+  StrReceive_.clear();
+  // Letting go of the button while disconnected is no fault of the operator's: no
+  // write, no message; the raised stop request ends any loop that still runs.
+  if (!port_->is_open()) return;
+  trapped([&] {
+    BlnBusy_ = kTrue;
+    send(protocol::stop(), protocol::kThresholdMove);
+    VBBool replied = kFalse;
+    WaitReply(replied);   // the reply to "k" is not examined
+    BlnBusy_ = kTrue;
+    if (!settle_position()) {
+      gave_up(kFinalPosition);
+      return;
+    }
+    BlnBusy_ = kFalse;
+  });
+}
+
+bool Brivel::settle_position() {
+  const double start = pump_.now();
+  RequestPosition();
+  // Asked again until a whole position report ("w" and four bytes) is the latest
+  // packet; a controller that never reports gives up after the bound.
+  while (!protocol::is_answer(VarLastPacket_, 'w', protocol::kThresholdPosition)) {
+    if (pump_.now() - start > bounds_.final_position) return false;
+    // Whatever waits below the threshold now is the tail of a split or late reply;
+    // left there it would shift every later packet, so no report could ever begin
+    // with "w" again. The request is asked afresh on an empty queue.
+    port_->clear_input();
+    send(protocol::question('w'), protocol::kThresholdPosition);
+    VBBool replied = kFalse;
+    WaitReply(replied);
+    pump_.yield();
+  }
+  show_wavelength(report_wavelength(VarLastPacket_));
+  return true;
+}
+
+void Brivel::CmdStop_Click() {
+  trapped([&] {
+    if (!BlnMonConnectFlag_) {
+      say(kConnectFirst, kNoTitle);
+      return;
+    }
+    if (!BlnBusy_) return;
+
+    StrReceive_.clear();
+    BlnBusy_ = kTrue;
+    send(protocol::stop(), protocol::kThresholdMove);
+    VBBool replied = kFalse;
+    WaitReply(replied);
+    BlnBusy_ = kFalse;
+
+    // The interrupted operation sees the request at its next end test and winds
+    // itself up with its own closing position request.
+    BlnStopRequest_ = kTrue;
+
+    BlnBusy_ = kTrue;
+    RequestPosition();
+    BlnBusy_ = kFalse;
+  });
+}
+
+}  // namespace brivel

@@ -1,0 +1,112 @@
+// The absolute move: MonochromatorMoveTo sends "W" with the target's step count and
+// follows the motion with position requests until one of the three end signs shows
+// (the controller's "O", the stop request, a report that repeats the target record),
+// or until the wavelength read stays the same over a group of three passes.
+
+#include <array>
+#include <string>
+
+#include "control/brivel.h"
+#include "motion/motion_common.h"
+#include "platform/failure.h"
+#include "protocol/commands.h"
+#include "text/convert.h"
+
+namespace brivel {
+
+namespace {
+constexpr Words kBusy{"The monochromator controller is running.", "单色仪控制器忙!"};
+constexpr Words kCannotMove{"Can't move to the assigned wavelength:", "无法走到这个波长："};
+constexpr Words kStalled{"The position doesn't change, please check.", "单色仪位置无变化，请检查！"};
+
+// Position requests per pass of the follow loop: two keep the shown wavelength
+// current at about the rate the controller answers.
+constexpr int kRequestsPerPass = 2;
+
+// Three wavelength readings A, B, C, one per pass; the first and the third of a group
+// are compared. Each slot has its own empty marker, a value no reading takes (nm), so
+// that A never equals C while either is empty.
+class StallSlots {
+ public:
+  void store(double wavelength) {
+    for (std::size_t i = 0; i < slots_.size(); ++i) {
+      if (slots_[i] == kEmpty[i]) {
+        slots_[i] = wavelength;
+        return;
+      }
+    }
+  }
+  bool stalled() const { return slots_[0] == slots_[2]; }
+  void empty_when_full() {
+    for (std::size_t i = 0; i < slots_.size(); ++i)
+      if (slots_[i] == kEmpty[i]) return;
+    slots_ = kEmpty;
+  }
+
+ private:
+  static constexpr std::array<double, 3> kEmpty{70000000.0, 80000000.0, 90000000.0};
+  std::array<double, 3> slots_ = kEmpty;
+};
+}  // namespace
+
+void Brivel::MonochromatorMoveTo(double& dblWavelen) {
+  // The busy test comes first: a call during another exchange is refused even when
+  // the target is where the grating already is.
+  if (BlnBusy_) {
+    say(kBusy, motion::kPrompt, Icon::Information);
+    return;
+  }
+  if (dblWavelen == DblMonoWaveLen_) return;
+  if (dblWavelen < 0) {
+    const std::string target = text::plain(dblWavelen);
+    say((english() ? kCannotMove.en : kCannotMove.zh) + target,
+        english() ? motion::kPrompt.en : motion::kPrompt.zh, Icon::Critical);
+    return;
+  }
+
+  // A run-time failure (no step size, port closed, a count beyond 32 bits) gives up
+  // the move with the flags lowered and reaches the host as the method's error.
+  try {
+    BlnBusy_ = kTrue;
+    BlnStopRequest_ = kFalse;
+    StallSlots slots;
+    BlnMoveWatch_ = kTrue;
+    LngWatchHead_.fill(motion::kTargetRecordEmpty);
+    LngWatchPos_.fill(motion::kPositionRecordEmpty);
+
+    // Absolute step count; no zero offset is added.
+    const std::int32_t steps = protocol::step_count(dblWavelen, DblMonoStep_);
+    BlnBusy_ = kTrue;
+    BlnReplyFlag_ = kFalse;
+    send(protocol::move_absolute(steps), protocol::kThresholdMove);
+    VBBool replied = kFalse;
+    WaitReply(replied);   // the receive handler keeps the reply's head as the target record
+    BlnBusy_ = kFalse;
+    BlnMoveWatch_ = kFalse;
+
+    while (!motion::motion_over(VarLastPacket_, BlnStopRequest_, LngWatchHead_, LngWatchPos_)) {
+      pause_10ms();
+      for (int i = 0; i < kRequestsPerPass; ++i) {
+        BlnBusy_ = kTrue;
+        RequestPosition();
+      }
+      slots.store(DblMonoWaveLen_);
+      if (slots.stalled()) {
+        say(kStalled, motion::kPrompt, Icon::Critical);
+        BlnBusy_ = kFalse;
+        return;
+      }
+      slots.empty_when_full();
+    }
+
+    BlnBusy_ = kTrue;
+    RequestPosition();   // the closing position request
+    BlnBusy_ = kFalse;
+  } catch (const RuntimeFailure&) {
+    BlnBusy_ = kFalse;
+    BlnMoveWatch_ = kFalse;
+    throw;
+  }
+}
+
+}  // namespace brivel

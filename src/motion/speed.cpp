@@ -1,0 +1,117 @@
+// Motor speed and repositioning. Both speed paths send "V", read the speed back with
+// "v" and show what the controller reports; the property also keeps it in IntSpeed.
+// Repositioning sends "K" 8, waits (with the wait window shown) for the controller's
+// "OK" once the grating is back at its reference, and then re-reads the instrument.
+
+#include <string>
+
+#include "control/brivel.h"
+#include "motion/motion_common.h"
+#include "platform/failure.h"
+#include "protocol/commands.h"
+#include "text/convert.h"
+
+namespace brivel {
+
+namespace {
+// Motor speed range, both ends included.
+constexpr std::int16_t kSlowest = 1;
+constexpr std::int16_t kFastest = 250;
+// "V" keeps the receive threshold of whatever was sent before it.
+constexpr int kKeepThreshold = -1;
+
+constexpr Words kRepositionQuestion{"Do you really want to reposition?", "真的要重新定位吗?"};
+constexpr Words kRepositionTitle{"Reposition", "重新定位"};
+constexpr Words kResetting{"The monochromator is resetting. Please wait a moment.", "仪器复位....请等待. "};
+constexpr Words kReturnToReference{"the return to the reference position", "返回参考位置"};
+}  // namespace
+
+void Brivel::setIntSpeed(std::int16_t& value) {
+  if (!BlnMonConnectFlag_) return;
+  if (value < kSlowest) value = kSlowest;
+  if (value > kFastest) value = kFastest;
+  const std::int16_t speed = value;
+  // A property set from the host is an operator-level action here: a failure (a port
+  // that vanished) is shown, never passed to the host.
+  trapped([&] {
+    BlnBusy_ = kTrue;
+    send(protocol::set_speed_property(speed), kKeepThreshold);
+    VBBool replied = kFalse;
+    WaitReply(replied);   // the reply to "V" is not examined
+
+    BlnBusy_ = kTrue;
+    send(protocol::question('v'), protocol::kThresholdSpeed);
+    WaitReply(replied);
+    // "v", x, speed: the speed the controller took is in byte 2.
+    if (protocol::is_answer(VarLastPacket_, 'v', protocol::kThresholdSpeed)) {
+      IntSpeed_ = protocol::byte_at(VarLastPacket_, 2);
+      w("CboSpeed").set_text(std::to_string(IntSpeed_));
+    }
+    BlnBusy_ = kFalse;
+  });
+}
+
+void Brivel::CboSpeed_Click() {
+  trapped([&] {
+    if (BlnBusy_) return;
+    if (!BlnMonConnectFlag_) {
+      say(motion::kNotConnected, motion::kPrompt);
+      return;
+    }
+    // Text that is not a number, or beyond 16 bits, is a run-time failure shown
+    // to the operator.
+    const double typed = text::parse_double(w("CboSpeed").text());
+    std::int16_t speed = text::to_int16(typed);
+    if (typed < kSlowest) speed = kSlowest;
+    if (typed > kFastest) speed = kFastest;
+
+    BlnBusy_ = kTrue;
+    send(protocol::set_speed_box(speed), kKeepThreshold);
+    VBBool replied = kFalse;
+    WaitReply(replied);
+
+    BlnBusy_ = kTrue;
+    send(protocol::question('v'), protocol::kThresholdSpeed);
+    WaitReply(replied);
+    // The box shows what the controller reports; IntSpeed belongs to the host.
+    if (protocol::is_answer(VarLastPacket_, 'v', protocol::kThresholdSpeed))
+      w("CboSpeed").set_text(std::to_string(protocol::byte_at(VarLastPacket_, 2)));
+    BlnBusy_ = kFalse;
+  });
+}
+
+void Brivel::CmdReAnchor_Click() {
+  trapped([&] {
+    if (!BlnMonConnectFlag_) {
+      say(motion::kNotConnected, motion::kPrompt);
+      return;
+    }
+    if (BlnBusy_) return;
+    if (say(kRepositionQuestion, kRepositionTitle, Icon::None, Buttons::OkCancel) == Answer::Cancel)
+      return;
+
+    show_splash(english() ? kResetting.en : kResetting.zh);
+    try {
+      StrReceive_.clear();
+      BlnBusy_ = kTrue;
+      send(protocol::reposition(), protocol::kThresholdMove);
+      // The controller answers "OK" only once the grating is back at its reference,
+      // which may take minutes.
+      VBBool ok = kFalse;
+      if (!WaitForOK("OKKK", "OK", ok, bounds_.reposition)) {
+        hide_splash();
+        gave_up(kReturnToReference);
+        return;
+      }
+      BlnBusy_ = kFalse;
+      CmdMonoRefresh_Click();   // re-reads the instrument; shows its own messages
+      hide_splash();
+      BlnBusy_ = kFalse;
+    } catch (const RuntimeFailure&) {
+      hide_splash();   // the failure is shown without the wait window behind it
+      throw;
+    }
+  });
+}
+
+}  // namespace brivel
