@@ -7,31 +7,14 @@
 #include <string>
 
 #include "platform/failure.h"
+#include "testkit/failure_of.h"
+#include "testkit/hex.h"
 
 namespace brivel::protocol {
 namespace {
 
-std::string hex(const Bytes& bytes) {
-  std::string out;
-  char two[4];
-  for (std::uint8_t b : bytes) {
-    std::snprintf(two, sizeof two, "%02X", b);
-    if (!out.empty()) out.push_back(' ');
-    out += two;
-  }
-  return out;
-}
-
-template <typename F>
-FailureReason failure_of(F&& call) {
-  try {
-    call();
-  } catch (const RuntimeFailure& failure) {
-    return failure.reason();
-  }
-  ADD_FAILURE() << "no failure";
-  return FailureReason::PortFailure;
-}
+using testkit::failure_of;
+using testkit::hex;
 
 TEST(Commands, EncodeByteForByte) {
   const struct { Bytes bytes; const char* expected; } cases[] = {

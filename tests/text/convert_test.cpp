@@ -9,20 +9,12 @@
 #include <string>
 
 #include "platform/failure.h"
+#include "testkit/failure_of.h"
 
 namespace brivel::text {
 namespace {
 
-template <typename F>
-FailureReason failure_of(F&& call) {
-  try {
-    call();
-  } catch (const RuntimeFailure& failure) {
-    return failure.reason();
-  }
-  ADD_FAILURE() << "no failure";
-  return FailureReason::InvalidArgument;
-}
+using testkit::failure_of;
 
 TEST(LeadingNumber, ReadsTheNumberATextBeginsWith) {
   const struct { const char* text; double expected; } cases[] = {
