@@ -3,10 +3,9 @@
 
 #include <gtest/gtest.h>
 
-#include <cmath>
-#include <cstdio>
-#include <map>
 #include <string>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 #include "testkit/bench.h"
@@ -15,65 +14,40 @@ namespace brivel {
 namespace {
 
 using testkit::Bench;
-using testkit::hex;
 using testkit::unhex;
+using Said = std::pair<std::string, std::string>;  // a message's text and title
 
 const std::vector<std::string> kIdentifyWire = {"79", "6E", "67", "7A", "70", "6D", "76", "74", "77", "66 0D"};
 const std::vector<std::string> kRefreshWire = {"79", "6E", "67", "7A", "6D", "74", "76", "77"};
 
-// An instrument with every value distinguishable from the panel's design texts.
+// An instrument whose values differ from the panel's design texts. Factory values kept:
+// zero offset 1000, blaze 500 nm, type 6 ("5BRV870A"), filters on, count 3, B 700.
 sim::Memory instrument() {
   sim::Memory m = sim::factory_memory();
-  m.year = 9;
-  m.instrument_no = 258;
-  m.grating = 4;  // 0.05 nm per step
-  m.zero_offset = 1000;
-  m.blaze = 500;
-  m.power_on = 10000;
-  m.type = 6;
-  m.speed = 100;
-  m.filter_state = 1;
-  m.filter_count = 3;
-  m.filter_a = 0x8005;
-  m.filter_b = 700;
-  m.filter_start = {437, 812, 1000, 0, 0, 0};
+  m.year = 9, m.instrument_no = 258, m.speed = 100;
+  m.grating = 4, m.power_on = 10000;  // 0.05 nm per step: 500 nm
+  m.filter_a = 0x8005;                // sign and magnitude: -5
   return m;
 }
 
 const std::string& text(Bench& b, const std::string& name) { return b.control.surface().at(name).text(); }
 bool shown(Bench& b, const std::string& name) { return b.control.surface().at(name).visible(); }
+Said said(const Bench& b) {
+  return b.dialogs.shown().empty() ? Said() : Said(b.dialogs.last().text, b.dialogs.last().title);
+}
+auto flags(Bench& b) { return std::make_tuple(b.control.BlnMonConnectFlag(), b.control.BlnBusy()); }
 
-void expect_connected(Bench& b) {
-  EXPECT_EQ(b.control.BlnMonConnectFlag(), kTrue);
-  EXPECT_EQ(b.control.BlnBusy(), kFalse);
-  EXPECT_EQ(b.control.surface().at("Image1").picture(), 2);
-  EXPECT_TRUE(b.port->is_open());
+// The flags, the lamp and the port agree, and nothing is left busy.
+void expect_connected(Bench& b, bool connected = true) {
+  EXPECT_EQ(flags(b), std::make_tuple(connected ? kTrue : kFalse, kFalse));
+  EXPECT_EQ(b.control.surface().at("Image1").picture(), connected ? 2 : 1);
+  EXPECT_EQ(b.port->is_open(), connected);
 }
 
 void expect_connection_failed(Bench& b) {
-  EXPECT_EQ(b.control.BlnMonConnectFlag(), kFalse);
-  EXPECT_EQ(b.control.BlnBusy(), kFalse);
-  EXPECT_EQ(b.control.surface().at("Image1").picture(), 1);
-  EXPECT_FALSE(b.port->is_open());
-  ASSERT_FALSE(b.dialogs.shown().empty());
-  EXPECT_EQ(b.dialogs.last().text, "Monochromator connection failed.");
-  EXPECT_EQ(b.dialogs.last().title, "Prompt");
-  EXPECT_EQ(b.dialogs.last().buttons, Buttons::Ok);
-}
-
-// A scripted controller: answers the requests in the table (by hex), nothing else.
-void script(Bench& b, std::map<std::string, std::string> replies) {
-  b.port->on_write([replies](const Bytes& request) {
-    const auto found = replies.find(hex(request));
-    return found == replies.end() ? Bytes{} : unhex(found->second);
-  });
-}
-
-std::map<std::string, std::string> scripted_instrument() {
-  return {{"79", "79 09"},          {"6E", "6E 01 02"},       {"67", "67 04"},
-          {"7A", "7A 03 E8"},       {"70", "70 01 F4"},       {"6D", "6D 00 00 27 10"},
-          {"76", "76 00 64"},       {"74", "74 06"},          {"77", "77 00 00 2E E0"},
-          {"66 0D", "01 00 03 00 00 05 00 02 BC 00 01 B5 00 03 2C 00 03 E8 00 00 00 00 00 00 00 00 00 00"}};
+  expect_connected(b, false);
+  EXPECT_EQ(said(b), Said("Monochromator connection failed.", "Prompt"));
+  EXPECT_TRUE(b.dialogs.shown().empty() || b.dialogs.last().buttons == Buttons::Ok);
 }
 
 TEST(Identify, FillsEveryFieldAndAsksInOrder) {
@@ -82,132 +56,90 @@ TEST(Identify, FillsEveryFieldAndAsksInOrder) {
   expect_connected(b);
   EXPECT_TRUE(b.dialogs.shown().empty());
   EXPECT_EQ(b.write_hex(), kIdentifyWire);
-  const std::vector<std::string> setup = {"port=1",   "settings=9600,N,8,1", "inbuffer=2048", "outbuffer=1024",
-                                          "binary=1", "inputlen=0",          "clear-input",   "clear-output",
-                                          "open"};
-  EXPECT_EQ(b.port->setup_log(), setup);
-
-  Brivel& c = b.control;
-  EXPECT_EQ(c.StrYear(), "09");
-  EXPECT_EQ(text(b, "TxtSpecNO"), "00258");
-  EXPECT_EQ(c.LngInstrumentNo(), 258);
-  EXPECT_EQ(text(b, "TxtGratingLines"), "4(150g/mm)");
-  EXPECT_EQ(c.IntGratingLines(), 150);
-  EXPECT_EQ(c.DblMonoStep(), 0.05);
-  EXPECT_EQ(text(b, "TxtZeroOffset"), "1000");
-  EXPECT_EQ(c.LngZeroPos(), 1000);
-  EXPECT_EQ(text(b, "TxtBlazeWaveLen"), "500 nm");
-  EXPECT_EQ(text(b, "TxtOpenPos"), "500.00 nm");  // absolute steps x step: no offset
-  EXPECT_EQ(c.DblOpenPos(), 500.0);
-  EXPECT_EQ(text(b, "CboSpeed"), "100");
-  EXPECT_EQ(c.IntSpeed(), 250);  // the property follows only the speed setting
-  EXPECT_EQ(text(b, "CboComType"), "5BRV870A");
-
-  // The closing position request sets the current wavelength.
-  const double position = b.sim.position(b.pump.now());
-  const double expected = std::round(0.05 * (position - 1000) * 100) / 100;
-  EXPECT_NEAR(c.DblMonoWaveLen(), expected, 1e-9);
-  char shown_text[32];
-  std::snprintf(shown_text, sizeof shown_text, "%.2f", expected);
-  EXPECT_EQ(text(b, "LblWaveLen"), shown_text);
-
-  // The filter read-back: state, count, values and rows.
-  EXPECT_EQ(c.BlnFilterReady(), kTrue);
-  EXPECT_EQ(c.IntFilterState(), 1);
-  EXPECT_EQ(b.control.surface().at("ChkUseFilter").value(), 1);
-  EXPECT_EQ(text(b, "CboFilterCount"), "3");
-  EXPECT_EQ(c.IntFilterParamA(), -5);
-  EXPECT_EQ(c.StrFilterParamB(), "700");
-  EXPECT_EQ(text(b, "TxtFilterStartWavelen(0)"), "349.6");
-  EXPECT_EQ(text(b, "TxtFilterStartWavelen(1)"), "649.6");
-  EXPECT_EQ(text(b, "TxtFilterStartWavelen(2)"), "800.0");
-  for (int i = 0; i < 6; ++i) {
-    EXPECT_EQ(shown(b, indexed("TxtFilterStartWavelen", i)), i < 3) << i;
-    EXPECT_EQ(shown(b, indexed("Label21", i)), i < 3) << i;
-  }
-  EXPECT_EQ(text(b, "TxtFilterStartWavelen(3)"), "1100");  // hidden rows keep their text
+  EXPECT_EQ(b.port->setup_log(), (std::vector<std::string>{"port=1", "settings=9600,N,8,1", "inbuffer=2048",
+                                                           "outbuffer=1024", "binary=1", "inputlen=0",
+                                                           "clear-input", "clear-output", "open"}));
+  const std::pair<const char*, const char*> fields[] = {
+      {"TxtSpecNO", "00258"},     {"TxtGratingLines", "4(150g/mm)"}, {"TxtZeroOffset", "1000"},
+      {"TxtBlazeWaveLen", "500 nm"}, {"TxtOpenPos", "500.00 nm"},  // absolute steps x step: no offset
+      {"CboSpeed", "100"},        {"CboComType", "5BRV870A"},        {"CboFilterCount", "3"},
+      {"LblWaveLen", "500.00"},   // the closing position request: power-on + offset steps
+  };
+  for (const auto& [name, shows] : fields) EXPECT_EQ(text(b, name), shows) << name;
+  const Brivel& c = b.control;  // the property speed follows only the speed setting
+  EXPECT_EQ(std::make_tuple(c.StrYear(), c.LngInstrumentNo(), c.IntGratingLines(), c.DblMonoStep(), c.LngZeroPos(),
+                            c.DblOpenPos(), c.DblMonoWaveLen(), c.IntSpeed()),
+            std::make_tuple(std::string("09"), 258, 150, 0.05, 1000, 500.0, 500.0, 250));
 }
 
-TEST(Identify, DecodesTheEdgesOfEachAnswer) {
+TEST(Identify, DecodesTheEdgesOfEachAnswerAndSkipsWrongLetters) {
   struct Case {
-    const char* what;
-    void (*change)(sim::Memory&);
-    const char* field;
-    const char* shows;
+    const char *wrong, *field, *shows;  // wrong: the letter answered wrongly
+    void (*change)(sim::Memory&) = nullptr;
   } cases[] = {
-      {"unsigned zero offset", [](sim::Memory& m) { m.zero_offset = 65535; }, "TxtZeroOffset", "65535"},
-      {"blaze in three digits", [](sim::Memory& m) { m.blaze = 5; }, "TxtBlazeWaveLen", "005 nm"},
-      {"power-on at 1200 g/mm", [](sim::Memory& m) { m.grating = 1; }, "TxtOpenPos", "62.50 nm"},
-      {"code 20 reads as 150 g/mm", [](sim::Memory& m) { m.grating = 20; }, "TxtGratingLines", "4(150g/mm)"},
-      {"a type past the list", [](sim::Memory& m) { m.type = 15; }, "CboComType", ""},
+      {"", "TxtZeroOffset", "65535", [](sim::Memory& m) { m.zero_offset = 65535; }},  // unsigned
+      {"", "TxtBlazeWaveLen", "005 nm", [](sim::Memory& m) { m.blaze = 5; }},
+      {"", "TxtOpenPos", "62.50 nm", [](sim::Memory& m) { m.grating = 1; }},  // 0.00625 nm per step
+      {"", "CboComType", "", [](sim::Memory& m) { m.type = 15; }},            // past the list
+      {"y", "TxtYear", "00000"},        {"n", "TxtSpecNO", "00000"},   {"g", "TxtGratingLines", "0000"},
+      {"p", "TxtBlazeWaveLen", "0000"}, {"m", "TxtOpenPos", "0000.0"}, {"t", "CboComType", ""},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.what);
+    SCOPED_TRACE(std::string(c.wrong) + " " + c.field);
     sim::Memory m = instrument();
-    c.change(m);
+    if (c.change) c.change(m);
     Bench b(m);
+    b.sim.faults().wrong_letter_only = c.wrong;
     b.control.OpenCom();
     expect_connected(b);
+    EXPECT_TRUE(b.dialogs.shown().empty());
     EXPECT_EQ(text(b, c.field), c.shows);
     EXPECT_EQ(b.control.LngZeroPos(), m.zero_offset);
-    EXPECT_EQ(b.control.DblMonoStep(), m.grating == 20 ? 0.5 : m.grating == 1 ? 0.00625 : 0.05);
   }
 }
 
-TEST(Identify, SilenceAtAQueryThatCountsFailsTheConnection) {
-  // Positions in the series: y n g z (p) m v; "p" and "t" are not waited for.
-  for (int answered : {0, 1, 2, 3, 5, 6}) {
-    SCOPED_TRACE(answered);
+TEST(Identify, SilenceOrAWrongLetterWhereTheyCountFailTheConnection) {
+  // The series is y n g z p m v t: silence at "p" and "t" is skipped, and so are wrong
+  // letters but at "z" and "v".
+  const std::tuple<int, const char*, std::size_t> cases[] = {  // answered, wrong letter, writes
+      {0, "", 1}, {1, "", 2}, {2, "", 3}, {3, "", 4}, {5, "", 6}, {6, "", 7}, {-1, "z", 4}, {-1, "v", 7}};
+  for (const auto& [answered, wrong, writes] : cases) {
+    SCOPED_TRACE(std::to_string(answered) + wrong);
     Bench b(instrument());
     b.sim.faults().silent_after = answered;
+    b.sim.faults().wrong_letter_only = wrong;
     const double start = b.pump.now();
     b.control.OpenCom();
     expect_connection_failed(b);
     EXPECT_EQ(b.dialogs.shown().size(), 1u);
-    EXPECT_EQ(b.writes().size(), static_cast<std::size_t>(answered + 1));
-    EXPECT_LT(b.pump.now() - start, 0.5 + 0.1 * (answered + 1));
+    EXPECT_EQ(b.writes().size(), writes);
+    EXPECT_LT(b.pump.now() - start, 0.5 + 0.1 * writes);
   }
 }
 
-TEST(Identify, MissingBlazeAndTypeAnswersAreSkipped) {
+TEST(Identify, SilenceAtBlazeAndTypeIsSkippedAsInTheRefresh) {
+  // A scripted controller that never answers "p" or "t".
   Bench b(instrument());
-  auto replies = scripted_instrument();
-  replies.erase("70");
-  replies.erase("74");
-  script(b, replies);
+  const std::pair<const char*, const char*> replies[] = {
+      {"79", "79 09"}, {"6E", "6E 01 02"}, {"67", "67 04"}, {"7A", "7A 03 E8"}, {"6D", "6D 00 00 27 10"},
+      {"76", "76 00 64"}, {"77", "77 00 00 2E E0"},
+      {"66 0D", "01 00 03 00 00 05 00 02 BC 00 01 B5 00 03 2C 00 03 E8 00 00 00 00 00 00 00 00 00 00"}};
+  for (const auto& [request, reply] : replies) b.port->when(unhex(request), unhex(reply));
   b.control.OpenCom();
   expect_connected(b);
-  EXPECT_TRUE(b.dialogs.shown().empty());
-  EXPECT_EQ(text(b, "TxtBlazeWaveLen"), "0000");
-  EXPECT_EQ(text(b, "CboComType"), "");
-  EXPECT_EQ(text(b, "CboSpeed"), "100");
   EXPECT_EQ(b.write_hex(), kIdentifyWire);
-}
+  EXPECT_EQ(std::make_tuple(text(b, "TxtBlazeWaveLen"), text(b, "CboComType"), text(b, "CboSpeed")),
+            std::make_tuple("0000", "", "100"));
 
-TEST(Identify, WrongLettersFailAtZeroOffsetAndSpeedOnly) {
-  for (const char* letter : {"z", "v"}) {
-    SCOPED_TRACE(letter);
-    Bench b(instrument());
-    b.sim.faults().wrong_letter_only = letter;
-    b.control.OpenCom();
-    expect_connection_failed(b);
-  }
-  struct Skip {
-    const char* letter;
-    const char* field;
-    const char* keeps;
-  } skips[] = {{"y", "TxtYear", "00000"},         {"n", "TxtSpecNO", "00000"},
-               {"g", "TxtGratingLines", "0000"},   {"p", "TxtBlazeWaveLen", "0000"},
-               {"m", "TxtOpenPos", "0000.0"},      {"t", "CboComType", ""}};
-  for (const Skip& s : skips) {
-    SCOPED_TRACE(s.letter);
-    Bench b(instrument());
-    b.sim.faults().wrong_letter_only = s.letter;
-    b.control.OpenCom();
-    expect_connected(b);
-    EXPECT_EQ(text(b, s.field), s.keeps);
-    EXPECT_TRUE(b.dialogs.shown().empty());
-  }
+  // The refresh asks the type before the speed: its untested wait sees the "m" answer.
+  b.control.surface().at("CboComType").set_text("5BRV880");
+  b.port->when(unhex("76"), unhex("76 00 0A"));
+  b.clear();
+  b.control.CmdMonoRefresh_Click();
+  expect_connected(b);
+  EXPECT_EQ(b.write_hex(), kRefreshWire);
+  EXPECT_EQ(std::make_tuple(text(b, "CboComType"), text(b, "CboSpeed")), std::make_tuple("5BRV880", "10"));
+  EXPECT_TRUE(b.dialogs.shown().empty());
 }
 
 TEST(Identify, AnUnknownGratingKeepsTheOldOne) {
@@ -217,22 +149,24 @@ TEST(Identify, AnUnknownGratingKeepsTheOldOne) {
   Bench fresh(m);
   fresh.control.OpenCom();
   expect_connected(fresh);
-  EXPECT_EQ(text(fresh, "TxtGratingLines"), "0000");
-  EXPECT_EQ(fresh.control.DblMonoStep(), 0.0);
-  EXPECT_EQ(fresh.control.IntGratingLines(), 0);
-  EXPECT_EQ(text(fresh, "TxtOpenPos"), "0.00 nm");
-  EXPECT_EQ(fresh.control.DblMonoWaveLen(), 0.0);
-  EXPECT_EQ(text(fresh, "TxtFilterStartWavelen(0)"), "0.0");
+  const Brivel& c = fresh.control;
+  EXPECT_EQ(std::make_tuple(c.DblMonoStep(), c.IntGratingLines(), c.DblMonoWaveLen(), text(fresh, "TxtOpenPos")),
+            std::make_tuple(0.0, 0, 0.0, "0.00 nm"));
 
-  // After a known grating, a later identification keeps it.
+  // After a known grating a later identification keeps it; a refresh keeps its own
+  // starting step (0.00625 nm) with the old lines.
   Bench b(instrument());
   b.control.OpenCom();
   b.sim.memory().grating = 6;
   b.control.OpenCom();
   expect_connected(b);
   EXPECT_EQ(b.port->opens(), 2);
-  EXPECT_EQ(text(b, "TxtGratingLines"), "4(150g/mm)");
-  EXPECT_EQ(b.control.DblMonoStep(), 0.05);
+  auto grating = [&] {
+    return std::make_tuple(b.control.DblMonoStep(), b.control.IntGratingLines(), text(b, "TxtGratingLines"));
+  };
+  EXPECT_EQ(grating(), std::make_tuple(0.05, 150, "4(150g/mm)"));
+  b.control.CmdMonoRefresh_Click();
+  EXPECT_EQ(grating(), std::make_tuple(0.00625, 150, "4(150g/mm)"));
 }
 
 TEST(Identify, PortsThatCannotOpenAndReconnecting) {
@@ -252,51 +186,44 @@ TEST(Identify, PortsThatCannotOpenAndReconnecting) {
   // A left click while connected closes without a byte.
   b.clear();
   b.control.Image1_MouseDown(1);
-  EXPECT_EQ(b.control.BlnMonConnectFlag(), kFalse);
-  EXPECT_EQ(b.control.surface().at("Image1").picture(), 1);
-  EXPECT_FALSE(b.port->is_open());
-  EXPECT_TRUE(b.writes().empty());
-  EXPECT_TRUE(b.dialogs.shown().empty());
+  expect_connected(b, false);
+  EXPECT_TRUE(b.writes().empty() && b.dialogs.shown().empty());
 }
 
-TEST(FilterReadBack, StateCountAndValues) {
-  {  // Not set up: the box turns indeterminate, the rest of the panel stays.
+TEST(FilterReadBack, StateCountAndRows) {
+  // check: the box's value and the stored state; rows below `rows` show, hidden ones keep their text.
+  struct Case {
+    std::uint8_t state, count;
+    int check;
+    VBBool ready;
+    const char* count_text;
+    int rows;
+    std::int16_t a;
+    const char *b, *row0, *row2, *row5;
+  } cases[] = {
+      {7, 3, 2, kFalse, "0", 5, 0, "", "350", "800", "600"},      // not set up: the panel untouched
+      {0, 0, 0, kTrue, "0", 0, -5, "700", "350", "800", "600"},   // off, no filters: read, rows hidden
+      {1, 8, 1, kTrue, "8", 6, -5, "700", "349.6", "800.0", "4.8"},  // above six: all six; n x 16 x 0.05
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(static_cast<int>(c.count));
     sim::Memory m = instrument();
-    m.filter_state = 7;
+    m.filter_state = c.state, m.filter_count = c.count, m.filter_start = {437, 812, 1000, 4, 5, 6};
     Bench b(m);
     b.control.OpenCom();
     expect_connected(b);
-    EXPECT_EQ(b.control.surface().at("ChkUseFilter").value(), 2);
-    EXPECT_EQ(b.control.IntFilterState(), 2);
-    EXPECT_EQ(b.control.BlnFilterReady(), kFalse);
-    EXPECT_EQ(text(b, "CboFilterCount"), "0");
-    EXPECT_EQ(b.control.StrFilterParamB(), "");
-    EXPECT_TRUE(shown(b, "TxtFilterStartWavelen(4)"));
-    EXPECT_FALSE(shown(b, "TxtFilterStartWavelen(5)"));
-    EXPECT_EQ(text(b, "TxtFilterStartWavelen(0)"), "350");
     EXPECT_TRUE(b.dialogs.shown().empty());
-  }
-  {  // Off with no filters: every row hidden, but the read-back succeeded.
-    sim::Memory m = instrument();
-    m.filter_state = 0;
-    m.filter_count = 0;
-    m.filter_a = 5;
-    Bench b(m);
-    b.control.OpenCom();
-    EXPECT_EQ(b.control.BlnFilterReady(), kTrue);
-    EXPECT_EQ(b.control.surface().at("ChkUseFilter").value(), 0);
-    EXPECT_EQ(b.control.IntFilterParamA(), 5);
-    for (int i = 0; i < 6; ++i) EXPECT_FALSE(shown(b, indexed("Label21", i))) << i;
-  }
-  {  // A count above six shows all six rows.
-    sim::Memory m = instrument();
-    m.filter_count = 8;
-    m.filter_start = {1, 2, 3, 4, 5, 6};
-    Bench b(m);
-    b.control.OpenCom();
-    EXPECT_EQ(text(b, "CboFilterCount"), "8");
-    for (int i = 0; i < 6; ++i) EXPECT_TRUE(shown(b, indexed("TxtFilterStartWavelen", i))) << i;
-    EXPECT_EQ(text(b, "TxtFilterStartWavelen(5)"), "4.8");  // 6 x 16 x 0.05
+    EXPECT_EQ(std::make_tuple(b.control.surface().at("ChkUseFilter").value(), b.control.IntFilterState(),
+                              b.control.BlnFilterReady(), text(b, "CboFilterCount"), b.control.IntFilterParamA(),
+                              b.control.StrFilterParamB()),
+              std::make_tuple(c.check, c.check, c.ready, c.count_text, c.a, c.b));
+    for (int i = 0; i < 6; ++i) {
+      EXPECT_EQ(shown(b, indexed("TxtFilterStartWavelen", i)), i < c.rows) << i;
+      EXPECT_EQ(shown(b, indexed("Label21", i)), i < c.rows) << i;
+    }
+    EXPECT_EQ(std::make_tuple(text(b, "TxtFilterStartWavelen(0)"), text(b, "TxtFilterStartWavelen(2)"),
+                              text(b, "TxtFilterStartWavelen(5)")),
+              std::make_tuple(c.row0, c.row2, c.row5));
   }
 }
 
@@ -307,9 +234,9 @@ TEST(FilterReadBack, NoRecordInTimeLeavesTheInstrumentConnected) {
   const double start = b.pump.now();
   b.control.OpenCom();
   expect_connected(b);
-  EXPECT_EQ(b.control.BlnFilterReady(), kFalse);
-  EXPECT_EQ(b.control.IntFilterState(), 0);
-  EXPECT_EQ(b.control.surface().at("ChkUseFilter").value(), 0);
+  EXPECT_EQ(std::make_tuple(b.control.BlnFilterReady(), b.control.IntFilterState(),
+                            b.control.surface().at("ChkUseFilter").value()),
+            std::make_tuple(kFalse, 0, 0));
   EXPECT_GT(b.pump.now() - start, 2.0);
   ASSERT_EQ(b.dialogs.shown().size(), 1u);
   EXPECT_EQ(b.dialogs.last().text,
@@ -317,108 +244,51 @@ TEST(FilterReadBack, NoRecordInTimeLeavesTheInstrumentConnected) {
   EXPECT_EQ(b.dialogs.last().icon, Icon::Critical);
 }
 
-TEST(Refresh, RefusesWhenNotConnectedAndIgnoresWhenBusy) {
-  Bench b(instrument());
-  b.control.CmdMonoRefresh_Click();
-  ASSERT_EQ(b.dialogs.shown().size(), 1u);
-  EXPECT_EQ(b.dialogs.last().text, "Please reconnect the monochromator.");
-  EXPECT_EQ(b.dialogs.last().title, "Prompt");
-  std::int16_t chinese = 0;
-  b.control.setIntLanguage(chinese);
-  b.control.CmdMonoRefresh_Click();
-  EXPECT_EQ(b.dialogs.last().text, "请在检查连接后重新连接仪器");
-  EXPECT_EQ(b.dialogs.last().title, "单色仪未连接");
-  EXPECT_TRUE(b.writes().empty());
-
-  // A click inside the identification's waits does nothing.
-  b.dialogs.clear();
-  b.pump.after(0.005, [&] { b.control.CmdMonoRefresh_Click(); });
-  b.control.OpenCom();
-  EXPECT_EQ(b.write_hex(), kIdentifyWire);
-  EXPECT_TRUE(b.dialogs.shown().empty());
-}
-
-TEST(Refresh, ReadsTheDataAgainWithoutBlazeOrFilters) {
-  Bench b(instrument());
-  b.control.OpenCom();
-  b.clear();
-  sim::Memory& m = b.sim.memory();
-  m.year = 22;
-  m.blaze = 300;
-  m.speed = 50;
-  m.type = 0;
-  m.filter_count = 1;
-  b.control.CmdMonoRefresh_Click();
-  expect_connected(b);
-  EXPECT_EQ(b.write_hex(), kRefreshWire);
-  EXPECT_TRUE(b.dialogs.shown().empty());
-  EXPECT_EQ(b.control.StrYear(), "22");
-  EXPECT_EQ(text(b, "CboSpeed"), "50");
-  EXPECT_EQ(text(b, "CboComType"), "5BRV640");
-  EXPECT_EQ(text(b, "TxtBlazeWaveLen"), "500 nm");
-  EXPECT_EQ(text(b, "CboFilterCount"), "3");
-  EXPECT_EQ(b.port->opens(), 1);
-
-  // An unknown grating leaves the refresh's starting step, and the old grating text.
-  m.grating = 6;
-  b.control.CmdMonoRefresh_Click();
-  EXPECT_EQ(b.control.DblMonoStep(), 0.00625);
-  EXPECT_EQ(b.control.IntGratingLines(), 150);
-  EXPECT_EQ(text(b, "TxtGratingLines"), "4(150g/mm)");
-}
-
-TEST(Refresh, ToleratesWrongLettersEverywhere) {
-  for (const char* letter : {"z", "v", "y"}) {
-    SCOPED_TRACE(letter);
+TEST(Refresh, ReadsTheDataAgainWithoutBlazeOrFiltersAndToleratesWrongLetters) {
+  for (const std::string wrong : {"", "z", "v", "y"}) {
+    SCOPED_TRACE(wrong);
     Bench b(instrument());
     b.control.OpenCom();
-    b.sim.memory().zero_offset = 2000;
-    b.sim.memory().speed = 20;
-    b.sim.memory().year = 30;
-    b.sim.faults().wrong_letter_only = letter;
+    b.clear();
+    sim::Memory& m = b.sim.memory();
+    m.year = 22, m.zero_offset = 2000, m.speed = 50, m.type = 0, m.blaze = 300, m.filter_count = 1;
+    b.sim.faults().wrong_letter_only = wrong;
     b.control.CmdMonoRefresh_Click();
     expect_connected(b);
+    EXPECT_EQ(b.write_hex(), kRefreshWire);
     EXPECT_TRUE(b.dialogs.shown().empty());
-    EXPECT_EQ(text(b, "TxtZeroOffset"), std::string(letter) == "z" ? "1000" : "2000");
-    EXPECT_EQ(text(b, "CboSpeed"), std::string(letter) == "v" ? "100" : "20");
-    EXPECT_EQ(b.control.StrYear(), std::string(letter) == "y" ? "09" : "30");
+    EXPECT_EQ(b.port->opens(), 1);
+    EXPECT_EQ(std::make_tuple(b.control.StrYear(), text(b, "TxtZeroOffset"), text(b, "CboSpeed")),
+              std::make_tuple(wrong == "y" ? "09" : "22", wrong == "z" ? "1000" : "2000", wrong == "v" ? "100" : "50"));
+    EXPECT_EQ(std::make_tuple(text(b, "CboComType"), text(b, "TxtBlazeWaveLen"), text(b, "CboFilterCount")),
+              std::make_tuple("5BRV640", "500 nm", "3"));
   }
 }
 
-TEST(Refresh, SilenceAtTheTypeIsSkipped) {
+TEST(Refresh, IsIgnoredWhenBusyRefusedWhenNotConnectedAndAFailureDisconnects) {
   Bench b(instrument());
+  b.pump.after(0.005, [&] { b.control.CmdMonoRefresh_Click(); });  // inside the identification
   b.control.OpenCom();
-  auto replies = scripted_instrument();
-  replies.erase("74");
-  replies["76"] = "76 00 0A";
-  script(b, replies);
-  b.clear();
-  b.control.CmdMonoRefresh_Click();
-  expect_connected(b);
-  EXPECT_EQ(text(b, "CboComType"), "5BRV870A");
-  EXPECT_EQ(text(b, "CboSpeed"), "10");
-  EXPECT_EQ(b.write_hex(), kRefreshWire);
-}
+  EXPECT_EQ(b.write_hex(), kIdentifyWire);
+  EXPECT_TRUE(b.dialogs.shown().empty());
 
-TEST(Refresh, FailureClosesThePortAndALampClickReconnects) {
-  Bench b(instrument());
-  b.control.OpenCom();
   b.clear();
   b.sim.faults().silent = true;
   b.control.CmdMonoRefresh_Click();
-  ASSERT_EQ(b.dialogs.shown().size(), 1u);
-  EXPECT_EQ(b.dialogs.last().text, "Unable to connect to the monochromator.");
-  EXPECT_EQ(b.dialogs.last().title, "Prompt");
+  EXPECT_EQ(said(b), Said("Unable to connect to the monochromator.", "Prompt"));
   EXPECT_EQ(b.dialogs.last().icon, Icon::Information);
   EXPECT_EQ(b.write_hex(), std::vector<std::string>{"79"});
   EXPECT_FALSE(b.port->is_open());
-  EXPECT_EQ(b.control.BlnMonConnectFlag(), kFalse);
-  EXPECT_EQ(b.control.BlnBusy(), kFalse);
+  EXPECT_EQ(flags(b), std::make_tuple(kFalse, kFalse));
   EXPECT_EQ(b.control.DblMonoStep(), 0.00625);
   EXPECT_EQ(b.control.surface().at("Image1").picture(), 2);  // untouched by the refresh
+  b.control.CmdMonoRefresh_Click();
+  EXPECT_EQ(said(b), Said("Please reconnect the monochromator.", "Prompt"));
+  EXPECT_EQ(b.dialogs.shown().size(), 2u);
+  EXPECT_EQ(b.writes().size(), 1u);
 
   b.sim.faults().silent = false;
-  b.control.Image1_MouseDown(1);
+  b.control.Image1_MouseDown(1);  // the lamp reconnects
   expect_connected(b);
   EXPECT_EQ(b.port->opens(), 2);
   EXPECT_EQ(b.control.DblMonoStep(), 0.05);
@@ -427,8 +297,9 @@ TEST(Refresh, FailureClosesThePortAndALampClickReconnects) {
   b.control.setIntLanguage(chinese);
   b.sim.faults().silent = true;
   b.control.CmdMonoRefresh_Click();
-  EXPECT_EQ(b.dialogs.last().text, "无法连接单色仪!");
-  EXPECT_EQ(b.dialogs.last().title, "提示");
+  EXPECT_EQ(said(b), Said("无法连接单色仪!", "提示"));
+  b.control.CmdMonoRefresh_Click();
+  EXPECT_EQ(said(b), Said("请在检查连接后重新连接仪器", "单色仪未连接"));
 }
 
 }  // namespace

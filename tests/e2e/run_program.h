@@ -2,41 +2,142 @@
 // Runs a program as a child with its output captured and a time limit: a child still
 // running when the limit passes is killed, so no test hangs on a stuck program.
 
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+#include <sstream>
+#include <stdexcept>
 #include <string>
 #include <vector>
+
+extern char** environ;
 
 namespace e2e {
 
 struct Finished {
-  int status = -1;          // exit status; 128 + signal when killed by one
-  bool timed_out = false;   // killed at the time limit
-  std::string out;          // standard output
-  std::string err;          // standard error
-  double seconds = 0;       // wall time from start to exit
-  double cpu_seconds = 0;   // processor time the child used (user and system)
+  int status = -1;         // exit status; 128 + signal when killed by one
+  bool timed_out = false;  // killed at the time limit
+  std::string out, err;    // standard output and error
+  double seconds = 0;      // wall time from start to exit
+  double cpu_seconds = 0;  // processor time the child used (user and system)
 };
 
-// `env` entries ("NAME=value") are added to (or replace in) the environment.
-Finished run_program(const std::string& path, const std::vector<std::string>& args,
-                     double limit_seconds, const std::vector<std::string>& env = {});
+// Starts `path` with stdin from /dev/null; `env` entries ("NAME=value") come before the
+// inherited ones, so they win (getenv takes the first).
+inline pid_t spawn(const std::string& path, const std::vector<std::string>& args,
+                   const std::vector<std::string>& env, int out_fd, int err_fd) {
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_adddup2(&actions, out_fd, 1);
+  posix_spawn_file_actions_adddup2(&actions, err_fd, 2);
+  std::vector<std::string> argv{path}, envv(env);
+  argv.insert(argv.end(), args.begin(), args.end());
+  for (char** e = environ; *e; ++e) envv.emplace_back(*e);
+  auto pointers = [](std::vector<std::string>& words) {
+    std::vector<char*> p;
+    for (std::string& w : words) p.push_back(w.data());
+    p.push_back(nullptr);
+    return p;
+  };
+  auto argp = pointers(argv), envp = pointers(envv);
+  pid_t pid = -1;
+  const int rc = posix_spawn(&pid, path.c_str(), &actions, nullptr, argp.data(), envp.data());
+  posix_spawn_file_actions_destroy(&actions);
+  if (rc != 0) throw std::runtime_error("cannot start " + path + ": " + std::strerror(rc));
+  return pid;
+}
 
-// A child that keeps running while the test works (brivel-sim); killed on
-// destruction. Its output is discarded.
+inline Finished run_program(const std::string& path, const std::vector<std::string>& args,
+                            double limit_seconds, const std::vector<std::string>& env = {}) {
+  using Clock = std::chrono::steady_clock;
+  const auto start = Clock::now();
+  auto elapsed = [&] { return std::chrono::duration<double>(Clock::now() - start).count(); };
+  int out_pipe[2], err_pipe[2];
+  if (pipe2(out_pipe, O_CLOEXEC) != 0 || pipe2(err_pipe, O_CLOEXEC) != 0)
+    throw std::runtime_error("pipe failed");
+  const pid_t pid = spawn(path, args, env, out_pipe[1], err_pipe[1]);
+  close(out_pipe[1]);
+  close(err_pipe[1]);
+  Finished done;
+  pollfd fds[2] = {{out_pipe[0], POLLIN, 0}, {err_pipe[0], POLLIN, 0}};
+  std::string* sinks[2] = {&done.out, &done.err};
+  for (int open_pipes = 2; open_pipes > 0;) {
+    const double left = limit_seconds - elapsed();
+    if (left <= 0) {
+      done.timed_out = true;
+      kill(pid, SIGKILL);
+      break;
+    }
+    if (poll(fds, 2, static_cast<int>(left * 1000) + 1) < 0) continue;
+    for (int i = 0; i < 2; ++i) {
+      if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
+      char buffer[4096];
+      const ssize_t n = read(fds[i].fd, buffer, sizeof buffer);
+      if (n > 0) {
+        sinks[i]->append(buffer, static_cast<std::size_t>(n));
+        continue;
+      }
+      close(fds[i].fd);
+      fds[i].fd = -1;
+      --open_pipes;
+    }
+  }
+  for (pollfd& f : fds)
+    if (f.fd >= 0) close(f.fd);
+  int raw = 0;
+  rusage usage{};
+  wait4(pid, &raw, 0, &usage);
+  done.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : WIFSIGNALED(raw) ? 128 + WTERMSIG(raw) : -1;
+  done.cpu_seconds = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+                     static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+  done.seconds = elapsed();
+  return done;
+}
+
+// A child that keeps running while the test works (brivel-sim), its output discarded;
+// asked to end on destruction and killed if it has not within a second.
 class Background {
  public:
-  Background(const std::string& path, const std::vector<std::string>& args);
-  ~Background();
+  Background(const std::string& path, const std::vector<std::string>& args) {
+    const int null_fd = open("/dev/null", O_WRONLY | O_CLOEXEC);
+    pid_ = spawn(path, args, {}, null_fd, null_fd);
+    close(null_fd);
+  }
+  ~Background() {
+    kill(pid_, SIGTERM);
+    for (int i = 0; i < 100; ++i, usleep(10000))
+      if (waitpid(pid_, nullptr, WNOHANG) == pid_) return;
+    kill(pid_, SIGKILL);
+    waitpid(pid_, nullptr, 0);
+  }
   Background(const Background&) = delete;
   Background& operator=(const Background&) = delete;
-  bool running();
 
  private:
-  int pid_ = -1;
+  pid_t pid_ = -1;
 };
 
-// The lines of a text.
-std::vector<std::string> lines(const std::string& text);
-// Whether some line of `text` equals `line`.
-bool has_line(const std::string& text, const std::string& line);
+// The lines of a text, without line ends.
+inline std::vector<std::string> lines(const std::string& text) {
+  std::vector<std::string> all;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line); all.push_back(line))
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+  return all;
+}
+
+inline bool has_line(const std::string& text, const std::string& line) {
+  for (const std::string& l : lines(text))
+    if (l == line) return true;
+  return false;
+}
 
 }  // namespace e2e

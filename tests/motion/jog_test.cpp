@@ -1,133 +1,155 @@
-// Jogging while a button is held, the release nested in the press, and the stop button.
+// The manual buttons: jogging while a button is held (the release nested in the
+// press), stop, motor speed, repositioning, and their refusals when not connected.
 
-#include <gtest/gtest.h>
+#include <functional>
 
+#include "control/module_function.h"
 #include "motion_bench.h"
-#include "text/convert.h"
 
 namespace brivel::motion_test {
 namespace {
 
-using Hex = std::vector<std::string>;
-
-TEST(Jog, HeldButtonMovesUntilReleased) {
-  Connected c;
-  const double start = c.b.control.DblMonoWaveLen();
-  c.b.pump.after(0.3, [&] { c.b.control.CmdHandUp_MouseUp(1); });
-  c.b.control.CmdHandUp_MouseDown(1);
-  Hex writes = c.b.write_hex();
-  ASSERT_GE(writes.size(), 4u);
-  EXPECT_EQ(writes[0], "4B 01");
-  EXPECT_EQ(count_of(writes, "6B"), 1);
-  EXPECT_EQ(count_of(writes, "77"), int(writes.size()) - 2);
-  EXPECT_GE(after(writes, "6B").size(), 2u) << "the release's and the press's final request";
-  const double high = c.b.control.DblMonoWaveLen();
-  EXPECT_GT(high, start);
-  EXPECT_DOUBLE_EQ(high, text::leading_number(c.b.control.surface().at("LblWaveLen").text()));
-  EXPECT_EQ(c.b.control.BlnBusy(), kFalse);
-
-  c.b.clear();
-  c.b.pump.after(0.2, [&] { c.b.control.CmdHandDown_MouseUp(1); });
-  c.b.control.CmdHandDown_MouseDown(1);
-  writes = c.b.write_hex();
-  ASSERT_FALSE(writes.empty());
-  EXPECT_EQ(writes[0], "4B 02 00");
-  EXPECT_LT(c.b.control.DblMonoWaveLen(), high);
-  EXPECT_EQ(c.b.control.BlnBusy(), kFalse);
+// Holds a jog button with the left mouse button; the release comes `held` s later,
+// from inside the press's waits.
+Hex jog(testkit::Bench& b, bool up, double held) {
+  b.clear();
+  b.pump.after(held, [&b, up] { up ? b.control.CmdHandUp_MouseUp(1) : b.control.CmdHandDown_MouseUp(1); });
+  up ? b.control.CmdHandUp_MouseDown(1) : b.control.CmdHandDown_MouseDown(1);
+  return b.write_hex();
 }
 
-TEST(Jog, ReleaseAsksForThePositionUntilAReportArrives) {
+TEST(Jog, HeldButtonMovesUntilReleasedStopIgnoredWhenIdle) {
+  Connected c;
+  c.b.control.CmdStop_Click();   // idle: nothing to stop
+  EXPECT_TRUE(c.b.write_hex().empty());
+  EXPECT_EQ(c.b.control.BlnStopRequest(), kFalse);
+  for (bool up : {true, false}) {
+    const double before = c.b.control.DblMonoWaveLen();
+    const Hex writes = jog(c.b, up, 0.2);
+    ASSERT_GE(writes.size(), 4u);
+    EXPECT_EQ(writes[0], up ? "4B 01" : "4B 02 00");
+    EXPECT_EQ(count_of(writes, "6B"), 1);
+    EXPECT_EQ(count_of(writes, "77"), int(writes.size()) - 2);
+    const double now = c.b.control.DblMonoWaveLen();
+    EXPECT_TRUE(up ? now > before : now < before) << before << " -> " << now;
+    EXPECT_EQ(c.b.control.BlnBusy(), kFalse);
+  }
+}
+
+TEST(Jog, ScriptedControllerReleaseBoundAndEndOfMotion) {
   Connected c;
   // Requests go unanswered while held (the release lands in a quiet wait); after
-  // "k": no answer, a stray packet, then reports.
-  Script s{'K', {'K', 0, 0, 0, 0}, {}, {{}, {'x', 0, 0, 0, 0}, report(1800)}};
-  s.install(c.b);
-  c.b.pump.after(0.1, [&] { c.b.control.CmdHandUp_MouseUp(1); });
-  c.b.control.CmdHandUp_MouseDown(1);
-  // Three requests for the release, then the press's own final request.
-  EXPECT_EQ(after(c.b.write_hex(), "6B"), (Hex{"77", "77", "77", "77"}));
+  // "k": no answer, the head of a report (its tail must not shift the next packet), a
+  // stray packet, then reports. Four requests for the release, then the press's own.
+  Script stray{"K", {'K', 0, 0, 0, 0}, {}, {{}, {'w', 0, 0}, {'x', 0, 0, 0, 0}, report(1800)}};
+  stray.install(c.b);
+  EXPECT_EQ(after(jog(c.b, true, 0.1), "6B"), (Hex{"77", "77", "77", "77", "77"}));
   EXPECT_EQ(c.b.control.surface().at("LblWaveLen").text(), "40.00");   // (1800 - 1000) x 0.05
   EXPECT_EQ(c.b.control.BlnBusy(), kFalse);
-}
 
-TEST(Jog, ControllerEndOfMotionEndsTheJogWhileHeld) {
-  Connected c;
-  Script s{'K', {'K', 0, 0, 0, 0}, {report(1400), {'O', 'K', 'K', 'K', '\r'}, report(1500)}};
-  s.install(c.b);
-  c.b.pump.after(5.0, [&] { c.b.control.CmdHandUp_MouseUp(1); });   // only if the jog hangs on
-  c.b.control.CmdHandUp_MouseDown(1);   // returns although the button is still held
-  EXPECT_EQ(c.b.write_hex(), (Hex{"4B 01", "77", "77", "77"}));
+  c.b.control.bounds().final_position = 1.0;
+  Script silent{"K", {'K', 0, 0, 0, 0}};   // position requests are never answered
+  silent.install(c.b);
+  const double pressed = c.b.pump.now();
+  jog(c.b, true, 0.05);
+  EXPECT_EQ(c.b.dialogs.count("The monochromator did not answer in time: the position after the motor stopped."), 2)
+      << "the release and the press each gave up";
+  EXPECT_LT(c.b.pump.now() - pressed, 5.0);
+  EXPECT_EQ(c.b.control.BlnBusy(), kFalse);
+
+  // The controller's "O" ends the jog while the button is still held (the release is
+  // due only if the jog hangs on); the later release still stops the motor.
+  Script ends{"K", {'K', 0, 0, 0, 0}, {report(1400), {'O', 'K', 'K', 'K', '\r'}, report(1500)}};
+  ends.install(c.b);
+  EXPECT_EQ(jog(c.b, true, 5.0), (Hex{"4B 01", "77", "77", "77"}));
   c.b.clear();
-  c.b.control.CmdHandUp_MouseUp(1);     // the later release still stops the motor
+  c.b.control.CmdHandUp_MouseUp(1);
   EXPECT_EQ(c.b.write_hex(), (Hex{"6B", "77"}));
   EXPECT_EQ(c.b.control.BlnBusy(), kFalse);
 }
 
-TEST(Jog, RefusedPressesAndSilentReleases) {
+TEST(RunPanel, RefusedWhenNotConnected) {
   testkit::Bench b;
-  b.control.CmdHandUp_MouseDown(1);
-  {
-    Chinese zh;
-    b.control.CmdHandDown_MouseDown(1);
+  Brivel& k = b.control;
+  const std::function<void()> presses[] = {
+      [&] { k.CmdUp_Click(); }, [&] { k.CmdDown_Click(); }, [&] { k.CmdRun_Click(); }, [&] { k.CboSpeed_Click(); },
+      [&] { k.CmdReAnchor_Click(); }, [&] { k.CmdHandUp_MouseDown(1); }, [&] { k.CmdHandDown_MouseDown(1); }};
+  for (const auto& press : presses) {
+    b.dialogs.clear();
+    press();
+    EXPECT_EQ(b.dialogs.shown().size(), 1u);
+    EXPECT_EQ(last_message(b.dialogs), (Message{"Monochromator connection failed.", "Prompt", Icon::None}));
   }
-  b.control.CmdHandUp_MouseUp(1);   // the port is closed: silent
-  ASSERT_EQ(b.dialogs.shown().size(), 2u);
-  EXPECT_EQ(b.dialogs.shown()[0].text, "Monochromator connection failed.");
-  EXPECT_EQ(b.dialogs.shown()[0].icon, Icon::None);
-  EXPECT_EQ(b.dialogs.shown()[1].text, "单色仪未正常连接！");
-  EXPECT_EQ(b.dialogs.shown()[1].title, "提示");
-  EXPECT_TRUE(b.write_hex().empty());
-  EXPECT_EQ(b.control.BlnStopRequest(), kTrue);
-
-  // Another mouse button neither jogs nor disturbs a running move; a left press
-  // during it is ignored.
-  Connected c;
-  VBBool busy = kFalse;
-  c.b.pump.after(0.002, [&] {
-    c.b.control.CmdHandDown_MouseDown(2);
-    c.b.control.CmdHandUp_MouseDown(2);
-    c.b.control.CmdHandUp_MouseDown(1);
-    busy = c.b.control.BlnBusy();
-  });
-  double target = 500;
-  c.b.control.MonochromatorMoveTo(target);
-  EXPECT_EQ(busy, kTrue);
-  EXPECT_EQ(count_of(c.b.write_hex(), "4B 01") + count_of(c.b.write_hex(), "4B 02 00"), 0);
-  EXPECT_TRUE(c.b.dialogs.shown().empty());
+  k.CmdStop_Click();
+  EXPECT_EQ(last_message(b.dialogs), (Message{"Please connect the monochromator first.", "", Icon::None}));
+  b.dialogs.clear();
+  std::int16_t zero = 0;
+  k.setIntSpeed(zero);         // nothing stored, the variable kept
+  k.CmdHandUp_MouseDown(2);    // another mouse button: nothing at all
+  k.CmdHandUp_MouseUp(1);      // the port is closed, but the stop request rises
+  EXPECT_EQ(std::make_tuple(zero, k.IntSpeed(), k.BlnStopRequest()), std::make_tuple(0, 250, kTrue));
+  EXPECT_TRUE(b.dialogs.shown().empty() && b.write_hex().empty());
 }
 
-TEST(Jog, FinalPositionGivesUpWhenNoReportComes) {
+TEST(Speed, PropertyAndBoxClampAndShowWhatTheControllerReports) {
   Connected c;
-  c.b.control.bounds().final_position = 1.0;
-  Script s{'K', {'K', 0, 0, 0, 0}};   // position requests are never answered
-  s.install(c.b);
-  c.b.pump.after(0.05, [&] { c.b.control.CmdHandUp_MouseUp(1); });
-  const double pressed = c.b.pump.now();
-  c.b.control.CmdHandUp_MouseDown(1);
-  EXPECT_EQ(c.b.dialogs.count(
-                "The monochromator did not answer in time: the position after the motor stopped."),
-            2) << "the release and the press each gave up";
-  EXPECT_LT(c.b.pump.now() - pressed, 5.0);
-  EXPECT_EQ(c.b.control.BlnBusy(), kFalse);
+  Brivel& k = c.b.control;
+  Widget& box = k.surface().at("CboSpeed");
+  auto speed_reply = [&](const char* hex) { c.b.port->when(testkit::unhex("76"), testkit::unhex(hex)); };
+  std::int16_t slow = 0, fast = 300;
+  k.setIntSpeed(slow);
+  k.setIntSpeed(fast);
+  EXPECT_EQ(std::make_pair(slow, fast), std::make_pair(std::int16_t(1), std::int16_t(250)));
+  for (const char* typed : {"0", "999", "0.4", "fast"}) {
+    box.set_text(typed);
+    k.CboSpeed_Click();
+  }
+  EXPECT_EQ(c.b.write_hex(), (Hex{"56 01 00", "76", "56 FA 00", "76", "56 01", "76", "56 FA", "76", "56 01", "76"}));
+  EXPECT_EQ(c.b.dialogs.count("The operation could not be completed: an entry is not a number."), 1);
+
+  speed_reply("76 00 78");   // a controller that took 120
+  k.setIntSpeed(fast);
+  EXPECT_EQ(std::make_pair(k.IntSpeed(), box.text()), std::make_pair(std::int16_t(120), std::string("120")));
+  c.b.clear();
+  speed_reply("76 00 25");   // the box shows the report too; IntSpeed is the host's
+  box.set_text("37");
+  k.CboSpeed_Click();
+  EXPECT_EQ(c.b.write_hex().front(), "56 25");
+  EXPECT_EQ(std::make_pair(k.IntSpeed(), box.text()), std::make_pair(std::int16_t(120), std::string("37")));
+  for (const char* reply : {"77 00 10 00 00", "76 00"}) {   // another letter, a short reply
+    speed_reply(reply);
+    k.setIntSpeed(fast);
+    EXPECT_EQ(k.IntSpeed(), 120);
+  }
+  EXPECT_EQ(k.BlnBusy(), kFalse);
 }
 
-TEST(Stop, RefusedWhenNotConnectedIgnoredWhenIdle) {
-  testkit::Bench b;
-  b.control.CmdStop_Click();
-  {
-    Chinese zh;
-    b.control.CmdStop_Click();
-  }
-  ASSERT_EQ(b.dialogs.shown().size(), 2u);
-  EXPECT_EQ(b.dialogs.shown()[0].text, "Please connect the monochromator first.");
-  EXPECT_EQ(b.dialogs.shown()[0].title, "");
-  EXPECT_EQ(b.dialogs.shown()[1].text, "Demo模式下没有此功能！");
-  EXPECT_EQ(b.dialogs.shown()[1].title, "");
-
+TEST(Reposition, CancelledConfirmedOrUnanswered) {
   Connected c;
-  c.b.control.CmdStop_Click();
+  ModuleFunction::IntLanguage() = 0;   // asked in Chinese, cancelled: no wait window, nothing sent
+  c.b.dialogs.answer(Answer::Cancel);
+  c.b.control.CmdReAnchor_Click();
+  ModuleFunction::IntLanguage() = 1;
+  EXPECT_EQ(c.b.dialogs.last().text, "真的要重新定位吗?");
+  EXPECT_NE(c.b.control.surface().at("FrmSplash.Label1").text(), "仪器复位....请等待. ");
   EXPECT_TRUE(c.b.write_hex().empty());
-  EXPECT_EQ(c.b.control.BlnStopRequest(), kFalse);
+  c.b.control.CmdReAnchor_Click();
+  EXPECT_EQ(c.b.dialogs.count("Do you really want to reposition?"), 1);
+  const Hex writes = c.b.write_hex();
+  ASSERT_GE(writes.size(), 2u);
+  EXPECT_EQ(Hex(writes.begin(), writes.begin() + 2), (Hex{"4B 08", "79"})) << "the refresh follows the OK";
+  EXPECT_EQ(c.b.control.BlnMonConnectFlag(), kTrue);
+
+  c.b.clear();
+  c.b.control.bounds().reposition = 2.0;
+  c.b.port->on_write([](const Bytes&) { return Bytes{}; });   // never acknowledges
+  const double start = c.b.pump.now();
+  c.b.control.CmdReAnchor_Click();
+  EXPECT_EQ(c.b.write_hex(), (Hex{"4B 08"}));
+  EXPECT_EQ(c.b.dialogs.last().text, "The monochromator did not answer in time: the return to the reference position.");
+  EXPECT_LT(c.b.pump.now() - start, 3.0);
+  EXPECT_FALSE(c.b.control.surface().at("FrmSplash").visible());
+  EXPECT_EQ(c.b.control.BlnBusy(), kFalse);
 }
 
 }  // namespace

@@ -2,15 +2,17 @@
 // Shared pieces of the motion tests: a connected bench, position reports and a
 // scripted controller whose answers a test fixes exactly.
 
-#include <algorithm>
-#include <functional>
-#include <string>
-#include <vector>
+#include <gtest/gtest.h>
 
-#include "control/module_function.h"
+#include <algorithm>
+#include <tuple>
+
 #include "testkit/bench.h"
 
 namespace brivel::motion_test {
+
+using Hex = std::vector<std::string>;
+using Message = std::tuple<std::string, std::string, Icon>;   // text, title, icon
 
 // Grating codes of the simulated instrument: nm per step 0.00625, 0.05, 0.0125/3, 0.5.
 enum Grating { kFine = 1, kCoarse = 4, kFinest = 5, kWide = 20 };
@@ -25,53 +27,53 @@ struct Connected {
   testkit::Bench b;
 };
 
+inline Message last_message(const testkit::ScriptedDialogs& d) {
+  return d.shown().empty() ? Message{} : Message{d.last().text, d.last().title, d.last().icon};
+}
+
 // "w" and a position, most significant byte first.
 inline Bytes report(std::uint32_t p) {
   return {'w', std::uint8_t(p >> 24), std::uint8_t(p >> 16), std::uint8_t(p >> 8), std::uint8_t(p)};
 }
 
-// A scripted controller. A write beginning with `move_letter` gets `on_move`; the
-// n-th "w" gets w_replies[n], or w_after_stop[n] once "k" was written (the last entry
-// again when a list runs out; an empty entry or list: no answer). Nothing else is
-// answered.
+// A scripted controller: a write beginning with one of `move_letters` gets `on_move`; the
+// n-th "w" gets w_replies[n], or w_after_stop[n] counted from the "k" (the last entry
+// again when a list runs out; an empty entry or list: no answer). Nothing else is answered.
 struct Script {
-  Script(char letter, Bytes move_reply, std::vector<Bytes> w = {}, std::vector<Bytes> w_after = {})
-      : move_letter(letter), on_move(std::move(move_reply)), w_replies(std::move(w)),
-        w_after_stop(std::move(w_after)) {}
-  char move_letter;
+  std::string move_letters;
   Bytes on_move;
-  std::vector<Bytes> w_replies, w_after_stop;
+  std::vector<Bytes> w_replies = {}, w_after_stop = {};
   bool stopped = false;
-  int asked = 0, asked_after = 0;
+  std::size_t asked = 0;
 
-  static Bytes next(const std::vector<Bytes>& list, int& n) {
-    return list.empty() ? Bytes{} : list[std::min<std::size_t>(std::size_t(n++), list.size() - 1)];
-  }
   void install(testkit::Bench& b) {
     b.port->on_write([this](const Bytes& request) -> Bytes {
-      if (request.empty()) return {};
-      if (request[0] == std::uint8_t(move_letter)) return on_move;
-      if (request == Bytes{'k'}) stopped = true;
-      if (request != Bytes{'w'}) return {};
-      return stopped && !w_after_stop.empty() ? next(w_after_stop, asked_after) : next(w_replies, asked);
+      if (!request.empty() && move_letters.find(char(request[0])) != std::string::npos) return on_move;
+      if (request == Bytes{'k'}) { stopped = true; asked = 0; }
+      const auto& list = stopped && !w_after_stop.empty() ? w_after_stop : w_replies;
+      if (request != Bytes{'w'} || list.empty()) return {};
+      return list[std::min(asked++, list.size() - 1)];
     });
   }
 };
 
-inline int count_of(const std::vector<std::string>& writes, const std::string& hex) {
+inline int count_of(const Hex& writes, const std::string& hex) {
   return static_cast<int>(std::count(writes.begin(), writes.end(), hex));
 }
 
 // The writes after the first one equal to `hex` (all of them when there is none).
-inline std::vector<std::string> after(const std::vector<std::string>& writes, const std::string& hex) {
+inline Hex after(const Hex& writes, const std::string& hex) {
   auto it = std::find(writes.begin(), writes.end(), hex);
-  return it == writes.end() ? writes : std::vector<std::string>(it + 1, writes.end());
+  return it == writes.end() ? writes : Hex(it + 1, writes.end());
 }
 
-// Switches the library to Chinese for one scope.
-struct Chinese {
-  Chinese() { ModuleFunction::IntLanguage() = 0; }
-  ~Chinese() { ModuleFunction::IntLanguage() = 1; }
-};
+// A follow loop ended by the stop button: one "k", then only position requests (the
+// stop's, perhaps the rest of a pass, the closing one).
+inline void expect_stopped(const Hex& writes) {
+  ASSERT_EQ(count_of(writes, "6B"), 1);
+  const Hex tail = after(writes, "6B");
+  EXPECT_TRUE(tail.size() == 2 || tail.size() == 3) << tail.size();
+  EXPECT_EQ(count_of(tail, "77"), int(tail.size()));
+}
 
 }  // namespace brivel::motion_test

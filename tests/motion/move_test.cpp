@@ -1,91 +1,47 @@
-// The absolute move: wire traffic, the three end signs, the stall test, the busy
-// flag over the call, refusals and run-time failures.
+// The moves: the absolute move (end signs, stall test, BlnBusy over the call,
+// refusals, run-time failures), the increment and target modes with the range check
+// of their entries, and the run panel while another exchange runs.
 
-#include <gtest/gtest.h>
+#include <functional>
+#include <utility>
 
+#include "control/module_function.h"
 #include "motion_bench.h"
-#include "platform/failure.h"
+#include "testkit/failure_of.h"
 
 namespace brivel::motion_test {
 namespace {
 
-using Hex = std::vector<std::string>;
-
 // A reply to the move command whose head (the target record) is position `p`.
 Bytes move_reply(std::uint32_t p) {
-  Bytes r = report(p);
-  r.erase(r.begin());
-  r.push_back('\r');
-  return r;
+  return {std::uint8_t(p >> 24), std::uint8_t(p >> 16), std::uint8_t(p >> 8), std::uint8_t(p), '\r'};
 }
 
-void move(Connected& c, double target) { c.b.control.MonochromatorMoveTo(target); }
+// The writes of one move; the dialogs are kept.
+Hex move(testkit::Bench& b, double target) {
+  b.port->clear_written();
+  b.control.MonochromatorMoveTo(target);
+  return b.write_hex();
+}
 
-TEST(MoveTo, FollowsToTheTargetTwoRequestsAPassThenAClosingOne) {
+// The failure a move passes to the host, which must find BlnBusy lowered.
+std::optional<FailureReason> failure_of(Brivel& control, double target) {
+  const auto reason = testkit::failure_of([&] { control.MonochromatorMoveTo(target); });
+  EXPECT_EQ(control.BlnBusy(), kFalse);
+  return reason;
+}
+
+TEST(MoveTo, StopOrTheTargetRecordEndsTheFollowLoop) {
   Connected c;
-  move(c, 500);
-  const Hex writes = c.b.write_hex();
-  ASSERT_GE(writes.size(), 4u);
-  EXPECT_EQ(writes[0], "57 00 00 27 10");
-  EXPECT_EQ(count_of(writes, "77"), int(writes.size()) - 1);
-  EXPECT_EQ(writes.size() % 2, 0u) << "the move, pairs of requests, one closing request";
-  EXPECT_EQ(c.b.control.surface().at("LblWaveLen").text(), "500.00");
-  EXPECT_EQ(c.b.control.BlnBusy(), kFalse);
+  c.b.pump.after(0.05, [&] { c.b.control.CmdStop_Click(); });
+  expect_stopped(move(c.b, 5000));
   EXPECT_TRUE(c.b.dialogs.shown().empty());
 
-  // Scripted: the third report repeats the target record; its pass still asks twice.
-  Script s{'W', move_reply(10000), {report(2000), report(4000), report(10000)}};
+  // The third report repeats the target record; its pass still asks twice. BlnBusy,
+  // sampled every 0.5 ms, drops only between the move's reply and the first pass.
+  Script s{"W", move_reply(10000), {report(2000), report(4000), report(10000)}};
   s.install(c.b);
-  c.b.clear();
-  move(c, 450);
-  EXPECT_EQ(c.b.write_hex(), (Hex{"57 00 00 23 28", "77", "77", "77", "77", "77"}));
-}
-
-TEST(MoveTo, ControllerEndAndStopEndTheFollowLoop) {
-  Connected c;
-  Script s{'W', {'O', 'K', 'K', 'K', '\r'}, {report(3000)}};
-  s.install(c.b);
-  move(c, 500);
-  EXPECT_EQ(c.b.write_hex(), (Hex{"57 00 00 27 10", "77"}));   // no pass, only the closing request
-
-  Connected d;
-  d.b.pump.after(0.05, [&] { d.b.control.CmdStop_Click(); });
-  move(d, 5000);
-  const Hex tail = after(d.b.write_hex(), "6B");
-  // The stop's request, perhaps the rest of the pass, the closing request.
-  EXPECT_TRUE(tail.size() == 2 || tail.size() == 3) << tail.size();
-  EXPECT_EQ(count_of(tail, "77"), int(tail.size()));
-  EXPECT_LT(d.b.control.DblMonoWaveLen(), 4950.0);
-  EXPECT_TRUE(d.b.dialogs.shown().empty());
-  EXPECT_EQ(d.b.control.BlnBusy(), kFalse);
-}
-
-TEST(MoveTo, StallComparesFirstAndThirdPassOfAGroup) {
-  Connected c;
-  c.b.sim.faults().stall = true;
-  move(c, 500);
-  EXPECT_EQ(c.b.write_hex().size(), 7u) << "three passes of two requests, no closing one";
-  ASSERT_EQ(c.b.dialogs.shown().size(), 1u);
-  EXPECT_EQ(c.b.dialogs.last().text, "The position doesn't change, please check.");
-  EXPECT_EQ(c.b.dialogs.last().title, "Prompt");
-  EXPECT_EQ(c.b.dialogs.last().icon, Icon::Critical);
-  EXPECT_EQ(c.b.control.BlnBusy(), kFalse);
-
-  // Passes 1 and 2 alike, pass 3 not: go on. Passes 4 and 6 alike around 5: stall.
-  Connected d;
-  Script s{'W', move_reply(90000)};
-  for (std::uint32_t p : {2000, 2000, 4000, 5000, 6000, 5000}) s.w_replies.insert(s.w_replies.end(), 2, report(p));
-  s.install(d.b);
-  move(d, 4500);
-  EXPECT_EQ(d.b.write_hex().size(), 13u);
-  EXPECT_EQ(d.b.dialogs.count("The position doesn't change, please check."), 1);
-}
-
-TEST(MoveTo, BusyDropsOnlyBetweenTheMoveReplyAndTheFirstPass) {
-  Connected c;
-  Script s{'W', move_reply(10000), {report(5000), report(8000), report(10000)}};
-  s.install(c.b);
-  std::vector<std::pair<double, VBBool>> changes;
+  std::vector<std::pair<double, VBBool>> changes;   // (time, BlnBusy) at each change
   bool running = true;
   std::function<void()> sample = [&] {
     if (!running) return;
@@ -94,61 +50,182 @@ TEST(MoveTo, BusyDropsOnlyBetweenTheMoveReplyAndTheFirstPass) {
     c.b.pump.after(0.0005, sample);
   };
   c.b.pump.after(0, sample);
-  move(c, 500);
+  EXPECT_EQ(move(c.b, 450), (Hex{"57 00 00 23 28", "77", "77", "77", "77", "77"}));
   running = false;
   ASSERT_EQ(changes.size(), 3u);
-  EXPECT_EQ(changes[0].second, kTrue);
-  EXPECT_EQ(changes[1].second, kFalse);
+  EXPECT_EQ(std::make_pair(changes[0].second, changes[1].second), std::make_pair(kTrue, kFalse));
   EXPECT_GE(changes[2].first - changes[1].first, 0.0095) << "the first pause runs while not busy";
   EXPECT_EQ(c.b.control.BlnBusy(), kFalse);
 }
 
-TEST(MoveTo, Refusals) {
+TEST(MoveTo, StallComparesFirstAndThirdPassOfAGroup) {
+  const std::string stalled = "The position doesn't change, please check.";
   Connected c;
-  move(c, c.b.control.DblMonoWaveLen());   // already there: nothing at all
-  move(c, -0.5);
-  {
-    Chinese zh;
-    move(c, -12.5);
-  }
-  EXPECT_TRUE(c.b.write_hex().empty());
-  ASSERT_EQ(c.b.dialogs.shown().size(), 2u);
-  EXPECT_EQ(c.b.dialogs.shown()[0].text, "Can't move to the assigned wavelength:-0.5");
-  EXPECT_EQ(c.b.dialogs.shown()[0].icon, Icon::Critical);
-  EXPECT_EQ(c.b.dialogs.shown()[1].text, "无法走到这个波长：-12.5");
-  EXPECT_EQ(c.b.dialogs.shown()[1].title, "提示");
-
-  // Inside another exchange: refused, even for the current wavelength.
-  c.b.clear();
-  const double here = c.b.control.DblMonoWaveLen();
-  c.b.pump.after(0.002, [&] { move(c, here); });
-  move(c, 500);
+  c.b.sim.faults().stall = true;
+  EXPECT_EQ(move(c.b, 500).size(), 7u) << "three passes of two requests, no closing one";
   ASSERT_EQ(c.b.dialogs.shown().size(), 1u);
-  EXPECT_EQ(c.b.dialogs.last().text, "The monochromator controller is running.");
-  EXPECT_EQ(c.b.dialogs.last().icon, Icon::Information);
-  EXPECT_EQ(count_of(c.b.write_hex(), "57 00 00 27 10"), 1);
+  EXPECT_EQ(last_message(c.b.dialogs), (Message{stalled, "Prompt", Icon::Critical}));
+  EXPECT_EQ(c.b.control.BlnBusy(), kFalse);
+
+  // Passes 1 and 2 alike, pass 3 not: go on. Passes 4 and 6 alike around 5: stall.
+  Script s{"W", move_reply(90000)};
+  for (std::uint32_t p : {2000, 2000, 4000, 5000, 6000, 5000}) s.w_replies.insert(s.w_replies.end(), 2, report(p));
+  s.install(c.b);
+  EXPECT_EQ(move(c.b, 4500).size(), 13u);
+  EXPECT_EQ(c.b.dialogs.count(stalled), 2);
 }
 
-FailureReason failure_of(Brivel& control, double target) {
-  try {
-    control.MonochromatorMoveTo(target);
-  } catch (const RuntimeFailure& failure) {
-    EXPECT_EQ(control.BlnBusy(), kFalse);
-    return failure.reason();
-  }
-  ADD_FAILURE() << "no failure reached the host";
-  return FailureReason::InvalidArgument;
-}
-
-TEST(MoveTo, RunTimeFailuresReachTheHostWithBusyLowered) {
-  testkit::Bench never_identified;   // no step size
-  EXPECT_EQ(failure_of(never_identified.control, 500), FailureReason::DivisionByZero);
+TEST(MoveTo, RefusalsAndRunTimeFailures) {
   Connected c;
-  EXPECT_EQ(failure_of(c.b.control, 107374190.0), FailureReason::Overflow);   // 2^31 steps and more
+  EXPECT_TRUE(move(c.b, c.b.control.DblMonoWaveLen()).empty());   // already there: nothing at all
+  EXPECT_TRUE(move(c.b, -0.5).empty());
+  ASSERT_EQ(c.b.dialogs.shown().size(), 1u);
+  EXPECT_EQ(last_message(c.b.dialogs), (Message{"Can't move to the assigned wavelength:-0.5", "Prompt", Icon::Critical}));
+
+  // No step size before identification, 2^31 steps and more, a closed port.
+  testkit::Bench never_identified;
+  EXPECT_EQ(failure_of(never_identified.control, 500), FailureReason::DivisionByZero);
+  c.b.clear();
+  EXPECT_EQ(failure_of(c.b.control, 107374190.0), FailureReason::Overflow);
   c.b.control.CloseCom();
   EXPECT_EQ(failure_of(c.b.control, 500), FailureReason::PortFailure);
   EXPECT_TRUE(c.b.write_hex().empty());
   EXPECT_TRUE(c.b.dialogs.shown().empty());
+}
+
+TEST(CheckRange, TypeCodesBoundsAndMessages) {
+  // Type codes: 1 8-bit unsigned, 2 16-bit, 3 32-bit, 4 32-bit float, 5 64-bit float
+  // (the target mode's bounds are tried through its button below). Each case: minimum,
+  // maximum, value, type code, BytRangeOK after, "Data Error!" shown.
+  const struct { const char *min, *max, *value; std::uint8_t type; int passes; bool data_error; } cases[] = {
+      {"1", "8", "8", 1, 1, false}, {"1", "8", "1", 1, 1, false}, {"1", "8", "9", 1, 0, false},
+      {"1", "8", "0", 1, 0, false}, {"1", "8", "300", 1, 0, true},   // beyond the type
+      {"1", "8", "2.5", 1, 0, false}, {"1", "8", "2.0", 1, 1, false},   // 2.5 rounds to 2: not whole
+      {"-10", "10", "-5", 2, 1, false}, {"-10", "10", "40000", 2, 0, true}, {"0", "10", "3.5", 3, 0, false},
+      {"0", "50000", "50000", 4, 1, false}, {"0", "50000", "50001", 4, 0, false}, {"0", "50000", "1e39", 4, 0, true},
+      {"0", "50000", "50000.001", 4, 1, false}, {"0", "50000", "50000.001", 5, 0, false},   // the same single
+      {"0", "10", "5", 6, 0, false}, {"0", "10", "abc", 0, 0, false},   // unknown codes: silent
+  };
+  testkit::ScriptedDialogs dialogs;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string("value '") + c.value + "' type " + std::to_string(c.type));
+    ModuleFunction::BytRangeOK() = 1;   // the check starts from a refusal
+    dialogs.clear();
+    ModuleFunction::CheckRange(c.min, c.max, c.value, c.type, dialogs);
+    EXPECT_EQ(ModuleFunction::BytRangeOK(), c.passes);
+    ASSERT_EQ(dialogs.shown().size(), c.data_error ? 1u : 0u);
+    if (!c.data_error) continue;
+    EXPECT_EQ(last_message(dialogs), (Message{"Data Error!", "", Icon::None}));
+    EXPECT_EQ(dialogs.last().buttons, Buttons::Ok);
+  }
+}
+
+void set_text(testkit::Bench& b, const std::string& name, const std::string& text) {
+  b.control.surface().at(name).set_text(text);
+}
+
+// A relative move has no bound of its own: a late jog release (it raises the stop
+// request and writes "k") turns a move that never ends into a failure, not a hang.
+void guard(testkit::Bench& b, double seconds) {
+  b.pump.after(seconds, [&b] { b.control.CmdHandUp_MouseUp(1); });
+}
+
+TEST(Modes, OneClickAgainstAControllerThatEndsEveryMoveAtOnce) {
+  const std::string not_a_number = "The operation could not be completed: an entry is not a number.";
+  const struct {
+    int grating;
+    const char *box, *entry;
+    void (Brivel::*button)();
+    const char* command;   // sent before the closing position request; none: refused
+    std::string focus, message;
+  } clicks[] = {
+      {kCoarse, "CboDistance", "1", &Brivel::CmdUp_Click, "55 00 00 00 14", "", ""},   // 0.05 nm a step
+      {kCoarse, "CboDistance", "1", &Brivel::CmdDown_Click, "44 00 00 00 14", "", ""},
+      {kFinest, "CboDistance", "1000", &Brivel::CmdUp_Click, "55 00 03 A9 80", "", ""},   // 240000 steps
+      {kFinest, "CboDistance", "1000", &Brivel::CmdDown_Click, nullptr, "CboDistance", ""},
+      {kWide, "CboDistance", "0.1", &Brivel::CmdUp_Click, nullptr, "", ""},   // 0.2 steps: 0
+      {kWide, "CboDistance", "0", &Brivel::CmdDown_Click, nullptr, "", ""},
+      {kWide, "CboDistance", "abc", &Brivel::CmdUp_Click, nullptr, "", ""},   // begins with no number: 0
+      {kWide, "CboDistance", "abc", &Brivel::CmdDown_Click, nullptr, "", not_a_number},   // strict
+      {kCoarse, "CboTarget", "99999", &Brivel::CmdRun_Click, "57 00 1E 84 6C", "", ""},
+      {kCoarse, "CboTarget", "99999.01", &Brivel::CmdRun_Click, nullptr, "CboTarget", ""},
+      {kCoarse, "CboTarget", "-1", &Brivel::CmdRun_Click, nullptr, "CboTarget", ""},
+      {kCoarse, "CboTarget", "abc", &Brivel::CmdRun_Click, nullptr, "CboTarget", "Data Error!"},
+      // 546.07 nm is 87371.2 steps of 0.00625 nm; unrounded, 546.074 would be 87372.
+      {kFine, "CboTarget", "546.074", &Brivel::CmdRun_Click, "57 00 01 55 4B", "", ""},
+  };
+  for (const auto& t : clicks) {
+    SCOPED_TRACE(std::string(t.box) + " '" + t.entry + "' grating " + std::to_string(t.grating));
+    Connected c(t.grating);
+    Script s{"UDW", {'O', 'K', 'K', 'K', '\r'}, {report(5000)}};
+    s.install(c.b);
+    set_text(c.b, t.box, t.entry);
+    (c.b.control.*t.button)();
+    EXPECT_EQ(c.b.write_hex(), (t.command ? Hex{t.command, "77"} : Hex{}));
+    EXPECT_EQ(c.b.control.surface().focused(), t.focus);
+    EXPECT_EQ(c.b.dialogs.shown().size(), t.message.empty() ? 0u : 1u);
+    EXPECT_EQ(c.b.dialogs.count(t.message), t.message.empty() ? 0 : 1);
+    EXPECT_EQ(c.b.control.BlnBusy(), kFalse);
+  }
+}
+
+TEST(Modes, RelativeMovesFollowTheControllerAndStop) {
+  Connected c;
+  set_text(c.b, "CboDistance", "1");
+  const double start = c.b.control.DblMonoWaveLen();
+  guard(c.b, 30.0);
+  c.b.control.CmdUp_Click();
+  c.b.control.CmdDown_Click();
+  const Hex writes = c.b.write_hex();
+  EXPECT_EQ(writes.front(), "55 00 00 00 14");
+  EXPECT_EQ(count_of(writes, "44 00 00 00 14"), 1);
+  EXPECT_EQ(count_of(writes, "77"), int(writes.size()) - 2) << "no \"k\": the moves ended by themselves";
+  EXPECT_DOUBLE_EQ(c.b.control.DblMonoWaveLen(), start);
+
+  c.b.clear();
+  set_text(c.b, "CboDistance", "5000");   // 100000 steps, 10 s of travel
+  c.b.pump.after(0.05, [&] { c.b.control.CmdStop_Click(); });
+  guard(c.b, 2.0);
+  c.b.control.CmdUp_Click();
+  expect_stopped(c.b.write_hex());
+  EXPECT_TRUE(c.b.dialogs.shown().empty());
+  EXPECT_EQ(c.b.control.BlnBusy(), kFalse);
+}
+
+TEST(RunPanel, ButtonsDuringAnotherExchange) {
+  Connected c;
+  double here = c.b.control.DblMonoWaveLen();
+  VBBool busy = kFalse;
+  std::string focus_after_down, focus_after_up;
+  c.b.pump.after(0.002, [&] {
+    Brivel& k = c.b.control;
+    busy = k.BlnBusy();
+    set_text(c.b, "CboDistance", "-1");
+    k.CmdDown_Click();   // busy first: no check, no focus
+    focus_after_down = k.surface().focused();
+    k.CmdUp_Click();     // the check first: refused, focus
+    focus_after_up = k.surface().focused();
+    set_text(c.b, "CboDistance", "1");
+    set_text(c.b, "CboTarget", "300");
+    for (auto click : {&Brivel::CmdUp_Click, &Brivel::CmdRun_Click, &Brivel::CboSpeed_Click,
+                       &Brivel::CmdReAnchor_Click})
+      (k.*click)();
+    k.CmdHandUp_MouseDown(1);
+    k.CmdHandDown_MouseUp(2);   // another mouse button does not stop the move
+    k.MonochromatorMoveTo(here);   // refused although already there
+  });
+  guard(c.b, 30.0);
+  double target = 500;
+  c.b.control.MonochromatorMoveTo(target);
+  EXPECT_EQ(busy, kTrue);
+  EXPECT_EQ(focus_after_down, "");
+  EXPECT_EQ(focus_after_up, "CboDistance");
+  const Hex writes = c.b.write_hex();
+  EXPECT_EQ(writes.front(), "57 00 00 27 10");
+  EXPECT_EQ(count_of(writes, "77"), int(writes.size()) - 1);
+  EXPECT_EQ(c.b.control.surface().at("LblWaveLen").text(), "500.00");
+  EXPECT_EQ(last_message(c.b.dialogs), (Message{"The monochromator controller is running.", "Prompt", Icon::Information}));
+  EXPECT_EQ(c.b.dialogs.shown().size(), 1u);
 }
 
 }  // namespace

@@ -8,9 +8,9 @@
 #include <Brivel.h>
 #include <qt_dialogs.h>
 
-#include <QColor>
-#include <QLabel>
-#include <QTest>
+#include <QtTest>
+#include <QtWidgets>
+#include <algorithm>
 #include <deque>
 #include <functional>
 #include <memory>
@@ -29,8 +29,7 @@ class ControlTest : public ::testing::Test {
  protected:
   void SetUp() override {
     server_ = std::make_unique<sim::PtyServer>();
-    // A quick instrument: 100000 steps/s (625 nm/s at 0.00625 nm per step), so that
-    // moves and repositioning take well under a second or two.
+    // A quick instrument: 100000 steps/s (625 nm/s at 0.00625 nm per step).
     server_->with_controller([](sim::Controller& c) {
       c.motor().steps_per_speed = 400.0;
       c.motor().reposition_rate = 100000.0;
@@ -39,7 +38,6 @@ class ControlTest : public ::testing::Test {
     ASSERT_TRUE(server_->start_background(error)) << error;
     qunsetenv("BRIVEL_COM1");
     ::Brivel::setPortDevice(1, QString::fromStdString(server_->device()));
-
     interceptor_ = std::make_unique<qt::ScopedDialogInterceptor>(
         [this](const DialogRequest& request) { return answer(request); });
     control_ = std::make_unique<::Brivel>();
@@ -47,17 +45,11 @@ class ControlTest : public ::testing::Test {
     ASSERT_TRUE(QTest::qWaitForWindowExposed(control_.get()));
   }
 
-  void TearDown() override {
-    control_.reset();
-    interceptor_.reset();
-    server_.reset();
-    ::Brivel::setPortDevice(1, QString());
-  }
+  QVariant prop(const char* name) { return control_->property(name); }
 
-  // Connects through the interface and expects it to work.
   void connect_control() {
     QMetaObject::invokeMethod(control_.get(), "OpenCom");
-    ASSERT_TRUE(control_->property("BlnMonConnectFlag").toBool()) << "OpenCom did not connect";
+    ASSERT_TRUE(prop("BlnMonConnectFlag").toBool()) << "OpenCom did not connect";
     shown_.clear();
   }
 
@@ -70,8 +62,7 @@ class ControlTest : public ::testing::Test {
 
   // The colour at the centre of the lamp picture.
   QColor lamp_colour() {
-    const QPixmap picture = child<QLabel>("Image1")->pixmap();
-    const QImage image = picture.toImage();
+    const QImage image = child<QLabel>("Image1")->pixmap().toImage();
     return image.pixelColor(image.width() / 2, image.height() / 2);
   }
 
@@ -79,40 +70,43 @@ class ControlTest : public ::testing::Test {
   void with_memory(const std::function<void(sim::Memory&)>& use) {
     server_->with_controller([&](sim::Controller& c) { use(c.memory()); });
   }
-  std::vector<std::string> commands() {
+  int read_memory(const std::function<int(sim::Memory&)>& read) {
+    int value = 0;
+    with_memory([&](sim::Memory& m) { value = read(m); });
+    return value;
+  }
+  bool sent(const std::string& command) {
     std::vector<std::string> log;
     server_->with_controller([&](sim::Controller& c) { log = c.log(); });
-    return log;
+    return std::find(log.begin(), log.end(), command) != log.end();
   }
 
-  // Answers the next box (message: Ok/Cancel; input: text or nullopt) with `reply`.
-  void will_answer(DialogReply reply) { replies_.push_back(std::move(reply)); }
-  void will_answer(Answer answer) { replies_.push_back(DialogReply{answer, std::nullopt}); }
+  // Answers the next box with `answer` (message) or `input` (input box; nullopt:
+  // cancelled); unscripted boxes get OK or their default text.
+  void will_answer(Answer answer, std::optional<std::string> input = std::nullopt) {
+    replies_.push_back(DialogReply{answer, std::move(input)});
+  }
 
-  // Every box shown since the last clear, in order.
-  std::vector<DialogRequest> shown_;
+  // Destroyed in reverse: the control first, while the boxes are still intercepted.
+  std::vector<DialogRequest> shown_;  // every box shown since the last clear, in order
+  std::deque<DialogReply> replies_;
   std::unique_ptr<sim::PtyServer> server_;
+  std::unique_ptr<qt::ScopedDialogInterceptor> interceptor_;
   std::unique_ptr<::Brivel> control_;
 
  private:
   DialogReply answer(const DialogRequest& request) {
     shown_.push_back(request);
-    if (replies_.empty()) {
-      DialogReply reply;
-      if (request.kind == DialogRequest::Kind::Input) reply.input = request.default_text;
-      return reply;
+    DialogReply reply;
+    if (!replies_.empty()) {
+      reply = replies_.front();
+      replies_.pop_front();
+    } else if (request.kind == DialogRequest::Kind::Input) {
+      reply.input = request.default_text;
     }
-    DialogReply reply = replies_.front();
-    replies_.pop_front();
     return reply;
   }
 
-  std::unique_ptr<qt::ScopedDialogInterceptor> interceptor_;
-  std::deque<DialogReply> replies_;
 };
-
-// A shown caption in the model's words: the Chinese captions' half-em blanks are shown
-// as en spaces (U+2002).
-inline QString as_model(QString caption) { return caption.replace(QChar(0x2002), QLatin1Char(' ')); }
 
 }  // namespace brivel::qt_tests

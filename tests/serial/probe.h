@@ -30,8 +30,6 @@ struct BrivelProbe {
   std::array<std::int32_t, 4>& LngWatchHead() { return c.LngWatchHead_; }
   std::array<std::int32_t, 4>& LngWatchPos() { return c.LngWatchPos_; }
   double& DblMonoStep() { return c.DblMonoStep_; }
-  VBBool& BlnBusy() { return c.BlnBusy_; }
-  bool read_filter_settings(bool quick = false) { return c.ReadFilterSettings(quick); }
 };
 
 }  // namespace brivel

@@ -47,9 +47,7 @@ TEST_F(ReceiveTest, PositionReportBecomesTheCurrentWavelength) {
 
 TEST_F(ReceiveTest, OnlyTheReceiveEventCountsAndShortPacketsAreSafe) {
   probe.DblMonoStep() = 0.05;
-  b.port->set_threshold(0);  // no receive event: the bytes stay in the queue
-  b.port->inject(unhex("77 00 00 10 00"));
-  b.pump.run_for(0.05);
+  arrive("77 00 00 10 00", 0);  // no receive event: the bytes stay in the queue
   probe.on_comm(kComEvSend);
   EXPECT_TRUE(b.control.VarLastPacket().empty());
   EXPECT_TRUE(probe.StrReceive().empty());
@@ -81,11 +79,15 @@ TEST_F(ReceiveTest, WaitReplyTakesAnyDataWithinHalfASecond) {
   EXPECT_LT(b.pump.now() - start, 0.25);
   EXPECT_EQ(probe.BlnReplyFlag(), kFalse);  // consumed
 
-  // Nothing: gives up after about 0.5 s plus a tick.
+  // Nothing: gives up after about 0.5 s plus a tick, without spinning: that is some
+  // fifty 10 ms ticks, a few pump steps each, where a loop that only yielded would
+  // need at least one step per millisecond.
   start = b.pump.now();
+  const long long steps = b.pump.steps();
   EXPECT_FALSE(probe.wait_reply());
   EXPECT_GT(b.pump.now() - start, 0.5);
   EXPECT_LT(b.pump.now() - start, 0.53);
+  EXPECT_LT(b.pump.steps() - steps, 400);
 
   // A reply that arrived before the wait began does not count.
   arrive("41 42", 2);
@@ -147,14 +149,6 @@ TEST_F(ReceiveTest, WaitForDataIsBoundedAndIgnoresEarlierData) {
   EXPECT_FALSE(probe.wait_data());
   EXPECT_GT(b.pump.now() - start, 1.0);
   EXPECT_LT(b.pump.now() - start, 1.1);
-}
-
-TEST_F(ReceiveTest, WaitsDoNotSpin) {
-  // Half a second of silence is some fifty 10 ms ticks, a few pump steps each; a loop
-  // that only yielded would need at least one step per millisecond.
-  const long long before = b.pump.steps();
-  EXPECT_FALSE(probe.wait_reply());
-  EXPECT_LT(b.pump.steps() - before, 400);
 }
 
 }  // namespace

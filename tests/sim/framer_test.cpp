@@ -3,13 +3,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "framer.h"
-#include "sim_test_util.h"
 
 namespace brivel::sim {
 namespace {
-
-using test::bytes_of;
 
 std::vector<Bytes> commands(const std::vector<Frame>& frames) {
   std::vector<Bytes> out;
@@ -17,40 +16,32 @@ std::vector<Bytes> commands(const std::vector<Frame>& frames) {
   return out;
 }
 
-TEST(Framer, SplitsBackToBackCommandsByTheirLetters) {
-  Framer framer;
-  const Bytes stream = {'y', 'N', 0x30, 0x39, 'W', 0x00, 0x00, 0x27, 0x10, 'G', 0x04, 'f', 0x0D,
+TEST(Framer, SplitsCommandsByTheirLettersWholeOrByteByByte) {
+  // Arguments may look like letters ("W" 'y' 'w' 'O' 'K').
+  const Bytes stream = {'y', 'N', 0x30, 0x39, 'W', 'y', 'w', 'O', 'K', 'G', 0x04, 'f', 0x0D,
                         'S', 0x01, 0x0D, 'T', 0x06, 'M', 0x00, 0x01, 0x38, 0x80, 'k', 'w'};
-  const auto frames = framer.feed(stream, 0.0);
-  const std::vector<Bytes> expected = {{'y'}, {'N', 0x30, 0x39}, {'W', 0, 0, 0x27, 0x10}, {'G', 4},
+  const std::vector<Bytes> expected = {{'y'}, {'N', 0x30, 0x39}, {'W', 'y', 'w', 'O', 'K'}, {'G', 4},
                                        {'f', 0x0D}, {'S', 1, 0x0D}, {'T', 6}, {'M', 0, 1, 0x38, 0x80},
                                        {'k'}, {'w'}};
-  EXPECT_EQ(commands(frames), expected);
-  EXPECT_EQ(framer.ignored(), 0u);
-}
-
-TEST(Framer, ArgumentsMayLookLikeLettersAndArriveByteByByte) {
-  Framer framer;
-  std::vector<Frame> frames;
-  for (std::uint8_t b : Bytes{'W', 'y', 'w', 'O', 'K'}) {
-    auto part = framer.feed({b}, 0.001);
-    frames.insert(frames.end(), part.begin(), part.end());
+  for (bool bytewise : {false, true}) {
+    Framer framer;
+    std::vector<Frame> frames = bytewise ? std::vector<Frame>{} : framer.feed(stream, 0.0);
+    for (std::size_t i = 0; bytewise && i < stream.size(); ++i) {
+      const auto part = framer.feed({stream[i]}, 0.0);
+      frames.insert(frames.end(), part.begin(), part.end());
+    }
+    EXPECT_EQ(commands(frames), expected) << bytewise;
+    EXPECT_EQ(framer.ignored(), 0u);
   }
-  ASSERT_EQ(frames.size(), 1u);
-  EXPECT_EQ(frames[0].bytes, (Bytes{'W', 'y', 'w', 'O', 'K'}));
 }
 
 TEST(Framer, TakesTheZeroAfterVAndKAsTheirTail) {
   Framer framer;
-  auto frames = framer.feed({'V', 0x64, 0x00, 'V', 0x25, 'K', 0x02, 0x00, 'K', 0x01, 'v'}, 0.0);
+  const auto frames = framer.feed({'V', 0x64, 0x00, 'V', 0x25, 'K', 0x02, 0x00, 'K', 0x01, 'v'}, 0.0);
+  EXPECT_EQ(commands(frames), (std::vector<Bytes>{{'V', 0x64}, {0}, {'V', 0x25}, {'K', 2}, {0}, {'K', 1}, {'v'}}));
   ASSERT_EQ(frames.size(), 7u);
-  EXPECT_EQ(frames[0].bytes, (Bytes{'V', 0x64}));
   EXPECT_EQ(frames[1].kind, Frame::Kind::Tail);
-  EXPECT_EQ(frames[2].bytes, (Bytes{'V', 0x25}));
-  EXPECT_EQ(frames[3].bytes, (Bytes{'K', 0x02}));
   EXPECT_EQ(frames[4].kind, Frame::Kind::Tail);
-  EXPECT_EQ(frames[5].bytes, (Bytes{'K', 0x01}));
-  EXPECT_EQ(frames[6].bytes, (Bytes{'v'}));
   // A zero anywhere else is junk.
   EXPECT_TRUE(framer.feed({0x00}, 0.0).empty());
   EXPECT_EQ(framer.ignored(), 1u);
@@ -58,46 +49,42 @@ TEST(Framer, TakesTheZeroAfterVAndKAsTheirTail) {
 
 TEST(Framer, ReadsTheFilterSequenceAsDataWhateverItsBytes) {
   Framer framer;
-  // Count 2, value A, value B 'y''w', filters 'W''n' and 'f'CR-like bytes, then a question.
+  // Count 2, value A, value B 'y' 'w', filters 'W' 'n' and 'f' CR CR, then a question.
   const Bytes stream = {'F', 2, 0x0D, 0x80, 0x05, 0x0D, 'y', 'w', 0x0D, 'W', 'n', 0x0D, 'f', 0x0D, 0x0D, 'z'};
   const auto frames = framer.feed(stream, 0.0);
+  EXPECT_EQ(commands(frames), (std::vector<Bytes>{{'F', 2, 0x0D}, {0x80, 0x05, 0x0D}, {'y', 'w', 0x0D},
+                                                  {'W', 'n', 0x0D}, {'f', 0x0D, 0x0D}, {'z'}}));
   ASSERT_EQ(frames.size(), 6u);
-  EXPECT_EQ(frames[0].bytes, (Bytes{'F', 2, 0x0D}));
   for (int i = 1; i <= 4; ++i) {
     EXPECT_EQ(frames[i].kind, Frame::Kind::FilterData);
     EXPECT_EQ(frames[i].index, i);
   }
-  EXPECT_EQ(frames[4].bytes, (Bytes{'f', 0x0D, 0x0D}));
-  EXPECT_EQ(frames[5].bytes, Bytes{'z'});
 }
 
 TEST(Framer, ResynchronisesOnJunkMisframedCommandsAndSilence) {
   Framer framer;
   // Junk before a letter; "S" without its CR gives up but looks at the odd byte again.
-  auto frames = framer.feed({0xFF, 0x13, 'y', 'S', 0x01, 'n'}, 0.0);
-  EXPECT_EQ(commands(frames), (std::vector<Bytes>{{'y'}, {'n'}}));
+  EXPECT_EQ(commands(framer.feed({0xFF, 0x13, 'y', 'S', 0x01, 'n'}, 0.0)), (std::vector<Bytes>{{'y'}, {'n'}}));
   EXPECT_EQ(framer.ignored(), 4u);
 
-  // A command whose bytes stop coming is dropped after the partial timeout.
-  EXPECT_TRUE(framer.feed({'W', 0x00}, 1.0).empty());
-  frames = framer.feed({'g'}, 1.0 + framer.partial_timeout + 0.01);
-  EXPECT_EQ(commands(frames), (std::vector<Bytes>{{'g'}}));
-
-  // An "F" sequence given up by its sender ends after the filter timeout.
-  framer.feed({'F', 3, 0x0D, 0, 0, 0x0D}, 2.0);
-  frames = framer.feed({'y'}, 2.0 + framer.filter_timeout + 0.01);
-  EXPECT_EQ(commands(frames), (std::vector<Bytes>{{'y'}}));
-
-  // A data packet without its CR ends the sequence at once.
-  framer.feed({'F', 1, 0x0D, 0, 0, 0x07}, 10.0);
-  frames = framer.feed({'t'}, 10.0);
-  EXPECT_EQ(commands(frames), (std::vector<Bytes>{{'t'}}));
-
-  // Reopening the port drops what was half framed.
-  framer.feed({'Z', 0x01}, 20.0);
-  framer.reset();
-  frames = framer.feed({'p'}, 20.0);
-  EXPECT_EQ(commands(frames), (std::vector<Bytes>{{'p'}}));
+  // After each of these the next letter begins a command: a command whose bytes stop
+  // coming, an "F" sequence its sender gave up, a data packet without its CR, and a
+  // half command or "F" sequence when the port is reopened (pause < 0).
+  const struct {
+    Bytes before;
+    double pause;
+  } cases[] = {{{'W', 0x00}, framer.partial_timeout + 0.01},
+               {{'F', 3, 0x0D, 0, 0, 0x0D}, framer.filter_timeout + 0.01},
+               {{'F', 1, 0x0D, 0, 0, 0x07}, 0.0},
+               {{'Z', 0x01}, -1.0},
+               {{'F', 1, 0x0D, 0x00}, -1.0}};
+  for (const auto& c : cases) {
+    Framer f;
+    f.feed(c.before, 10.0);
+    if (c.pause < 0) f.reset();
+    EXPECT_EQ(commands(f.feed({'g'}, 10.0 + std::max(c.pause, 0.0))), std::vector<Bytes>{{'g'}})
+        << testing::PrintToString(c.before);
+  }
 }
 
 }  // namespace

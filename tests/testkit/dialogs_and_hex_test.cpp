@@ -11,34 +11,31 @@
 namespace brivel::testkit {
 namespace {
 
-TEST(ScriptedDialogs, QuestionsTakeTheScriptedAnswersInOrder) {
+TEST(ScriptedDialogs, AnswerFromTheScriptInOrderThenByDefault) {
   VirtualPump pump(50.0);
   ScriptedDialogs dialogs(&pump);
   dialogs.answer(Answer::Cancel);
   dialogs.answer(Answer::Ok);
-  // A box with only OK takes no scripted answer.
+  // A box with only OK takes no scripted answer; with none left a question gets OK.
   EXPECT_EQ(dialogs.message("Done", "Prompt", Icon::Information, Buttons::Ok), Answer::Ok);
-  EXPECT_EQ(dialogs.message("Sure?", "Prompt", Icon::None, Buttons::OkCancel), Answer::Cancel);
-  EXPECT_EQ(dialogs.message("Sure?", "Prompt", Icon::None, Buttons::OkCancel), Answer::Ok);
-  EXPECT_EQ(dialogs.message("Sure?", "Prompt", Icon::None, Buttons::OkCancel), Answer::Ok);  // none left
+  for (Answer expected : {Answer::Cancel, Answer::Ok, Answer::Ok})
+    EXPECT_EQ(dialogs.message("Sure?", "Prompt", Icon::None, Buttons::OkCancel), expected);
   EXPECT_EQ(dialogs.count("Sure?"), 3);
   EXPECT_EQ(dialogs.shown()[0].icon, Icon::Information);
   EXPECT_DOUBLE_EQ(dialogs.last().time, 50.0);
-}
 
-TEST(ScriptedDialogs, InputBoxesTakeScriptedTextsThenAreCancelled) {
-  ScriptedDialogs dialogs;
+  // Input boxes take their own script, then are cancelled; they are not messages.
   dialogs.answer_input(std::string("3"));
   dialogs.answer_input(std::nullopt);
   dialogs.answer_input(std::string("17"));
-  EXPECT_EQ(dialogs.input("Please enter the serial number", "Choose the serial no.", "1"), "3");
+  EXPECT_EQ(dialogs.input("p", "Choose the serial no.", "1"), "3");
   EXPECT_EQ(dialogs.input("p", "t", "3"), std::nullopt);
   EXPECT_EQ(dialogs.input("p", "t", "3"), "17");
   EXPECT_EQ(dialogs.input("p", "t", "3"), std::nullopt);
-  ASSERT_EQ(dialogs.shown().size(), 4u);
-  EXPECT_TRUE(dialogs.shown()[0].input);
-  EXPECT_EQ(dialogs.shown()[0].default_text, "1");
-  EXPECT_EQ(dialogs.count("p"), 0);  // input boxes are not messages
+  ASSERT_EQ(dialogs.shown().size(), 8u);
+  EXPECT_TRUE(dialogs.shown()[4].input);
+  EXPECT_EQ(dialogs.shown()[4].default_text, "1");
+  EXPECT_EQ(dialogs.count("p"), 0);
   dialogs.clear();
   EXPECT_TRUE(dialogs.shown().empty());
 }
