@@ -29,8 +29,8 @@ struct Finished {
   double cpu_seconds = 0;  // processor time the child used (user and system)
 };
 
-// Starts `path` with stdin from /dev/null; `env` entries ("NAME=value") come before the
-// inherited ones, so they win (getenv takes the first).
+// Starts `path` with stdin from /dev/null; `env` entries ("NAME=value") are added to
+// the inherited environment, replacing inherited variables of the same name.
 inline pid_t spawn(const std::string& path, const std::vector<std::string>& args,
                    const std::vector<std::string>& env, int out_fd, int err_fd) {
   posix_spawn_file_actions_t actions;
@@ -40,7 +40,14 @@ inline pid_t spawn(const std::string& path, const std::vector<std::string>& args
   posix_spawn_file_actions_adddup2(&actions, err_fd, 2);
   std::vector<std::string> argv{path}, envv(env);
   argv.insert(argv.end(), args.begin(), args.end());
-  for (char** e = environ; *e; ++e) envv.emplace_back(*e);
+  for (char** e = environ; *e; ++e) {
+    // An inherited variable that `env` sets again is left out, so each name is once.
+    const std::string inherited(*e);
+    const std::string name = inherited.substr(0, inherited.find('=') + 1);
+    bool overridden = false;
+    for (const std::string& given : env) overridden = overridden || given.rfind(name, 0) == 0;
+    if (!overridden) envv.push_back(inherited);
+  }
   auto pointers = [](std::vector<std::string>& words) {
     std::vector<char*> p;
     for (std::string& w : words) p.push_back(w.data());
