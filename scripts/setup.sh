@@ -8,6 +8,7 @@ packages=(
   libgtest-dev libgmock-dev
   qt6-base-dev qt6-serialport-dev libgl-dev
   fonts-wqy-microhei
+  locales
 )
 
 missing=()
@@ -17,8 +18,22 @@ for p in "${packages[@]}"; do
   fi
 done
 
+# A locale whose decimal mark is a comma, so the tests can prove that number texts
+# do not follow the host's locale.
+ensure_comma_locale() {
+  if locale -a 2>/dev/null | grep -qi '^de_DE\.utf-\?8$'; then return 0; fi
+  if [ "$(id -u)" -ne 0 ] || [ ! -f /etc/locale.gen ]; then
+    echo "setup: no de_DE.UTF-8 locale; the locale test will be skipped"
+    return 0
+  fi
+  sed -i 's/^# *de_DE.UTF-8 UTF-8/de_DE.UTF-8 UTF-8/' /etc/locale.gen
+  grep -q '^de_DE.UTF-8 UTF-8' /etc/locale.gen || echo 'de_DE.UTF-8 UTF-8' >> /etc/locale.gen
+  locale-gen >/dev/null
+}
+
 if [ ${#missing[@]} -eq 0 ]; then
   echo "setup: every package is installed"
+  ensure_comma_locale
   exit 0
 fi
 
@@ -35,3 +50,4 @@ fi
 export DEBIAN_FRONTEND=noninteractive
 "${as_root[@]}" apt-get update -qq
 "${as_root[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
+ensure_comma_locale
