@@ -102,28 +102,27 @@ void Brivel::setIntLanguage(std::int16_t& value) {
   ApplyLanguage();
 }
 
-void Brivel::ShowParaFace() {
+void Brivel::show_panel(const char* shown, const char* hidden, Words failure) {
+  // Hide the other panel, show this one and move it to the top left corner, in this
+  // order; a failure skips the rest of the switch and is shown, never passed on.
   try {
-    w("FraRunPanel").set_visible(false);
-    Widget& para = w("FraFilterParam");
-    para.set_visible(true);
-    para.move(0, 0);
+    w(hidden).set_visible(false);
+    Widget& panel = w(shown);
+    panel.set_visible(true);
+    panel.move(0, 0);
   } catch (const std::exception&) {
-    say(Words{"An error occurred when using ShowParaFace.", "ShowParaFace发生错误！"}, kPrompt,
-        Icon::Information);
+    say(failure, kPrompt, Icon::Information);
   }
 }
 
+void Brivel::ShowParaFace() {
+  show_panel("FraFilterParam", "FraRunPanel",
+             Words{"An error occurred when using ShowParaFace.", "ShowParaFace发生错误！"});
+}
+
 void Brivel::ShowRunFace() {
-  try {
-    w("FraFilterParam").set_visible(false);
-    Widget& run = w("FraRunPanel");
-    run.set_visible(true);
-    run.move(0, 0);
-  } catch (const std::exception&) {
-    say(Words{"An error occurred when using ShowRunFace.", "ShowRunFace发生错误！"}, kPrompt,
-        Icon::Information);
-  }
+  show_panel("FraRunPanel", "FraFilterParam",
+             Words{"An error occurred when using ShowRunFace.", "ShowRunFace发生错误！"});
 }
 
 void Brivel::Image1_MouseDown(std::int16_t button) {

@@ -116,6 +116,7 @@ class Brivel {
   // ---- creation and language (control/) ----------------------------------
   void build_surface();   // every named child control, at its design position
   void ApplyLanguage();
+  void show_panel(const char* shown, const char* hidden, Words failure);
 
   // ---- serial link (serial/) ---------------------------------------------
   void open_port();                  // the opening steps of OpenCom
