@@ -175,6 +175,10 @@ class Brivel {
   // Tells the operator that the controller did not answer in time and gives up.
   void gave_up(Words what);
   Widget& w(const std::string& name) { return surface_.at(name); }
+  // Range-checks an operator's entry (CheckRange); on a refusal puts the input focus
+  // into `field` and gives false.
+  bool entry_accepted(const std::string& minimum, const std::string& maximum,
+                      const std::string& value, std::uint8_t type_code, const std::string& field);
   void show_splash(const std::string& caption);
   void hide_splash();
 

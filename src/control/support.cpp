@@ -61,6 +61,15 @@ void Brivel::gave_up(Words what) {
       english() ? kPrompt.en : kPrompt.zh, Icon::Critical);
 }
 
+bool Brivel::entry_accepted(const std::string& minimum, const std::string& maximum,
+                            const std::string& value, std::uint8_t type_code,
+                            const std::string& field) {
+  ModuleFunction::CheckRange(minimum, maximum, value, type_code, dialogs_);
+  if (ModuleFunction::BytRangeOK() != 0) return true;
+  surface_.set_focus(field);
+  return false;
+}
+
 void Brivel::show_splash(const std::string& caption) {
   w("FrmSplash.Label1").set_text(caption);
   w("FrmSplash").set_visible(true);

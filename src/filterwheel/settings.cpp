@@ -94,11 +94,7 @@ void Brivel::CmdFilterSet_Click() {
   trapped([&] {
     // Every entry is checked before anything is sent.
     const std::string count_text = w("CboFilterCount").text();
-    ModuleFunction::CheckRange("1", "8", count_text, 1, dialogs_);
-    if (ModuleFunction::BytRangeOK() == 0) {
-      surface_.set_focus("CboFilterCount");
-      return;
-    }
+    if (!entry_accepted("1", "8", count_text, 1, "CboFilterCount")) return;
     const int count = text::parse_byte(count_text);
     if (count > kFilterRows) {
       say(Words{"At most 6 filters can be set.", "最多只能设置 6 个滤光片!"}, kPrompt, Icon::Information);
@@ -108,11 +104,7 @@ void Brivel::CmdFilterSet_Click() {
     // Only the rows in use are sent, so only they are checked: a hidden row can
     // neither be sent nor take the focus.
     for (int i = 0; i < count; ++i) {
-      ModuleFunction::CheckRange("0", "50000", w(row_box(i)).text(), 4, dialogs_);
-      if (ModuleFunction::BytRangeOK() == 0) {
-        surface_.set_focus(row_box(i));
-        return;
-      }
+      if (!entry_accepted("0", "50000", w(row_box(i)).text(), 4, row_box(i))) return;
     }
     if (!BlnMonConnectFlag_) {
       say(kNotConnected, kNoTitle);

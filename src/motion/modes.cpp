@@ -6,7 +6,6 @@
 #include <string>
 
 #include "control/brivel.h"
-#include "control/module_function.h"
 #include "motion/motion_common.h"
 #include "platform/failure.h"
 #include "protocol/commands.h"
@@ -41,11 +40,7 @@ void Brivel::CmdUp_Click() {
       if (BlnBusy_) return;
       throw;
     }
-    ModuleFunction::CheckRange(kMinimum, kMaxStepsUp, std::to_string(N), kTypeInt32, dialogs_);
-    if (ModuleFunction::BytRangeOK() == 0) {
-      surface_.set_focus("CboDistance");
-      return;
-    }
+    if (!entry_accepted(kMinimum, kMaxStepsUp, std::to_string(N), kTypeInt32, "CboDistance")) return;
     if (BlnBusy_) return;
     BlnBusy_ = kTrue;
     MoveBySteps(N);
@@ -64,11 +59,7 @@ void Brivel::CmdDown_Click() {
     // is a run-time failure, shown to the operator.
     const std::int32_t N =
         protocol::step_count(text::parse_double(w("CboDistance").text()), DblMonoStep_);
-    ModuleFunction::CheckRange(kMinimum, kMaxStepsDown, std::to_string(N), kTypeInt32, dialogs_);
-    if (ModuleFunction::BytRangeOK() == 0) {
-      surface_.set_focus("CboDistance");
-      return;
-    }
+    if (!entry_accepted(kMinimum, kMaxStepsDown, std::to_string(N), kTypeInt32, "CboDistance")) return;
     BlnBusy_ = kTrue;
     std::int32_t down = -N;   // N is 0 to 200000 here
     MoveBySteps(down);
@@ -84,11 +75,7 @@ void Brivel::CmdRun_Click() {
     }
     if (BlnBusy_) return;
     const std::string entry = w("CboTarget").text();
-    ModuleFunction::CheckRange(kMinimum, kMaxTarget, entry, kTypeDouble, dialogs_);
-    if (ModuleFunction::BytRangeOK() == 0) {
-      surface_.set_focus("CboTarget");
-      return;
-    }
+    if (!entry_accepted(kMinimum, kMaxTarget, entry, kTypeDouble, "CboTarget")) return;
     BlnStopRequest_ = kFalse;
     // Targets are moved to at 0.01 nm: 546.074 goes to 546.07.
     double target = text::leading_number(text::format(text::parse_double(entry), "0.00"));
