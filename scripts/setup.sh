@@ -7,6 +7,11 @@ packages=(
   g++ cmake ninja-build make pkg-config
   libgtest-dev libgmock-dev
   qt6-base-dev qt6-serialport-dev libgl-dev
+  qt6-tools-dev qt6-tools-dev-tools
+  qt6-declarative-dev qml6-module-qtquick qml6-module-qtquick-window
+  qml6-module-qtqml-workerscript
+  pybind11-dev python3-pybind11 python3-dev python3-pytest
+  clang libclang-rt-14-dev
   fonts-wqy-microhei
   locales
 )

@@ -14,6 +14,12 @@ Answer ScriptedDialogs::message(const std::string& text, const std::string& titl
   return next;
 }
 
+Answer ScriptedDialogs::show(const Message& m) {
+  const Answer answer = message(m.text, m.title, m.icon, m.buttons);
+  shown_.back().kind = m.kind;
+  return answer;
+}
+
 std::optional<std::string> ScriptedDialogs::input(const std::string& prompt, const std::string& title,
                                                   const std::string& default_text) {
   shown_.push_back(

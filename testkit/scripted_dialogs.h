@@ -20,6 +20,7 @@ struct Shown {
   Buttons buttons = Buttons::Ok;
   double time = 0;             // when it was shown (the pump's clock, if given)
   std::string default_text;    // an input box's default answer
+  MessageKind kind = MessageKind::Information;  // message boxes shown through show()
 };
 
 class ScriptedDialogs : public Dialogs {
@@ -31,6 +32,8 @@ class ScriptedDialogs : public Dialogs {
                  Buttons buttons) override;
   std::optional<std::string> input(const std::string& prompt, const std::string& title,
                                    const std::string& default_text) override;
+  Answer show(const Message& m) override;
+  void note(const HostNote& n) override { notes_.push_back(n); }
 
   // Answers for the next questions (OK/Cancel boxes), in order; OK when none is left.
   void answer(Answer next) { answers_.push_back(next); }
@@ -39,7 +42,12 @@ class ScriptedDialogs : public Dialogs {
 
   const std::vector<Shown>& shown() const { return shown_; }
   const Shown& last() const { return shown_.back(); }
-  void clear() { shown_.clear(); }
+  // Notes for the host, in order.
+  const std::vector<HostNote>& notes() const { return notes_; }
+  void clear() {
+    shown_.clear();
+    notes_.clear();
+  }
   // Message boxes (not input boxes) whose text equals `text`.
   int count(const std::string& text) const;
 
@@ -48,6 +56,7 @@ class ScriptedDialogs : public Dialogs {
   std::deque<Answer> answers_;
   std::deque<std::optional<std::string>> inputs_;
   std::vector<Shown> shown_;
+  std::vector<HostNote> notes_;
 };
 
 }  // namespace brivel::testkit

@@ -111,7 +111,7 @@ void Brivel::show_panel(const char* shown, const char* hidden, Words failure) {
     panel.set_visible(true);
     panel.move(0, 0);
   } catch (const std::exception&) {
-    say(failure, kPrompt, Icon::Information);
+    say(MessageKind::Failure, failure, kPrompt, Icon::Information);
   }
 }
 

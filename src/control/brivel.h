@@ -18,6 +18,7 @@
 // can pass a RuntimeFailure to the host (as the method's error result).
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -26,6 +27,7 @@
 #include "control/module_function.h"
 #include "platform/dialogs.h"
 #include "platform/event_pump.h"
+#include "platform/failure.h"
 #include "platform/serial_port.h"
 #include "platform/surface.h"
 
@@ -35,6 +37,13 @@ namespace brivel {
 struct Words {
   const char* en;
   const char* zh;
+};
+
+// An operator text in both languages, composed at run time.
+struct Wording {
+  std::string en, zh;
+  Wording(Words words) : en(words.en), zh(words.zh) {}  // NOLINT: a Words is a Wording
+  Wording(std::string english, std::string chinese) : en(std::move(english)), zh(std::move(chinese)) {}
 };
 
 // Bounds of the waits that have no limit of their own (seconds).
@@ -96,6 +105,23 @@ class Brivel {
   void CboFilterCount_Click();
   void CmdFilterSet_Click();
 
+  // ---- stopping from outside a running call ---------------------------------
+  // Asks the call that is running (a move, a jog, a reposition, a download, an
+  // identification) to stop. Safe from any thread and from a signal handler: it only
+  // sets a flag. Every wait looks at it at least once a tick (10 or 50 ms); the first
+  // to see it stops the motor as the stop button does ("k", then the closing position
+  // request), lowers BlnBusy and ends the call with RuntimeFailure(Interrupted), which
+  // each operation's trap turns into a host note (no message box). A request made
+  // while nothing runs stays pending until the next wait; hosts that may call it while
+  // idle drop it first with clear_stop_request().
+  void RequestStop() noexcept { stop_requested_.store(true); }
+  bool stop_pending() const noexcept { return stop_requested_.load(); }
+  void clear_stop_request() noexcept { stop_requested_.store(false); }
+  // Runs once a tick inside every wait, before the stop request is looked at: a host
+  // notices its own kind of stop there (Python's Ctrl-C) and calls RequestStop().
+  // It may throw nothing.
+  void set_wait_hook(std::function<void()> hook) { wait_hook_ = std::move(hook); }
+
   // ---- for hosts and tests -------------------------------------------------
   Surface& surface() { return surface_; }
   const Surface& surface() const { return surface_; }
@@ -120,6 +146,7 @@ class Brivel {
 
   // ---- serial link (serial/) ---------------------------------------------
   void open_port();                  // the opening steps of OpenCom
+  void close_port() noexcept;        // closes the port if open; never throws
   void MSComm1_OnComm(int event_code);  // the receive handler
   void Timer1_Timer();               // switches Timer1 off
   void tick(int milliseconds);       // one tick of Timer1
@@ -130,6 +157,15 @@ class Brivel {
   bool WaitForOK(std::string ending1, std::string ending2, VBBool& ok, double bound);
   bool WaitForData(double bound);    // until any data; false when the bound passes
   void RequestPosition();
+  // Once a tick in every wait: the host's hook, a port that went away (lose_port), a
+  // stop requested from outside (stop_from_outside).
+  void check_outside();
+  // The open port went away: the control shows not connected (flags, lamp) and the
+  // running operation ends with RuntimeFailure(PortLost).
+  [[noreturn]] void lose_port();
+  // The stop button's sequence: "k", then the closing position request. Used by
+  // CmdStop_Click and by a stop requested from outside.
+  void stop_motor();
   // Puts `command` in VarCommand and writes it; sets the receive threshold first
   // unless `threshold` is negative.
   void send(const Bytes& command, int threshold);
@@ -141,7 +177,8 @@ class Brivel {
   enum class Query { Ok, NoReply, WrongLetter };
   Query query(char letter, int threshold);   // the query step
   void decode_answer(char letter);           // a reply into the instrument fields
-  void open_failed();                        // the failure path of OpenCom
+  // The failure path of OpenCom; `why` (device and reason) goes to the host as a note.
+  void open_failed(const std::string& why);
   struct QueryStep;                          // one question of a read-out and its rules
   bool ask_series(const QueryStep* series, std::size_t count);  // false: the read-out failed
 
@@ -166,12 +203,19 @@ class Brivel {
 
   // ---- shared helpers (control/) ------------------------------------------
   bool english() const;   // messages: Chinese only when the language is exactly 0
-  Answer say(Words text, Words title, Icon icon = Icon::None, Buttons buttons = Buttons::Ok);
-  Answer say(const std::string& text, const std::string& title, Icon icon = Icon::None,
+  // Shows an operator message in the language in force, through Dialogs::show().
+  Answer say(MessageKind kind, const Wording& text, Words title, Icon icon = Icon::None,
              Buttons buttons = Buttons::Ok);
+  // A note for the host (never a box).
+  void note(HostNote::Kind kind, const char* operation, const Wording& text);
   // Runs an operator's handler: a RuntimeFailure inside it lowers BlnBusy and is
-  // shown to the operator instead of reaching the host.
-  void trapped(const std::function<void()>& handler);
+  // reported (report_failure) instead of reaching the host.
+  void trapped(const std::function<void()>& handler, const char* operation = "");
+  // How a run-time failure that ends an operation reaches people: a stop requested
+  // from outside becomes a host note; a lost port, and every other failure, a message.
+  void report_failure(const RuntimeFailure& failure, const char* operation);
+  // The operator's message for a port that went away.
+  void tell_port_lost();
   // Tells the operator that the controller did not answer in time and gives up.
   void gave_up(Words what);
   Widget& w(const std::string& name) { return surface_.at(name); }
@@ -188,6 +232,10 @@ class Brivel {
   std::unique_ptr<Timer> Timer1_;
   Surface surface_;
   WaitBounds bounds_;
+  std::atomic<bool> stop_requested_{false};
+  bool stopping_ = false;              // stop_from_outside is sending "k" and "w"
+  bool port_expected_open_ = false;    // opened by OpenCom and not closed by the control
+  std::function<void()> wait_hook_;
 
   // Instrument state.
   std::int16_t IntUseCom_ = 1;

@@ -1,5 +1,5 @@
 // Helpers shared by the control's operations: messages in the operator's language,
-// the trap around operator handlers, and the wait window.
+// notes for the host, the trap around operator handlers, and the wait window.
 
 #include <exception>
 
@@ -10,6 +10,9 @@ namespace brivel {
 
 namespace {
 constexpr Words kPrompt{"Prompt", "提示"};
+constexpr Words kPortLost{
+    "The connection to the monochromator was lost. Check the cable and connect again.",
+    "与单色仪的连接已断开，请检查连接线后重新连接！"};
 
 Words reason_words(FailureReason reason) {
   switch (reason) {
@@ -19,6 +22,8 @@ Words reason_words(FailureReason reason) {
     case FailureReason::NotANumber: return {"an entry is not a number", "输入不是数字"};
     case FailureReason::PortFailure: return {"the serial port failed", "串口故障"};
     case FailureReason::InvalidArgument: return {"invalid data", "数据无效"};
+    case FailureReason::PortLost: return {"the connection was lost", "连接已断开"};
+    case FailureReason::Interrupted: return {"it was stopped on request", "已按要求停止"};
   }
   return {"unknown failure", "未知错误"};
 }
@@ -26,39 +31,79 @@ Words reason_words(FailureReason reason) {
 
 bool Brivel::english() const { return ModuleFunction::IntLanguage() != 0; }
 
-Answer Brivel::say(Words text, Words title, Icon icon, Buttons buttons) {
-  return say(std::string(english() ? text.en : text.zh), std::string(english() ? title.en : title.zh),
-             icon, buttons);
+Answer Brivel::say(MessageKind kind, const Wording& text, Words title, Icon icon, Buttons buttons) {
+  Message m;
+  m.kind = kind;
+  m.text_en = text.en;
+  m.text_zh = text.zh;
+  m.title_en = title.en;
+  m.title_zh = title.zh;
+  m.text = english() ? m.text_en : m.text_zh;
+  m.title = english() ? m.title_en : m.title_zh;
+  m.icon = icon;
+  m.buttons = buttons;
+  return dialogs_.show(m);
 }
 
-Answer Brivel::say(const std::string& text, const std::string& title, Icon icon, Buttons buttons) {
-  return dialogs_.message(text, title, icon, buttons);
+void Brivel::note(HostNote::Kind kind, const char* operation, const Wording& text) {
+  HostNote n;
+  n.kind = kind;
+  n.operation = operation ? operation : "";
+  n.text_en = text.en;
+  n.text_zh = text.zh;
+  try {
+    dialogs_.note(n);
+  } catch (...) {
+    // A note is information for the host; a host that fails to take it loses only that.
+  }
 }
 
-void Brivel::trapped(const std::function<void()>& handler) {
+void Brivel::report_failure(const RuntimeFailure& failure, const char* operation) {
+  switch (failure.reason()) {
+    case FailureReason::Interrupted:
+      note(HostNote::Kind::Interrupted, operation,
+           Wording{"stopped on request; the motor was stopped", "已按要求停止，电机已停止"});
+      return;
+    case FailureReason::PortLost:
+      note(HostNote::Kind::Failure, operation, Wording{failure.what(), failure.what()});
+      tell_port_lost();
+      return;
+    default: {
+      const Words why = reason_words(failure.reason());
+      say(MessageKind::Failure,
+          Wording{std::string("The operation could not be completed: ") + why.en + ".",
+                  std::string("操作未能完成：") + why.zh + "。"},
+          kPrompt, Icon::Critical);
+      return;
+    }
+  }
+}
+
+void Brivel::tell_port_lost() { say(MessageKind::Failure, kPortLost, kPrompt, Icon::Critical); }
+
+void Brivel::trapped(const std::function<void()>& handler, const char* operation) {
   try {
     handler();
   } catch (const RuntimeFailure& failure) {
     BlnBusy_ = kFalse;
     BlnMoveWatch_ = kFalse;
-    const Words why = reason_words(failure.reason());
-    say(english() ? std::string("The operation could not be completed: ") + why.en + "."
-                  : std::string("操作未能完成：") + why.zh + "。",
-        english() ? kPrompt.en : kPrompt.zh, Icon::Critical);
+    report_failure(failure, operation);
   } catch (const std::exception& failure) {
     BlnBusy_ = kFalse;
     BlnMoveWatch_ = kFalse;
-    say(english() ? std::string("The operation could not be completed: ") + failure.what()
-                  : std::string("操作未能完成：") + failure.what(),
-        english() ? kPrompt.en : kPrompt.zh, Icon::Critical);
+    say(MessageKind::Failure,
+        Wording{std::string("The operation could not be completed: ") + failure.what(),
+                std::string("操作未能完成：") + failure.what()},
+        kPrompt, Icon::Critical);
   }
 }
 
 void Brivel::gave_up(Words what) {
   BlnBusy_ = kFalse;
-  say(english() ? std::string("The monochromator did not answer in time: ") + what.en + "."
-                : std::string("单色仪未及时应答：") + what.zh + "。",
-      english() ? kPrompt.en : kPrompt.zh, Icon::Critical);
+  say(MessageKind::Failure,
+      Wording{std::string("The monochromator did not answer in time: ") + what.en + ".",
+              std::string("单色仪未及时应答：") + what.zh + "。"},
+      kPrompt, Icon::Critical);
 }
 
 bool Brivel::entry_accepted(const std::string& minimum, const std::string& maximum,

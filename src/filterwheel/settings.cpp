@@ -43,13 +43,13 @@ void Brivel::fill_filter_counts() {
 void Brivel::ChkUseFilter_Click() {
   trapped([&] {
     if (!BlnMonConnectFlag_) {
-      say(kNotConnected, kNoTitle);
+      say(MessageKind::Refusal, kNotConnected, kNoTitle);
       return;
     }
     if (BlnBusy_) return;
     StrReceive_.clear();
     if (!BlnFilterReady_) {
-      say(Words{"Please set the parameters for filter wheel first.", "滤光片轮未进行设置!重新设置参数"},
+      say(MessageKind::Refusal, Words{"Please set the parameters for filter wheel first.", "滤光片轮未进行设置!重新设置参数"},
           kPrompt, Icon::Information);
       BlnBusy_ = kFalse;
       return;
@@ -59,9 +59,9 @@ void Brivel::ChkUseFilter_Click() {
     const bool enable = box.value() == 1;
     // The two English titles differ, as the operator has always seen them.
     const Answer answer =
-        enable ? say(Words{"Enable the filter wheel?", "真的要启用滤色片吗？"},
+        enable ? say(MessageKind::Question, Words{"Enable the filter wheel?", "真的要启用滤色片吗？"},
                      Words{"spectrum control system", "单色仪控制系统"}, Icon::None, Buttons::OkCancel)
-               : say(Words{"Disable the filter wheel?", "真的要关闭滤色片吗？"},
+               : say(MessageKind::Question, Words{"Disable the filter wheel?", "真的要关闭滤色片吗？"},
                      Words{"tervia spectrum control system", "单色仪控制系统"}, Icon::None,
                      Buttons::OkCancel);
     if (answer == Answer::Cancel) {
@@ -97,7 +97,7 @@ void Brivel::CmdFilterSet_Click() {
     if (!entry_accepted("1", "8", count_text, 1, "CboFilterCount")) return;
     const int count = text::parse_byte(count_text);
     if (count > kFilterRows) {
-      say(Words{"At most 6 filters can be set.", "最多只能设置 6 个滤光片!"}, kPrompt, Icon::Information);
+      say(MessageKind::Refusal, Words{"At most 6 filters can be set.", "最多只能设置 6 个滤光片!"}, kPrompt, Icon::Information);
       surface_.set_focus("CboFilterCount");
       return;
     }
@@ -107,11 +107,11 @@ void Brivel::CmdFilterSet_Click() {
       if (!entry_accepted("0", "50000", w(row_box(i)).text(), 4, row_box(i))) return;
     }
     if (!BlnMonConnectFlag_) {
-      say(kNotConnected, kNoTitle);
+      say(MessageKind::Refusal, kNotConnected, kNoTitle);
       return;
     }
     if (BlnBusy_) return;
-    if (say(Words{"Are you sure to change the parameters?", "您确认要更改参数吗？"}, kPrompt, Icon::None,
+    if (say(MessageKind::Question, Words{"Are you sure to change the parameters?", "您确认要更改参数吗？"}, kPrompt, Icon::None,
             Buttons::OkCancel) == Answer::Cancel)
       return;
 
@@ -149,7 +149,7 @@ void Brivel::CmdFilterSet_Click() {
     }
     BlnBusy_ = kFalse;
     hide_splash();
-    say(Words{"The filter wheel parameters set successfully.", "滤光片参数设置成功!"}, kPrompt,
+    say(MessageKind::Success, Words{"The filter wheel parameters set successfully.", "滤光片参数设置成功!"}, kPrompt,
         Icon::Information);
     if (!ReadFilterSettings()) gave_up(Words{"reading the filter settings back", "读取滤光片参数"});
   });

@@ -28,7 +28,7 @@ void Brivel::jog_press(int direction, std::int16_t button) {
   if (button != motion::kLeftButton) return;
   trapped([&] {
     if (!BlnMonConnectFlag_) {
-      say(motion::kNotConnected, motion::kPrompt);
+      say(MessageKind::Refusal, motion::kNotConnected, motion::kPrompt);
       return;
     }
     if (BlnBusy_) return;
@@ -97,26 +97,15 @@ bool Brivel::settle_position() {
 void Brivel::CmdStop_Click() {
   trapped([&] {
     if (!BlnMonConnectFlag_) {
-      say(kConnectFirst, kNoTitle);
+      say(MessageKind::Refusal, kConnectFirst, kNoTitle);
       return;
     }
     if (!BlnBusy_) return;
 
-    StrReceive_.clear();
-    BlnBusy_ = kTrue;
-    send(protocol::stop(), protocol::kThresholdMove);
-    VBBool replied = kFalse;
-    WaitReply(replied);
-    BlnBusy_ = kFalse;
-
-    // The interrupted operation sees the request at its next end test and winds
+    // The interrupted operation sees the stop request at its next end test and winds
     // itself up with its own closing position request.
-    BlnStopRequest_ = kTrue;
-
-    BlnBusy_ = kTrue;
-    RequestPosition();
-    BlnBusy_ = kFalse;
-  });
+    stop_motor();
+  }, "CmdStop");
 }
 
 }  // namespace brivel

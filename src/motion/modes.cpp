@@ -26,7 +26,7 @@ constexpr std::uint8_t kTypeDouble = 5;
 void Brivel::CmdUp_Click() {
   trapped([&] {
     if (!BlnMonConnectFlag_) {
-      say(motion::kNotConnected, motion::kPrompt);
+      say(MessageKind::Refusal, motion::kNotConnected, motion::kPrompt);
       return;
     }
     // The up button reads the number the text begins with ("1 nm" is 1 nm). It checks
@@ -51,7 +51,7 @@ void Brivel::CmdUp_Click() {
 void Brivel::CmdDown_Click() {
   trapped([&] {
     if (!BlnMonConnectFlag_) {
-      say(motion::kNotConnected, motion::kPrompt);
+      say(MessageKind::Refusal, motion::kNotConnected, motion::kPrompt);
       return;
     }
     if (BlnBusy_) return;
@@ -70,7 +70,7 @@ void Brivel::CmdDown_Click() {
 void Brivel::CmdRun_Click() {
   trapped([&] {
     if (!BlnMonConnectFlag_) {
-      say(motion::kNotConnected, motion::kPrompt);
+      say(MessageKind::Refusal, motion::kNotConnected, motion::kPrompt);
       return;
     }
     if (BlnBusy_) return;

@@ -53,14 +53,14 @@ void Brivel::MonochromatorMoveTo(double& dblWavelen) {
   // The busy test comes first: a call during another exchange is refused even when
   // the target is where the grating already is.
   if (BlnBusy_) {
-    say(kBusy, motion::kPrompt, Icon::Information);
+    say(MessageKind::Refusal, kBusy, motion::kPrompt, Icon::Information);
     return;
   }
   if (dblWavelen == DblMonoWaveLen_) return;
   if (dblWavelen < 0) {
     const std::string target = text::plain(dblWavelen);
-    say((english() ? kCannotMove.en : kCannotMove.zh) + target,
-        english() ? motion::kPrompt.en : motion::kPrompt.zh, Icon::Critical);
+    say(MessageKind::Refusal, Wording{kCannotMove.en + target, kCannotMove.zh + target},
+        motion::kPrompt, Icon::Critical);
     return;
   }
 
@@ -92,7 +92,7 @@ void Brivel::MonochromatorMoveTo(double& dblWavelen) {
       }
       slots.store(DblMonoWaveLen_);
       if (slots.stalled()) {
-        say(kStalled, motion::kPrompt, Icon::Critical);
+        say(MessageKind::Failure, kStalled, motion::kPrompt, Icon::Critical);
         BlnBusy_ = kFalse;
         return;
       }
@@ -102,9 +102,10 @@ void Brivel::MonochromatorMoveTo(double& dblWavelen) {
     BlnBusy_ = kTrue;
     RequestPosition();   // the closing position request
     BlnBusy_ = kFalse;
-  } catch (const RuntimeFailure&) {
+  } catch (const RuntimeFailure& failure) {
     BlnBusy_ = kFalse;
     BlnMoveWatch_ = kFalse;
+    if (failure.reason() == FailureReason::PortLost) tell_port_lost();
     throw;
   }
 }

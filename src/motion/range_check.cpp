@@ -66,7 +66,10 @@ void CheckRange(const std::string& minimum, const std::string& maximum, const st
     }
   } catch (const RuntimeFailure&) {
     // Text that is not a number, or beyond its type: the same words in both languages.
-    dialogs.message("Data Error!", "", Icon::None, Buttons::Ok);
+    Message m;
+    m.kind = MessageKind::Refusal;
+    m.text = m.text_en = m.text_zh = "Data Error!";
+    dialogs.show(m);
     BytRangeOK() = 0;
   }
 }

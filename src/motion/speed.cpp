@@ -55,7 +55,7 @@ void Brivel::CboSpeed_Click() {
   trapped([&] {
     if (BlnBusy_) return;
     if (!BlnMonConnectFlag_) {
-      say(motion::kNotConnected, motion::kPrompt);
+      say(MessageKind::Refusal, motion::kNotConnected, motion::kPrompt);
       return;
     }
     // Text that is not a number, or beyond 16 bits, is a run-time failure shown
@@ -83,11 +83,11 @@ void Brivel::CboSpeed_Click() {
 void Brivel::CmdReAnchor_Click() {
   trapped([&] {
     if (!BlnMonConnectFlag_) {
-      say(motion::kNotConnected, motion::kPrompt);
+      say(MessageKind::Refusal, motion::kNotConnected, motion::kPrompt);
       return;
     }
     if (BlnBusy_) return;
-    if (say(kRepositionQuestion, kRepositionTitle, Icon::None, Buttons::OkCancel) == Answer::Cancel)
+    if (say(MessageKind::Question, kRepositionQuestion, kRepositionTitle, Icon::None, Buttons::OkCancel) == Answer::Cancel)
       return;
 
     show_splash(english() ? kResetting.en : kResetting.zh);

@@ -128,6 +128,8 @@ Words failure_words(FailureReason reason) {
     case FailureReason::PortFailure: return {"the serial port failed", "串口故障"};
     case FailureReason::InvalidArgument:
       return {"the file is incomplete or malformed", "文件不完整或格式错误"};
+    case FailureReason::PortLost: return {"the connection was lost", "连接已断开"};
+    case FailureReason::Interrupted: return {"it was stopped on request", "已按要求停止"};
   }
   return {"unknown failure", "未知错误"};
 }
@@ -254,10 +256,12 @@ void Brivel::LoadParameter(std::string strFilePath) {
   };
 
   std::optional<Words> stopped;
+  HostNote::Kind kind = HostNote::Kind::Failure;
   try {
     stopped = download();
   } catch (const RuntimeFailure& failure) {
     stopped = failure_words(failure.reason());
+    if (failure.reason() == FailureReason::Interrupted) kind = HostNote::Kind::Interrupted;
   } catch (const std::exception&) {
     stopped = failure_words(FailureReason::InvalidArgument);
   }
@@ -271,15 +275,17 @@ void Brivel::LoadParameter(std::string strFilePath) {
   }
   hide_splash();
   BlnBusy_ = kFalse;
-  if (stopped && !sent.empty()) {
-    // A half-downloaded instrument: say what it already holds from this file.
-    const bool en = english();
-    say(en ? "The parameter download stopped: " + std::string(stopped->en) +
-                 ". Already sent to the monochromator: " + join(sent, true) +
-                 ". Check the instrument's settings before use."
-           : "参数下载中断：" + std::string(stopped->zh) + "。已发送到单色仪：" + join(sent, false) +
-                 "。使用前请检查仪器设置。",
-        en ? "Prompt" : "提示", Icon::Critical);
+  if (stopped) {
+    // The download shows the operator nothing; the host learns why it stopped and what
+    // the instrument already holds from this file.
+    const std::string already_en = sent.empty() ? "nothing was sent to the monochromator"
+                                                : "already sent to the monochromator: " + join(sent, true) +
+                                                      ". Check the instrument's settings before use";
+    const std::string already_zh = sent.empty() ? "未向单色仪发送任何参数"
+                                                : "已发送到单色仪：" + join(sent, false) + "。使用前请检查仪器设置";
+    note(kind, "LoadParameter",
+         Wording{"The parameter download stopped: " + std::string(stopped->en) + "; " + already_en + ".",
+                 "参数下载中断：" + std::string(stopped->zh) + "；" + already_zh + "。"});
   }
 }
 

@@ -160,10 +160,10 @@ void Brivel::SaveParameter(std::string strFilePath) {
   const bool saved = !content.empty() && replace_file(strFilePath, content);
   BlnBusy_ = kFalse;
   if (saved) {
-    say(Words{"Parameters saved successfully.", "参数保存成功!"}, Words{"Information", "信息"},
+    say(MessageKind::Success, Words{"Parameters saved successfully.", "参数保存成功!"}, Words{"Information", "信息"},
         Icon::Information);
   } else {
-    say(Words{"Failed to save parameters.", "参数保存错误!"}, Words{"Prompt", "提示"},
+    say(MessageKind::Failure, Words{"Failed to save parameters.", "参数保存错误!"}, Words{"Prompt", "提示"},
         Icon::Information);
   }
 }

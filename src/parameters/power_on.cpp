@@ -34,21 +34,21 @@ void Brivel::setDblOpenPos(double& value) {
 
 void Brivel::set_power_on(double w, bool from_property) {
   if (BlnBusy_) {
-    say(Words{"The monochromator controller is running.", "单色仪控制器忙!"}, kPrompt, Icon::Information);
+    say(MessageKind::Refusal, Words{"The monochromator controller is running.", "单色仪控制器忙!"}, kPrompt, Icon::Information);
     return;
   }
   if (!BlnMonConnectFlag_) return;
   if (!(w >= 0 && w <= kHighestPowerOn)) {
-    say(Words{"Please enter a value between 0 and 6553.5.", "请输入 0 到 6553.5 的数字!"}, kPrompt,
+    say(MessageKind::Refusal, Words{"Please enter a value between 0 and 6553.5.", "请输入 0 到 6553.5 的数字!"}, kPrompt,
         from_property ? Icon::Critical : Icon::Information);
     return;
   }
-  const std::string prefix = english() ? "Will the initial wavelength be changed to "
-                             : from_property ? "将默认波长修改为 "
-                                             : "将默认波长修改为";
-  const Answer answer = say(prefix + text::plain(w) + " nm?",
-                            english() ? "Modify monochromator parameters" : "修改单色仪参数",
-                            Icon::None, Buttons::OkCancel);
+  const std::string value = text::plain(w) + " nm?";
+  const Answer answer =
+      say(MessageKind::Question,
+          Wording{"Will the initial wavelength be changed to " + value,
+                  (from_property ? "将默认波长修改为 " : "将默认波长修改为") + value},
+          Words{"Modify monochromator parameters", "修改单色仪参数"}, Icon::None, Buttons::OkCancel);
   if (answer == Answer::Ok) {
     // The step count is computed before anything is sent: a step size of 0 fails here.
     const Bytes command = protocol::set_power_on(protocol::step_count(w, DblMonoStep_));
@@ -58,7 +58,7 @@ void Brivel::set_power_on(double w, bool from_property) {
     VBBool replied = kFalse;
     WaitReply(replied);
     if (from_property)
-      say(Words{"Initial wavelength set successfully.", "设置成功！"}, kPrompt, Icon::Information);
+      say(MessageKind::Success, Words{"Initial wavelength set successfully.", "设置成功！"}, kPrompt, Icon::Information);
   }
   // Also after Cancel: the box returns to the stored value.
   read_back_power_on();
@@ -87,7 +87,7 @@ void Brivel::TxtOpenPos_KeyPress(std::int16_t& KeyAscii) {
     }
     // Every other key: the busy message while busy (the key still goes into the box).
     if (BlnBusy_) {
-      say(Words{"The monochromator controller is running.", "单色仪控制器忙!"}, kPrompt,
+      say(MessageKind::Refusal, Words{"The monochromator controller is running.", "单色仪控制器忙!"}, kPrompt,
           Icon::Information);
       return;
     }

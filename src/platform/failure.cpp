@@ -9,6 +9,8 @@ const char* to_string(FailureReason reason) {
     case FailureReason::NotANumber: return "not a number";
     case FailureReason::PortFailure: return "port failure";
     case FailureReason::InvalidArgument: return "invalid argument";
+    case FailureReason::PortLost: return "port lost";
+    case FailureReason::Interrupted: return "stopped on request";
   }
   return "run-time failure";
 }

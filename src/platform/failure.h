@@ -14,6 +14,8 @@ enum class FailureReason {
   NotANumber,      // a strict conversion of text that is not a number
   PortFailure,     // the serial port cannot be opened, or a write fails
   InvalidArgument, // text or data of the wrong shape (missing field, bad name)
+  PortLost,        // the open port went away mid-operation (adapter unplugged, far end closed)
+  Interrupted,     // a stop was requested from outside the running call (RequestStop)
 };
 
 const char* to_string(FailureReason reason);

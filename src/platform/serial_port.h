@@ -35,8 +35,10 @@ class SerialPort {
 
   virtual ~SerialPort() = default;
 
-  virtual void set_port_number(int number) = 0;        // 1 to 16, or see device()
+  virtual void set_port_number(int number) = 0;        // 1 to 16
   virtual int port_number() const = 0;
+  // The device the port number maps to, for reports ("/dev/ttyUSB0", "COM3").
+  virtual std::string device_name() const { return "port " + std::to_string(port_number()); }
   virtual void set_settings(const std::string& settings) = 0;  // "9600,N,8,1"
   virtual std::string settings() const = 0;
   virtual void set_in_buffer_size(int bytes) = 0;

@@ -138,7 +138,7 @@ void Brivel::OpenCom() {
   try {
     open_port();
     if (!ask_series(kIdentify, std::size(kIdentify))) {
-      open_failed();
+      open_failed("no instrument answered on " + port_->device_name());
       return;
     }
     RequestPosition();
@@ -149,22 +149,31 @@ void Brivel::OpenCom() {
     // connected, with the filter wheel marked not ready.
     if (!ReadFilterSettings())
       gave_up(Words{"the filter wheel settings could not be read", "无法读取滤光片设置"});
-  } catch (...) {
-    open_failed();
+  } catch (const RuntimeFailure& failure) {
+    if (failure.reason() != FailureReason::Interrupted) {
+      open_failed(failure.what());
+      return;
+    }
+    // Stopped on request: not connected, and no box for what the host asked for.
+    close_port();
+    BlnMonConnectFlag_ = kFalse;
+    BlnBusy_ = kFalse;
+    if (Widget* lamp = surface_.find("Image1")) lamp->set_picture(1);
+    report_failure(failure, "OpenCom");
+  } catch (const std::exception& failure) {
+    open_failed(failure.what());
   }
 }
 
-void Brivel::open_failed() {
+void Brivel::open_failed(const std::string& why) {
   // Must not throw: OpenCom returns normally to the host whatever happened.
-  try {
-    if (port_->is_open()) port_->close();
-  } catch (...) {
-  }
+  close_port();
   BlnMonConnectFlag_ = kFalse;
   BlnBusy_ = kFalse;
   try {
     if (Widget* lamp = surface_.find("Image1")) lamp->set_picture(1);
-    say(Words{"Monochromator connection failed.", "单色仪连接失败!"}, kPrompt);
+    if (!why.empty()) note(HostNote::Kind::Failure, "OpenCom", Wording{why, why});
+    say(MessageKind::Failure, Words{"Monochromator connection failed.", "单色仪连接失败!"}, kPrompt);
   } catch (...) {
   }
 }
@@ -187,7 +196,7 @@ void Brivel::CmdMonoRefresh_Click() {
   trapped([&] {
     if (BlnBusy_) return;
     if (!BlnMonConnectFlag_) {
-      say(Words{"Please reconnect the monochromator.", "请在检查连接后重新连接仪器"},
+      say(MessageKind::Refusal, Words{"Please reconnect the monochromator.", "请在检查连接后重新连接仪器"},
           Words{"Prompt", "单色仪未连接"});
       return;
     }
@@ -206,11 +215,8 @@ void Brivel::CmdMonoRefresh_Click() {
       // A port that fails mid-way is a failed refresh, as a silent controller is.
     }
     // Not connected any more; the lamp keeps showing connected until the next click.
-    say(Words{"Unable to connect to the monochromator.", "无法连接单色仪!"}, kPrompt, Icon::Information);
-    try {
-      if (port_->is_open()) port_->close();
-    } catch (const std::exception&) {
-    }
+    say(MessageKind::Failure, Words{"Unable to connect to the monochromator.", "无法连接单色仪!"}, kPrompt, Icon::Information);
+    close_port();
     BlnBusy_ = kFalse;
   });
 }

@@ -35,7 +35,7 @@ std::string right(const std::string& text, std::size_t n) {
 
 void Brivel::open_port() {
   if (IntUseCom_ < 1 || IntUseCom_ > 16) IntUseCom_ = 1;
-  if (port_->is_open()) port_->close();
+  if (port_->is_open()) close_port();
   port_->set_port_number(IntUseCom_);
   port_->set_settings(kLineSettings);
   port_->set_in_buffer_size(kInBufferSize);
@@ -45,16 +45,22 @@ void Brivel::open_port() {
   port_->clear_input();
   port_->clear_output();
   port_->open();
+  port_expected_open_ = true;
   BlnBusy_ = kTrue;
+}
+
+void Brivel::close_port() noexcept {
+  port_expected_open_ = false;
+  try {
+    if (port_->is_open()) port_->close();
+  } catch (...) {
+  }
 }
 
 void Brivel::CloseCom() {
   // Closing never reports a failure; the flags and the lamp follow in any case, so
   // that the operator sees the control as not connected.
-  try {
-    if (port_->is_open()) port_->close();
-  } catch (const std::exception&) {
-  }
+  close_port();
   BlnMonConnectFlag_ = kFalse;
   BlnBusy_ = kFalse;
   if (Widget* lamp = surface_.find("Image1")) lamp->set_picture(1);
@@ -111,6 +117,7 @@ void Brivel::tick(int milliseconds) {
   // Timer1 is shared by every wait: a nested wait may switch it off first, which
   // ends this tick early, as it always has.
   while (Timer1_->enabled()) {
+    check_outside();
     if (pump_.now() > due + kTickGrace) {
       Timer1_->set_enabled(false);
       break;
@@ -122,7 +129,50 @@ void Brivel::tick(int milliseconds) {
 void Brivel::pause_10ms() {
   // Measured on the monotonic clock in double precision; the host sleeps meanwhile.
   const double until = pump_.now() + kFollowPause;
+  check_outside();
   while (pump_.now() <= until) pump_.wait_until(until + 1e-6);
+}
+
+void Brivel::check_outside() {
+  if (wait_hook_) wait_hook_();
+  // A port that went away (an unplugged adapter, a closed far end) ends every wait at
+  // once: no wait would ever see a reply again.
+  if (port_expected_open_ && !port_->is_open()) lose_port();
+  if (!stopping_ && stop_requested_.exchange(false)) {
+    stopping_ = true;   // the waits of the stop itself do not stop again
+    try {
+      if (port_->is_open()) stop_motor();
+    } catch (...) {
+      stopping_ = false;
+      throw;
+    }
+    stopping_ = false;
+    throw RuntimeFailure(FailureReason::Interrupted, "a stop was requested");
+  }
+}
+
+void Brivel::lose_port() {
+  const std::string device = port_->device_name();
+  close_port();
+  BlnMonConnectFlag_ = kFalse;
+  BlnBusy_ = kFalse;
+  BlnMoveWatch_ = kFalse;
+  if (Widget* lamp = surface_.find("Image1")) lamp->set_picture(1);
+  throw RuntimeFailure(FailureReason::PortLost, device + " went away");
+}
+
+void Brivel::stop_motor() {
+  StrReceive_.clear();
+  BlnBusy_ = kTrue;
+  send(protocol::stop(), protocol::kThresholdMove);
+  VBBool replied = kFalse;
+  WaitReply(replied);   // the reply to "k" is not examined
+  BlnBusy_ = kFalse;
+  // The interrupted motion sees the request at its next end test.
+  BlnStopRequest_ = kTrue;
+  BlnBusy_ = kTrue;
+  RequestPosition();    // the closing position request
+  BlnBusy_ = kFalse;
 }
 
 void Brivel::WaitReply(VBBool& replied) {
@@ -190,6 +240,7 @@ bool Brivel::WaitForData(double bound) {
 void Brivel::send(const Bytes& command, int threshold) {
   if (threshold >= 0) port_->set_threshold(threshold);
   VarCommand_ = command;
+  if (port_expected_open_ && !port_->is_open()) lose_port();
   if (!port_->is_open()) throw RuntimeFailure(FailureReason::PortFailure, "the port is not open");
   port_->write(VarCommand_);
 }

@@ -260,7 +260,7 @@ TEST(BrivelctlFaults, DeviceVanishingMidMoveFailsTheMoveWithoutSpinning) {
   // write of the follow loop fails and the method passes the failure to the host.
   const Finished f = ctl({"--sim", "--sim-fault", "vanish", "open", "move", "546.07", "info"});
   EXPECT_EQ(f.status, 1) << describe(f);
-  EXPECT_NE(f.err.find("brivelctl: move: port failure"), std::string::npos) << describe(f);
+  EXPECT_NE(f.err.find("brivelctl: move: port lost"), std::string::npos) << describe(f);
   EXPECT_LT(f.seconds, 5.0) << describe(f);
   EXPECT_LT(f.cpu_seconds, 0.5 * f.seconds + 0.2) << describe(f);
 }

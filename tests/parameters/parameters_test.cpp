@@ -245,25 +245,29 @@ TEST_F(ParameterFileTest, FilterPositionsUseTheStepSizeInForceBeforeTheDownload)
   EXPECT_EQ(download_writes(b)[10], "0D A8 0D");   // 349.6 nm / 16 / 0.00625 = 3496
 }
 
-TEST_F(ParameterFileTest, StoppedDownloadSaysWhatWasAlreadySentIfAnything) {
+// A download that stops shows the operator nothing; the host gets a note of why it
+// stopped and of what the instrument already holds from the file.
+TEST_F(ParameterFileTest, StoppedDownloadTellsTheHostWhatWasAlreadySent) {
   const std::string absent = (dir / "absent.txt").string();
+  const std::string nothing = "; nothing was sent to the monochromator.";
   const struct {
     bool connected, no_ack;
     std::string path, content;
     std::size_t writes;
-    const char* why;
+    std::string note;
   } cases[] = {
       {true, false, file, kLine1, 7,
-       "the file is incomplete or malformed. Already sent to the monochromator: instrument number "
+       "the file is incomplete or malformed; already sent to the monochromator: instrument number "
        "258, grating code 4, blaze wavelength 500 nm, zero offset 1000 steps, year 9, power-on "
-       "position 8717 steps, instrument type 6."},
+       "position 8717 steps, instrument type 6. Check the instrument's settings before use."},
       {true, true, file, kLine1 + kLine2, 1,
-       "the monochromator did not acknowledge a setting in time. Already sent to the "
-       "monochromator: instrument number 258."},
-      {true, false, file, "70000" + kLine1.substr(5) + "2\t\r\n", 0, nullptr},  // "N" overflows
-      {true, false, "", "", 0, nullptr},
-      {true, false, absent, "", 0, nullptr},
-      {false, false, file, kLine1 + kLine2, 0, nullptr},   // the port is closed
+       "the monochromator did not acknowledge a setting in time; already sent to the "
+       "monochromator: instrument number 258. Check the instrument's settings before use."},
+      {true, false, file, "70000" + kLine1.substr(5) + "2\t\r\n", 0,
+       "a value of the file does not fit its command" + nothing},   // "N" overflows
+      {true, false, "", "", 0, "the file is incomplete or malformed" + nothing},
+      {true, false, absent, "", 0, "the file is incomplete or malformed" + nothing},
+      {false, false, file, kLine1 + kLine2, 0, "the serial port failed" + nothing},
   };
   for (const auto& c : cases) {
     Bench b(with_grating(4));
@@ -274,10 +278,13 @@ TEST_F(ParameterFileTest, StoppedDownloadSaysWhatWasAlreadySentIfAnything) {
     b.control.LoadParameter(c.path);
     EXPECT_EQ(b.write_hex(), Strings(kDownload.begin(), kDownload.begin() + c.writes)) << c.content;
     expect_idle(b);
-    EXPECT_EQ(said(b), c.why ? Strings{"The parameter download stopped: " + std::string(c.why) +
-                                       " Check the instrument's settings before use."}
-                             : Strings{})
-        << c.path << ": " << c.content;
+    EXPECT_EQ(said(b), Strings{}) << c.path << ": " << c.content;
+    ASSERT_EQ(b.dialogs.notes().size(), 1u) << c.path << ": " << c.content;
+    const HostNote& n = b.dialogs.notes()[0];
+    EXPECT_EQ(n.kind, HostNote::Kind::Failure);
+    EXPECT_EQ(n.operation, "LoadParameter");
+    EXPECT_EQ(n.text_en, "The parameter download stopped: " + c.note);
+    EXPECT_FALSE(n.text_zh.empty());
   }
 }
 
