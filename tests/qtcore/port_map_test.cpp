@@ -169,12 +169,5 @@ TEST(PortMap, PortVariablesOutsideTheRangeAreProblemsAndOthersAreNotLookedAt) {
   EXPECT_EQ(map.port(2).device, "/dev/ttyS1");
 }
 
-TEST(PortMap, DevicePathsKeepTheirFormAndBareNamesGoUnderDev) {
-  EXPECT_EQ(normal_device_path("ttyUSB0"), "/dev/ttyUSB0");
-  EXPECT_EQ(normal_device_path(" serial/by-id/usb-X "), "/dev/serial/by-id/usb-X");
-  EXPECT_EQ(normal_device_path("/tmp/sim-link"), "/tmp/sim-link");
-  EXPECT_EQ(normal_device_path("./sim-link"), "./sim-link");
-}
-
 }  // namespace
 }  // namespace brivel::qt
