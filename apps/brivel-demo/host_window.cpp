@@ -13,6 +13,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSerialPortInfo>
 #include <QSpinBox>
 #include <QTableWidget>
 #include <QTimer>
@@ -134,12 +135,21 @@ QWidget* HostWindow::build_settings() {
   port_ = new QSpinBox(box);
   port_->setRange(1, 16);
   port_->setPrefix("port ");
-  device_ = new QLineEdit(box);
-  device_->setPlaceholderText("device path, e.g. /dev/ttyUSB0");
+  // The device picker: the serial devices the system reports, or a path typed in
+  // (a pseudo-terminal, a /dev/serial/by-id link). The first entry leaves the port
+  // number to its usual device (BRIVEL_COM<n>, the mapping file, the adapters).
+  device_ = new QComboBox(box);
+  device_->setObjectName("device");
+  device_->setEditable(true);
+  device_->setInsertPolicy(QComboBox::NoInsert);
+  device_->setMinimumContentsLength(24);
+  device_->lineEdit()->setPlaceholderText("device path, e.g. /dev/ttyUSB0");
+  list_devices();
   port_row->addWidget(port_);
   port_row->addWidget(device_, 1);
+  port_row->addWidget(button("Rescan", box, [this] { list_devices(); }));
   port_row->addWidget(button("Use", box, [this] {
-    Brivel::setPortDevice(port_->value(), device_->text().trimmed());
+    Brivel::setPortDevice(port_->value(), picked_device());
     set_property("IntUseCom", port_->value());
   }));
   form->addRow("IntUseCom", port_row);
@@ -178,6 +188,37 @@ QWidget* HostWindow::build_settings() {
   speed_row->addStretch(1);
   form->addRow("IntSpeed", speed_row);
   return box;
+}
+
+void HostWindow::list_devices() {
+  const QString kept = picked_device();
+  device_->clear();
+  device_->addItem("(the port number's own device)", QString());
+  for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts()) {
+    QStringList about;
+    if (!info.description().isEmpty()) about << info.description();
+    if (!info.manufacturer().isEmpty()) about << info.manufacturer();
+    if (!info.serialNumber().isEmpty()) about << info.serialNumber();
+    const QString text = about.isEmpty() ? info.systemLocation()
+                                         : QString("%1 (%2)").arg(info.systemLocation(), about.join(", "));
+    device_->addItem(text, info.systemLocation());
+  }
+  const int again = device_->findData(kept);
+  if (again >= 0)
+    device_->setCurrentIndex(again);
+  else if (!kept.isEmpty())
+    device_->setEditText(kept);
+  else
+    device_->setCurrentIndex(0);
+}
+
+QString HostWindow::picked_device() const {
+  if (!device_ || device_->count() == 0) return {};
+  const int index = device_->currentIndex();
+  const QString text = device_->currentText().trimmed();
+  // A listed entry as it was chosen gives its path; anything typed is a path itself.
+  if (index >= 0 && text == device_->itemText(index)) return device_->itemData(index).toString();
+  return text;
 }
 
 void HostWindow::refresh() {

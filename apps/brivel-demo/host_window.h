@@ -33,6 +33,10 @@ class HostWindow : public QMainWindow {
   QWidget* build_settings();
   void set_property(const char* name, const QVariant& value);
   void show_outcome(const QString& what);
+  // Fills the device picker with the serial devices the system reports now.
+  void list_devices();
+  // The device the picker names: a listed device's path, or the text typed in.
+  QString picked_device() const;
 
   Brivel* control_ = nullptr;
   QTableWidget* table_ = nullptr;
@@ -40,7 +44,7 @@ class HostWindow : public QMainWindow {
   QLabel* outcome_ = nullptr;
   QDoubleSpinBox* target_ = nullptr;
   QSpinBox* port_ = nullptr;
-  QLineEdit* device_ = nullptr;
+  QComboBox* device_ = nullptr;
   QComboBox* language_ = nullptr;
   QSpinBox* speed_ = nullptr;
   QDoubleSpinBox* open_pos_ = nullptr;

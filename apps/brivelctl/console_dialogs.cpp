@@ -1,5 +1,7 @@
 #include "console_dialogs.h"
 
+#include "control/module_function.h"
+
 namespace brivel::ctl {
 
 namespace {
@@ -23,7 +25,27 @@ ConsoleDialogs::ConsoleDialogs(std::ostream& out, bool yes, std::deque<std::stri
     : out_(out), yes_(yes), answers_(std::move(answers)) {}
 
 void ConsoleDialogs::print(const std::string& title, const std::string& text) {
+  if (before_line_) before_line_();
   out_ << '[' << one_line(title) << "] " << one_line(text) << std::endl;
+}
+
+Answer ConsoleDialogs::show(const Message& m) {
+  if (m.kind == MessageKind::Refusal || m.kind == MessageKind::Failure) ++refusals_;
+  return message(m.text, m.title, m.icon, m.buttons);
+}
+
+void ConsoleDialogs::note(const HostNote& n) {
+  // In the language of the messages; a note without a Chinese text keeps its English.
+  const bool chinese = ModuleFunction::IntLanguage() == 0 && !n.text_zh.empty();
+  if (before_line_) before_line_();
+  out_ << "brivelctl: " << (n.operation.empty() ? std::string() : n.operation + ": ")
+       << one_line(chinese ? n.text_zh : n.text_en) << std::endl;
+}
+
+int ConsoleDialogs::take_refusals() {
+  const int seen = refusals_;
+  refusals_ = 0;
+  return seen;
 }
 
 Answer ConsoleDialogs::message(const std::string& text, const std::string& title, Icon,

@@ -3,18 +3,24 @@
 // run in order. See docs/brivelctl.md.
 
 #include <QCoreApplication>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
 #include <iostream>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "brivel_version.h"
 #include "console_dialogs.h"
 #include "control/brivel.h"
 #include "options.h"
 #include "ports.h"
 #include "qt/core/qt_platform.h"
+#include "qt/core/serial_log.h"
 #include "session.h"
 #include "sim_host.h"
+#include "stop_signals.h"
 
 using namespace brivel;
 using namespace brivel::ctl;
@@ -26,16 +32,51 @@ int usage_error(const std::string& why) {
   return static_cast<int>(Exit::Usage);
 }
 
-// The real port, pinned to a device when one was given, traced when asked for.
-std::unique_ptr<SerialPort> make_port(const Options& o, const std::string& device) {
+// The real port, pinned to a device when one was given.
+std::unique_ptr<SerialPort> make_port(const std::string& device) {
   std::unique_ptr<SerialPort> port = std::make_unique<qt::QtSerialPort>();
   if (!device.empty())
     port = std::make_unique<PinnedDevicePort>(std::move(port), QString::fromStdString(device));
-  if (o.trace) port = std::make_unique<TracingPort>(std::move(port), std::cerr);
   return port;
 }
 
+int terminal_width() {
+  winsize size{};
+  if (ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) return size.ws_col;
+  return 0;
+}
+
+// --trace and --trace-file: the traffic log of the real port (category brivel.serial).
+// Gives an error text when the file cannot be written.
+std::string start_traffic_log(const Options& o, Progress*& progress, int& receiver) {
+  if (!o.trace_file.empty()) {
+    QString why;
+    if (!qt::set_serial_log_file(QString::fromStdString(o.trace_file), &why))
+      return "--trace-file " + o.trace_file + ": " + why.toStdString();
+  }
+  if (o.trace) {
+    qt::set_serial_logging(true);
+    receiver = qt::add_serial_log_receiver([&progress](const QString& line) {
+      if (progress) progress->clear();
+      std::cerr << line.toStdString() << std::endl;
+    });
+  }
+  return {};
+}
+
 int run(const Options& o) {
+  Progress* progress = nullptr;  // the session's, while it exists: the trace clears it
+  int receiver = 0;
+  const std::string log_error = start_traffic_log(o, progress, receiver);
+  if (!log_error.empty()) return usage_error(log_error);
+  struct StopLog {
+    int& receiver;
+    ~StopLog() {
+      if (receiver) qt::remove_serial_log_receiver(receiver);
+      qt::set_serial_log_file({});
+    }
+  } stop_log{receiver};
+
   SimHost sim;  // outlives the control, so that the port closes before the pty does
   std::string device = o.port;
   if (o.sim) {
@@ -49,8 +90,20 @@ int run(const Options& o) {
 
   qt::QtEventPump pump;
   ConsoleDialogs dialogs(std::cerr, o.yes, o.answers);
-  Brivel control(pump, dialogs, make_port(o, device));
-  Session session(control, std::cout, std::cerr);
+  Brivel control(pump, dialogs, make_port(device));
+  SessionSettings settings;
+  settings.stop_on_refusal = o.stop_on_refusal;
+  settings.progress = isatty(STDERR_FILENO) == 1;
+  settings.width = settings.progress ? terminal_width() : 0;
+  Session session(control, dialogs, std::cout, std::cerr, settings);
+  progress = &session.progress();
+  struct Forget {
+    Progress*& progress;
+    ~Forget() {
+      catch_stop_signals(nullptr);
+      progress = nullptr;
+    }
+  } forget{progress};
 
   for (const Step& step : o.steps) {
     const std::string why = session.check(step);
@@ -64,6 +117,7 @@ int run(const Options& o) {
     std::int16_t language = static_cast<std::int16_t>(o.language);
     control.setIntLanguage(language);
   }
+  catch_stop_signals(&control);
   return static_cast<int>(session.run(o.steps));
 }
 
@@ -75,6 +129,10 @@ int main(int argc, char** argv) {
   const ParsedCommandLine parsed = parse_command_line(args);
   if (parsed.options.help) {
     std::cout << kUsage << std::endl;
+    return 0;
+  }
+  if (parsed.options.version) {
+    std::cout << "brivelctl " << BRIVEL_VERSION << std::endl;
     return 0;
   }
   if (!parsed.error.empty()) return usage_error(parsed.error);

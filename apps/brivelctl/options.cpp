@@ -10,8 +10,10 @@ namespace brivel::ctl {
 
 const char* const kUsage =
     "usage: brivelctl [--com N] [--port DEVICE] [--sim] [--lang en|zh] [--yes] "
-    "[--answer TEXT] [--trace] STEP...\n"
-    "       (with --sim also [--sim-fault FAULT] [--sim-memory NAME=VALUE] [--sim-rate STEPS])";
+    "[--answer TEXT] [--stop-on-refusal] [--trace] [--trace-file PATH] STEP...\n"
+    "       (with --sim also [--sim-fault FAULT] [--sim-memory NAME=VALUE] [--sim-rate STEPS])\n"
+    "       brivelctl ports    lists the serial ports and the devices of port numbers 1 to 16\n"
+    "       brivelctl --help | --version";
 
 namespace {
 
@@ -92,6 +94,13 @@ const std::map<std::string, Flag>& flags() {
                       return std::string();
                     }}},
       {"--trace", {false, [](Options& o, const std::string&) { o.trace = true; return std::string(); }}},
+      {"--trace-file", {true, [](Options& o, const std::string& v) {
+                          o.trace_file = v;
+                          return v.empty() ? std::string("--trace-file takes a file") : std::string();
+                        }}},
+      {"--stop-on-refusal",
+       {false, [](Options& o, const std::string&) { o.stop_on_refusal = true; return std::string(); }}},
+      {"--version", {false, [](Options& o, const std::string&) { o.version = true; return std::string(); }}},
       {"--sim-fault", {true, add_sim_fault}},
       {"--sim-memory", {true, add_sim_memory}},
       {"--sim-rate", {true, set_sim_rate}},
@@ -141,7 +150,7 @@ ParsedCommandLine parse_command_line(const std::vector<std::string>& args) {
     o.steps.push_back(std::move(step));
     i += static_cast<std::size_t>(arity);
   }
-  if (o.help) return parsed;
+  if (o.help || o.version) return parsed;
   const bool sim_settings = !o.sim_faults.empty() || !o.sim_memory.empty() || o.sim_rate > 0;
   if (o.sim && !o.port.empty()) parsed.error = "--sim and --port cannot be used together";
   else if (sim_settings && !o.sim) parsed.error = "--sim-fault, --sim-memory and --sim-rate need --sim";

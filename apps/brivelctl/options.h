@@ -1,8 +1,9 @@
 #pragma once
 // The command line of brivelctl:
 //   brivelctl [--com N] [--port DEVICE] [--sim] [--lang en|zh] [--yes] [--answer TEXT]
-//             [--trace] [--sim-fault FAULT] [--sim-memory NAME=VALUE]
-//             [--sim-rate STEPS] STEP...
+//             [--stop-on-refusal] [--trace] [--trace-file PATH] [--sim-fault FAULT]
+//             [--sim-memory NAME=VALUE] [--sim-rate STEPS] STEP...
+//   brivelctl --help | --version
 // Options may stand before, between or after the steps; a step takes the number of
 // words its name asks for (see session.h), whatever they look like.
 
@@ -24,8 +25,11 @@ struct Options {
   int language = -1;         // 1 English, 0 Chinese, -1 not given
   bool yes = false;
   std::deque<std::string> answers;
-  bool trace = false;
+  bool stop_on_refusal = false;  // end the run at the first refused or failed operation
+  bool trace = false;            // the traffic log on standard error
+  std::string trace_file;        // --trace-file PATH: the traffic log appended to PATH
   bool help = false;
+  bool version = false;
   // With --sim: faults ("silent", "stall", ...) and memory values ("instrument-no",
   // "777") of the simulated controller, as brivel-sim takes them.
   std::vector<std::string> sim_faults;

@@ -1,8 +1,8 @@
 #include "ports.h"
 
 #include <QtGlobal>
-#include <cstdio>
 
+#include "qt/core/port_map.h"
 #include "qt/core/qt_platform.h"
 
 namespace brivel::ctl {
@@ -22,29 +22,8 @@ void PinnedDevicePort::open() {
   ForwardingPort::open();
 }
 
-TracingPort::TracingPort(std::unique_ptr<SerialPort> inner, std::ostream& out)
-    : ForwardingPort(std::move(inner)), out_(out) {}
-
-void TracingPort::write(const Bytes& data) {
-  out_ << "> " << hex(data) << std::endl;
-  ForwardingPort::write(data);
-}
-
-Bytes TracingPort::read_all() {
-  Bytes packet = ForwardingPort::read_all();
-  if (!packet.empty()) out_ << "< " << hex(packet) << std::endl;
-  return packet;
-}
-
-std::string hex(const Bytes& bytes) {
-  std::string text;
-  char pair[4];
-  for (std::size_t i = 0; i < bytes.size(); ++i) {
-    std::snprintf(pair, sizeof pair, "%02X", static_cast<unsigned>(bytes[i]));
-    if (i) text += ' ';
-    text += pair;
-  }
-  return text;
+std::string PinnedDevicePort::device_name() const {
+  return qt::normal_device_path(device_).toStdString();
 }
 
 }  // namespace brivel::ctl

@@ -1,11 +1,11 @@
 #pragma once
 // Serial-port decorators of brivelctl. Each wraps the real port and passes every call
 // on; a decorator overrides only what it changes. The receive event of the wrapped
-// port is raised again by the decorator, so the control sees one port.
+// port is raised again by the decorator, so the control sees one port. (The traffic
+// of --trace is logged by the real port itself, see qt/core/serial_log.h.)
 
 #include <QString>
 #include <memory>
-#include <ostream>
 
 #include "platform/serial_port.h"
 
@@ -17,6 +17,7 @@ class ForwardingPort : public SerialPort {
 
   void set_port_number(int number) override { inner_->set_port_number(number); }
   int port_number() const override { return inner_->port_number(); }
+  std::string device_name() const override { return inner_->device_name(); }
   void set_settings(const std::string& settings) override { inner_->set_settings(settings); }
   std::string settings() const override { return inner_->settings(); }
   void set_in_buffer_size(int bytes) override { inner_->set_in_buffer_size(bytes); }
@@ -47,24 +48,10 @@ class PinnedDevicePort : public ForwardingPort {
  public:
   PinnedDevicePort(std::unique_ptr<SerialPort> inner, QString device);
   void open() override;
+  std::string device_name() const override;
 
  private:
   QString device_;
 };
-
-// --trace: every write as "> HEX" and every packet taken from the receive queue as
-// "< HEX", one line each, bytes as two-digit hex separated by spaces.
-class TracingPort : public ForwardingPort {
- public:
-  TracingPort(std::unique_ptr<SerialPort> inner, std::ostream& out);
-  void write(const Bytes& data) override;
-  Bytes read_all() override;
-
- private:
-  std::ostream& out_;
-};
-
-// "57 00 00 27 10" for {0x57, 0, 0, 0x27, 0x10}.
-std::string hex(const Bytes& bytes);
 
 }  // namespace brivel::ctl

@@ -1,13 +1,16 @@
 #include "session.h"
 
 #include <QTimer>
+#include <csignal>
 #include <algorithm>
 #include <cmath>
 #include <functional>
 #include <memory>
 
+#include "console_dialogs.h"
 #include "platform/failure.h"
-#include "ports.h"
+#include "port_list.h"
+#include "stop_signals.h"
 #include "text/convert.h"
 
 namespace brivel::ctl {
@@ -209,8 +212,8 @@ void hold(Session& s, const Holdable& jog, std::int16_t button, double seconds) 
   });
   (c.*jog.press)(button);
   // A press handler that returned early (not connected, busy, end of travel) still
-  // sees the button released when its time comes.
-  while (!*released) s.wait(0.05);
+  // sees the button released when its time comes; a stop signal ends the hold.
+  while (!*released && !stop_signal()) s.wait(0.05);
 }
 
 void print_properties(Session& s) {
@@ -221,6 +224,9 @@ void print_properties(Session& s) {
 const StepRow kSteps[] = {
     {"open", 0, no_check,
      [](Session& s, const Args&) {
+       // Settings of the port numbers that cannot be used may be why the wrong
+       // device, or none, opens: said once a run, before the first open.
+       if (s.first_open()) print_port_problems(s.err(), "open");
        s.control().OpenCom();
        if (s.control().BlnMonConnectFlag()) return Exit::Ok;
        s.err() << "brivelctl: open: the monochromator is not connected" << std::endl;
@@ -343,6 +349,12 @@ const StepRow kSteps[] = {
                [session, target, name] { operate(*session, name, [&] { target->click(session->control()); }); });
        return Exit::Ok;
      }},
+    {"ports", 0, no_check,
+     [](Session& s, const Args&) {
+       s.progress().end();
+       print_port_list(s.out(), s.err());
+       return Exit::Ok;
+     }},
     {"wait", 1, [](const Brivel&, const Args& a) { return need_seconds(a, 0); },
      [](Session& s, const Args& a) {
        s.wait(text::parse_double(a[0]));
@@ -352,10 +364,61 @@ const StepRow kSteps[] = {
 
 const StepRow* step_row(const std::string& name) { return row(kSteps, name); }
 
+// The target a step moves to, for its progress line.
+std::optional<double> target_of(const Brivel& c, const Step& step) {
+  if (step.name == "move" && !step.args.empty()) return text::parse_double(step.args[0]);
+  if (step.name == "click" && !step.args.empty() && step.args[0] == "CmdRun")
+    if (const Widget* target = c.surface().find("CboTarget")) return text::leading_number(target->text());
+  return std::nullopt;
+}
+
+std::string label_of(const Step& step) {
+  std::string label = step.name;
+  for (const std::string& word : step.args) label += ' ' + word;
+  return label;
+}
+
+int severity(Exit e) {
+  switch (e) {
+    case Exit::Ok: return 0;
+    case Exit::Refused: return 1;
+    case Exit::NotConnected: return 2;
+    case Exit::Failure: return 3;
+    case Exit::Usage: return 4;
+    default: return 5;  // stopped by a signal
+  }
+}
+
 }  // namespace
 
-Session::Session(Brivel& control, std::ostream& out, std::ostream& err)
-    : control_(control), out_(out), err_(err) {}
+Exit worse(Exit a, Exit b) { return severity(b) > severity(a) ? b : a; }
+
+Session::Session(Brivel& control, ConsoleDialogs& dialogs, std::ostream& out, std::ostream& err,
+                 SessionSettings settings)
+    : control_(control),
+      dialogs_(dialogs),
+      out_(out),
+      err_(err),
+      settings_(settings),
+      progress_(err, settings.progress, settings.width) {
+  dialogs_.set_before_line([this] { progress_.clear(); });
+  control_.set_wait_hook([this] {
+    try {
+      const Widget* splash = control_.surface().find("FrmSplash");
+      const Widget* caption = control_.surface().find("FrmSplash.Label1");
+      progress_.update(control_.pump().now(), control_.DblMonoWaveLen(),
+                       splash && caption && splash->visible() ? caption->text() : std::string());
+    } catch (...) {
+      // The progress line is a courtesy; the wait goes on without it.
+    }
+  });
+}
+
+Session::~Session() {
+  control_.set_wait_hook({});
+  dialogs_.set_before_line({});
+  progress_.end();
+}
 
 int Session::arity(const std::string& step) {
   const StepRow* r = step_row(step);
@@ -370,34 +433,81 @@ std::string Session::check(const Step& step) const {
 }
 
 Exit Session::run(const std::vector<Step>& steps) {
+  Exit worst = Exit::Ok;
   for (const Step& step : steps) {
-    Exit outcome = Exit::Ok;
-    try {
-      outcome = step_row(step.name)->run(*this, step.args);
-    } catch (const std::exception& failure) {
-      err_ << "brivelctl: " << step.name << ": " << failure.what() << std::endl;
-      return Exit::Failure;
+    const Exit outcome = run_step(step);
+    const bool refused = dialogs_.take_refusals() > 0;
+    if (refused) worst = worse(worst, Exit::Refused);
+    worst = worse(worst, outcome);
+    if (stop_signal()) return stopped_by_signal();
+    if (outcome == Exit::Failure || outcome == Exit::NotConnected) return worst;
+    if (refused && settings_.stop_on_refusal) {
+      err_ << "brivelctl: " << step.name << ": refused; --stop-on-refusal ends the run" << std::endl;
+      return worst;
     }
-    if (!escaped_.empty()) {
-      err_ << "brivelctl: " << escaped_ << std::endl;
-      return Exit::Failure;
-    }
-    if (outcome != Exit::Ok) return outcome;
   }
   // Scheduled clicks still due run before the control goes away.
-  while (pending_ > 0) wait(0.05);
+  while (pending_ > 0 && !stop_signal()) wait(0.05);
+  progress_.end();
+  if (stop_signal()) return stopped_by_signal();
+  if (dialogs_.take_refusals() > 0) worst = worse(worst, Exit::Refused);
   if (!escaped_.empty()) {
     err_ << "brivelctl: " << escaped_ << std::endl;
-    return Exit::Failure;
+    escaped_.clear();
+    worst = worse(worst, Exit::Failure);
   }
-  return Exit::Ok;
+  return worst;
+}
+
+Exit Session::run_step(const Step& step) {
+  progress_.begin(label_of(step), target_of(control_, step), control_.pump().now(),
+                  control_.DblMonoWaveLen());
+  Exit outcome = Exit::Ok;
+  try {
+    outcome = step_row(step.name)->run(*this, step.args);
+  } catch (const std::exception& failure) {
+    outcome = report(step, failure);
+  }
+  progress_.end();
+  if (!escaped_.empty()) {
+    err_ << "brivelctl: " << escaped_ << std::endl;
+    escaped_.clear();
+    outcome = worse(outcome, Exit::Failure);
+  }
+  return outcome;
+}
+
+Exit Session::report(const Step& step, const std::exception& failure) {
+  progress_.end();
+  std::string why = failure.what();
+  if (const auto* f = dynamic_cast<const RuntimeFailure*>(&failure)) {
+    // Without a connection a method fails on what identification would have set (the
+    // wavelength per step) or on the closed port: say what to do instead.
+    const bool no_connection =
+        f->reason() == FailureReason::DivisionByZero || f->reason() == FailureReason::PortFailure;
+    if (no_connection && !control_.BlnMonConnectFlag()) why = "not connected: open first";
+    if (f->reason() == FailureReason::Interrupted) why = "stopped on request; the motor was stopped";
+  }
+  err_ << "brivelctl: " << step.name << ": " << why << std::endl;
+  return Exit::Failure;
+}
+
+Exit Session::stopped_by_signal() {
+  progress_.end();
+  const int number = stop_signal();
+  err_ << "brivelctl: stopped by " << signal_name(number) << std::endl;
+  return number == SIGINT ? Exit::Interrupted : number == SIGTERM ? Exit::Terminated
+                                                                   : static_cast<Exit>(128 + number);
 }
 
 void Session::wait(double seconds) {
   EventPump& pump = control_.pump();
   const double deadline = pump.now() + seconds;
+  // In slices, so that a stop signal ends a long wait soon.
+  constexpr double kSlice = 0.05;
   do {
-    pump.wait_until(deadline);
+    if (stop_signal()) return;
+    pump.wait_until(std::min(deadline, pump.now() + kSlice));
   } while (pump.now() < deadline);
 }
 

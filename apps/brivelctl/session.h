@@ -7,34 +7,56 @@
 // through tables of their own, keyed by the control's name.
 
 #include <QObject>
+#include <optional>
 #include <ostream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "control/brivel.h"
 #include "options.h"
+#include "progress.h"
 
 namespace brivel::ctl {
 
-// Exit status of brivelctl.
+class ConsoleDialogs;
+
+// Exit status of brivelctl: the worst outcome of the run.
 enum class Exit : int {
-  Ok = 0,            // every step ran
-  Failure = 1,       // a run-time failure reached the host from a method
-  Usage = 2,         // a command line it cannot use
-  NotConnected = 3,  // an open step ended not connected
+  Ok = 0,            // every step ran, nothing was refused or failed
+  Failure = 1,       // a run-time failure reached the host from a method (ends the run)
+  Usage = 2,         // a command line it cannot use (nothing runs)
+  NotConnected = 3,  // an open step ended not connected (ends the run)
+  Refused = 4,       // an operation was refused or failed with an operator message
+  Interrupted = 130, // SIGINT stopped the run (128 + 2)
+  Terminated = 143,  // SIGTERM stopped the run (128 + 15)
+};
+
+// The worse of two outcomes: a stop by a signal, then 1, 3, 4 and 0.
+Exit worse(Exit a, Exit b);
+
+struct SessionSettings {
+  bool stop_on_refusal = false;  // end the run after the first step that was refused
+  bool progress = false;         // draw the progress line (standard error is a terminal)
+  int width = 0;                 // the terminal's columns, 0 when unknown
 };
 
 class Session {
  public:
-  // `out` takes what the steps print (info, get, show, value); `err` the notes.
-  Session(Brivel& control, std::ostream& out, std::ostream& err);
+  // `out` takes what the steps print (info, get, show, value, ports); `err` the notes
+  // and the progress line. The session installs the control's wait hook.
+  Session(Brivel& control, ConsoleDialogs& dialogs, std::ostream& out, std::ostream& err,
+          SessionSettings settings = {});
+  ~Session();
 
   // Words a step takes; -1 for a name that is no step.
   static int arity(const std::string& step);
   // Why the step cannot run on this control (unknown control or property, a word
   // that is no number); empty when it can.
   std::string check(const Step& step) const;
-  // Runs the steps in order; stops at the first that does not end Ok. Scheduled
+  // Runs the steps in order and gives the worst outcome. A failure (1) or an open
+  // that ends not connected (3) ends the run; a refusal (4) ends it only with
+  // stop_on_refusal; SIGINT or SIGTERM ends it after the step they came in. Scheduled
   // operator actions still due are waited for after the last step.
   Exit run(const std::vector<Step>& steps);
 
@@ -43,7 +65,10 @@ class Session {
   const Brivel& control() const { return control_; }
   std::ostream& out() { return out_; }
   std::ostream& err() { return err_; }
-  // Lets the event loop run for `seconds`.
+  Progress& progress() { return progress_; }
+  // True the first time it is asked in a run.
+  bool first_open() { return !std::exchange(opened_before_, true); }
+  // Lets the event loop run for `seconds`; returns early when a stop signal came.
   void wait(double seconds);
   // Moves the input focus to `name` as an operator's action does; a text box that
   // loses it runs its focus-loss handler.
@@ -55,12 +80,22 @@ class Session {
   void guarded(const std::function<void()>& action);
 
  private:
+  // One step, with its failures reported; the progress line is up meanwhile.
+  Exit run_step(const Step& step);
+  Exit report(const Step& step, const std::exception& failure);
+  // The outcome of a stop by a signal, reported once.
+  Exit stopped_by_signal();
+
   Brivel& control_;
+  ConsoleDialogs& dialogs_;
   std::ostream& out_;
   std::ostream& err_;
+  SessionSettings settings_;
+  Progress progress_;
   QObject timers_;      // context of the scheduled actions
   int pending_ = 0;     // scheduled actions not yet run
   std::string escaped_; // a failure that escaped a scheduled action
+  bool opened_before_ = false;
 };
 
 }  // namespace brivel::ctl

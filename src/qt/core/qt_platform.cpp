@@ -23,26 +23,16 @@
 #include <QtGlobal>
 #include <algorithm>
 #include <cmath>
-#include <map>
-#include <mutex>
 #include <vector>
 
+#include "device_check.h"
 #include "platform/failure.h"
+#include "port_map.h"
+#include "serial_log.h"
 
 namespace brivel::qt {
 
 namespace {
-
-// ---- port devices ------------------------------------------------------------
-
-std::mutex& devices_mutex() {
-  static std::mutex m;
-  return m;
-}
-std::map<int, QString>& device_overrides() {
-  static std::map<int, QString> overrides;
-  return overrides;
-}
 
 // ---- the ports the pump re-checks -----------------------------------------------
 // Ports live on the thread of their event loop; each thread keeps its own list.
@@ -138,31 +128,11 @@ class QtTimer : public Timer {
 // ---- devices ------------------------------------------------------------------------
 
 QString device_for_port(int number) {
-  const QByteArray variable = "BRIVEL_COM" + QByteArray::number(number);
-  if (qEnvironmentVariableIsSet(variable.constData())) {
-    const QString device = qEnvironmentVariable(variable.constData());
-    if (!device.isEmpty()) return device;
-  }
-  {
-    std::lock_guard<std::mutex> lock(devices_mutex());
-    const auto found = device_overrides().find(number);
-    if (found != device_overrides().end()) return found->second;
-  }
-#ifdef Q_OS_WIN
-  return QStringLiteral("COM%1").arg(number);
-#else
-  // The mapping Wine and Cygwin use: COM1 is the first serial device.
-  return QStringLiteral("/dev/ttyS%1").arg(number - 1);
-#endif
+  if (number < kFirstPort || number > kLastPort) return {};
+  return current_port_map().port(number).device;
 }
 
-void set_port_device(int number, const QString& device) {
-  std::lock_guard<std::mutex> lock(devices_mutex());
-  if (device.isEmpty())
-    device_overrides().erase(number);
-  else
-    device_overrides()[number] = device;
-}
+void set_port_device(int number, const QString& device) { set_program_port_device(number, device); }
 
 // ---- the event pump -----------------------------------------------------------------
 
@@ -255,10 +225,27 @@ void QtSerialPort::clear_output() {
 
 QString QtSerialPort::device() const { return device_for_port(number_); }
 
+std::string QtSerialPort::device_name() const {
+  const QString name = device();
+  return name.isEmpty() ? "port " + std::to_string(number_) : name.toStdString();
+}
+
 void QtSerialPort::open() {
   if (port_->isOpen()) port_->close();
   const LineSettings line = parse_settings(settings_);
-  const QString name = device();
+  const std::string number = "port " + std::to_string(number_);
+  if (number_ < kFirstPort || number_ > kLastPort)
+    throw RuntimeFailure(FailureReason::PortFailure,
+                         "cannot open " + number + ": port numbers run from 1 to 16");
+  const PortAssignment assigned = current_port_map().port(number_);
+  if (assigned.device.isEmpty())
+    throw RuntimeFailure(FailureReason::PortFailure,
+                         "cannot open " + number + ": " + assigned.problem.toStdString());
+  const QString name = assigned.device;
+  const std::string which = "cannot open " + name.toStdString() + " (" + number + "): ";
+  // Nothing is opened that cannot be a serial port.
+  const QString problem = device_problem(name);
+  if (!problem.isEmpty()) throw RuntimeFailure(FailureReason::PortFailure, which + problem.toStdString());
   port_->setPortName(name);
   port_->setBaudRate(line.baud);
   port_->setParity(line.parity);
@@ -267,9 +254,9 @@ void QtSerialPort::open() {
   port_->setFlowControl(QSerialPort::NoFlowControl);
   failed_ = false;
   if (!port_->open(QIODevice::ReadWrite)) {
-    const std::string why = port_->errorString().toStdString();
+    const QString why = open_failure(name, static_cast<int>(port_->error()), port_->errorString());
     port_->clearError();
-    throw RuntimeFailure(FailureReason::PortFailure, name.toStdString() + ": " + why);
+    throw RuntimeFailure(FailureReason::PortFailure, which + why.toStdString());
   }
   // Bytes the device held from before (a reply nobody read) are not emptied on open.
   port_->clear(QSerialPort::AllDirections);
@@ -294,6 +281,7 @@ void QtSerialPort::write(const Bytes& data) {
     bool& flag;
     ~Done() { flag = false; }
   } done{writing_};
+  log_serial_traffic('>', data);
   const qint64 written =
       port_->write(reinterpret_cast<const char*>(data.data()), static_cast<qint64>(data.size()));
   if (written != static_cast<qint64>(data.size()))
@@ -316,7 +304,9 @@ Bytes QtSerialPort::read_all() {
   last_raised_ = -1;
   if (!is_open()) return {};
   const QByteArray got = input_len_ > 0 ? port_->read(input_len_) : port_->readAll();
-  return Bytes(got.begin(), got.end());
+  Bytes packet(got.begin(), got.end());
+  log_serial_traffic('<', packet);
+  return packet;
 }
 
 bool QtSerialPort::check_receive() {

@@ -16,9 +16,10 @@ class QTimer;
 
 namespace brivel::qt {
 
-// The device of a port number: the environment variable BRIVEL_COM<n> when set,
-// otherwise an override given with set_port_device(), otherwise the platform's
-// usual name (COM<n> on Windows, /dev/ttyS<n-1> elsewhere).
+// The device of a port number 1 to 16 by the rule of port_map.h: BRIVEL_COM<n>, a
+// device given with set_port_device(), the mapping file, the USB adapters in
+// /dev/serial/by-id order, the platform's usual name. Empty when a broken mapping
+// file leaves the number unusable, or the number is outside 1 to 16.
 QString device_for_port(int number);
 // Uses `device` (any path, e.g. a /dev/serial/by-id link or a pseudo-terminal) for
 // port `number` in this process; an empty `device` removes the override.
@@ -52,6 +53,10 @@ class QtEventPump : public QObject, public EventPump {
 // Every port is re-checked by any QtEventPump of its thread in yield() and
 // wait_until(), so bytes that came while a receive handler ran are not missed. Each
 // write is flushed; the queues are emptied again right after opening.
+// open() looks at the device first (device_check.h): a missing device, a directory,
+// a file, a character device that is no terminal or one the user may not open is
+// refused with its reason and nothing is opened. Every write and every packet read
+// goes to the traffic log (serial_log.h).
 class QtSerialPort : public QObject, public SerialPort {
   Q_OBJECT
  public:
@@ -77,8 +82,10 @@ class QtSerialPort : public QObject, public SerialPort {
   int bytes_waiting() const override;
   Bytes read_all() override;
 
-  // The device name the port number maps to right now.
+  // The device name the port number maps to right now (empty: none, see
+  // device_for_port).
   QString device() const;
+  std::string device_name() const override;
 
  private:
   friend class QtEventPump;

@@ -1,0 +1,45 @@
+#include "stop_signals.h"
+
+#include <atomic>
+#include <csignal>
+
+#include "control/brivel.h"
+
+namespace brivel::ctl {
+
+namespace {
+// The handler only stores: a lock-free pointer load and RequestStop's atomic store.
+std::atomic<Brivel*> g_control{nullptr};
+volatile std::sig_atomic_t g_signal = 0;
+static_assert(std::atomic<Brivel*>::is_always_lock_free, "the signal handler needs a lock-free pointer");
+
+extern "C" void on_stop_signal(int number) {
+  if (g_signal == 0) g_signal = number;
+  if (Brivel* control = g_control.load()) control->RequestStop();
+}
+}  // namespace
+
+void catch_stop_signals(Brivel* control) {
+  g_control.store(control);
+  static bool installed = false;
+  if (installed) return;
+  installed = true;
+  struct sigaction action {};
+  action.sa_handler = on_stop_signal;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_RESETHAND;  // the second signal takes its default course
+  sigaction(SIGINT, &action, nullptr);
+  sigaction(SIGTERM, &action, nullptr);
+}
+
+int stop_signal() { return g_signal; }
+
+const char* signal_name(int number) {
+  switch (number) {
+    case SIGINT: return "SIGINT";
+    case SIGTERM: return "SIGTERM";
+    default: return "a signal";
+  }
+}
+
+}  // namespace brivel::ctl

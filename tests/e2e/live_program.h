@@ -1,0 +1,162 @@
+#pragma once
+// A program the test watches while it runs: its output is read as it comes, it can be
+// sent a signal once it has printed something, and it is waited for with a time
+// limit (killed when the limit passes). Standard error may be a pseudo-terminal, for
+// what a program draws only on a terminal; the program may run as another user.
+
+#include <fcntl.h>
+#include <grp.h>
+#include <poll.h>
+#include <pty.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <functional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "run_program.h"
+
+namespace e2e {
+
+struct LiveSetup {
+  std::vector<std::string> env;  // "NAME=value", added to the inherited environment
+  bool err_on_terminal = false;  // standard error is a pseudo-terminal
+  int uid = -1, gid = -1;        // run as this user and group (the test must be root)
+};
+
+class LiveProgram {
+ public:
+  LiveProgram(const std::string& path, const std::vector<std::string>& args, const LiveSetup& setup = {})
+      : start_(Clock::now()) {
+    int out_pipe[2], err_pipe[2] = {-1, -1}, err_slave = -1;
+    if (pipe2(out_pipe, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
+    if (setup.err_on_terminal) {
+      if (openpty(&err_fd_, &err_slave, nullptr, nullptr, nullptr) != 0)
+        throw std::runtime_error("no pseudo-terminal");
+      fcntl(err_fd_, F_SETFD, FD_CLOEXEC);
+    } else {
+      if (pipe2(err_pipe, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
+      err_fd_ = err_pipe[0];
+    }
+    const int child_err = setup.err_on_terminal ? err_slave : err_pipe[1];
+
+    std::vector<std::string> argv{path}, envv(setup.env);
+    argv.insert(argv.end(), args.begin(), args.end());
+    for (char** e = environ; *e; ++e) {
+      const std::string inherited(*e);
+      const std::string name = inherited.substr(0, inherited.find('=') + 1);
+      bool overridden = false;
+      for (const std::string& given : setup.env) overridden = overridden || given.rfind(name, 0) == 0;
+      if (!overridden) envv.push_back(inherited);
+    }
+    std::vector<char*> argp, envp;
+    for (std::string& w : argv) argp.push_back(w.data());
+    argp.push_back(nullptr);
+    for (std::string& w : envv) envp.push_back(w.data());
+    envp.push_back(nullptr);
+
+    pid_ = fork();
+    if (pid_ < 0) throw std::runtime_error("fork failed");
+    if (pid_ == 0) {
+      // The child: only async-signal-safe calls until exec.
+      const int null_fd = open("/dev/null", O_RDONLY);
+      dup2(null_fd, 0);
+      dup2(out_pipe[1], 1);
+      dup2(child_err, 2);
+      if (setup.gid >= 0 && (setgroups(0, nullptr) != 0 || setgid(static_cast<gid_t>(setup.gid)) != 0))
+        _exit(126);
+      if (setup.uid >= 0 && setuid(static_cast<uid_t>(setup.uid)) != 0) _exit(126);
+      execve(path.c_str(), argp.data(), envp.data());
+      _exit(127);
+    }
+    close(out_pipe[1]);
+    close(child_err);
+    out_fd_ = out_pipe[0];
+  }
+
+  ~LiveProgram() {
+    if (!done_) {
+      kill(pid_, SIGKILL);
+      waitpid(pid_, nullptr, 0);
+    }
+    if (out_fd_ >= 0) close(out_fd_);
+    if (err_fd_ >= 0) close(err_fd_);
+  }
+  LiveProgram(const LiveProgram&) = delete;
+  LiveProgram& operator=(const LiveProgram&) = delete;
+
+  pid_t pid() const { return pid_; }
+  const std::string& out() const { return out_; }
+  const std::string& err() const { return err_; }
+
+  // Reads until `seen(out, err)` holds, the output ends or `limit` seconds pass;
+  // gives whether it held.
+  bool read_until(const std::function<bool(const std::string&, const std::string&)>& seen, double limit) {
+    const auto until = Clock::now() + std::chrono::duration<double>(limit);
+    while (!seen(out_, err_)) {
+      const double left = std::chrono::duration<double>(until - Clock::now()).count();
+      if (left <= 0 || (out_fd_ < 0 && err_fd_ < 0)) return false;
+      read_some(left);
+    }
+    return true;
+  }
+
+  void signal(int number) { kill(pid_, number); }
+
+  // Reads to the end and waits for the exit; kills the program at the limit.
+  Finished finish(double limit) {
+    const auto until = Clock::now() + std::chrono::duration<double>(limit);
+    Finished f;
+    while (out_fd_ >= 0 || err_fd_ >= 0) {
+      const double left = std::chrono::duration<double>(until - Clock::now()).count();
+      if (left <= 0) {
+        f.timed_out = true;
+        kill(pid_, SIGKILL);
+        break;
+      }
+      read_some(left);
+    }
+    int raw = 0;
+    waitpid(pid_, &raw, 0);
+    done_ = true;
+    f.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : WIFSIGNALED(raw) ? 128 + WTERMSIG(raw) : -1;
+    f.out = out_;
+    f.err = err_;
+    f.seconds = std::chrono::duration<double>(Clock::now() - start_).count();
+    return f;
+  }
+
+ private:
+  using Clock = std::chrono::steady_clock;
+
+  void read_some(double limit) {
+    pollfd fds[2] = {{out_fd_, POLLIN, 0}, {err_fd_, POLLIN, 0}};
+    if (poll(fds, 2, static_cast<int>(limit * 1000) + 1) <= 0) return;
+    int* owners[2] = {&out_fd_, &err_fd_};
+    std::string* sinks[2] = {&out_, &err_};
+    for (int i = 0; i < 2; ++i) {
+      if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
+      char buffer[4096];
+      const ssize_t n = read(fds[i].fd, buffer, sizeof buffer);
+      if (n > 0) {
+        sinks[i]->append(buffer, static_cast<std::size_t>(n));
+        continue;
+      }
+      // End of output; a pseudo-terminal whose last user is gone reads EIO.
+      close(*owners[i]);
+      *owners[i] = -1;
+    }
+  }
+
+  Clock::time_point start_;
+  pid_t pid_ = -1;
+  int out_fd_ = -1, err_fd_ = -1;
+  bool done_ = false;
+  std::string out_, err_;
+};
+
+}  // namespace e2e
