@@ -171,6 +171,9 @@ class Monochromator:
     @property
     def is_simulated(self) -> bool: ...
     @property
+    def simulator_log(self) -> Optional[List[str]]:
+        """Monochromator.simulated(): the commands the controller received, e.g. 'W 00 01 86 A0'."""
+    @property
     def speed(self) -> int:
         """Motor speed, 1 to 250."""
     @speed.setter

@@ -173,6 +173,12 @@ std::string Instrument::device() const {
   return qt::device_for_port(control_->IntUseCom()).toStdString();
 }
 
+std::vector<std::string> Instrument::simulator_log() const {
+  std::vector<std::string> log;
+  if (simulator_) simulator_->with_controller([&](sim::Controller& c) { log = c.log(); });
+  return log;
+}
+
 bool Instrument::in_call() const { return owner_thread() && !frames_.empty(); }
 
 void Instrument::request_stop() noexcept { control_->RequestStop(); }

@@ -91,6 +91,9 @@ class Instrument final : private Dialogs {
 
   std::string device() const;      // the device opened (or that the port number maps to)
   bool is_simulated() const { return simulator_ != nullptr; }
+  // The commands the simulated controller has framed so far, as text like
+  // "W 00 00 27 10" (empty for a real instrument).
+  std::vector<std::string> simulator_log() const;
 
   // Raises a Python RuntimeError when called from another thread than the instrument's.
   void check_thread() const;

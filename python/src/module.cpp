@@ -185,9 +185,9 @@ A Monochromator is used from the thread that made it; only stop() may be called 
 other threads.
 )doc";
 
-const char* const kSimulatedDoc = R"doc(A monochromator on the simulated controller, for trying things without an instrument.
+const char* const kSimulatedDoc = R"doc(simulated(*, faults: Iterable[str] = (), rate: float | None = None, memory: dict | None = None, confirm=None) -> Monochromator
 
-Monochromator.simulated(*, faults=(), rate=None, memory=None, confirm=None)
+A monochromator on the simulated controller, for trying things without an instrument.
 
 The simulated controller runs inside this process on a pseudo-terminal, and the
 control reaches it through the real serial port, as it would an instrument. It keeps
@@ -211,6 +211,10 @@ zero offset 1000 steps, power-on wavelength 500 nm, filter wheel on with filters
 }  // namespace
 
 PYBIND11_MODULE(brivel, m) {
+  // Docstrings begin with a signature in Python's terms (pybind11's would show the C++
+  // argument types); the stubs in brivel.pyi carry the full types for editors.
+  py::options options;
+  options.disable_function_signatures();
   m.doc() = kModuleDoc;
   m.attr("__version__") = BRIVEL_VERSION;
   brivel::pyhost::define_errors(m);
@@ -231,10 +235,11 @@ PYBIND11_MODULE(brivel, m) {
       });
 
   py::class_<Scan>(m, "Scan", "The moves of Monochromator.scan(), one per iteration.")
-      .def("__iter__", [](py::object self) { return self; })
+      .def("__iter__", [](py::object self) { return self; }, "__iter__() -> Scan")
       .def("__next__", &Scan::advance,
+           "__next__() -> float\n\n"
            "Moves to the next wavelength and gives the wavelength the controller reports.")
-      .def("__len__", [](const Scan& s) { return s.plan.count; }, "the number of wavelengths");
+      .def("__len__", [](const Scan& s) { return s.plan.count; }, "__len__() -> int\n\nThe number of wavelengths.");
 
   py::class_<Monochromator> cls(m, "Monochromator", kClassDoc);
 
@@ -251,7 +256,9 @@ PYBIND11_MODULE(brivel, m) {
                 std::make_unique<Instrument>(pinned, number, std::move(confirm)));
           }),
           py::arg("device") = py::none(), py::kw_only(), py::arg("com") = py::none(),
-          py::arg("confirm") = py::none());
+          py::arg("confirm") = py::none(),
+          "__init__(device: str | os.PathLike | None = None, *, com: int | None = None,\n"
+          "         confirm: None | bool | Callable[[str], object] = None)");
 
   cls.def_static(
       "simulated",
@@ -294,18 +301,20 @@ PYBIND11_MODULE(brivel, m) {
 
   // ---- connection ---------------------------------------------------------------------------
   cls.def("open", &Monochromator::open,
+          "open() -> None\n\n"
           "Opens the port and identifies the instrument (and reads its filter settings).\n\n"
           "Raises brivel.ConnectionError (with .device and .reason) when it ends not connected.");
   cls.def("close", &Monochromator::close,
+          "close() -> None\n\n"
           "Closes the port. Nothing is sent; a motion in progress is not stopped.");
   cls.def("__enter__", [](py::object self) {
     self.cast<Monochromator&>().open();
     return self;
-  }, "open(), then the instrument.");
+  }, "__enter__() -> Monochromator\n\nopen(), then the instrument.");
   cls.def("__exit__", [](Monochromator& x, py::args) {
     x.close();
     return false;
-  }, "close(), also when the block raised.");
+  }, "__exit__(*exc) -> False\n\nclose(), also when the block raised.");
   cls.def("__repr__", [](const Monochromator& x) {
     if (!x.instrument().owner_thread()) return std::string("<brivel.Monochromator>");
     const Brivel& c = x.control();
@@ -313,26 +322,30 @@ PYBIND11_MODULE(brivel, m) {
                             ? "connected, " + brivel::text::format(c.DblMonoWaveLen(), "0.00") + " nm"
                             : "not connected";
     return "<brivel.Monochromator " + x.instrument().device() + " " + state + ">";
-  });
+  }, "__repr__() -> str");
 
   // ---- motion -------------------------------------------------------------------------------------
   cls.def("move_to", [](Monochromator& x, py::object nm) { return x.move_to(wavelength(nm)); },
           py::arg("nm"),
+          "move_to(nm: float) -> float\n\n"
           "Moves the grating to `nm` (0 to 99999) and follows the motion until it is over.\n\n"
           "Returns the wavelength the controller reports at the end. Raises OperationError\n"
           "when the grating stops short (the position does not change).");
   cls.def("move_by", [](Monochromator& x, py::object nm) { return x.move_by(number(nm, "distance")); },
           py::arg("nm"),
+          "move_by(nm: float) -> float\n\n"
           "Moves the grating by `nm` (negative: towards shorter wavelengths), as the up and\n"
           "down buttons do with that increment. Returns the wavelength reported at the end.\n"
           "Raises OutOfRangeError for an increment beyond the buttons' range.");
   cls.def("stop", &Monochromator::stop,
+          "stop() -> None\n\n"
           "The stop button. From another thread (or a callback) it ends the running call,\n"
           "which raises StoppedError after stopping the motor.");
   cls.def("reposition", &Monochromator::reposition,
+          "reposition() -> None\n\n"
           "Sends the grating back to its reference position, then reads the instrument's\n"
           "data again (asks confirm first). May take minutes; Ctrl-C stops it.");
-  cls.def("refresh", &Monochromator::refresh, "Reads the instrument's data again.");
+  cls.def("refresh", &Monochromator::refresh, "refresh() -> None\n\nReads the instrument's data again.");
   cls.def(
       "scan",
       [](py::object self, py::object start, py::object stop, py::object step) {
@@ -352,6 +365,7 @@ PYBIND11_MODULE(brivel, m) {
         return scan;
       },
       py::arg("start"), py::arg("stop"), py::arg("step") = 1.0,
+      "scan(start: float, stop: float, step: float = 1.0) -> Scan\n\n"
       "Moves to start, start + step, ... up to stop (included), one move per iteration,\n"
       "and yields the wavelength the controller reports after each move:\n\n"
       "    for nm in m.scan(400, 700, 1):\n"
@@ -381,13 +395,23 @@ PYBIND11_MODULE(brivel, m) {
                             "The serial device opened (or that the port number maps to).");
   cls.def_property_readonly("is_simulated", [](const Monochromator& x) { return x.instrument().is_simulated(); },
                             "True for Monochromator.simulated().");
+  cls.def_property_readonly(
+      "simulator_log",
+      [](const Monochromator& x) -> py::object {
+        if (!x.instrument().is_simulated()) return py::none();
+        x.instrument().check_thread();
+        return py::cast(x.instrument().simulator_log());
+      },
+      "For Monochromator.simulated(): every command the simulated controller has received,\n"
+      "as text like 'W 00 01 86 A0' (letter, then the argument bytes in hex). None for a\n"
+      "real instrument.");
   cls.def_property(
-      "speed", [](const Monochromator& x) { return x.control().IntSpeed(); },
+      "speed", &Monochromator::speed,
       [](Monochromator& x, py::object v) {
         x.set_speed(whole_within(v, "speed", Limits::kSlowest, Limits::kFastest));
       },
-      "Motor speed, 1 to 250. Setting it sends it and keeps the speed the controller\n"
-      "confirms (OperationError when that is not the one set).");
+      "Motor speed, 1 to 250, as the controller last reported it. Setting it sends it and\n"
+      "reads it back (OperationError when the controller does not confirm it).");
   cls.def_property(
       "power_on_wavelength", [](const Monochromator& x) { return x.control().DblOpenPos(); },
       [](Monochromator& x, py::object v) {
@@ -430,6 +454,7 @@ PYBIND11_MODULE(brivel, m) {
   // ---- parameters -------------------------------------------------------------------------------
   cls.def("save_parameters", [](Monochromator& x, py::object p) { x.save_parameters(path(p)); },
           py::arg("path"),
+          "save_parameters(path: str | os.PathLike) -> None\n\n"
           "Writes the instrument's parameter set (two lines of text) to `path`.");
   cls.def("load_parameters",
           [](Monochromator& x, py::object p) {
@@ -439,6 +464,7 @@ PYBIND11_MODULE(brivel, m) {
             x.load_parameters(file);
           },
           py::arg("path"),
+          "load_parameters(path: str | os.PathLike) -> None\n\n"
           "Downloads a parameter file into the instrument, which then returns to its\n"
           "reference position, resets, and is connected again. Raises OperationError (its\n"
           "detail says what had already been written) when the download stops.");
@@ -446,57 +472,75 @@ PYBIND11_MODULE(brivel, m) {
   // ---- the control's own member names, for scripts ported from a host program ------------------
   cls.def("OpenCom", [](Monochromator& x) {
     x.instrument().run("OpenCom", [&x] { x.control().OpenCom(); }, Judge::Connection);
-  });
-  cls.def("CloseCom", [](Monochromator& x) { x.close(); });
+  }, "OpenCom() -> None\n\nThe control's OpenCom: as open().");
+  cls.def("CloseCom", [](Monochromator& x) { x.close(); }, "CloseCom() -> None\n\nThe control's CloseCom: as close().");
   cls.def("MonochromatorMoveTo", [](Monochromator& x, py::object nm) {
     double target = number(nm, "dblWavelen");
     x.instrument().run("MonochromatorMoveTo", [&] { x.control().MonochromatorMoveTo(target); });
-  }, py::arg("dblWavelen"));
+  }, py::arg("dblWavelen"),
+     "MonochromatorMoveTo(dblWavelen: float) -> None\n\n"
+     "The control's absolute move, with its own checks (a negative target is refused\n"
+     "with its message: RefusedError).");
   cls.def("SaveParameter", [](Monochromator& x, py::object p) {
     const std::string file = path(p, "strFilePath");
     x.instrument().run("SaveParameter", [&] { x.control().SaveParameter(file); });
-  }, py::arg("strFilePath"));
+  }, py::arg("strFilePath"),
+     "SaveParameter(strFilePath: str | os.PathLike) -> None\n\n"
+     "The control's SaveParameter (does nothing while not connected).");
   cls.def("LoadParameter", [](Monochromator& x, py::object p) {
     const std::string file = path(p, "strFilePath");
     x.instrument().run("LoadParameter", [&] { x.control().LoadParameter(file); });
-  }, py::arg("strFilePath"));
+  }, py::arg("strFilePath"),
+     "LoadParameter(strFilePath: str | os.PathLike) -> None\n\nThe control's LoadParameter.");
   cls.def("ShowParaFace", [](Monochromator& x) {
     x.instrument().run("ShowParaFace", [&] { x.control().ShowParaFace(); });
-  });
+  }, "ShowParaFace() -> None\n\nShows the parameter panel (of the control's surface; there is no window).");
   cls.def("ShowRunFace", [](Monochromator& x) {
     x.instrument().run("ShowRunFace", [&] { x.control().ShowRunFace(); });
-  });
+  }, "ShowRunFace() -> None\n\nShows the run panel (of the control's surface; there is no window).");
   cls.def_property(
       "IntUseCom", [](const Monochromator& x) { return x.control().IntUseCom(); },
       [](Monochromator& x, py::object v) {
         std::int16_t n = int16(v, "IntUseCom");
         x.instrument().run("IntUseCom", [&] { x.control().setIntUseCom(n); });
-      });
+      },
+      "The control's port number (1 to 16; other values are ignored, as the control does).");
   cls.def_property(
       "IntSpeed", [](const Monochromator& x) { return x.control().IntSpeed(); },
       [](Monochromator& x, py::object v) {
         std::int16_t n = int16(v, "IntSpeed");
         x.instrument().run("IntSpeed", [&] { x.control().setIntSpeed(n); });
-      });
+      },
+      "The control's IntSpeed: the speed the host last set and the controller confirmed\n(setting it limits to 1..250; ignored while not connected).");
   cls.def_property(
       "DblOpenPos", [](const Monochromator& x) { return x.control().DblOpenPos(); },
       [](Monochromator& x, py::object v) {
         double nm = number(v, "DblOpenPos");
         x.instrument().run("DblOpenPos", [&] { x.control().setDblOpenPos(nm); });
-      });
+      },
+      "The control's power-on wavelength, nm (setting it asks confirm and writes it).");
   cls.def_property(
       "IntLanguage", [](const Monochromator& x) { return x.control().IntLanguage(); },
       [](Monochromator& x, py::object v) {
         std::int16_t n = int16(v, "IntLanguage");
         x.instrument().run("IntLanguage", [&] { x.control().setIntLanguage(n); });
-      });
-  cls.def_property_readonly("BlnBusy", [](const Monochromator& x) { return x.control().BlnBusy() != 0; });
+      },
+      "The control's language: 0 Chinese, 1 English (one value for the thread).");
+  cls.def_property_readonly("BlnBusy", [](const Monochromator& x) { return x.control().BlnBusy() != 0; },
+      "The control's busy flag.");
   cls.def_property_readonly("BlnMonConnectFlag",
-                            [](const Monochromator& x) { return x.control().BlnMonConnectFlag() != 0; });
-  cls.def_property_readonly("DblMonoWaveLen", [](const Monochromator& x) { return x.control().DblMonoWaveLen(); });
-  cls.def_property_readonly("LngInstrumentNo", [](const Monochromator& x) { return x.control().LngInstrumentNo(); });
-  cls.def_property_readonly("IntGratingLines", [](const Monochromator& x) { return x.control().IntGratingLines(); });
-  cls.def_property_readonly("LngZeroPos", [](const Monochromator& x) { return x.control().LngZeroPos(); });
-  cls.def_property_readonly("DblMonoStep", [](const Monochromator& x) { return x.control().DblMonoStep(); });
-  cls.def_property_readonly("StrYear", [](const Monochromator& x) { return x.control().StrYear(); });
+                            [](const Monochromator& x) { return x.control().BlnMonConnectFlag() != 0; },
+      "The control's connected flag.");
+  cls.def_property_readonly("DblMonoWaveLen", [](const Monochromator& x) { return x.control().DblMonoWaveLen(); },
+      "The control's current wavelength, nm.");
+  cls.def_property_readonly("LngInstrumentNo", [](const Monochromator& x) { return x.control().LngInstrumentNo(); },
+      "The control's instrument number.");
+  cls.def_property_readonly("IntGratingLines", [](const Monochromator& x) { return x.control().IntGratingLines(); },
+      "The control's grating line density, lines per mm.");
+  cls.def_property_readonly("LngZeroPos", [](const Monochromator& x) { return x.control().LngZeroPos(); },
+      "The control's zero offset, motor steps.");
+  cls.def_property_readonly("DblMonoStep", [](const Monochromator& x) { return x.control().DblMonoStep(); },
+      "The control's wavelength per motor step, nm.");
+  cls.def_property_readonly("StrYear", [](const Monochromator& x) { return x.control().StrYear(); },
+      "The control's year field text.");
 }

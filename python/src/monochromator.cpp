@@ -103,6 +103,14 @@ void Monochromator::refresh() {
   instrument_->run("refresh", [this] { control().CmdMonoRefresh_Click(); });
 }
 
+int Monochromator::speed() const {
+  // IntSpeed holds only what the host set; identification and refresh show the
+  // instrument's own speed in the speed box.
+  const std::string& shown = control().surface().at("CboSpeed").text();
+  if (shown.empty()) return control().IntSpeed();
+  return static_cast<int>(text::leading_number(shown));
+}
+
 void Monochromator::set_speed(int speed) {
   instrument_->require_connected("speed");
   instrument_->run("speed", [this, speed] {

@@ -62,6 +62,7 @@ class Monochromator {
   void refresh();              // the refresh button
 
   // ---- settings ----------------------------------------------------------------------
+  int speed() const;   // as the controller last reported it (the speed box shows it)
   void set_speed(int speed);
   void set_power_on_wavelength(double nm);
   std::string language() const;           // "en" or "zh"
