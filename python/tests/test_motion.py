@@ -56,11 +56,6 @@ class TestMoveTo:
         with pytest.raises(ValueError):
             mono.MonochromatorMoveTo(float("nan"))
 
-    def test_numbers_that_are_not_floats(self, mono):
-        import fractions
-        assert mono.move_to(fractions.Fraction(1021, 2)) == pytest.approx(510.5)
-        assert mono.move_to(520) == pytest.approx(520)
-
 
 class TestScan:
     def test_scan_moves_step_by_step_and_yields_the_reported_wavelengths(self, mono):
