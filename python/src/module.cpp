@@ -1,0 +1,546 @@
+// The Python module `brivel`: bindings, argument checks and docstrings.
+
+#include <pybind11/pybind11.h>
+#include <pybind11/stl.h>
+
+#include <cmath>
+#include <stdexcept>
+#include <string>
+
+#include "brivel_version.h"
+#include "errors.h"
+#include "monochromator.h"
+#include "platform/failure.h"
+#include "text/convert.h"
+
+namespace py = pybind11;
+using brivel::Brivel;
+using brivel::Message;
+using brivel::pyhost::Instrument;
+using brivel::pyhost::Judge;
+using brivel::pyhost::Limits;
+using brivel::pyhost::Monochromator;
+using brivel::pyhost::ScanPlan;
+
+namespace {
+
+// ---- arguments -------------------------------------------------------------------------
+// Wrong types raise TypeError, values the control would refuse or cannot take raise
+// ValueError, before anything reaches the control.
+
+std::string type_name(py::handle value) { return Py_TYPE(value.ptr())->tp_name; }
+
+std::string shown(double value) { return brivel::text::plain(value); }
+
+double number(py::handle value, const std::string& what) {
+  if (PyBool_Check(value.ptr()) || !PyNumber_Check(value.ptr()))
+    throw py::type_error(what + " must be a number, not " + type_name(value));
+  const double x = PyFloat_AsDouble(value.ptr());
+  if (x == -1.0 && PyErr_Occurred()) throw py::error_already_set();
+  if (!std::isfinite(x))
+    throw py::value_error(what + " must be a finite number, not " + py::repr(value).cast<std::string>());
+  return x;
+}
+
+double within(py::handle value, const std::string& what, double lowest, double highest,
+              const char* unit = " nm") {
+  const double x = number(value, what);
+  if (x < lowest || x > highest)
+    throw py::value_error(what + " must be from " + shown(lowest) + " to " + shown(highest) + unit +
+                          ", not " + shown(x));
+  return x;
+}
+
+double wavelength(py::handle value, const std::string& what = "wavelength") {
+  return within(value, what, 0, Limits::kHighestWavelength);
+}
+
+long long whole(py::handle value, const std::string& what) {
+  if (PyBool_Check(value.ptr()) || !PyIndex_Check(value.ptr()))
+    throw py::type_error(what + " must be an integer, not " + type_name(value));
+  py::object index = py::reinterpret_steal<py::object>(PyNumber_Index(value.ptr()));
+  if (!index) throw py::error_already_set();
+  int overflow = 0;
+  const long long x = PyLong_AsLongLongAndOverflow(index.ptr(), &overflow);
+  if (overflow) throw py::value_error(what + " is out of range");
+  if (x == -1 && PyErr_Occurred()) throw py::error_already_set();
+  return x;
+}
+
+int whole_within(py::handle value, const std::string& what, long long lowest, long long highest) {
+  const long long x = whole(value, what);
+  if (x < lowest || x > highest)
+    throw py::value_error(what + " must be from " + std::to_string(lowest) + " to " +
+                          std::to_string(highest) + ", not " + std::to_string(x));
+  return static_cast<int>(x);
+}
+
+std::int16_t int16(py::handle value, const std::string& what) {
+  return static_cast<std::int16_t>(whole_within(value, what, -32768, 32767));
+}
+
+std::string path(py::handle value, const std::string& what = "path") {
+  py::object text;
+  try {
+    text = py::module_::import("os").attr("fspath")(value);
+  } catch (py::error_already_set&) {
+    throw py::type_error(what + " must be a str or os.PathLike, not " + type_name(value));
+  }
+  if (py::isinstance<py::bytes>(text)) text = py::module_::import("os").attr("fsdecode")(text);
+  const std::string s = text.cast<std::string>();
+  if (s.empty()) throw py::value_error(what + " is empty");
+  if (s.find('\0') != std::string::npos) throw py::value_error(what + " contains a NUL character");
+  return s;
+}
+
+py::object confirm_arg(py::object confirm) {
+  if (confirm.is_none() || PyBool_Check(confirm.ptr()) || PyCallable_Check(confirm.ptr())) return confirm;
+  throw py::type_error("confirm must be None, a bool or a callable, not " + type_name(confirm));
+}
+
+bool on_off(py::handle value, const std::string& what) {
+  if (PyBool_Check(value.ptr())) return value.ptr() == Py_True;
+  if (PyLong_Check(value.ptr())) return whole_within(value, what, 0, 1) == 1;
+  throw py::type_error(what + " must be True or False, not " + type_name(value));
+}
+
+// Memory values as brivel-sim takes them: numbers in plain form, lists joined by commas.
+std::string memory_value(py::handle value, const std::string& name) {
+  if (py::isinstance<py::str>(value)) return value.cast<std::string>();
+  if (PyBool_Check(value.ptr())) throw py::type_error("memory value " + name + " must be a number");
+  if (PyIndex_Check(value.ptr())) return std::to_string(whole(value, "memory value " + name));
+  if (PyNumber_Check(value.ptr())) return shown(number(value, "memory value " + name));
+  if (py::isinstance<py::iterable>(value)) {
+    std::string joined;
+    for (py::handle item : value) {
+      if (!joined.empty()) joined += ',';
+      joined += shown(number(item, "memory value " + name));
+    }
+    return joined;
+  }
+  throw py::type_error("memory value " + name + " must be a number, a str or a list of numbers");
+}
+
+// ---- a scan ---------------------------------------------------------------------------
+
+struct Scan {
+  py::object owner;  // keeps the Monochromator alive while the scan runs
+  Monochromator* instrument = nullptr;
+  ScanPlan plan;
+  long long next = 0;
+
+  double advance() {
+    if (next >= plan.count) throw py::stop_iteration();
+    const double target = plan.at(next);
+    try {
+      ++next;
+      return instrument->move_to(target);
+    } catch (...) {
+      next = plan.count;  // as a generator, a scan that raised is over
+      throw;
+    }
+  }
+};
+
+// ---- docstrings -------------------------------------------------------------------------
+
+const char* const kModuleDoc = R"doc(Control a grating monochromator from Python.
+
+The monochromator (and its optional filter wheel) is driven through its motion
+controller on a serial line, by the same control logic the embedded control and
+brivelctl use.
+
+    import brivel
+
+    with brivel.Monochromator.simulated() as m:     # or Monochromator("/dev/ttyUSB0")
+        for nm in m.scan(400, 700, 1):
+            print(nm)                                # read your detector here
+
+Failures and refusals the control reports raise brivel.BrivelError subclasses;
+informational messages go to the logging logger "brivel". Ctrl-C during a long call
+stops the motor as the stop button does and raises KeyboardInterrupt.
+)doc";
+
+const char* const kClassDoc = R"doc(A monochromator on a serial port.
+
+Monochromator(device=None, *, com=None, confirm=None)
+
+    device   the serial device: a path ("/dev/ttyUSB0", "/dev/serial/by-id/...") or a
+             name under /dev ("ttyUSB0"). It wins over BRIVEL_COM<n> in the environment.
+    com      instead of a device: the port number 1 to 16, mapped to its device as the
+             control always does (BRIVEL_COM<n> when set, otherwise /dev/ttyS<n-1>).
+             Neither given: port 1.
+    confirm  answers the questions the control would ask an operator (before
+             repositioning, switching the filter wheel, writing settings): None answers
+             yes (the script asked for the operation), True or False answers always
+             that, a callable gets the question's text and answers with its truth value.
+             A question answered no cancels the operation without an error.
+
+Nothing is opened until open() or a with block:
+
+    with brivel.Monochromator("/dev/ttyUSB0") as m:
+        m.move_to(546.07)
+
+A Monochromator is used from the thread that made it; only stop() may be called from
+other threads.
+)doc";
+
+const char* const kSimulatedDoc = R"doc(simulated(*, faults: Iterable[str] = (), rate: float | None = None, memory: dict | None = None, confirm=None) -> Monochromator
+
+A monochromator on the simulated controller, for trying things without an instrument.
+
+The simulated controller runs inside this process on a pseudo-terminal, and the
+control reaches it through the real serial port, as it would an instrument. It keeps
+running as long as the Monochromator exists, so the port can be closed and opened again.
+
+    faults   what the controller does wrong, by name: "silent", "silent-after=N",
+             "wrong-letter", "wrong-letter=LETTERS", "garble=P", "drop=P", "stall",
+             "no-ack", "vanish", "slow=SECONDS", "seed=N"
+    rate     motor steps per second per unit of speed (the simulator's own is 40:
+             10000 steps, 62.5 nm, a second at speed 250); a large rate makes moves quick
+    memory   the instrument's memory, by name: year, instrument_no, grating (code),
+             zero (steps), blaze (nm), power_on (steps), power_on_nm, type, speed,
+             filter_state, filter_a, filter_b, filters (start wavelengths, nm)
+    confirm  as for Monochromator()
+
+The factory instrument: number 12345, year 21, 1200 lines/mm (0.00625 nm per step),
+zero offset 1000 steps, power-on wavelength 500 nm, filter wheel on with filters at
+350, 650 and 800 nm.
+)doc";
+
+}  // namespace
+
+PYBIND11_MODULE(brivel, m) {
+  // Docstrings begin with a signature in Python's terms (pybind11's would show the C++
+  // argument types); the stubs in brivel.pyi carry the full types for editors.
+  py::options options;
+  options.disable_function_signatures();
+  m.doc() = kModuleDoc;
+  m.attr("__version__") = BRIVEL_VERSION;
+  brivel::pyhost::define_errors(m);
+
+  py::class_<Message>(m, "Message",
+                      "A message of the control: what an operator's message box would show.")
+      .def_property_readonly("kind", [](const Message& x) { return brivel::to_string(x.kind); },
+                             "'information', 'success', 'question', 'refusal' or 'failure'")
+      .def_readonly("text", &Message::text, "the text in the language in force")
+      .def_readonly("title", &Message::title, "the title in the language in force")
+      .def_readonly("text_en", &Message::text_en, "the English text")
+      .def_readonly("text_zh", &Message::text_zh, "the Chinese text")
+      .def_readonly("title_en", &Message::title_en, "the English title")
+      .def_readonly("title_zh", &Message::title_zh, "the Chinese title")
+      .def("__repr__", [](const Message& x) {
+        return "<brivel.Message " + std::string(brivel::to_string(x.kind)) + ": " +
+               py::repr(py::str(x.text)).cast<std::string>() + ">";
+      });
+
+  py::class_<Scan>(m, "Scan", "The moves of Monochromator.scan(), one per iteration.")
+      .def("__iter__", [](py::object self) { return self; }, "__iter__() -> Scan")
+      .def("__next__", &Scan::advance,
+           "__next__() -> float\n\n"
+           "Moves to the next wavelength and gives the wavelength the controller reports.")
+      .def("__len__", [](const Scan& s) { return s.plan.count; }, "__len__() -> int\n\nThe number of wavelengths.");
+
+  py::class_<Monochromator> cls(m, "Monochromator", kClassDoc);
+
+  // ---- creation ---------------------------------------------------------------------------
+  cls.def(py::init([](py::object device, py::object com, py::object confirm) {
+            confirm = confirm_arg(confirm);
+            if (!device.is_none() && !com.is_none())
+              throw py::value_error("give a device or a port number (com), not both");
+            std::string pinned;
+            int number = 1;
+            if (!device.is_none()) pinned = path(device, "device");
+            if (!com.is_none()) number = whole_within(com, "com", Limits::kFirstPort, Limits::kLastPort);
+            return std::make_unique<Monochromator>(
+                std::make_unique<Instrument>(pinned, number, std::move(confirm)));
+          }),
+          py::arg("device") = py::none(), py::kw_only(), py::arg("com") = py::none(),
+          py::arg("confirm") = py::none(),
+          "__init__(device: str | os.PathLike | None = None, *, com: int | None = None,\n"
+          "         confirm: None | bool | Callable[[str], object] = None)");
+
+  cls.def_static(
+      "simulated",
+      [](py::object faults, py::object rate, py::object memory, py::object confirm) {
+        confirm = confirm_arg(confirm);
+        brivel::pyhost::SimulatorSettings settings;
+        if (py::isinstance<py::str>(faults)) throw py::type_error("faults must be a list of names, not a str");
+        for (py::handle fault : faults) {
+          if (!py::isinstance<py::str>(fault)) throw py::type_error("a fault is a name (str), not " + type_name(fault));
+          settings.faults.push_back(fault.cast<std::string>());
+        }
+        if (!rate.is_none()) {
+          settings.rate = number(rate, "rate");
+          if (settings.rate <= 0) throw py::value_error("rate must be above 0, not " + shown(settings.rate));
+        }
+        if (!memory.is_none()) {
+          if (!py::isinstance<py::dict>(memory)) throw py::type_error("memory must be a dict, not " + type_name(memory));
+          for (auto [key, value] : memory.cast<py::dict>()) {
+            if (!py::isinstance<py::str>(key)) throw py::type_error("memory names are str");
+            std::string name = key.cast<std::string>();
+            for (char& c : name)
+              if (c == '_') c = '-';
+            settings.memory.emplace_back(name, memory_value(value, name));
+          }
+        }
+        try {
+          return std::make_unique<Monochromator>(Instrument::simulated(settings, std::move(confirm)));
+        } catch (const std::invalid_argument& bad) {
+          throw py::value_error(bad.what());
+        } catch (const brivel::RuntimeFailure& failure) {
+          brivel::pyhost::ErrorInfo info;
+          info.type = brivel::pyhost::ErrorType::Connection;
+          info.operation = "simulated";
+          info.text_en = info.text_zh = failure.what();
+          brivel::pyhost::raise_error(info);
+        }
+      },
+      py::kw_only(), py::arg("faults") = py::tuple(), py::arg("rate") = py::none(),
+      py::arg("memory") = py::none(), py::arg("confirm") = py::none(), kSimulatedDoc);
+
+  // ---- connection ---------------------------------------------------------------------------
+  cls.def("open", &Monochromator::open,
+          "open() -> None\n\n"
+          "Opens the port and identifies the instrument (and reads its filter settings).\n\n"
+          "Raises brivel.ConnectionError (with .device and .reason) when it ends not connected.");
+  cls.def("close", &Monochromator::close,
+          "close() -> None\n\n"
+          "Closes the port. Nothing is sent; a motion in progress is not stopped.");
+  cls.def("__enter__", [](py::object self) {
+    self.cast<Monochromator&>().open();
+    return self;
+  }, "__enter__() -> Monochromator\n\nopen(), then the instrument.");
+  cls.def("__exit__", [](Monochromator& x, py::args) {
+    x.close();
+    return false;
+  }, "__exit__(*exc) -> False\n\nclose(), also when the block raised.");
+  cls.def("__repr__", [](const Monochromator& x) {
+    if (!x.instrument().owner_thread()) return std::string("<brivel.Monochromator>");
+    const Brivel& c = x.control();
+    std::string state = c.BlnMonConnectFlag()
+                            ? "connected, " + brivel::text::format(c.DblMonoWaveLen(), "0.00") + " nm"
+                            : "not connected";
+    return "<brivel.Monochromator " + x.instrument().device() + " " + state + ">";
+  }, "__repr__() -> str");
+
+  // ---- motion -------------------------------------------------------------------------------------
+  cls.def("move_to", [](Monochromator& x, py::object nm) { return x.move_to(wavelength(nm)); },
+          py::arg("nm"),
+          "move_to(nm: float) -> float\n\n"
+          "Moves the grating to `nm` (0 to 99999) and follows the motion until it is over.\n\n"
+          "Returns the wavelength the controller reports at the end. Raises OperationError\n"
+          "when the grating stops short (the position does not change).");
+  cls.def("move_by", [](Monochromator& x, py::object nm) { return x.move_by(number(nm, "distance")); },
+          py::arg("nm"),
+          "move_by(nm: float) -> float\n\n"
+          "Moves the grating by `nm` (negative: towards shorter wavelengths), as the up and\n"
+          "down buttons do with that increment. Returns the wavelength reported at the end.\n"
+          "Raises OutOfRangeError for an increment beyond the buttons' range.");
+  cls.def("stop", &Monochromator::stop,
+          "stop() -> None\n\n"
+          "The stop button. From another thread (or a callback) it ends the running call,\n"
+          "which raises StoppedError after stopping the motor.");
+  cls.def("reposition", &Monochromator::reposition,
+          "reposition() -> None\n\n"
+          "Sends the grating back to its reference position, then reads the instrument's\n"
+          "data again (asks confirm first). May take minutes; Ctrl-C stops it.");
+  cls.def("refresh", &Monochromator::refresh, "refresh() -> None\n\nReads the instrument's data again.");
+  cls.def(
+      "scan",
+      [](py::object self, py::object start, py::object stop, py::object step) {
+        Monochromator& x = self.cast<Monochromator&>();
+        const double a = wavelength(start, "start");
+        const double b = wavelength(stop, "stop");
+        const double d = number(step, "step");
+        x.instrument().require_connected("scan");
+        Scan scan;
+        try {
+          scan.plan = ScanPlan::make(a, b, d);
+        } catch (const std::invalid_argument& bad) {
+          throw py::value_error(bad.what());
+        }
+        scan.owner = self;
+        scan.instrument = &x;
+        return scan;
+      },
+      py::arg("start"), py::arg("stop"), py::arg("step") = 1.0,
+      "scan(start: float, stop: float, step: float = 1.0) -> Scan\n\n"
+      "Moves to start, start + step, ... up to stop (included), one move per iteration,\n"
+      "and yields the wavelength the controller reports after each move:\n\n"
+      "    for nm in m.scan(400, 700, 1):\n"
+      "        counts = detector.read()\n\n"
+      "A negative step scans downwards. Arguments are checked before the first move.");
+
+  // ---- properties -----------------------------------------------------------------------------
+  cls.def_property_readonly("wavelength", [](const Monochromator& x) { return x.control().DblMonoWaveLen(); },
+                            "The current wavelength, nm (0.01 nm), as the controller last reported it.");
+  cls.def_property_readonly("step_nm", [](const Monochromator& x) { return x.control().DblMonoStep(); },
+                            "Wavelength per motor step, nm (0 until the grating is known).");
+  cls.def_property_readonly("grating_lines", [](const Monochromator& x) { return x.control().IntGratingLines(); },
+                            "Grating line density, lines per mm.");
+  cls.def_property_readonly("instrument_no", [](const Monochromator& x) { return x.control().LngInstrumentNo(); },
+                            "The instrument number.");
+  cls.def_property_readonly("zero_offset", [](const Monochromator& x) { return x.control().LngZeroPos(); },
+                            "The zero offset, motor steps.");
+  cls.def_property_readonly("year", [](const Monochromator& x) { return x.control().StrYear(); },
+                            "The manufacture year as the instrument gives it (two digits, e.g. '21').");
+  cls.def_property_readonly("busy", [](const Monochromator& x) { return x.control().BlnBusy() != 0; },
+                            "True while an exchange with the controller is in progress.");
+  cls.def_property_readonly("connected", [](const Monochromator& x) { return x.control().BlnMonConnectFlag() != 0; },
+                            "True when the instrument is connected and identified.");
+  cls.def_property_readonly("com", [](const Monochromator& x) { return x.control().IntUseCom(); },
+                            "The port number in use (1 to 16).");
+  cls.def_property_readonly("device", [](const Monochromator& x) { return x.instrument().device(); },
+                            "The serial device opened (or that the port number maps to).");
+  cls.def_property_readonly("is_simulated", [](const Monochromator& x) { return x.instrument().is_simulated(); },
+                            "True for Monochromator.simulated().");
+  cls.def_property_readonly(
+      "simulator_log",
+      [](const Monochromator& x) -> py::object {
+        if (!x.instrument().is_simulated()) return py::none();
+        x.instrument().check_thread();
+        return py::cast(x.instrument().simulator_log());
+      },
+      "For Monochromator.simulated(): every command the simulated controller has received,\n"
+      "as text like 'W 00 01 86 A0' (letter, then the argument bytes in hex). None for a\n"
+      "real instrument.");
+  cls.def_property(
+      "speed", &Monochromator::speed,
+      [](Monochromator& x, py::object v) {
+        x.set_speed(whole_within(v, "speed", Limits::kSlowest, Limits::kFastest));
+      },
+      "Motor speed, 1 to 250, as the controller last reported it. Setting it sends it and\n"
+      "reads it back (OperationError when the controller does not confirm it).");
+  cls.def_property(
+      "power_on_wavelength", [](const Monochromator& x) { return x.control().DblOpenPos(); },
+      [](Monochromator& x, py::object v) {
+        x.set_power_on_wavelength(within(v, "power-on wavelength", 0, Limits::kHighestPowerOn));
+      },
+      "The wavelength the instrument goes to when switched on, nm (0 to 6553.5). Setting\n"
+      "it asks confirm, writes it and reads back what the controller keeps (whole steps).");
+  cls.def_property(
+      "language", &Monochromator::language,
+      [](Monochromator& x, py::object v) {
+        if (!py::isinstance<py::str>(v)) throw py::type_error("language must be 'en' or 'zh', not " + type_name(v));
+        const std::string language = v.cast<std::string>();
+        if (language != "en" && language != "zh")
+          throw py::value_error("language must be 'en' or 'zh', not " + py::repr(v).cast<std::string>());
+        x.set_language(language);
+      },
+      "'en' or 'zh': the language of the messages (and of BrivelError.text). One value\n"
+      "for every instrument of this thread.");
+  cls.def_property(
+      "filter_wheel", &Monochromator::filter_wheel,
+      [](Monochromator& x, py::object v) { x.set_filter_wheel(on_off(v, "filter_wheel")); },
+      "True when the filter wheel is in use, False when not, None when it is not set up.\n"
+      "Setting it asks confirm, switches the wheel and reads its settings back.");
+  cls.def_property(
+      "filters", &Monochromator::filters,
+      [](Monochromator& x, py::object v) {
+        if (py::isinstance<py::str>(v) || !py::isinstance<py::iterable>(v))
+          throw py::type_error("filters must be a list of start wavelengths, not " + type_name(v));
+        std::vector<double> starts;
+        for (py::handle item : v)
+          starts.push_back(within(item, "a filter's start wavelength", 0, Limits::kHighestFilterStart));
+        if (starts.empty() || starts.size() > static_cast<std::size_t>(Limits::kMostFilters))
+          throw py::value_error("the filter wheel takes 1 to 6 filters, not " + std::to_string(starts.size()));
+        x.set_filters(starts);
+      },
+      "The filters' start wavelengths, nm, as last read back from the controller (empty\n"
+      "when the wheel is not set up). Setting it (1 to 6 values, 0 to 50000) asks confirm,\n"
+      "writes the table (sorted) and reads it back.");
+
+  // ---- parameters -------------------------------------------------------------------------------
+  cls.def("save_parameters", [](Monochromator& x, py::object p) { x.save_parameters(path(p)); },
+          py::arg("path"),
+          "save_parameters(path: str | os.PathLike) -> None\n\n"
+          "Writes the instrument's parameter set (two lines of text) to `path`.");
+  cls.def("load_parameters",
+          [](Monochromator& x, py::object p) {
+            const std::string file = path(p);
+            // A file that cannot be read is the script's error: raise it as Python does.
+            py::module_::import("builtins").attr("open")(file, "rb").attr("close")();
+            x.load_parameters(file);
+          },
+          py::arg("path"),
+          "load_parameters(path: str | os.PathLike) -> None\n\n"
+          "Downloads a parameter file into the instrument, which then returns to its\n"
+          "reference position, resets, and is connected again. Raises OperationError (its\n"
+          "detail says what had already been written) when the download stops.");
+
+  // ---- the control's own member names, for scripts ported from a host program ------------------
+  cls.def("OpenCom", [](Monochromator& x) {
+    x.instrument().run("OpenCom", [&x] { x.control().OpenCom(); }, Judge::Connection);
+  }, "OpenCom() -> None\n\nThe control's OpenCom: as open().");
+  cls.def("CloseCom", [](Monochromator& x) { x.close(); }, "CloseCom() -> None\n\nThe control's CloseCom: as close().");
+  cls.def("MonochromatorMoveTo", [](Monochromator& x, py::object nm) {
+    double target = number(nm, "dblWavelen");
+    x.instrument().run("MonochromatorMoveTo", [&] { x.control().MonochromatorMoveTo(target); });
+  }, py::arg("dblWavelen"),
+     "MonochromatorMoveTo(dblWavelen: float) -> None\n\n"
+     "The control's absolute move, with its own checks (a negative target is refused\n"
+     "with its message: RefusedError).");
+  cls.def("SaveParameter", [](Monochromator& x, py::object p) {
+    const std::string file = path(p, "strFilePath");
+    x.instrument().run("SaveParameter", [&] { x.control().SaveParameter(file); });
+  }, py::arg("strFilePath"),
+     "SaveParameter(strFilePath: str | os.PathLike) -> None\n\n"
+     "The control's SaveParameter (does nothing while not connected).");
+  cls.def("LoadParameter", [](Monochromator& x, py::object p) {
+    const std::string file = path(p, "strFilePath");
+    x.instrument().run("LoadParameter", [&] { x.control().LoadParameter(file); });
+  }, py::arg("strFilePath"),
+     "LoadParameter(strFilePath: str | os.PathLike) -> None\n\nThe control's LoadParameter.");
+  cls.def("ShowParaFace", [](Monochromator& x) {
+    x.instrument().run("ShowParaFace", [&] { x.control().ShowParaFace(); });
+  }, "ShowParaFace() -> None\n\nShows the parameter panel (of the control's surface; there is no window).");
+  cls.def("ShowRunFace", [](Monochromator& x) {
+    x.instrument().run("ShowRunFace", [&] { x.control().ShowRunFace(); });
+  }, "ShowRunFace() -> None\n\nShows the run panel (of the control's surface; there is no window).");
+  cls.def_property(
+      "IntUseCom", [](const Monochromator& x) { return x.control().IntUseCom(); },
+      [](Monochromator& x, py::object v) {
+        std::int16_t n = int16(v, "IntUseCom");
+        x.instrument().run("IntUseCom", [&] { x.control().setIntUseCom(n); });
+      },
+      "The control's port number (1 to 16; other values are ignored, as the control does).");
+  cls.def_property(
+      "IntSpeed", [](const Monochromator& x) { return x.control().IntSpeed(); },
+      [](Monochromator& x, py::object v) {
+        std::int16_t n = int16(v, "IntSpeed");
+        x.instrument().run("IntSpeed", [&] { x.control().setIntSpeed(n); });
+      },
+      "The control's IntSpeed: the speed the host last set and the controller confirmed\n(setting it limits to 1..250; ignored while not connected).");
+  cls.def_property(
+      "DblOpenPos", [](const Monochromator& x) { return x.control().DblOpenPos(); },
+      [](Monochromator& x, py::object v) {
+        double nm = number(v, "DblOpenPos");
+        x.instrument().run("DblOpenPos", [&] { x.control().setDblOpenPos(nm); });
+      },
+      "The control's power-on wavelength, nm (setting it asks confirm and writes it).");
+  cls.def_property(
+      "IntLanguage", [](const Monochromator& x) { return x.control().IntLanguage(); },
+      [](Monochromator& x, py::object v) {
+        std::int16_t n = int16(v, "IntLanguage");
+        x.instrument().run("IntLanguage", [&] { x.control().setIntLanguage(n); });
+      },
+      "The control's language: 0 Chinese, 1 English (one value for the thread).");
+  cls.def_property_readonly("BlnBusy", [](const Monochromator& x) { return x.control().BlnBusy() != 0; },
+      "The control's busy flag.");
+  cls.def_property_readonly("BlnMonConnectFlag",
+                            [](const Monochromator& x) { return x.control().BlnMonConnectFlag() != 0; },
+      "The control's connected flag.");
+  cls.def_property_readonly("DblMonoWaveLen", [](const Monochromator& x) { return x.control().DblMonoWaveLen(); },
+      "The control's current wavelength, nm.");
+  cls.def_property_readonly("LngInstrumentNo", [](const Monochromator& x) { return x.control().LngInstrumentNo(); },
+      "The control's instrument number.");
+  cls.def_property_readonly("IntGratingLines", [](const Monochromator& x) { return x.control().IntGratingLines(); },
+      "The control's grating line density, lines per mm.");
+  cls.def_property_readonly("LngZeroPos", [](const Monochromator& x) { return x.control().LngZeroPos(); },
+      "The control's zero offset, motor steps.");
+  cls.def_property_readonly("DblMonoStep", [](const Monochromator& x) { return x.control().DblMonoStep(); },
+      "The control's wavelength per motor step, nm.");
+  cls.def_property_readonly("StrYear", [](const Monochromator& x) { return x.control().StrYear(); },
+      "The control's year field text.");
+}

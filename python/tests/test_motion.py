@@ -1,0 +1,164 @@
+"""Moves, scans and relative moves, what the controller reports, and bad input."""
+
+import math
+
+import pytest
+
+import brivel
+from conftest import FAST, commands_since
+
+
+class TestMoveTo:
+    def test_move_reports_the_wavelength_reached(self, mono):
+        mark = len(mono.simulator_log)
+        assert mono.move_to(546.07) == pytest.approx(546.07)
+        assert mono.wavelength == pytest.approx(546.07)
+        assert not mono.busy
+        # One absolute move: 546.07 nm / 0.00625 nm per step = 87371 steps (0x0154CB).
+        assert mono.simulator_log[mark] == "W 00 01 55 4B"
+
+    def test_the_target_where_the_grating_is_sends_nothing(self, mono):
+        mark = len(mono.simulator_log)
+        assert mono.move_to(500) == pytest.approx(500)
+        assert mono.simulator_log[mark:] == []
+
+    def test_the_control_method_name(self, mono):
+        assert mono.MonochromatorMoveTo(512.5) is None
+        assert mono.DblMonoWaveLen == pytest.approx(512.5)
+
+    def test_a_refusal_of_the_control_method(self, mono):
+        # The control itself refuses a negative target with its message.
+        with pytest.raises(brivel.RefusedError) as caught:
+            mono.MonochromatorMoveTo(-12.5)
+        assert caught.value.text_en == "Can't move to the assigned wavelength:-12.5"
+        assert caught.value.operation == "MonochromatorMoveTo"
+
+    @pytest.mark.parametrize("target, error", [
+        (float("nan"), ValueError),
+        (float("inf"), ValueError),
+        (-float("inf"), ValueError),
+        (-0.01, ValueError),
+        (1e6, ValueError),
+        ("500", TypeError),
+        (None, TypeError),
+        (True, TypeError),
+        ([500], TypeError),
+        (1 + 2j, TypeError),
+    ])
+    def test_bad_targets_are_refused_before_anything_is_sent(self, mono, target, error):
+        mark = len(mono.simulator_log)
+        with pytest.raises(error):
+            mono.move_to(target)
+        assert mono.simulator_log[mark:] == []
+        assert mono.wavelength == pytest.approx(500) and not mono.busy
+
+    def test_non_finite_targets_of_the_control_method(self, mono):
+        with pytest.raises(ValueError):
+            mono.MonochromatorMoveTo(float("nan"))
+
+
+class TestScan:
+    def test_scan_moves_step_by_step_and_yields_the_reported_wavelengths(self, mono):
+        mark = len(mono.simulator_log)
+        reached = list(mono.scan(520, 521, 0.25))
+        assert reached == pytest.approx([520, 520.25, 520.5, 520.75, 521])
+        moves = [entry for entry in mono.simulator_log[mark:] if entry.startswith("W")]
+        assert len(moves) == 5
+
+    def test_scan_downwards(self, mono):
+        assert list(mono.scan(503, 501, -1)) == pytest.approx([503, 502, 501])
+
+    def test_a_stop_between_steps_is_not_reached(self, mono):
+        assert list(mono.scan(510, 511, 0.4)) == pytest.approx([510, 510.4, 510.8])
+
+    def test_decimal_steps_land_on_hundredths(self, mono):
+        scan = mono.scan(510, 510.3, 0.1)
+        assert len(scan) == 4
+        assert list(scan) == pytest.approx([510, 510.1, 510.2, 510.3])
+
+    @pytest.mark.parametrize("start, stop, step, error", [
+        (400, 500, 0, ValueError),
+        (400, 500, -1, ValueError),
+        (500, 400, 1, ValueError),
+        (400, math.nan, 1, ValueError),
+        (-5, 500, 1, ValueError),
+        (400, 500, "1", TypeError),
+    ])
+    def test_bad_scans_are_refused_before_the_first_move(self, mono, start, stop, step, error):
+        mark = len(mono.simulator_log)
+        with pytest.raises(error):
+            mono.scan(start, stop, step)
+        assert mono.simulator_log[mark:] == []
+
+    def test_a_failed_step_ends_the_scan(self):
+        m = brivel.Monochromator.simulated(faults=["stall"], rate=FAST)
+        with m:
+            scan = m.scan(510, 520, 5)
+            with pytest.raises(brivel.OperationError):
+                next(scan)
+            assert list(scan) == []
+
+
+class TestMoveBy:
+    def test_up_and_down(self, mono):
+        mark = len(mono.simulator_log)
+        assert mono.move_by(2.5) == pytest.approx(502.5)
+        assert mono.move_by(-10) == pytest.approx(492.5)
+        # Relative moves: "U" 400 steps, "D" 1600 steps.
+        moves = [e for e in mono.simulator_log[mark:] if e[0] in "UD"]
+        assert moves == ["U 00 00 01 90", "D 00 00 06 40"]
+
+    def test_zero_sends_nothing(self, mono):
+        mark = len(mono.simulator_log)
+        assert mono.move_by(0) == pytest.approx(500)
+        assert mono.simulator_log[mark:] == []
+
+    def test_beyond_the_buttons_range(self, mono):
+        mark = len(mono.simulator_log)
+        # 2000 nm down is 320000 steps, more than the down button's 200000.
+        with pytest.raises(brivel.OutOfRangeError) as caught:
+            mono.move_by(-2000)
+        assert isinstance(caught.value, ValueError)
+        assert mono.simulator_log[mark:] == []
+
+    @pytest.mark.parametrize("distance, error", [(math.inf, ValueError), ("1", TypeError)])
+    def test_bad_distances(self, mono, distance, error):
+        with pytest.raises(error):
+            mono.move_by(distance)
+
+
+class TestFaults:
+    def test_a_stalled_motor_raises_within_its_passes(self):
+        m = brivel.Monochromator.simulated(faults=["stall"], rate=FAST)
+        with m:
+            with pytest.raises(brivel.OperationError) as caught:
+                m.move_to(600)
+            assert caught.value.text_en == "The position doesn't change, please check."
+            assert caught.value.messages[0].kind == "failure"
+            assert m.connected and not m.busy
+            assert m.wavelength == pytest.approx(500)
+
+    def test_a_controller_that_vanishes_mid_move(self):
+        m = brivel.Monochromator.simulated(faults=["vanish"])
+        m.open()
+        with pytest.raises(brivel.ConnectionError) as caught:
+            m.move_to(600)
+        assert caught.value.device == m.device
+        assert not m.connected and not m.busy
+        with pytest.raises(brivel.NotConnectedError):
+            m.move_to(550)
+
+    def test_refresh_of_a_controller_gone_silent(self):
+        # The controller answers identification and the filter read-back, then nothing.
+        m = brivel.Monochromator.simulated(faults=["silent-after=10"], rate=FAST)
+        m.open()
+        with pytest.raises(brivel.ConnectionError):
+            m.refresh()
+        assert not m.connected
+
+
+def test_refresh_reads_the_instrument_again(mono):
+    mark = len(mono.simulator_log)
+    mono.refresh()
+    assert commands_since(mono, mark) == ["y", "n", "g", "z", "m", "t", "v", "w"]
+    assert mono.connected and mono.instrument_no == 12345
