@@ -141,7 +141,13 @@ void Brivel::check_outside() {
   if (!stopping_ && stop_requested_.exchange(false)) {
     stopping_ = true;   // the waits of the stop itself do not stop again
     try {
-      if (port_->is_open()) stop_motor();
+      if (port_->is_open()) {
+        stop_motor();
+        // The reply to "k" may have taken the report the interrupted request was
+        // waiting for, so the closing request got the "k"'s reply: ask until a whole
+        // position report shows where the motor stopped (bounded).
+        if (!protocol::is_answer(VarLastPacket_, 'w', protocol::kThresholdPosition)) settle_position();
+      }
     } catch (...) {
       stopping_ = false;
       throw;

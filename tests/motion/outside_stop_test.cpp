@@ -16,9 +16,15 @@ TEST(OutsideStop, StopsAMoveAsTheStopButtonDoesAndEndsTheCall) {
   const auto reason = testkit::failure_of([&] { move_to(c.b.control, 5000); });
   EXPECT_EQ(reason, FailureReason::Interrupted);
   EXPECT_LT(c.b.pump.now() - start, 0.5) << "the stop is seen within a tick";
-  // "k", then the closing position request, and nothing more.
-  EXPECT_EQ(after(c.b.write_hex(), "6B"), Hex{"77"});
+  // "k", then position requests until one shows where the motor stopped.
+  const Hex tail = after(c.b.write_hex(), "6B");
+  EXPECT_FALSE(tail.empty());
+  EXPECT_EQ(count_of(tail, "77"), int(tail.size()));
   EXPECT_EQ(count_of(c.b.write_hex(), "6B"), 1);
+  const double step = c.b.control.DblMonoStep();
+  EXPECT_NEAR(c.b.control.DblMonoWaveLen(),
+              (double(c.b.sim.position(c.b.pump.now())) - c.b.sim.memory().zero_offset) * step, 0.01)
+      << "the wavelength shown is where the motor stopped";
   EXPECT_EQ(c.b.control.BlnBusy(), kFalse);
   EXPECT_EQ(c.b.control.BlnStopRequest(), kTrue);
   EXPECT_FALSE(c.b.control.stop_pending()) << "the request is used up";
