@@ -505,7 +505,7 @@ struct Controller::Impl {
     }
     start_motion(MotionKind::Move, target, speed_rate(), now);
     Bytes reply;
-    put32(reply, static_cast<std::uint32_t>(motion.to));
+    put32(reply, static_cast<std::uint32_t>(creeping ? creep_target : motion.to));
     reply.push_back(kCR);
     send(reply, ReplyKind::Motion, now);
   }

@@ -52,6 +52,23 @@ struct WaitBounds {
   double data = 5.0;             // WaitForData (the filter read-back)
   double reposition = 180.0;     // WaitForOK after "K" 8 (the grating returns to its reference)
   double final_position = 5.0;   // the repeated position request after a jog
+
+  // The follow loop of a move ("W", "U", "D"): the time its distance takes at the
+  // controller's nominal rate, allowed motion_factor times over, plus motion_margin
+  // for starting, stopping and the exchanges of the loop. The nominal rate is an
+  // assumption about the controller: 40 steps a second per unit of motor speed
+  // (speed 250 turns 10,000 steps a second).
+  double motion_rate = 40.0;     // steps per second per unit of speed
+  double motion_factor = 2.0;
+  double motion_margin = 10.0;   // seconds
+
+  // Seconds a move of `steps` motor steps may take at motor speed `speed`; a speed
+  // outside 1 to 250 (not known) counts as the slowest, 1.
+  double motion(double steps, int speed) const {
+    const int s = speed >= 1 && speed <= 250 ? speed : 1;
+    const double distance = steps < 0 ? -steps : steps;
+    return distance / (motion_rate * s) * motion_factor + motion_margin;
+  }
 };
 
 class Brivel {
@@ -195,6 +212,13 @@ class Brivel {
   void jog_release(std::int16_t button);
   // Repeats "w" until a position report arrives (or the bound passes) and shows it.
   bool settle_position();
+  // The motor speed the follow loops' bound assumes: the one the controller last
+  // reported, or the slowest (1) while none is known.
+  int motion_speed() const;
+  // A move's bound ran out: stops the motor ("k" and the closing position request),
+  // lowers BlnBusy and tells the operator (and the host, in a note, the figures).
+  void motion_overran(const char* operation, double steps, double seconds);
+  void note_speed_sent(std::int16_t speed);   // a "V" went out: the bound's speed follows
 
   // ---- parameters (parameters/) --------------------------------------------
   void GetTypeCode(const std::string& name, std::int16_t& code);
@@ -249,6 +273,9 @@ class Brivel {
   std::int32_t LngZeroPos_ = 0;
   double DblOpenPos_ = 0;
   std::int16_t IntSpeed_ = 250;
+  // The speed the controller last reported ("v"), or the lowest one sent since ("V"
+  // not yet confirmed); 0 while none is known. Only the motion bound uses it.
+  std::int16_t reported_speed_ = 0;
   std::int16_t IntFilterState_ = 0;
   VBBool BlnFilterReady_ = kFalse;
   std::int16_t IntFilterParamA_ = 0;

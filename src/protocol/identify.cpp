@@ -103,7 +103,8 @@ void Brivel::decode_answer(char letter) {
       break;
     }
     case 'v':  // motor speed in byte 2; byte 1 is not used
-      w("CboSpeed").set_text(std::to_string(byte_at(p, 2)));
+      reported_speed_ = byte_at(p, 2);
+      w("CboSpeed").set_text(std::to_string(reported_speed_));
       break;
     case 't': {  // instrument type: an index into the type list, from 0
       Widget& types = w("CboComType");
