@@ -257,11 +257,13 @@ void Brivel::LoadParameter(std::string strFilePath) {
 
   std::optional<Words> stopped;
   HostNote::Kind kind = HostNote::Kind::Failure;
+  bool port_lost = false;
   try {
     stopped = download();
   } catch (const RuntimeFailure& failure) {
     stopped = failure_words(failure.reason());
     if (failure.reason() == FailureReason::Interrupted) kind = HostNote::Kind::Interrupted;
+    port_lost = failure.reason() == FailureReason::PortLost;
   } catch (const std::exception&) {
     stopped = failure_words(FailureReason::InvalidArgument);
   }
@@ -286,6 +288,9 @@ void Brivel::LoadParameter(std::string strFilePath) {
     note(kind, "LoadParameter",
          Wording{"The parameter download stopped: " + std::string(stopped->en) + "; " + already_en + ".",
                  "参数下载中断：" + std::string(stopped->zh) + "；" + already_zh + "。"});
+    // The download's own failures are silent, but a lost port leaves the control not
+    // connected: the operator must know to connect again, as after any operation.
+    if (port_lost) tell_port_lost();
   }
 }
 

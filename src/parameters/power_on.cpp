@@ -23,11 +23,13 @@ constexpr Words kPrompt{"Prompt", "提示"};
 
 void Brivel::setDblOpenPos(double& value) {
   // No trap of its own: a run-time failure (a step size of 0 divides by zero) reaches
-  // the host as the assignment's error, with the busy flag lowered first.
+  // the host as the assignment's error, with the busy flag lowered first. A port that
+  // went away is told to the operator as well, as every operation tells it.
   try {
     set_power_on(value, true);
-  } catch (const RuntimeFailure&) {
+  } catch (const RuntimeFailure& failure) {
     BlnBusy_ = kFalse;
+    if (failure.reason() == FailureReason::PortLost) tell_port_lost();
     throw;
   }
 }
