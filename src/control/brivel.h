@@ -193,11 +193,13 @@ class Brivel {
   // ---- identification (protocol/) ----------------------------------------
   enum class Query { Ok, NoReply, WrongLetter };
   Query query(char letter, int threshold);   // the query step
-  void decode_answer(char letter);           // a reply into the instrument fields
+  // A reply into the instrument fields; `operation` names the read-out in host notes.
+  void decode_answer(char letter, const char* operation);
   // The failure path of OpenCom; `why` (device and reason) goes to the host as a note.
   void open_failed(const std::string& why);
   struct QueryStep;                          // one question of a read-out and its rules
-  bool ask_series(const QueryStep* series, std::size_t count);  // false: the read-out failed
+  // False: the read-out failed.
+  bool ask_series(const QueryStep* series, std::size_t count, const char* operation);
 
   // ---- filter wheel (filterwheel/) ----------------------------------------
   // Reads the settings back; `quick` awaits the reply with WaitReply instead of
@@ -223,7 +225,9 @@ class Brivel {
   // ---- parameters (parameters/) --------------------------------------------
   void GetTypeCode(const std::string& name, std::int16_t& code);
   void set_power_on(double w, bool from_property);  // the shared set procedure
-  void read_back_power_on();                        // "m" into TxtOpenPos and DblOpenPos
+  bool read_back_power_on();   // "m" into TxtOpenPos and DblOpenPos; false: no fresh answer
+  // A note for the host when the controller did not confirm a power-on wavelength.
+  void confirm_power_on(double requested, bool replied, bool read_back, bool from_property);
 
   // ---- shared helpers (control/) ------------------------------------------
   bool english() const;   // messages: Chinese only when the language is exactly 0
