@@ -220,7 +220,7 @@ class Brivel {
   // A move's bound ran out: stops the motor ("k" and the closing position request),
   // lowers BlnBusy and tells the operator (and the host, in a note, the figures).
   void motion_overran(const char* operation, double steps, double seconds);
-  void note_speed_sent(std::int16_t speed);   // a "V" went out: the bound's speed follows
+  void speed_was_sent(std::int16_t speed);   // a "V" went out: the bound's speed follows
 
   // ---- parameters (parameters/) --------------------------------------------
   void GetTypeCode(const std::string& name, std::int16_t& code);

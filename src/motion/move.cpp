@@ -130,14 +130,13 @@ void Brivel::motion_overran(const char* operation, double steps, double seconds)
   stop_motor();   // "k", then the closing position request
   BlnBusy_ = kFalse;
   say(MessageKind::Failure, kOverran, motion::kPrompt, Icon::Critical);
-  const std::string figures = text::plain(std::round(steps < 0 ? -steps : steps)) + " steps at speed " +
-                              std::to_string(motion_speed()) + " did not end within " +
-                              text::format(seconds, "0.0") + " s";
-  const std::string figures_zh = text::plain(std::round(steps < 0 ? -steps : steps)) + " 步（速度 " +
-                             std::to_string(motion_speed()) + "）未在 " + text::format(seconds, "0.0") +
-                             " 秒内完成";
+  const std::string count = text::plain(std::round(std::abs(steps)));
+  const std::string speed = std::to_string(motion_speed());
+  const std::string bound = text::format(seconds, "0.0");
   note(HostNote::Kind::Failure, operation,
-       Wording{"the move of " + figures + "; the motor was stopped", "移动 " + figures_zh + "，电机已停止"});
+       Wording{"the move of " + count + " steps at speed " + speed + " did not end within " + bound +
+                   " s; the motor was stopped",
+               "移动 " + count + " 步（速度 " + speed + "）未在 " + bound + " 秒内完成，电机已停止"});
 }
 
 }  // namespace brivel

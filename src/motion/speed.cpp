@@ -35,7 +35,7 @@ void Brivel::setIntSpeed(std::int16_t& value) {
   // that vanished) is shown, never passed to the host.
   trapped([&] {
     BlnBusy_ = kTrue;
-    note_speed_sent(speed);
+    speed_was_sent(speed);
     send(protocol::set_speed_property(speed), kKeepThreshold);
     VBBool replied = kFalse;
     WaitReply(replied);   // the reply to "V" is not examined
@@ -68,7 +68,7 @@ void Brivel::CboSpeed_Click() {
     if (typed > kFastest) speed = kFastest;
 
     BlnBusy_ = kTrue;
-    note_speed_sent(speed);
+    speed_was_sent(speed);
     send(protocol::set_speed_box(speed), kKeepThreshold);
     VBBool replied = kFalse;
     WaitReply(replied);
@@ -119,7 +119,7 @@ void Brivel::CmdReAnchor_Click() {
   });
 }
 
-void Brivel::note_speed_sent(std::int16_t speed) {
+void Brivel::speed_was_sent(std::int16_t speed) {
   // Until the controller confirms a speed, a move's bound assumes the slower of the
   // speed it reported and the one just sent: a bound must never run out too early.
   if (reported_speed_ < 1 || speed < reported_speed_) reported_speed_ = speed;
