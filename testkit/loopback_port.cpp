@@ -142,7 +142,8 @@ void LoopbackPort::open() {
   const std::string name = "port " + std::to_string(s.number);
   if (s.number < 1 || std::find(unavailable_.begin(), unavailable_.end(), s.number) != unavailable_.end())
     throw RuntimeFailure(FailureReason::PortFailure, name + " does not exist or is in use");
-  if (s.far_gone()) throw RuntimeFailure(FailureReason::PortFailure, name + ": the device is gone");
+  if (s.far_gone() || unplugged_)
+    throw RuntimeFailure(FailureReason::PortFailure, name + ": the device is gone");
   if (s.open) {
     s.drop_everything();
     s.far_reopen = true;
@@ -175,6 +176,15 @@ bool LoopbackPort::is_open() const { return impl_->open && !impl_->far_gone(); }
 void LoopbackPort::write(const Bytes& data) {
   Impl& s = *impl_;
   if (!is_open()) throw RuntimeFailure(FailureReason::PortFailure, "the port is not open");
+  if (unplug_countdown_ > 0 && --unplug_countdown_ == 0) {
+    // Pulled out while writing: the write fails and the port is gone with its queues.
+    unplugged_ = true;
+    setup_log_.push_back("unplugged");
+    s.open = false;
+    if (s.far) s.far_reopen = true;
+    s.drop_everything();
+    throw RuntimeFailure(FailureReason::PortFailure, "the write failed: the device is gone");
+  }
   const double now = pump_.now();
   written_.push_back(Written{now, data});
   if (data.empty()) return;
@@ -233,6 +243,13 @@ void LoopbackPort::on_write(std::function<Bytes(const Bytes&)> responder) {
 }
 
 void LoopbackPort::inject(const Bytes& bytes) { queue_reply(bytes, pump_.now()); }
+
+void LoopbackPort::unplug_at_write(int n) { unplug_countdown_ = n > 0 ? n : 0; }
+
+void LoopbackPort::replug() {
+  unplugged_ = false;
+  unplug_countdown_ = 0;
+}
 
 void LoopbackPort::queue_reply(const Bytes& reply, double ready) {
   Impl& s = *impl_;

@@ -97,6 +97,12 @@ class LoopbackPort : public SerialPort, private VirtualPump::Source {
   void on_write(std::function<Bytes(const Bytes&)> responder);
   // Push bytes towards the control now (unsolicited), paced as usual.
   void inject(const Bytes& bytes);
+  // The adapter is pulled out during the n-th write from now (1: the next one): that
+  // write fails with RuntimeFailure(PortFailure) and the port is gone (is_open()
+  // false, nothing more arrives, open() fails) until replug(). 0 switches it off.
+  void unplug_at_write(int n);
+  void replug();
+  bool unplugged() const { return unplugged_; }
 
   // ---- what happened ----
   const std::vector<Written>& written() const { return written_; }
@@ -125,6 +131,8 @@ class LoopbackPort : public SerialPort, private VirtualPump::Source {
   std::vector<std::string> setup_log_;
   std::vector<double> events_;
   int opens_ = 0;
+  int unplug_countdown_ = 0;   // writes until the adapter is pulled out; 0: never
+  bool unplugged_ = false;
 };
 
 }  // namespace brivel::testkit

@@ -24,6 +24,16 @@ constexpr std::uint8_t kCR = 0x0D;
 constexpr std::uint8_t kAckTail[] = {'O', 'K', kCR};                 // acknowledgement
 constexpr std::uint8_t kEndOfMotion[] = {'O', 'K', 'K', 'K', kCR};   // end of motion, reset done
 
+// A creeping motor stops this many steps short of its target and hunts there: each
+// position report lies 1 to this many steps short, a different one each time.
+constexpr std::int64_t kCreepHunt = 16;
+// A reply held back (reorder) goes out after the next reply, or after this long.
+constexpr double kHoldLimit = 0.3;                 // seconds
+constexpr double kFloodRate = 960.0;               // bytes per second: 9600 baud, 8N1
+constexpr std::size_t kStrayLongest = 8;           // bytes of one stray packet
+// Stray bytes are made up at most this far back when the model was not run for a while.
+constexpr double kNoiseBacklog = 1.0;              // seconds
+
 // What a reply is, for the faults that pick some replies only.
 enum class ReplyKind {
   Answer,  // answer to a question (the letter and data)
@@ -106,6 +116,17 @@ struct Controller::Impl {
   long commands = 0;  // framed so far; "silent after N" counts them
   bool gone = false;
   double vanish_at = kInfinity;
+  double stall_at = kInfinity;   // the motion under way stops then (stall_in)
+  // A creeping motion: it stops kCreepHunt steps short of creep_target and hunts there.
+  bool creeping = false;
+  std::int64_t creep_target = 0;
+  int creep_direction = 1;       // +1 towards larger positions
+  unsigned hunt = 0;             // position reports made while hunting
+  // A reply held back by the reorder fault.
+  bool holding = false;
+  Bytes held;
+  double held_until = kInfinity;
+  double next_noise = kInfinity; // when the next stray byte or packet is due
 
   explicit Impl(const Memory& m) : memory(m), motion(Motion::rest(power_on_position())) {}
 
@@ -114,28 +135,86 @@ struct Controller::Impl {
   std::int64_t power_on_position() const {
     return clamp_travel(static_cast<std::int64_t>(memory.power_on) + memory.zero_offset);
   }
-  std::int64_t where(double now) const { return motion.at(now); }
+  std::int64_t where(double now) const {
+    const std::int64_t p = motion.at(now);
+    if (!creeping || now < motion.arrival()) return p;
+    // Hunting short of the target: never on it, never twice the same in a row.
+    return creep_target - creep_direction * (1 + static_cast<std::int64_t>(hunt % kCreepHunt));
+  }
+
+  bool stalled() const {
+    return faults.stall || (faults.stall_after >= 0 && commands > faults.stall_after);
+  }
 
   void start_motion(MotionKind kind, std::int64_t target, double rate, double now) {
-    motion = Motion{kind, now, where(now), clamp_travel(target), faults.stall ? 0.0 : rate};
-    if (faults.vanish_mid_move && vanish_at == kInfinity && motion.from != motion.to) {
+    const std::int64_t from = where(now);
+    target = clamp_travel(target);
+    std::int64_t stop_at = target;
+    creeping = faults.creep && target != from;
+    if (creeping) {
+      creep_target = target;
+      creep_direction = target > from ? 1 : -1;
+      hunt = 0;
+      const std::int64_t short_by = std::min<std::int64_t>(kCreepHunt, std::llabs(target - from));
+      stop_at = target - creep_direction * short_by;
+    }
+    motion = Motion{kind, now, from, stop_at, stalled() ? 0.0 : rate};
+    stall_at = faults.stall_in > 0.0 ? now + faults.stall_in : kInfinity;
+    if (faults.vanish_mid_move && vanish_at == kInfinity && target != from) {
       // Halfway, or half a second in for a long (or stalled) motion.
       vanish_at = now + std::min(0.5, (motion.arrival() - now) / 2.0);
     }
+  }
+
+  // The motor stops turning where it is; the motion stays under way, going nowhere.
+  void freeze(double t) {
+    if (!motion.active() || (!creeping && t >= motion.arrival())) return;
+    motion = Motion{motion.kind, t, where(t), motion.to, 0.0};
+    creeping = false;
   }
   double speed_rate() const { return std::clamp<int>(memory.speed, 1, 250) * motor.steps_per_speed; }
 
   // ---- running the model ---------------------------------------------------------
   void advance(double now) {
+    if (faults.stall_in <= 0.0) stall_at = kInfinity;
     while (!gone) {
-      const double finish = motion.active() ? motion.arrival() : kInfinity;
-      const double next = std::min(finish, vanish_at);
-      if (next > now) return;
-      if (vanish_at <= finish) {
+      const double finish = motion.active() && !creeping ? motion.arrival() : kInfinity;
+      const double stall = motion.active() ? stall_at : kInfinity;
+      const double release = holding ? held_until : kInfinity;
+      const double next = std::min({finish, vanish_at, stall, release});
+      if (next > now) break;
+      if (vanish_at == next) {
         vanish();
+      } else if (stall == next) {
+        freeze(stall);
+        stall_at = kInfinity;
+      } else if (release == next) {
+        holding = false;
+        queue(held, next);
       } else {
         finish_motion(finish);
       }
+    }
+    if (!gone) make_noise(now);
+  }
+
+  // Stray bytes nobody asked for: a packet of 1 to kStrayLongest random bytes every
+  // `unsolicited_every` seconds, or single random bytes at the line's full rate.
+  void make_noise(double now) {
+    const double every = faults.flood ? 1.0 / kFloodRate : faults.unsolicited_every;
+    if (!(every > 0.0)) {
+      next_noise = kInfinity;
+      return;
+    }
+    if (next_noise == kInfinity) next_noise = faults.flood ? now : now + every;
+    next_noise = std::max(next_noise, now - kNoiseBacklog);
+    std::uniform_int_distribution<int> any_byte(0, 255);
+    std::uniform_int_distribution<std::size_t> length(1, kStrayLongest);
+    while (next_noise <= now) {
+      Bytes stray(faults.flood ? 1 : length(random()));
+      for (std::uint8_t& byte : stray) byte = static_cast<std::uint8_t>(any_byte(random()));
+      queue(stray, next_noise, false);
+      next_noise += every;
     }
   }
 
@@ -162,22 +241,50 @@ struct Controller::Impl {
   void vanish() {
     gone = true;
     out.clear();
+    holding = false;
   }
 
   double next_due() const {
     if (gone) return kInfinity;
     double due = vanish_at;
     if (!out.empty()) due = std::min(due, out.front().ready);
-    if (motion.kind != MotionKind::None && motion.kind != MotionKind::Move) due = std::min(due, motion.arrival());
+    const bool reports = motion.kind != MotionKind::None && motion.kind != MotionKind::Move;
+    if (reports && !creeping) due = std::min(due, motion.arrival());
+    if (motion.active()) due = std::min(due, stall_at);
+    if (holding) due = std::min(due, held_until);
+    if (faults.flood || faults.unsolicited_every > 0.0)
+      due = std::min(due, next_noise == kInfinity ? 0.0 : next_noise);  // 0.0: at once
     return due;
+  }
+
+  std::mt19937& random() {
+    if (seeded != faults.seed) {
+      rng.seed(faults.seed);
+      seeded = faults.seed;
+    }
+    return rng;
+  }
+
+  bool chance(double probability) {
+    return probability > 0.0 && std::uniform_real_distribution<double>(0.0, 1.0)(random()) < probability;
+  }
+
+  std::uint8_t flipped(std::uint8_t byte) {
+    return static_cast<std::uint8_t>(byte ^ std::uniform_int_distribution<int>(1, 255)(random()));
   }
 
   void receive(const Bytes& bytes, double now) {
     advance(now);
     if (gone) return;
+    Bytes heard = bytes;
+    for (std::uint8_t& byte : heard)
+      if (chance(faults.host_garble_rate)) byte = flipped(byte);
     framer.partial_timeout = motor.partial_timeout;
     framer.filter_timeout = motor.filter_timeout;
-    for (const Frame& frame : framer.feed(bytes, now)) execute(frame, now);
+    for (const Frame& frame : framer.feed(heard, now)) {
+      if (gone) return;
+      execute(frame, now);
+    }
   }
 
   void execute(const Frame& frame, double now) {
@@ -187,6 +294,11 @@ struct Controller::Impl {
     }
     log.push_back(describe(frame));
     ++commands;
+    if (faults.vanish_after >= 0 && commands > faults.vanish_after) {
+      vanish();
+      return;
+    }
+    if (faults.stall_after >= 0 && commands == faults.stall_after + 1) freeze(now);
     if (frame.kind == Frame::Kind::FilterData) {
       filter_data(frame.bytes, frame.index, now);
       return;
@@ -199,24 +311,40 @@ struct Controller::Impl {
     return faults.silent || (faults.silent_after >= 0 && commands > faults.silent_after);
   }
 
-  // Queues a reply that is ready at `t` (plus the controller's latency and any delay),
-  // never before a reply queued earlier.
+  // Sends a reply that is ready at `t` (plus the controller's latency and any delay),
+  // shaped by the faults that touch replies.
   void send(Bytes reply, ReplyKind kind, double t) {
     if (gone || muted() || (kind == ReplyKind::Ack && faults.no_ack)) return;
-    if (seeded != faults.seed) {
-      rng.seed(faults.seed);
-      seeded = faults.seed;
-    }
     double ready = t + motor.reply_latency + std::max(0.0, faults.reply_delay);
-    if (!out.empty()) ready = std::max(ready, out.back().ready);
-    std::uniform_real_distribution<double> chance(0.0, 1.0);
-    std::uniform_int_distribution<int> flip(1, 255);
+    if (faults.jitter > 0.0) ready += std::uniform_real_distribution<double>(0.0, faults.jitter)(random());
+    Bytes bytes;
     for (std::uint8_t byte : reply) {
-      if (faults.drop_rate > 0.0 && chance(rng) < faults.drop_rate) continue;
-      if (faults.garble_rate > 0.0 && chance(rng) < faults.garble_rate)
-        byte = static_cast<std::uint8_t>(byte ^ flip(rng));
-      out.push_back(Pending{ready, byte});
+      if (chance(faults.drop_rate)) continue;
+      bytes.push_back(chance(faults.garble_rate) ? flipped(byte) : byte);
     }
+    if (bytes.empty()) return;
+    if (!holding && chance(faults.reorder_rate)) {
+      holding = true;   // it goes out after the next reply
+      held = bytes;
+      held_until = ready + kHoldLimit;
+      return;
+    }
+    queue(bytes, ready);
+    if (chance(faults.duplicate_rate)) queue(bytes, ready);
+    if (holding) {
+      holding = false;
+      queue(held, ready);
+    }
+  }
+
+  // Puts bytes on their way, never before bytes queued earlier. A reply of two bytes or
+  // more is cut in the middle when split_gap is set: its second half comes that late.
+  void queue(const Bytes& bytes, double ready, bool reply = true) {
+    if (!out.empty()) ready = std::max(ready, out.back().ready);
+    const bool split = reply && faults.split_gap > 0.0 && bytes.size() >= 2;
+    const std::size_t cut = split ? bytes.size() / 2 : bytes.size();
+    for (std::size_t i = 0; i < bytes.size(); ++i)
+      out.push_back(Pending{i < cut ? ready : ready + faults.split_gap, bytes[i]});
   }
 
   void acknowledge(double now) { send(Bytes(std::begin(kAckTail), std::end(kAckTail)), ReplyKind::Ack, now); }
@@ -252,6 +380,7 @@ struct Controller::Impl {
   void question(const Bytes& command, double now) {
     const char letter = static_cast<char>(command[0]);
     Bytes reply{static_cast<std::uint8_t>(answers_wrongly(letter) ? std::toupper(letter) : letter)};
+    if (letter == 'w' && creeping && now >= motion.arrival()) ++hunt;
     switch (letter) {
       case 'y': reply.push_back(memory.year); break;
       case 'n': put16(reply, memory.instrument_no); break;
@@ -376,7 +505,7 @@ struct Controller::Impl {
     }
     start_motion(MotionKind::Move, target, speed_rate(), now);
     Bytes reply;
-    put32(reply, static_cast<std::uint32_t>(motion.to));
+    put32(reply, static_cast<std::uint32_t>(creeping ? creep_target : motion.to));
     reply.push_back(kCR);
     send(reply, ReplyKind::Motion, now);
   }
@@ -407,6 +536,8 @@ struct Controller::Impl {
   void stop(const Bytes&, double now) {
     motion = Motion::rest(where(now));
     motion.start = now;
+    creeping = false;
+    stall_at = kInfinity;
     vanish_at = kInfinity;  // stopped before it could vanish mid-move
     send(Bytes(std::begin(kEndOfMotion), std::end(kEndOfMotion)), ReplyKind::Motion, now);
   }
@@ -449,10 +580,19 @@ bool Controller::moving(double now) {
 
 bool Controller::vanished() const { return impl_->gone; }
 
+void Controller::replug() {
+  impl_->gone = false;
+  impl_->vanish_at = kInfinity;
+  port_reopened();
+}
+
+long Controller::commands() const { return impl_->commands; }
+
 void Controller::port_reopened() {
   impl_->framer.reset();
   impl_->draft = FilterDraft{};
   impl_->out.clear();
+  impl_->holding = false;
 }
 
 const std::vector<std::string>& Controller::log() const { return impl_->log; }

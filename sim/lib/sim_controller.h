@@ -52,7 +52,8 @@ Memory factory_memory();
 // nm per motor step of a grating code (1 to 5, 17 to 20); 0 for any other code.
 double step_size(int grating_code);
 
-// Faults, each switchable on its own.
+// Faults, each switchable on its own. Counts of commands ("after N") count every
+// framed command since the model was made (commands()), each "F" packet included.
 struct Faults {
   bool silent = false;              // answers nothing at all
   int silent_after = -1;            // answers the first N commands, then nothing (-1: off)
@@ -61,10 +62,21 @@ struct Faults {
   double garble_rate = 0.0;         // probability that a reply byte is flipped
   double drop_rate = 0.0;           // probability that a reply byte is dropped
   bool stall = false;               // the motor does not move
+  int stall_after = -1;             // from command N + 1 on the motor stops where it is (-1: off)
+  double stall_in = 0.0;            // every motion stops this many seconds after it began (0: off)
+  bool creep = false;               // motions hunt short of their target and never reach it
   bool no_ack = false;              // settings are never acknowledged
   bool vanish_mid_move = false;     // the device disappears while a move runs
+  int vanish_after = -1;            // the device disappears at command N + 1 (-1: off)
   double reply_delay = 0.0;         // extra seconds before every reply
-  unsigned seed = 1;                // for garbling and dropping
+  double jitter = 0.0;              // each reply up to this many seconds later still (random)
+  double split_gap = 0.0;           // seconds of silence inside every reply of two bytes or more
+  double duplicate_rate = 0.0;      // probability that a reply is sent twice
+  double reorder_rate = 0.0;        // probability that a reply is held back until after the next
+  double host_garble_rate = 0.0;    // probability that a byte from the host is flipped on its way
+  double unsolicited_every = 0.0;   // seconds between stray packets nobody asked for (0: off)
+  bool flood = false;               // stray bytes without pause, at the line's full rate
+  unsigned seed = 1;                // for every fault that picks at random
 };
 
 // The motor and the line's timing (not faults: properties of the simulated instrument).
@@ -103,9 +115,14 @@ class Controller {
   std::uint32_t position(double now);
   // True while a motion is under way (also while a stalled motor is told to move).
   bool moving(double now);
-  // True once the device has vanished (vanish_mid_move): the transport should
-  // act as an unplugged adapter.
+  // True once the device has vanished (vanish_mid_move, vanish_after): the transport
+  // should act as an unplugged adapter.
   bool vanished() const;
+  // The device is plugged in again after it vanished: it answers as before, with its
+  // memory and position kept; half commands and unsent replies are gone.
+  void replug();
+  // Framed commands so far (what silent_after, stall_after and vanish_after count).
+  long commands() const;
   // The port was closed and reopened: partial commands and unsent replies are
   // dropped; memory and motion are kept.
   void port_reopened();

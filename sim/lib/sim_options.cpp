@@ -123,9 +123,20 @@ bool apply_fault(Faults& faults, const std::string& fault_text, std::string& err
   else if (name == "garble" && real(value, 0.0, 1.0, x)) faults.garble_rate = x;
   else if (name == "drop" && real(value, 0.0, 1.0, x)) faults.drop_rate = x;
   else if (name == "stall" && !has_value) faults.stall = true;
+  else if (name == "stall-after" && whole(value, 0, 1000000000, n)) faults.stall_after = static_cast<int>(n);
+  else if (name == "stall-in" && real(value, 0.001, 3600.0, x)) faults.stall_in = x;
+  else if (name == "creep" && !has_value) faults.creep = true;
   else if (name == "no-ack" && !has_value) faults.no_ack = true;
   else if (name == "vanish" && !has_value) faults.vanish_mid_move = true;
+  else if (name == "vanish-after" && whole(value, 0, 1000000000, n)) faults.vanish_after = static_cast<int>(n);
   else if (name == "slow" && real(value, 0.0, 3600.0, x)) faults.reply_delay = x;
+  else if (name == "jitter" && real(value, 0.0, 3600.0, x)) faults.jitter = x;
+  else if (name == "split" && real(value, 0.0, 3600.0, x)) faults.split_gap = x;
+  else if (name == "duplicate" && real(value, 0.0, 1.0, x)) faults.duplicate_rate = x;
+  else if (name == "reorder" && real(value, 0.0, 1.0, x)) faults.reorder_rate = x;
+  else if (name == "garble-host" && real(value, 0.0, 1.0, x)) faults.host_garble_rate = x;
+  else if (name == "unsolicited" && real(value, 0.001, 3600.0, x)) faults.unsolicited_every = x;
+  else if (name == "flood" && !has_value) faults.flood = true;
   else if (name == "seed" && whole(value, 0, 0xFFFFFFFFLL, n)) faults.seed = static_cast<unsigned>(n);
   else error = "unknown fault or bad value: " + fault_text;
   return error.empty();
@@ -136,7 +147,10 @@ const char* options_usage() {
          "         --power-on STEPS | --power-on-nm NM --type N --speed 1..250\n"
          "         --filter-state 0|1|2 --filter-a N --filter-b N --filters NM,NM,...\n"
          "faults:  --fault silent | silent-after=N | wrong-letter[=LETTERS] | garble=P\n"
-         "         | drop=P | stall | no-ack | vanish | slow=SECONDS | seed=N\n";
+         "         | drop=P | split=SECONDS | duplicate=P | reorder=P | slow=SECONDS\n"
+         "         | jitter=SECONDS | stall | stall-after=N | stall-in=SECONDS | creep\n"
+         "         | no-ack | vanish | vanish-after=N | garble-host=P | unsolicited=SECONDS\n"
+         "         | flood | seed=N\n";
 }
 
 }  // namespace brivel::sim

@@ -9,7 +9,9 @@
 namespace brivel::sim {
 
 // One fault by name: silent, silent-after=N, wrong-letter, wrong-letter=LETTERS,
-// garble=P, drop=P, stall, no-ack, vanish, slow=SECONDS, seed=N.
+// garble=P, drop=P, split=SECONDS, duplicate=P, reorder=P, slow=SECONDS,
+// jitter=SECONDS, stall, stall-after=N, stall-in=SECONDS, creep, no-ack, vanish,
+// vanish-after=N, garble-host=P, unsolicited=SECONDS, flood, seed=N.
 // False (and `error` set) for an unknown name or a bad value.
 bool apply_fault(Faults& faults, const std::string& fault_text, std::string& error);
 

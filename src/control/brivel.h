@@ -52,6 +52,23 @@ struct WaitBounds {
   double data = 5.0;             // WaitForData (the filter read-back)
   double reposition = 180.0;     // WaitForOK after "K" 8 (the grating returns to its reference)
   double final_position = 5.0;   // the repeated position request after a jog
+
+  // The follow loop of a move ("W", "U", "D"): the time its distance takes at the
+  // controller's nominal rate, allowed motion_factor times over, plus motion_margin
+  // for starting, stopping and the exchanges of the loop. The nominal rate is an
+  // assumption about the controller: 40 steps a second per unit of motor speed
+  // (speed 250 turns 10,000 steps a second).
+  double motion_rate = 40.0;     // steps per second per unit of speed
+  double motion_factor = 2.0;
+  double motion_margin = 10.0;   // seconds
+
+  // Seconds a move of `steps` motor steps may take at motor speed `speed`; a speed
+  // outside 1 to 250 (not known) counts as the slowest, 1.
+  double motion(double steps, int speed) const {
+    const int s = speed >= 1 && speed <= 250 ? speed : 1;
+    const double distance = steps < 0 ? -steps : steps;
+    return distance / (motion_rate * s) * motion_factor + motion_margin;
+  }
 };
 
 class Brivel {
@@ -176,11 +193,13 @@ class Brivel {
   // ---- identification (protocol/) ----------------------------------------
   enum class Query { Ok, NoReply, WrongLetter };
   Query query(char letter, int threshold);   // the query step
-  void decode_answer(char letter);           // a reply into the instrument fields
+  // A reply into the instrument fields; `operation` names the read-out in host notes.
+  void decode_answer(char letter, const char* operation);
   // The failure path of OpenCom; `why` (device and reason) goes to the host as a note.
   void open_failed(const std::string& why);
   struct QueryStep;                          // one question of a read-out and its rules
-  bool ask_series(const QueryStep* series, std::size_t count);  // false: the read-out failed
+  // False: the read-out failed.
+  bool ask_series(const QueryStep* series, std::size_t count, const char* operation);
 
   // ---- filter wheel (filterwheel/) ----------------------------------------
   // Reads the settings back; `quick` awaits the reply with WaitReply instead of
@@ -195,11 +214,20 @@ class Brivel {
   void jog_release(std::int16_t button);
   // Repeats "w" until a position report arrives (or the bound passes) and shows it.
   bool settle_position();
+  // The motor speed the follow loops' bound assumes: the one the controller last
+  // reported, or the slowest (1) while none is known.
+  int motion_speed() const;
+  // A move's bound ran out: stops the motor ("k" and the closing position request),
+  // lowers BlnBusy and tells the operator (and the host, in a note, the figures).
+  void motion_overran(const char* operation, double steps, double seconds);
+  void speed_was_sent(std::int16_t speed);   // a "V" went out: the bound's speed follows
 
   // ---- parameters (parameters/) --------------------------------------------
   void GetTypeCode(const std::string& name, std::int16_t& code);
   void set_power_on(double w, bool from_property);  // the shared set procedure
-  void read_back_power_on();                        // "m" into TxtOpenPos and DblOpenPos
+  bool read_back_power_on();   // "m" into TxtOpenPos and DblOpenPos; false: no fresh answer
+  // A note for the host when the controller did not confirm a power-on wavelength.
+  void confirm_power_on(double requested, bool replied, bool read_back, bool from_property);
 
   // ---- shared helpers (control/) ------------------------------------------
   bool english() const;   // messages: Chinese only when the language is exactly 0
@@ -249,6 +277,9 @@ class Brivel {
   std::int32_t LngZeroPos_ = 0;
   double DblOpenPos_ = 0;
   std::int16_t IntSpeed_ = 250;
+  // The speed the controller last reported ("v"), or the lowest one sent since ("V"
+  // not yet confirmed); 0 while none is known. Only the motion bound uses it.
+  std::int16_t reported_speed_ = 0;
   std::int16_t IntFilterState_ = 0;
   VBBool BlnFilterReady_ = kFalse;
   std::int16_t IntFilterParamA_ = 0;

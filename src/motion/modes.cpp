@@ -96,16 +96,23 @@ void Brivel::MoveBySteps(std::int32_t& N) {
   LngWatchPos_.fill(motion::kPositionRecordEmpty);
   BlnStopRequest_ = kFalse;
   BlnReplyFlag_ = kFalse;
+  motion::MotionBound bound(bounds_, pump_.now(), count, motion_speed());
   send(command, protocol::kThresholdMove);
   VBBool replied = kFalse;
   WaitReply(replied);   // the receive handler keeps the reply's head as the target record
   BlnMoveWatch_ = kFalse;
 
   // One position request per pass; BlnBusy stays with the caller. There is no stall
-  // test: the loop runs until an end sign shows or the operator presses stop.
+  // test: the loop runs until an end sign shows, the operator presses stop, or the
+  // motion bound runs out (a stalled motor, reports that stopped or never reach the
+  // target): then the motor is stopped and the operator told.
   while (!motion::motion_over(VarLastPacket_, BlnStopRequest_, LngWatchHead_, LngWatchPos_)) {
     pause_10ms();
     RequestPosition();
+    if (bound.expired(pump_.now(), motion_speed())) {
+      motion_overran("MoveBySteps", count, bound.seconds());
+      return;
+    }
   }
 
   BlnBusy_ = kTrue;

@@ -33,4 +33,31 @@ inline bool motion_over(const Bytes& last_packet, VBBool stop_request,
          target_record == position_record;
 }
 
+// The bound of one follow loop (WaitBounds::motion), from the moment the move was
+// sent. A speed that changes while the loop runs (the host sets IntSpeed) starts the
+// bound afresh for the whole distance at the new speed, so it never runs out early.
+class MotionBound {
+ public:
+  MotionBound(const WaitBounds& bounds, double now, double steps, int speed)
+      : bounds_(bounds), steps_(steps), speed_(speed), start_(now),
+        deadline_(now + bounds.motion(steps, speed)) {}
+
+  bool expired(double now, int speed) {
+    if (speed != speed_) {
+      speed_ = speed;
+      const double again = now + bounds_.motion(steps_, speed);
+      if (again > deadline_) deadline_ = again;
+    }
+    return now > deadline_;
+  }
+  double seconds() const { return deadline_ - start_; }
+
+ private:
+  const WaitBounds& bounds_;
+  double steps_;
+  int speed_;
+  double start_;
+  double deadline_;
+};
+
 }  // namespace brivel::motion

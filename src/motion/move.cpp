@@ -1,9 +1,12 @@
 // The absolute move: MonochromatorMoveTo sends "W" with the target's step count and
 // follows the motion with position requests until one of the three end signs shows
 // (the controller's "O", the stop request, a report that repeats the target record),
-// or until the wavelength read stays the same over a group of three passes.
+// or until the wavelength read stays the same over a group of three passes, or until
+// the motion bound (WaitBounds::motion) runs out: a controller whose reports keep
+// changing without ever reaching the target is stopped and reported.
 
 #include <array>
+#include <cmath>
 #include <string>
 
 #include "control/brivel.h"
@@ -18,6 +21,8 @@ namespace {
 constexpr Words kBusy{"The monochromator controller is running.", "单色仪控制器忙!"};
 constexpr Words kCannotMove{"Can't move to the assigned wavelength:", "无法走到这个波长："};
 constexpr Words kStalled{"The position doesn't change, please check.", "单色仪位置无变化，请检查！"};
+constexpr Words kOverran{"The monochromator did not reach its target in time. The motor was stopped.",
+                         "单色仪未能及时到达目标位置，电机已停止！"};
 
 // Position requests per pass of the follow loop: two keep the shown wavelength
 // current at about the rate the controller answers.
@@ -76,6 +81,9 @@ void Brivel::MonochromatorMoveTo(double& dblWavelen) {
 
     // Absolute step count; no zero offset is added.
     const std::int32_t steps = protocol::step_count(dblWavelen, DblMonoStep_);
+    // The distance from where the grating was last reported (motor steps).
+    const double distance = (dblWavelen - DblMonoWaveLen_) / DblMonoStep_;
+    motion::MotionBound bound(bounds_, pump_.now(), distance, motion_speed());
     BlnBusy_ = kTrue;
     BlnReplyFlag_ = kFalse;
     send(protocol::move_absolute(steps), protocol::kThresholdMove);
@@ -97,6 +105,10 @@ void Brivel::MonochromatorMoveTo(double& dblWavelen) {
         return;
       }
       slots.empty_when_full();
+      if (bound.expired(pump_.now(), motion_speed())) {
+        motion_overran("MonochromatorMoveTo", distance, bound.seconds());
+        return;
+      }
     }
 
     BlnBusy_ = kTrue;
@@ -108,6 +120,23 @@ void Brivel::MonochromatorMoveTo(double& dblWavelen) {
     if (failure.reason() == FailureReason::PortLost) tell_port_lost();
     throw;
   }
+}
+
+int Brivel::motion_speed() const {
+  return reported_speed_ >= 1 && reported_speed_ <= 250 ? reported_speed_ : 1;
+}
+
+void Brivel::motion_overran(const char* operation, double steps, double seconds) {
+  stop_motor();   // "k", then the closing position request
+  BlnBusy_ = kFalse;
+  say(MessageKind::Failure, kOverran, motion::kPrompt, Icon::Critical);
+  const std::string count = text::plain(std::round(std::abs(steps)));
+  const std::string speed = std::to_string(motion_speed());
+  const std::string bound = text::format(seconds, "0.0");
+  note(HostNote::Kind::Failure, operation,
+       Wording{"the move of " + count + " steps at speed " + speed + " did not end within " + bound +
+                   " s; the motor was stopped",
+               "移动 " + count + " 步（速度 " + speed + "）未在 " + bound + " 秒内完成，电机已停止"});
 }
 
 }  // namespace brivel

@@ -35,6 +35,7 @@ void Brivel::setIntSpeed(std::int16_t& value) {
   // that vanished) is shown, never passed to the host.
   trapped([&] {
     BlnBusy_ = kTrue;
+    speed_was_sent(speed);
     send(protocol::set_speed_property(speed), kKeepThreshold);
     VBBool replied = kFalse;
     WaitReply(replied);   // the reply to "V" is not examined
@@ -45,6 +46,7 @@ void Brivel::setIntSpeed(std::int16_t& value) {
     // "v", x, speed: the speed the controller took is in byte 2.
     if (protocol::is_answer(VarLastPacket_, 'v', protocol::kThresholdSpeed)) {
       IntSpeed_ = protocol::byte_at(VarLastPacket_, 2);
+      reported_speed_ = IntSpeed_;
       w("CboSpeed").set_text(std::to_string(IntSpeed_));
     }
     BlnBusy_ = kFalse;
@@ -66,6 +68,7 @@ void Brivel::CboSpeed_Click() {
     if (typed > kFastest) speed = kFastest;
 
     BlnBusy_ = kTrue;
+    speed_was_sent(speed);
     send(protocol::set_speed_box(speed), kKeepThreshold);
     VBBool replied = kFalse;
     WaitReply(replied);
@@ -74,8 +77,10 @@ void Brivel::CboSpeed_Click() {
     send(protocol::question('v'), protocol::kThresholdSpeed);
     WaitReply(replied);
     // The box shows what the controller reports; IntSpeed belongs to the host.
-    if (protocol::is_answer(VarLastPacket_, 'v', protocol::kThresholdSpeed))
-      w("CboSpeed").set_text(std::to_string(protocol::byte_at(VarLastPacket_, 2)));
+    if (protocol::is_answer(VarLastPacket_, 'v', protocol::kThresholdSpeed)) {
+      reported_speed_ = protocol::byte_at(VarLastPacket_, 2);
+      w("CboSpeed").set_text(std::to_string(reported_speed_));
+    }
     BlnBusy_ = kFalse;
   });
 }
@@ -112,6 +117,12 @@ void Brivel::CmdReAnchor_Click() {
       throw;
     }
   });
+}
+
+void Brivel::speed_was_sent(std::int16_t speed) {
+  // Until the controller confirms a speed, a move's bound assumes the slower of the
+  // speed it reported and the one just sent: a bound must never run out too early.
+  if (reported_speed_ < 1 || speed < reported_speed_) reported_speed_ = speed;
 }
 
 }  // namespace brivel

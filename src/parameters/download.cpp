@@ -9,6 +9,7 @@
 // Positions ("M", the filter starts) use the step size in force BEFORE the download: a
 // file that changes the grating gives positions that suit the old grating.
 
+#include <algorithm>
 #include <optional>
 #include <string>
 #include <vector>
@@ -118,6 +119,42 @@ std::vector<Bytes> filter_packets(const Fields& line2, double step) {
   return packets;
 }
 
+// True when the text begins, after blanks, with a number; otherwise it reads as 0.
+bool has_number(const std::string& text) {
+  std::size_t i = text.find_first_not_of(" \t\r\n");
+  if (i == std::string::npos) return false;
+  if (text[i] == '+' || text[i] == '-') ++i;
+  if (i < text.size() && text[i] == '.') ++i;
+  return i < text.size() && text[i] >= '0' && text[i] <= '9';
+}
+
+// The fields the download reads as numbers that hold none, so that they go to the
+// instrument as 0 (as described): "line 1 field 3 ("abc")". The grating field has its
+// own rule and is not listed.
+std::vector<std::string> fields_without_number(const std::string& content) {
+  std::vector<std::string> found;
+  const Fields lines = split(content, '\r');
+  const auto look = [&](const Fields& fields, std::size_t number, int line) {
+    if (number > fields.size() || has_number(fields[number - 1])) return;
+    std::string shown = fields[number - 1];
+    shown.erase(0, shown.find_first_not_of('\n'));   // the LF that ends the line before
+    found.push_back("line " + std::to_string(line) + " field " + std::to_string(number) + " (\"" + shown + "\")");
+  };
+  if (lines.empty()) return found;
+  const Fields line1 = split(lines[0], '\t');
+  for (std::size_t number : {1, 3, 4, 5, 6, 7}) look(line1, number, 1);
+  // A line 2 of nothing but the line feed after line 1 is a missing line, not a field.
+  if (lines.size() < 2 || lines[1].find_first_not_of(" \t\r\n") == std::string::npos) return found;
+  const Fields line2 = split(lines[1], '\t');
+  look(line2, 1, 2);
+  if (line2.empty() || text::leading_number(line2[0]) == 2) return found;   // no wheel: nothing more is read
+  for (std::size_t number : {2, 3, 4}) look(line2, number, 2);
+  const double count = line2.size() >= 4 ? text::round_half_even(text::leading_number(line2[3])) : 0;
+  for (std::size_t number = 5; number <= static_cast<std::size_t>(std::clamp(count, 0.0, 6.0)) + 4; ++number)
+    look(line2, number, 2);
+  return found;
+}
+
 Words failure_words(FailureReason reason) {
   switch (reason) {
     case FailureReason::Overflow:
@@ -160,6 +197,7 @@ std::string join(const std::vector<Sent>& sent, bool english) {
 void Brivel::LoadParameter(std::string strFilePath) {
   const auto pick = [&](Words words) { return std::string(english() ? words.en : words.zh); };
   show_splash(pick(kSettingCaption));
+  const std::string content = ModuleFunction::ReadTextFile(strFilePath);
 
   std::vector<Sent> sent;
   // A setting acknowledged with "OK": N, G, P, Z, Y. False when the bound ran out.
@@ -183,7 +221,7 @@ void Brivel::LoadParameter(std::string strFilePath) {
 
   // Gives nothing when the download and reset are done, else why it stopped.
   const auto download = [&]() -> std::optional<Words> {
-    const Fields lines = split(ModuleFunction::ReadTextFile(strFilePath), '\r');
+    const Fields lines = split(content, '\r');
     if (lines.empty()) throw RuntimeFailure(FailureReason::InvalidArgument, "no line 1");
     const Fields line1 = split(lines[0], '\t');
     const char* l1 = "line 1";
@@ -255,13 +293,25 @@ void Brivel::LoadParameter(std::string strFilePath) {
     return std::nullopt;
   };
 
+  // A field without a number goes to the instrument as 0, as described; the host is told.
+  const std::vector<std::string> unreadable = fields_without_number(content);
+  if (!unreadable.empty()) {
+    std::string list;
+    for (const std::string& item : unreadable) list += (list.empty() ? "" : ", ") + item;
+    note(HostNote::Kind::Failure, "LoadParameter",
+         Wording{"The parameter file has fields without a number, read as 0: " + list + ".",
+                 "参数文件中以下字段没有数字，按 0 处理：" + list + "。"});
+  }
+
   std::optional<Words> stopped;
   HostNote::Kind kind = HostNote::Kind::Failure;
+  bool port_lost = false;
   try {
     stopped = download();
   } catch (const RuntimeFailure& failure) {
     stopped = failure_words(failure.reason());
     if (failure.reason() == FailureReason::Interrupted) kind = HostNote::Kind::Interrupted;
+    port_lost = failure.reason() == FailureReason::PortLost;
   } catch (const std::exception&) {
     stopped = failure_words(FailureReason::InvalidArgument);
   }
@@ -286,6 +336,9 @@ void Brivel::LoadParameter(std::string strFilePath) {
     note(kind, "LoadParameter",
          Wording{"The parameter download stopped: " + std::string(stopped->en) + "; " + already_en + ".",
                  "参数下载中断：" + std::string(stopped->zh) + "；" + already_zh + "。"});
+    // The download's own failures are silent, but a lost port leaves the control not
+    // connected: the operator must know to connect again, as after any operation.
+    if (port_lost) tell_port_lost();
   }
 }
 

@@ -33,7 +33,7 @@ struct Brivel::QueryStep {
   Wrong wrong;
 };
 
-bool Brivel::ask_series(const QueryStep* series, std::size_t count) {
+bool Brivel::ask_series(const QueryStep* series, std::size_t count, const char* operation) {
   for (std::size_t i = 0; i < count; ++i) {
     const QueryStep& step = series[i];
     Query outcome = query(step.letter, step.threshold);
@@ -49,7 +49,7 @@ bool Brivel::ask_series(const QueryStep* series, std::size_t count) {
       if (step.wrong == QueryStep::FailOnWrong) return false;
       continue;
     }
-    decode_answer(step.letter);
+    decode_answer(step.letter, operation);
   }
   return true;
 }
@@ -65,7 +65,7 @@ Brivel::Query Brivel::query(char letter, int threshold) {
              : Query::WrongLetter;
 }
 
-void Brivel::decode_answer(char letter) {
+void Brivel::decode_answer(char letter, const char* operation) {
   using protocol::byte_at;
   using protocol::word_at;
   const Bytes& p = VarLastPacket_;
@@ -84,6 +84,15 @@ void Brivel::decode_answer(char letter) {
         w("TxtGratingLines").set_text(grating->text);
         IntGratingLines_ = grating->lines;
         DblMonoStep_ = grating->step;
+      } else {
+        // As described, and nothing the operator sees changes; a script that reads
+        // DblMonoStep learns here why every wavelength follows the old step size.
+        const std::string code = std::to_string(byte_at(p, 1));
+        const std::string step = text::plain(DblMonoStep_);
+        note(HostNote::Kind::Failure, operation,
+             Wording{"the instrument reported grating code " + code +
+                         ", which has no step size; DblMonoStep stays " + step + " nm per step",
+                     "仪器报告的光栅代码 " + code + " 无对应步长；DblMonoStep 保持 " + step + " nm/步"});
       }
       break;
     case 'z': {  // zero offset, motor steps, 16-bit unsigned
@@ -103,7 +112,8 @@ void Brivel::decode_answer(char letter) {
       break;
     }
     case 'v':  // motor speed in byte 2; byte 1 is not used
-      w("CboSpeed").set_text(std::to_string(byte_at(p, 2)));
+      reported_speed_ = byte_at(p, 2);
+      w("CboSpeed").set_text(std::to_string(reported_speed_));
       break;
     case 't': {  // instrument type: an index into the type list, from 0
       Widget& types = w("CboComType");
@@ -137,7 +147,7 @@ void Brivel::OpenCom() {
   // path; nothing reaches the host.
   try {
     open_port();
-    if (!ask_series(kIdentify, std::size(kIdentify))) {
+    if (!ask_series(kIdentify, std::size(kIdentify), "OpenCom")) {
       open_failed("no instrument answered on " + port_->device_name());
       return;
     }
@@ -205,7 +215,7 @@ void Brivel::CmdMonoRefresh_Click() {
     BlnMonConnectFlag_ = kFalse;
 
     try {
-      if (ask_series(kRefresh, std::size(kRefresh))) {
+      if (ask_series(kRefresh, std::size(kRefresh), "CmdMonoRefresh")) {
         RequestPosition();
         BlnBusy_ = kFalse;
         BlnMonConnectFlag_ = kTrue;  // the lamp and the filter fields are not touched

@@ -248,7 +248,14 @@ void Brivel::send(const Bytes& command, int threshold) {
   VarCommand_ = command;
   if (port_expected_open_ && !port_->is_open()) lose_port();
   if (!port_->is_open()) throw RuntimeFailure(FailureReason::PortFailure, "the port is not open");
-  port_->write(VarCommand_);
+  try {
+    port_->write(VarCommand_);
+  } catch (const RuntimeFailure&) {
+    // A write that fails because the device went away (the adapter was pulled out
+    // just before it) is the loss of the port, as a wait would have seen it.
+    if (port_expected_open_ && !port_->is_open()) lose_port();
+    throw;
+  }
 }
 
 void Brivel::RequestPosition() {

@@ -1,0 +1,235 @@
+// The port pulled out, end to end: brivelctl (the real Qt serial port and event loop)
+// talks to brivel-sim over a pseudo-terminal, and the test kills brivel-sim in the
+// middle of a move, a repositioning and a download's reset, as an unplugged adapter
+// disappears. Each time the operation must end at once with the control shown not
+// connected and the operator told, and brivelctl must not spin on the dead device:
+// the processor time it takes in the second after the loss is printed.
+
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <thread>
+
+#include "run_program.h"
+
+#ifndef BRIVELCTL_PROGRAM
+#error "brivel_e2e_tests needs BRIVELCTL_PROGRAM (the brivelctl target)"
+#endif
+
+namespace {
+
+using Words = std::vector<std::string>;
+using Clock = std::chrono::steady_clock;
+
+constexpr double kLimit = 30.0;  // s: the most any child here may run
+const std::string kLost =
+    "[Prompt] The connection to the monochromator was lost. Check the cable and connect again.";
+
+double since(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
+
+std::string temp_path(const std::string& name) {
+  const char* dir = std::getenv("TMPDIR");
+  return std::string(dir && *dir ? dir : "/tmp") + "/brivel-pulled-" + std::to_string(getpid()) + "-" + name;
+}
+
+// Processor time (user and system, seconds) a running process has used so far.
+double cpu_seconds(pid_t pid) {
+  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+  std::string line;
+  std::getline(stat, line);
+  const std::size_t after_name = line.rfind(')');
+  if (after_name == std::string::npos) return -1;
+  std::istringstream fields(line.substr(after_name + 2));
+  std::string field;
+  double ticks = 0;
+  for (int i = 3; i <= 15 && fields >> field; ++i)  // fields 14 and 15: utime, stime
+    if (i >= 14) ticks += std::stod(field);
+  return ticks / static_cast<double>(sysconf(_SC_CLK_TCK));
+}
+
+// brivel-sim on a pseudo-terminal under a link, until killed.
+class Simulator {
+ public:
+  Simulator() : link_(temp_path("tty")) {
+    const int null_fd = open("/dev/null", O_WRONLY | O_CLOEXEC);
+    pid_ = e2e::spawn(BRIVEL_SIM_PROGRAM, {"--link", link_}, {}, null_fd, null_fd);
+    close(null_fd);
+    for (int i = 0; i < 300 && access(link_.c_str(), F_OK) != 0; ++i) usleep(10000);
+  }
+  ~Simulator() { pull_out(); }
+  const std::string& link() const { return link_; }
+  bool ready() const { return access(link_.c_str(), F_OK) == 0; }
+  // The adapter is gone: the process dies at once and the kernel closes the pty.
+  void pull_out() {
+    if (pid_ < 0) return;
+    kill(pid_, SIGKILL);
+    waitpid(pid_, nullptr, 0);
+    pid_ = -1;
+    unlink(link_.c_str());
+  }
+
+ private:
+  std::string link_;
+  pid_t pid_ = -1;
+};
+
+// brivelctl with its output read as it comes, so that the test can act on a line.
+class Control {
+ public:
+  explicit Control(const Words& args) : start_(Clock::now()) {
+    int out[2], err[2];
+    if (pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
+    pid_ = e2e::spawn(BRIVELCTL_PROGRAM, args, {}, out[1], err[1]);
+    close(out[1]);
+    close(err[1]);
+    fds_[0] = out[0];
+    fds_[1] = err[0];
+  }
+  ~Control() {
+    if (pid_ > 0) {
+      kill(pid_, SIGKILL);
+      waitpid(pid_, nullptr, 0);
+    }
+    for (int fd : fds_)
+      if (fd >= 0) close(fd);
+  }
+  pid_t pid() const { return pid_; }
+
+  // Reads until standard error holds a line equal to `line` (or beginning with it,
+  // when `prefix`); false at the time limit or when the program has ended.
+  bool wait_for(const std::string& line, bool prefix = false) {
+    for (;;) {
+      for (const std::string& l : e2e::lines(err))
+        if (prefix ? l.rfind(line, 0) == 0 : l == line) return true;
+      if (!read_some(kLimit - since(start_))) return false;
+    }
+  }
+  // Reads to the end; the status of the program (-1 when it had to be killed).
+  int finish() {
+    while (read_some(kLimit - since(start_))) {
+    }
+    if (since(start_) >= kLimit) kill(pid_, SIGKILL);
+    int raw = 0;
+    waitpid(pid_, &raw, 0);
+    pid_ = -1;
+    return WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+  }
+  std::string out, err;
+
+ private:
+  // One poll of at most `seconds`; false once both pipes are closed or time is up.
+  bool read_some(double seconds) {
+    if (seconds <= 0 || (fds_[0] < 0 && fds_[1] < 0)) return false;
+    pollfd polled[2] = {{fds_[0], POLLIN, 0}, {fds_[1], POLLIN, 0}};
+    if (poll(polled, 2, static_cast<int>(seconds * 1000) + 1) < 0) return true;
+    std::string* sinks[2] = {&out, &err};
+    for (int i = 0; i < 2; ++i) {
+      if (fds_[i] < 0 || !(polled[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
+      char buffer[4096];
+      const ssize_t n = read(fds_[i], buffer, sizeof buffer);
+      if (n > 0) {
+        sinks[i]->append(buffer, static_cast<std::size_t>(n));
+      } else {
+        close(fds_[i]);
+        fds_[i] = -1;
+      }
+    }
+    return true;
+  }
+  Clock::time_point start_;
+  pid_t pid_ = -1;
+  int fds_[2] = {-1, -1};
+};
+
+std::string describe(const Control& c) { return "--- stdout\n" + c.out + "--- stderr\n" + c.err; }
+
+struct Pulled {
+  std::unique_ptr<Control> control;
+  double noticed = 0;        // s from pulling out to the operator's message
+  double cpu_after = 0;      // s of processor time brivelctl used in the second after it
+  int status = -1;
+};
+
+// Runs brivelctl with `steps` against brivel-sim, pulls the adapter out 0.3 s after
+// brivelctl traced `trigger` (a write), and measures what follows.
+Pulled pull_out_after(const std::string& trigger, const Words& steps) {
+  Pulled result;
+  Simulator sim;
+  EXPECT_TRUE(sim.ready()) << "brivel-sim made no link";
+  Words args = {"--port", sim.link(), "--trace", "--yes"};
+  args.insert(args.end(), steps.begin(), steps.end());
+  result.control = std::make_unique<Control>(args);
+  Control* control = result.control.get();
+  if (!control->wait_for(trigger, true)) {
+    ADD_FAILURE() << "never wrote " << trigger << "\n" << describe(*control);
+    return result;
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  const auto pulled = Clock::now();
+  sim.pull_out();
+  if (!control->wait_for(kLost)) {
+    ADD_FAILURE() << "the operator was not told\n" << describe(*control);
+    return result;
+  }
+  result.noticed = since(pulled);
+  const double cpu_before = cpu_seconds(control->pid());
+  std::this_thread::sleep_for(std::chrono::seconds(1));
+  result.cpu_after = cpu_seconds(control->pid()) - cpu_before;
+  result.status = control->finish();
+  return result;
+}
+
+void print(const char* what, const Pulled& p) {
+  std::printf("[ figures  ] %s: lost port told %.3f s after the pull; brivelctl used %.3f s of CPU "
+              "in the second after\n",
+              what, p.noticed, p.cpu_after);
+}
+
+// The steps after the operation show the state the control was left in; "wait 2"
+// keeps brivelctl alive while the test measures its processor time.
+const Words kAfterwards = {"value", "Image1", "get", "BlnMonConnectFlag", "get", "BlnBusy", "wait", "2"};
+
+Words with_afterwards(Words steps) {
+  steps.insert(steps.end(), kAfterwards.begin(), kAfterwards.end());
+  return steps;
+}
+
+TEST(PortPulledOut, MidMoveEndsTheMoveShowsNotConnectedAndDoesNotSpin) {
+  // 5000 nm from 500 nm takes over a minute at speed 250.
+  const Pulled p = pull_out_after("> 57", with_afterwards({"open", "type", "CboTarget", "5000", "click", "CmdRun"}));
+  const Control* c = p.control.get();
+  print("mid-move", p);
+  EXPECT_EQ(p.status, 0) << describe(*c);   // an operator's click never fails the run
+  EXPECT_LT(p.noticed, 2.0) << describe(*c);
+  EXPECT_EQ(e2e::lines(c->out), (Words{"1", "False", "False"})) << describe(*c);
+  EXPECT_EQ(c->err.find("did not"), std::string::npos) << describe(*c);
+}
+
+TEST(PortPulledOut, DuringTheRepositioningIsTheLossNotATimeOut) {
+  // The return to the reference takes about 8 s each way; its bound is 180 s.
+  const Pulled p = pull_out_after("> 4B 08", with_afterwards({"open", "click", "CmdReAnchor"}));
+  const Control* c = p.control.get();
+  print("repositioning", p);
+  EXPECT_EQ(p.status, 0) << describe(*c);
+  EXPECT_LT(p.noticed, 2.0) << describe(*c);
+  EXPECT_EQ(e2e::lines(c->out), (Words{"1", "False", "False"})) << describe(*c);
+  EXPECT_EQ(c->err.find("did not answer in time"), std::string::npos) << describe(*c);
+}
+
+TEST(PortPulledOut, DuringTheDownloadResetIsTheLossNotATimeOut) {
+  const std::string file = temp_path("params.txt");
+  std::ofstream(file, std::ios::binary)
+      << "12345\t130\t500\t1000\t21\t500\t6\t\r\n1\t0\t700\t3\t350.0\t650.0\t800.0\t\r\n";
+  const Pulled p = pull_out_after("> 4B 08", with_afterwards({"open", "load", file}));
+  std::remove(file.c_str());
+  const Control* c = p.control.get();
+  print("download reset", p);
+  EXPECT_EQ(p.status, 0) << describe(*c);
+  EXPECT_LT(p.noticed, 2.0) << describe(*c);
+  EXPECT_EQ(e2e::lines(c->out), (Words{"1", "False", "False"})) << describe(*c);
+}
+
+}  // namespace

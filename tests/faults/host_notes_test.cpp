@@ -1,0 +1,103 @@
+// Behaviours that stay as described although they may surprise a script: an unknown
+// grating code keeps the old step size, the power-on property reports success without
+// looking at the reply, a file field without a number goes out as 0. The operator sees
+// what was always shown; the host is told in a note.
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "testkit/bench.h"
+
+namespace brivel {
+namespace {
+
+// The notes' English texts.
+std::vector<std::string> noted(const testkit::Bench& b, const std::string& operation) {
+  std::vector<std::string> texts;
+  for (const HostNote& n : b.dialogs.notes())
+    if (n.operation == operation) texts.push_back(n.text_en);
+  return texts;
+}
+
+TEST(HostNotes, UnknownGratingCodeKeepsTheStepSizeAndTellsTheHost) {
+  sim::Memory memory = sim::factory_memory();
+  memory.grating = 6;
+  testkit::Bench b(memory);
+  b.control.OpenCom();
+  EXPECT_EQ(b.control.BlnMonConnectFlag(), kTrue);
+  EXPECT_EQ(b.control.DblMonoStep(), 0.0);
+  EXPECT_TRUE(b.dialogs.shown().empty());
+  EXPECT_EQ(noted(b, "OpenCom"), std::vector<std::string>{
+      "the instrument reported grating code 6, which has no step size; DblMonoStep stays 0 nm per step"});
+  b.clear();
+  b.control.CmdMonoRefresh_Click();
+  EXPECT_EQ(b.control.DblMonoStep(), 0.00625);
+  ASSERT_EQ(noted(b, "CmdMonoRefresh").size(), 1u);
+  EXPECT_NE(noted(b, "CmdMonoRefresh")[0].find("stays 0.00625 nm"), std::string::npos);
+}
+
+TEST(HostNotes, PowerOnSuccessIsShownAsDescribedAndTheHostLearnsWhatWasNotConfirmed) {
+  const std::string success = "Initial wavelength set successfully.";
+  {  // A sound controller keeps whole steps: 435.83 nm is held as 435.85 nm, no note.
+    testkit::Bench b;
+    b.control.OpenCom();
+    b.clear();
+    double nm = 435.83;
+    b.control.setDblOpenPos(nm);
+    EXPECT_EQ(b.dialogs.count(success), 1);
+    EXPECT_TRUE(b.dialogs.notes().empty());
+  }
+  {  // The setting goes unanswered: success all the same, and a note.
+    testkit::Bench b;
+    b.control.OpenCom();
+    b.clear();
+    b.sim.faults().no_ack = true;
+    double nm = 600;
+    b.control.setDblOpenPos(nm);
+    EXPECT_EQ(b.dialogs.count(success), 1);
+    EXPECT_EQ(noted(b, "DblOpenPos"), std::vector<std::string>{
+        "the power-on wavelength 600 nm was not confirmed: the controller did not answer the setting"});
+  }
+  {  // The controller reads back another value than was asked for (Enter: no success box).
+    testkit::Bench b;
+    b.control.OpenCom();
+    b.clear();
+    b.port->on_write([](const Bytes& request) -> Bytes {
+      if (request.at(0) == 'M') return {'O', 'K', '\r'};
+      if (request == Bytes{'m'}) return {'m', 0, 1, 0x38, 0x80};   // 80000 steps: 500 nm
+      return {};
+    });
+    b.control.surface().at("TxtOpenPos").set_text("600");
+    std::int16_t enter = 13;
+    b.control.TxtOpenPos_KeyPress(enter);
+    EXPECT_EQ(b.dialogs.count(success), 0);
+    EXPECT_EQ(b.control.DblOpenPos(), 500);
+    EXPECT_EQ(noted(b, "TxtOpenPos"), std::vector<std::string>{
+        "the controller holds the power-on wavelength 500 nm, not the 600 nm requested"});
+  }
+}
+
+TEST(HostNotes, FileFieldsWithoutANumberGoOutAsZeroAndAreListed) {
+  testkit::Bench b;
+  b.control.OpenCom();
+  b.clear();
+  const std::string file =
+      (std::filesystem::temp_directory_path() / ("brivel-notes-" + std::to_string(::getpid()) + ".txt")).string();
+  std::ofstream(file, std::ios::binary)
+      << "12345\t130\tabc\t1000\t21\t500\t6\t\r\n1\t0\t700\t3\t350.0\t\t800.0\t\r\n";
+  b.control.LoadParameter(file);
+  std::filesystem::remove(file);
+  EXPECT_EQ(b.sim.memory().blaze, 0);
+  EXPECT_EQ(b.sim.memory().filter_start[1], 0);
+  EXPECT_EQ(b.control.BlnMonConnectFlag(), kTrue) << "the download went through and reconnected";
+  EXPECT_TRUE(b.dialogs.shown().empty());
+  EXPECT_EQ(noted(b, "LoadParameter"), std::vector<std::string>{
+      "The parameter file has fields without a number, read as 0: line 1 field 3 (\"abc\"), "
+      "line 2 field 6 (\"\")."});
+}
+
+}  // namespace
+}  // namespace brivel

@@ -1,0 +1,95 @@
+// A port that goes away while an operation waits is noticed within a tick and told as
+// the lost port, whatever the wait's own bound: the repositioning and the download's
+// reset (180 s), a write that fails because the device went, the power-on setter.
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "testkit/bench.h"
+#include "testkit/failure_of.h"
+
+namespace brivel {
+namespace {
+
+const std::string kLost = "The connection to the monochromator was lost. Check the cable and connect again.";
+
+struct Connected {
+  Connected() {
+    b.control.OpenCom();
+    b.clear();
+  }
+  testkit::Bench b;
+};
+
+// The control shows the loss: not connected, the red lamp, idle, the wait window gone,
+// the operator told once, and nothing said about a controller that did not answer.
+void expect_lost(testkit::Bench& b) {
+  EXPECT_EQ(b.control.BlnMonConnectFlag(), kFalse);
+  EXPECT_EQ(b.control.BlnBusy(), kFalse);
+  EXPECT_EQ(b.control.surface().at("Image1").picture(), 1);
+  EXPECT_FALSE(b.control.surface().at("FrmSplash").visible());
+  EXPECT_EQ(b.dialogs.count(kLost), 1);
+  for (const testkit::Shown& m : b.dialogs.shown())
+    EXPECT_EQ(m.text.find("did not answer in time"), std::string::npos) << m.text;
+}
+
+TEST(PortLostWhileWaiting, RepositioningNoticesItAtOnce) {
+  // The return to the reference takes about 8 s each way; the device goes 0.5 s in.
+  Connected c;
+  c.b.sim.faults().vanish_mid_move = true;
+  const double start = c.b.pump.now();
+  c.b.control.CmdReAnchor_Click();
+  EXPECT_LT(c.b.pump.now() - start, 0.6);
+  expect_lost(c.b);
+}
+
+TEST(PortLostWhileWaiting, DownloadResetNoticesItAtOnceAndSaysWhatWasSent) {
+  Connected c;
+  const std::string file =
+      (std::filesystem::temp_directory_path() / ("brivel-port-lost-" + std::to_string(::getpid()) + ".txt")).string();
+  std::ofstream(file, std::ios::binary)
+      << "12345\t130\t500\t1000\t21\t500\t6\t\r\n1\t0\t700\t3\t350.0\t650.0\t800.0\t\r\n";
+  c.b.sim.faults().vanish_mid_move = true;   // the reset is the download's only motion
+  double reset_sent = 0;
+  c.b.port->clear_written();
+  const double start = c.b.pump.now();
+  c.b.control.LoadParameter(file);
+  for (const testkit::Written& w : c.b.port->written())
+    if (w.bytes == Bytes{'K', 8}) reset_sent = w.time;
+  std::filesystem::remove(file);
+  ASSERT_GT(reset_sent, start);
+  EXPECT_LT(c.b.pump.now() - reset_sent, 0.6);
+  expect_lost(c.b);
+  ASSERT_EQ(c.b.dialogs.notes().size(), 1u);
+  const std::string& note = c.b.dialogs.notes()[0].text_en;
+  EXPECT_NE(note.find("stopped: the connection was lost"), std::string::npos) << note;
+  EXPECT_NE(note.find("the reset command"), std::string::npos) << note;
+  EXPECT_EQ(c.b.port->opens(), 1) << "no reconnect after the loss";
+}
+
+TEST(PortLostWhileWaiting, AWriteThatFailsBecauseTheDeviceWentIsTheLossOfThePort) {
+  // The third write of a move (the second position request) finds the adapter gone.
+  Connected c;
+  c.b.port->unplug_at_write(3);
+  double target = 560;
+  EXPECT_EQ(testkit::failure_of([&] { c.b.control.MonochromatorMoveTo(target); }), FailureReason::PortLost);
+  expect_lost(c.b);
+
+  // The host's power-on setter passes the loss on, and the operator is told too.
+  Connected p;
+  p.b.port->unplug_at_write(1);
+  double nm = 435.83;
+  EXPECT_EQ(testkit::failure_of([&] { p.b.control.setDblOpenPos(nm); }), FailureReason::PortLost);
+  expect_lost(p.b);
+
+  // Plugged in again, the control connects as before.
+  p.b.port->replug();
+  p.b.control.OpenCom();
+  EXPECT_EQ(p.b.control.BlnMonConnectFlag(), kTrue);
+}
+
+}  // namespace
+}  // namespace brivel
