@@ -148,7 +148,7 @@ const Operation kOperations[] = {
      [](Scene& s) { s.b.control.CmdFilterSet_Click(); }},
     {"SaveParameter", true, false, "", [](const WaitBounds&) { return kInstant; },
      [](Scene& s) { s.b.control.SaveParameter(s.file); }},
-    {"LoadParameter", true, false, "NPCT", load_bound,
+    {"LoadParameter", true, false, "NCT", load_bound,
      [](Scene& s) {
        std::ofstream(s.file, std::ios::binary) << kParameterFile;
        s.b.control.LoadParameter(s.file);
@@ -243,7 +243,7 @@ constexpr std::string_view kExpected[] = {
     /* filter switch       */ ".T..**..T.PP***...***.",
     /* filter write        */ ".TT.**..T.PP***...***.",
     /* SaveParameter       */ "....**......***...***.",
-    /* LoadParameter       */ ".NNC**CNNPPP***NNN***C",
+    /* LoadParameter       */ ".NNC**CNNNNN***NNN***C",
     /* ShowParaFace        */ "....**......***...***.",
     /* ShowRunFace         */ "....**......***...***.",
 };

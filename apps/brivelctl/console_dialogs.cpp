@@ -35,6 +35,9 @@ Answer ConsoleDialogs::show(const Message& m) {
 }
 
 void ConsoleDialogs::note(const HostNote& n) {
+  // An operation that failed without a box (a download that stopped) counts as one
+  // that failed with a message.
+  if (n.kind == HostNote::Kind::Failure) ++refusals_;
   // In the language of the messages; a note without a Chinese text keeps its English.
   const bool chinese = ModuleFunction::IntLanguage() == 0 && !n.text_zh.empty();
   if (before_line_) before_line_();

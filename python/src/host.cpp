@@ -241,6 +241,7 @@ void Instrument::conclude(Frame& frame, Judge judge, const Wording& refused) {
   const HostNote* failure_note = nullptr;
   bool interrupted = frame.failure && frame.failure->reason() == FailureReason::Interrupted;
   for (const HostNote& n : frame.notes) {
+    if (n.kind == HostNote::Kind::Warning) log(kLogWarning, n.text_en);
     if (n.kind == HostNote::Kind::Interrupted) interrupted = true;
     if (n.kind == HostNote::Kind::Failure && !failure_note) failure_note = &n;
   }

@@ -263,6 +263,7 @@ class Brivel {
   std::atomic<bool> stop_requested_{false};
   bool stopping_ = false;              // stop_from_outside is sending "k" and "w"
   bool port_expected_open_ = false;    // opened by OpenCom and not closed by the control
+  bool port_loss_told_ = false;        // the operator was told of the latest port loss
   std::function<void()> wait_hook_;
 
   // Instrument state.

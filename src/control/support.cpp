@@ -79,7 +79,12 @@ void Brivel::report_failure(const RuntimeFailure& failure, const char* operation
   }
 }
 
-void Brivel::tell_port_lost() { say(MessageKind::Failure, kPortLost, kPrompt, Icon::Critical); }
+void Brivel::tell_port_lost() {
+  // Once for each loss, however many traps it passes on its way out.
+  if (port_loss_told_) return;
+  port_loss_told_ = true;
+  say(MessageKind::Failure, kPortLost, kPrompt, Icon::Critical);
+}
 
 void Brivel::trapped(const std::function<void()>& handler, const char* operation) {
   try {

@@ -298,20 +298,18 @@ void Brivel::LoadParameter(std::string strFilePath) {
   if (!unreadable.empty()) {
     std::string list;
     for (const std::string& item : unreadable) list += (list.empty() ? "" : ", ") + item;
-    note(HostNote::Kind::Failure, "LoadParameter",
+    note(HostNote::Kind::Warning, "LoadParameter",
          Wording{"The parameter file has fields without a number, read as 0: " + list + ".",
                  "参数文件中以下字段没有数字，按 0 处理：" + list + "。"});
   }
 
   std::optional<Words> stopped;
   HostNote::Kind kind = HostNote::Kind::Failure;
-  bool port_lost = false;
   try {
     stopped = download();
   } catch (const RuntimeFailure& failure) {
     stopped = failure_words(failure.reason());
     if (failure.reason() == FailureReason::Interrupted) kind = HostNote::Kind::Interrupted;
-    port_lost = failure.reason() == FailureReason::PortLost;
   } catch (const std::exception&) {
     stopped = failure_words(FailureReason::InvalidArgument);
   }
@@ -336,9 +334,6 @@ void Brivel::LoadParameter(std::string strFilePath) {
     note(kind, "LoadParameter",
          Wording{"The parameter download stopped: " + std::string(stopped->en) + "; " + already_en + ".",
                  "参数下载中断：" + std::string(stopped->zh) + "；" + already_zh + "。"});
-    // The download's own failures are silent, but a lost port leaves the control not
-    // connected: the operator must know to connect again, as after any operation.
-    if (port_lost) tell_port_lost();
   }
 }
 

@@ -86,7 +86,7 @@ void Brivel::confirm_power_on(double requested, bool replied, bool read_back, bo
   // The controller keeps whole steps: up to half a step, and the shown rounding, apart.
   if (std::abs(DblOpenPos_ - requested) > DblMonoStep_ / 2 + 0.005) {
     const std::string held = text::plain(DblOpenPos_) + " nm";
-    note(HostNote::Kind::Failure, operation,
+    note(HostNote::Kind::Warning, operation,
          Wording{"the controller holds the power-on wavelength " + held + ", not the " + asked + " requested",
                  "控制器保存的开机波长为 " + held + "，而非所请求的 " + asked});
   }

@@ -48,6 +48,8 @@ struct HostNote {
   enum class Kind {
     Failure,      // an operation did not end as asked; what the host should know of it
     Interrupted,  // a call ended because a stop was requested from outside
+    Warning,      // the operation went on as the control does, but a script may not
+                  // expect it (an unknown grating code, a file field read as 0)
   };
   Kind kind = Kind::Failure;
   std::string operation;         // the member or handler, e.g. "OpenCom", "LoadParameter"

@@ -89,7 +89,7 @@ void Brivel::decode_answer(char letter, const char* operation) {
         // DblMonoStep learns here why every wavelength follows the old step size.
         const std::string code = std::to_string(byte_at(p, 1));
         const std::string step = text::plain(DblMonoStep_);
-        note(HostNote::Kind::Failure, operation,
+        note(HostNote::Kind::Warning, operation,
              Wording{"the instrument reported grating code " + code +
                          ", which has no step size; DblMonoStep stays " + step + " nm per step",
                      "仪器报告的光栅代码 " + code + " 无对应步长；DblMonoStep 保持 " + step + " nm/步"});

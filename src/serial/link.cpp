@@ -163,6 +163,7 @@ void Brivel::lose_port() {
   BlnMonConnectFlag_ = kFalse;
   BlnBusy_ = kFalse;
   BlnMoveWatch_ = kFalse;
+  port_loss_told_ = false;
   if (Widget* lamp = surface_.find("Image1")) lamp->set_picture(1);
   throw RuntimeFailure(FailureReason::PortLost, device + " went away");
 }

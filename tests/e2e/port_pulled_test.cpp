@@ -98,12 +98,13 @@ class Control {
   }
   pid_t pid() const { return pid_; }
 
-  // Reads until standard error holds a line equal to `line` (or beginning with it,
-  // when `prefix`); false at the time limit or when the program has ended.
-  bool wait_for(const std::string& line, bool prefix = false) {
+  // Reads until standard error holds a line equal to `line` (or, when `traced`, a
+  // traffic line "  <ms> > 57 ..." that holds it after its timestamp); false at the
+  // time limit or when the program has ended.
+  bool wait_for(const std::string& line, bool traced = false) {
     for (;;) {
       for (const std::string& l : e2e::lines(err))
-        if (prefix ? l.rfind(line, 0) == 0 : l == line) return true;
+        if (traced ? l.find(line) != std::string::npos : l == line) return true;
       if (!read_some(kLimit - since(start_))) return false;
     }
   }
@@ -154,8 +155,10 @@ struct Pulled {
 };
 
 // Runs brivelctl with `steps` against brivel-sim, pulls the adapter out 0.3 s after
-// brivelctl traced `trigger` (a write), and measures what follows.
-Pulled pull_out_after(const std::string& trigger, const Words& steps) {
+// brivelctl traced `trigger` (a write), waits for the line that tells of the loss
+// (`told`: the operator's message, or the host's note where the operation shows no
+// box) and measures what follows.
+Pulled pull_out_after(const std::string& trigger, const Words& steps, const std::string& told = kLost) {
   Pulled result;
   Simulator sim;
   EXPECT_TRUE(sim.ready()) << "brivel-sim made no link";
@@ -170,7 +173,7 @@ Pulled pull_out_after(const std::string& trigger, const Words& steps) {
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
   const auto pulled = Clock::now();
   sim.pull_out();
-  if (!control->wait_for(kLost)) {
+  if (!control->wait_for(told, told != kLost)) {
     ADD_FAILURE() << "the operator was not told\n" << describe(*control);
     return result;
   }
@@ -180,6 +183,12 @@ Pulled pull_out_after(const std::string& trigger, const Words& steps) {
   result.cpu_after = cpu_seconds(control->pid()) - cpu_before;
   result.status = control->finish();
   return result;
+}
+
+int count_lines(const std::string& text, const std::string& line) {
+  int n = 0;
+  for (const std::string& l : e2e::lines(text)) n += l == line;
+  return n;
 }
 
 void print(const char* what, const Pulled& p) {
@@ -202,7 +211,8 @@ TEST(PortPulledOut, MidMoveEndsTheMoveShowsNotConnectedAndDoesNotSpin) {
   const Pulled p = pull_out_after("> 57", with_afterwards({"open", "type", "CboTarget", "5000", "click", "CmdRun"}));
   const Control* c = p.control.get();
   print("mid-move", p);
-  EXPECT_EQ(p.status, 0) << describe(*c);   // an operator's click never fails the run
+  EXPECT_EQ(p.status, 4) << describe(*c);   // a failure told with an operator message
+  EXPECT_EQ(count_lines(c->err, kLost), 1) << "told once" << describe(*c);
   EXPECT_LT(p.noticed, 2.0) << describe(*c);
   EXPECT_EQ(e2e::lines(c->out), (Words{"1", "False", "False"})) << describe(*c);
   EXPECT_EQ(c->err.find("did not"), std::string::npos) << describe(*c);
@@ -213,7 +223,8 @@ TEST(PortPulledOut, DuringTheRepositioningIsTheLossNotATimeOut) {
   const Pulled p = pull_out_after("> 4B 08", with_afterwards({"open", "click", "CmdReAnchor"}));
   const Control* c = p.control.get();
   print("repositioning", p);
-  EXPECT_EQ(p.status, 0) << describe(*c);
+  EXPECT_EQ(p.status, 4) << describe(*c);
+  EXPECT_EQ(count_lines(c->err, kLost), 1) << "told once" << describe(*c);
   EXPECT_LT(p.noticed, 2.0) << describe(*c);
   EXPECT_EQ(e2e::lines(c->out), (Words{"1", "False", "False"})) << describe(*c);
   EXPECT_EQ(c->err.find("did not answer in time"), std::string::npos) << describe(*c);
@@ -223,11 +234,14 @@ TEST(PortPulledOut, DuringTheDownloadResetIsTheLossNotATimeOut) {
   const std::string file = temp_path("params.txt");
   std::ofstream(file, std::ios::binary)
       << "12345\t130\t500\t1000\t21\t500\t6\t\r\n1\t0\t700\t3\t350.0\t650.0\t800.0\t\r\n";
-  const Pulled p = pull_out_after("> 4B 08", with_afterwards({"open", "load", file}));
+  // The download shows no box: the host's note tells of the loss, and the lamp.
+  const Pulled p = pull_out_after("> 4B 08", with_afterwards({"open", "load", file}),
+                                  "brivelctl: LoadParameter: The parameter download stopped: the connection was lost");
   std::remove(file.c_str());
   const Control* c = p.control.get();
   print("download reset", p);
-  EXPECT_EQ(p.status, 0) << describe(*c);
+  EXPECT_EQ(p.status, 4) << describe(*c);   // a failure told to the host
+  EXPECT_EQ(count_lines(c->err, kLost), 0) << "no box" << describe(*c);
   EXPECT_LT(p.noticed, 2.0) << describe(*c);
   EXPECT_EQ(e2e::lines(c->out), (Words{"1", "False", "False"})) << describe(*c);
 }
