@@ -228,6 +228,7 @@ TEST_F(HostMessageTest, NotesForTheHostArriveInLastErrorAndFailed) {
   control_->setHostMessages(true);
   QSignalSpy failed(control_.get(), &::Brivel::failed);
   QSignalSpy asked(control_.get(), &::Brivel::messageRequested);
+  QSignalSpy last_error(control_.get(), &::Brivel::lastErrorChanged);
   control_->OpenCom();
   ASSERT_EQ(failed.count(), 1);
   const QString note = failed.at(0).at(0).toString();
@@ -238,9 +239,13 @@ TEST_F(HostMessageTest, NotesForTheHostArriveInLastErrorAndFailed) {
   ASSERT_EQ(asked.count(), 1);
   EXPECT_EQ(asked.at(0).at(0).value<BrivelMessage>().kind, "failure");
   EXPECT_EQ(asked.at(0).at(0).value<BrivelMessage>().text, "Monochromator connection failed.");
-  // The next call starts clean.
+  // The next call starts clean, and says so to a binding of lastError.
+  control_->ShowRunFace();
   control_->ShowRunFace();
   EXPECT_TRUE(prop("lastError").toString().isEmpty());
+  ASSERT_EQ(last_error.count(), 2);
+  EXPECT_EQ(last_error.at(0).at(0).toString(), note);
+  EXPECT_EQ(last_error.at(1).at(0).toString(), "");
 }
 
 }  // namespace

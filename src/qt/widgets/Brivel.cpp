@@ -148,7 +148,12 @@ Brivel::~Brivel() {
 // ---- the boundary between Qt and the logic ------------------------------------------
 
 void Brivel::report(const QString& message) {
-  last_error_ = message;
+  const QPointer<Brivel> alive(this);
+  if (message != last_error_) {
+    last_error_ = message;
+    emit lastErrorChanged(message);
+    if (!alive) return;
+  }
   emit failed(message);
 }
 
@@ -167,7 +172,12 @@ void Brivel::at_boundary(const char* what, const std::function<void()>& call) {
 }
 
 void Brivel::host_call(const char* what, const std::function<void()>& call) {
-  last_error_.clear();
+  if (!last_error_.isEmpty()) {
+    const QPointer<Brivel> alive(this);
+    last_error_.clear();
+    emit lastErrorChanged(last_error_);
+    if (!alive) return;
+  }
   at_boundary(what, call);
 }
 

@@ -125,7 +125,7 @@ class BRIVELOCX_EXPORT Brivel : public QWidget {
   Q_PROPERTY(QString StrYear READ StrYear NOTIFY StrYearChanged)
   Q_PROPERTY(int IntLanguage READ IntLanguage WRITE setIntLanguage NOTIFY IntLanguageChanged)
   // For hosts: not part of the control's dispatch interface.
-  Q_PROPERTY(QString lastError READ lastError NOTIFY failed)
+  Q_PROPERTY(QString lastError READ lastError NOTIFY lastErrorChanged)
   Q_PROPERTY(bool hostMessages READ hostMessages WRITE setHostMessages NOTIFY hostMessagesChanged)
   Q_PROPERTY(int messageTimeout READ messageTimeout WRITE setMessageTimeout
                  NOTIFY messageTimeoutChanged)
@@ -222,6 +222,8 @@ class BRIVELOCX_EXPORT Brivel : public QWidget {
   // An interface call ended with a run-time failure, or the control left a note for
   // the host (the text is also in lastError).
   void failed(const QString& message);
+  // lastError changed: set by a failure or a note, emptied by the next call.
+  void lastErrorChanged(const QString& text);
   // With hostMessages true: an operator message, in place of its box.
   void messageRequested(const BrivelMessage& message);
   void hostMessagesChanged(bool on);
