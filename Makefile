@@ -2,7 +2,7 @@
 PRESET ?= default
 JOBS ?= 2
 
-.PHONY: all setup configure build test demo clean
+.PHONY: all setup configure build test demo package clean
 
 all: build
 
@@ -20,6 +20,10 @@ test: build
 
 demo: build
 	@scripts/demo.sh build
+
+# The Debian package of the build (build/brivel_<version>_<arch>.deb).
+package: build
+	cmake --build --preset $(PRESET) --target package
 
 clean:
 	rm -rf build build-debug

@@ -5,6 +5,7 @@ set -euo pipefail
 
 packages=(
   g++ cmake ninja-build make pkg-config
+  dpkg-dev
   libgtest-dev libgmock-dev
   qt6-base-dev qt6-serialport-dev libgl-dev
   qt6-tools-dev qt6-tools-dev-tools

@@ -16,7 +16,6 @@
 #include <QSerialPortInfo>
 #include <QSpinBox>
 #include <QTableWidget>
-#include <QTimer>
 #include <QVBoxLayout>
 
 namespace {
@@ -62,15 +61,25 @@ HostWindow::HostWindow(QWidget* parent) : QMainWindow(parent) {
   columns->addWidget(build_properties(), 1);
   setCentralWidget(central);
 
-  timer_ = new QTimer(this);
-  timer_->setInterval(100);
-  connect(timer_, &QTimer::timeout, this, [this] { refresh(); });
-  timer_->start();
+  // The table follows the control's change signals: no polling.
+  const auto update = [this] { refresh(); };
+  connect(control_, &Brivel::IntUseComChanged, this, update);
+  connect(control_, &Brivel::BlnBusyChanged, this, update);
+  connect(control_, &Brivel::BlnMonConnectFlagChanged, this, update);
+  connect(control_, &Brivel::DblMonoWaveLenChanged, this, update);
+  connect(control_, &Brivel::DblOpenPosChanged, this, update);
+  connect(control_, &Brivel::LngInstrumentNoChanged, this, update);
+  connect(control_, &Brivel::IntGratingLinesChanged, this, update);
+  connect(control_, &Brivel::LngZeroPosChanged, this, update);
+  connect(control_, &Brivel::IntSpeedChanged, this, update);
+  connect(control_, &Brivel::DblMonoStepChanged, this, update);
+  connect(control_, &Brivel::StrYearChanged, this, update);
+  connect(control_, &Brivel::IntLanguageChanged, this, update);
   refresh();
 }
 
 QWidget* HostWindow::build_properties() {
-  auto* box = new QGroupBox("Properties (read every 100 ms)", this);
+  auto* box = new QGroupBox("Properties (live)", this);
   auto* layout = new QVBoxLayout(box);
   table_ = new QTableWidget(static_cast<int>(std::size(kProperties)), 2, box);
   table_->setObjectName("properties");

@@ -1,7 +1,8 @@
 #pragma once
 // The demo host: a main window that embeds the Brivel control and drives it only
 // through its dispatch interface (property(), setProperty(), invokeMethod()), as any
-// host application would. Its table shows the twelve properties live.
+// host application would. Its table shows the twelve properties live, following the
+// control's change signals.
 
 #include <QMainWindow>
 
@@ -13,14 +14,13 @@ class QLineEdit;
 class QRadioButton;
 class QSpinBox;
 class QTableWidget;
-class QTimer;
 
 class HostWindow : public QMainWindow {
  public:
   explicit HostWindow(QWidget* parent = nullptr);
 
   Brivel* control() const { return control_; }
-  // Re-reads every property into the table (the timer does this every 100 ms).
+  // Re-reads every property into the table (on every change signal).
   void refresh();
   // Calls a method of the interface by name and shows a failure it passed back.
   void invoke(const char* method);
@@ -40,7 +40,6 @@ class HostWindow : public QMainWindow {
 
   Brivel* control_ = nullptr;
   QTableWidget* table_ = nullptr;
-  QTimer* timer_ = nullptr;
   QLabel* outcome_ = nullptr;
   QDoubleSpinBox* target_ = nullptr;
   QSpinBox* port_ = nullptr;

@@ -1,6 +1,7 @@
 // brivel-demo: a host window that embeds the Brivel control.
 //
 //   brivel-demo [--simulate] [--tour DIR]
+//   brivel-demo --version
 //
 //   --simulate  serves the simulated controller on a pseudo-terminal inside this
 //               process and points port 1 at it
@@ -12,11 +13,13 @@
 // and prints where the pictures are.
 
 #include <Brivel.h>
+#include <brivel_version.h>
 
 #include <QApplication>
 #include <QDir>
 #include <QTimer>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -41,6 +44,9 @@ Options parse(int argc, char** argv) {
     } else if (std::strcmp(argv[i], "--tour") == 0 && i + 1 < argc) {
       options.tour = QString::fromLocal8Bit(argv[++i]);
       options.simulate = true;
+    } else if (std::strcmp(argv[i], "--version") == 0) {
+      std::printf("brivel-demo %s\n", BRIVEL_VERSION);
+      std::exit(0);
     } else if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
       options.ok = false;
     } else {
@@ -61,7 +67,7 @@ bool have_display() {
 int main(int argc, char** argv) {
   Options options = parse(argc, argv);
   if (!options.ok) {
-    std::fprintf(stderr, "usage: brivel-demo [--simulate] [--tour DIR]\n");
+    std::fprintf(stderr, "usage: brivel-demo [--simulate] [--tour DIR] | --version\n");
     return 2;
   }
   if (!have_display()) {

@@ -1,7 +1,6 @@
 #include "tour.h"
 
 #include <Brivel.h>
-#include <qt_dialogs.h>
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -18,13 +17,11 @@
 #include <cmath>
 #include <cstdio>
 #include <functional>
+#include <memory>
 
 #include "host_window.h"
 
 namespace {
-
-using brivel::qt::DialogReply;
-using brivel::qt::DialogRequest;
 
 class Tour {
  public:
@@ -91,7 +88,7 @@ class Tour {
   QAbstractButton* button(const char* name) {
     return qobject_cast<QAbstractButton*>(control_->childControl(name));
   }
-  DialogReply answer(const DialogRequest& request);
+  void answer(const BrivelMessage& message);
 
   HostWindow& window_;
   Brivel* control_;
@@ -102,22 +99,15 @@ class Tour {
   QString name_;
 };
 
-DialogReply Tour::answer(const DialogRequest& request) {
-  const QString text = QString::fromStdString(request.text);
-  const QString title = QString::fromStdString(request.title);
-  std::printf("tour:   %s box \"%s\": %s\n",
-              request.kind == DialogRequest::Kind::Input ? "input" : "message", qPrintable(title),
-              qPrintable(text));
-  if (request.kind == DialogRequest::Kind::Input) {
-    DialogReply reply;
-    reply.input = request.default_text;
-    return reply;
-  }
-  // A picture of the box as the operator would see it, then OK.
-  auto box = brivel::qt::QtDialogs::make_message_box(&window_, text, title, request.icon, request.buttons);
+// The tour takes the control's messages over, as an unattended host does: each is
+// printed, pictured as the box the operator would see, and a question is answered OK.
+void Tour::answer(const BrivelMessage& message) {
+  std::printf("tour:   %s \"%s\": %s\n", qPrintable(message.kind), qPrintable(message.title),
+              qPrintable(message.text));
+  std::unique_ptr<QMessageBox> box(Brivel::messageBox(message, &window_));
   box->adjustSize();
   save(box->grab(), QStringLiteral("%1-box-%2.png").arg(name_).arg(++dialogs_));
-  return DialogReply{brivel::Answer::Ok, std::nullopt};
+  if (message.isQuestion()) control_->answerMessage(message.id, "Ok");
 }
 
 int Tour::run() {
@@ -125,8 +115,9 @@ int Tour::run() {
     std::printf("tour: cannot create %s\n", qPrintable(dir_.absolutePath()));
     return 1;
   }
-  const brivel::qt::ScopedDialogInterceptor answers(
-      [this](const DialogRequest& request) { return answer(request); });
+  control_->setHostMessages(true);
+  const QMetaObject::Connection answers = QObject::connect(
+      control_, &Brivel::messageRequested, control_, [this](const BrivelMessage& m) { answer(m); });
 
   step("start");
   settle(200);
@@ -191,7 +182,7 @@ int Tour::run() {
     shot("-wait");
   });
   watch.start();
-  button("CmdReAnchor")->click();  // the question is answered OK by the interceptor
+  button("CmdReAnchor")->click();  // the question is answered OK by answer()
   watch.stop();
   expect(splash_seen, "the wait window did not show during the reposition");
   expect(!control_->property("BlnBusy").toBool(), "busy after the reposition");
@@ -204,6 +195,8 @@ int Tour::run() {
   settle(200);
   shot();
 
+  QObject::disconnect(answers);
+  control_->setHostMessages(false);
   std::printf("tour: %d steps, %d failures; pictures in %s\n", step_, failures_,
               qPrintable(dir_.absolutePath()));
   return failures_ == 0 ? 0 : 1;

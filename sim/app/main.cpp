@@ -1,6 +1,7 @@
 // brivel-sim: the simulated controller on a pseudo-terminal.
 //
 //   brivel-sim [--link PATH] [--trace] [--fault NAME]... [memory options]
+//   brivel-sim --version
 //
 // The first line on stdout is the device path (flushed at once), so a script can read
 // it and point a program at it (e.g. BRIVEL_COM1=/dev/pts/4). SIGINT and SIGTERM end
@@ -13,6 +14,7 @@
 #include <cstring>
 #include <string>
 
+#include "brivel_version.h"
 #include "pty_server.h"
 #include "sim_options.h"
 
@@ -33,6 +35,7 @@ void usage(std::FILE* to) {
                "  --link PATH   make a symbolic link PATH to the device (removed on exit)\n"
                "  --trace       log every byte both ways, in hex with times, to stderr\n"
                "  --rate STEPS  motor steps per second per unit of speed (default 40)\n"
+               "  --version     print the version and exit\n"
                "%s",
                brivel::sim::options_usage());
 }
@@ -50,6 +53,10 @@ bool parse(int argc, char** argv, Settings& settings) {
     const std::string arg = argv[i];
     if (arg == "--help" || arg == "-h") {
       usage(stdout);
+      std::exit(0);
+    }
+    if (arg == "--version") {
+      std::printf("brivel-sim %s\n", BRIVEL_VERSION);
       std::exit(0);
     }
     if (arg == "--trace") {

@@ -20,6 +20,9 @@
 #include "control/brivel.h"
 #include "pty_server.h"
 
+// Failures show texts as text.
+inline void PrintTo(const QString& text, std::ostream* out) { *out << '"' << text.toStdString() << '"'; }
+
 namespace brivel::qt_tests {
 
 using brivel::qt::DialogReply;

@@ -1,10 +1,19 @@
 #include "Brivel.h"
 
+#include <QAbstractEventDispatcher>
+#include <QEventLoop>
+#include <QMessageBox>
+#include <QPointer>
+#include <QThread>
+#include <QTimer>
+#include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <exception>
 #include <limits>
 
 #include "control/brivel.h"
+#include "platform/dialogs.h"
 #include "platform/failure.h"
 #include "qt/core/qt_platform.h"
 #include "qt_dialogs.h"
@@ -19,21 +28,119 @@ bool fits_16(int value) {
          value <= std::numeric_limits<std::int16_t>::max();
 }
 
+constexpr int kLongestMessageTimeout = 24 * 60 * 60 * 1000;  // a day, in ms
+
+QString q(const std::string& text) { return QString::fromStdString(text); }
+
+const char* icon_name(brivel::Icon icon) {
+  switch (icon) {
+    case brivel::Icon::Information: return "information";
+    case brivel::Icon::Critical: return "critical";
+    case brivel::Icon::None: break;
+  }
+  return "none";
+}
+
+brivel::Icon icon_of(const QString& name) {
+  if (name == QLatin1String("information")) return brivel::Icon::Information;
+  if (name == QLatin1String("critical")) return brivel::Icon::Critical;
+  return brivel::Icon::None;
+}
+
+BrivelMessage for_host(const brivel::Message& m, int id) {
+  BrivelMessage out;
+  out.id = id;
+  out.kind = QString::fromLatin1(brivel::to_string(m.kind));
+  out.text = q(m.text);
+  out.title = q(m.title);
+  out.icon = QString::fromLatin1(icon_name(m.icon));
+  out.buttons = m.buttons == brivel::Buttons::OkCancel ? QStringList{"Ok", "Cancel"} : QStringList{"Ok"};
+  out.textEn = q(m.text_en);
+  out.textZh = q(m.text_zh);
+  out.titleEn = q(m.title_en);
+  out.titleZh = q(m.title_zh);
+  return out;
+}
+
+// The language a message was made in: the wording its text and title match, or the
+// language in force when both wordings read the same.
+bool made_in_chinese(const BrivelMessage& m) {
+  const bool zh = m.text == m.textZh && m.title == m.titleZh;
+  const bool en = m.text == m.textEn && m.title == m.titleEn;
+  if (zh != en) return zh;
+  return brivel::qt::QtDialogs::chinese();
+}
+
+bool same(double a, double b) { return a == b || (std::isnan(a) && std::isnan(b)); }
+bool same(int a, int b) { return a == b; }
+bool same(bool a, bool b) { return a == b; }
+bool same(const QString& a, const QString& b) { return a == b; }
+
 }  // namespace
+
+// ---- the message a host takes over ------------------------------------------------------
+
+QVariantMap BrivelMessage::toMap() const {
+  return {{"id", id},         {"kind", kind},       {"text", text},       {"title", title},
+          {"icon", icon},     {"buttons", buttons}, {"textEn", textEn},   {"textZh", textZh},
+          {"titleEn", titleEn}, {"titleZh", titleZh}, {"question", isQuestion()}};
+}
+
+// ---- creation and teardown -------------------------------------------------------------
+
+// The twelve values as last announced, in the order the interface declares them.
+struct Brivel::Values {
+  int IntUseCom;
+  bool BlnBusy;
+  bool BlnMonConnectFlag;
+  double DblMonoWaveLen;
+  double DblOpenPos;
+  int LngInstrumentNo;
+  int IntGratingLines;
+  int LngZeroPos;
+  int IntSpeed;
+  double DblMonoStep;
+  QString StrYear;
+  int IntLanguage;
+};
 
 Brivel::Brivel(QWidget* parent)
     : QWidget(parent),
       pump_(std::make_unique<brivel::qt::QtEventPump>()),
       dialogs_(std::make_unique<brivel::qt::QtDialogs>(this)) {
+  qRegisterMetaType<BrivelMessage>();
   logic_ = std::make_unique<brivel::Brivel>(*pump_, *dialogs_,
                                             std::make_unique<brivel::qt::QtSerialPort>());
   view_ = std::make_unique<brivel::qt::SurfaceView>(
       *logic_, this,
       [this](const char* what, const std::function<void()>& call) { at_boundary(what, call); });
   resize(sizeHint());
+
+  // The creation values are where the announcements start from.
+  announced_ = std::make_unique<Values>(Values{
+      IntUseCom(), BlnBusy(), BlnMonConnectFlag(), DblMonoWaveLen(), DblOpenPos(),
+      LngInstrumentNo(), IntGratingLines(), LngZeroPos(), IntSpeed(), DblMonoStep(), StrYear(),
+      IntLanguage()});
+  dialogs_->set_message_taker([this](const brivel::Message& m) { return take_message(m); });
+  dialogs_->set_note_sink([this](const brivel::HostNote& n) { take_note(n); });
+  // Once a tick inside every wait: the moving wavelength, the busy flag.
+  logic_->set_wait_hook([this] {
+    try {
+      announce_changes();
+    } catch (...) {
+      // A host's slot that throws loses its own announcement only.
+    }
+  });
+  // Whatever the thread's events changed while no call ran (a late position report,
+  // the operator typing into the year field).
+  if (QAbstractEventDispatcher* dispatcher = QAbstractEventDispatcher::instance(thread()))
+    connect(dispatcher, &QAbstractEventDispatcher::aboutToBlock, this, &Brivel::announce_changes);
 }
 
 Brivel::~Brivel() {
+  dying_ = true;  // nothing is announced, asked or noted from here on
+  end_questions();
+  logic_->set_wait_hook(nullptr);
   view_.reset();   // stops mirroring before the logic goes
   logic_.reset();  // closes the port (CloseCom)
 }
@@ -41,11 +148,18 @@ Brivel::~Brivel() {
 // ---- the boundary between Qt and the logic ------------------------------------------
 
 void Brivel::report(const QString& message) {
-  last_error_ = message;
+  const QPointer<Brivel> alive(this);
+  if (message != last_error_) {
+    last_error_ = message;
+    emit lastErrorChanged(message);
+    if (!alive) return;
+  }
   emit failed(message);
 }
 
 void Brivel::at_boundary(const char* what, const std::function<void()>& call) {
+  // A stop requested while nothing ran is stale: it must not end this call.
+  if (calls_running_.fetch_add(1) == 0) logic_->clear_stop_request();
   try {
     call();
   } catch (const std::exception& failure) {
@@ -53,11 +167,159 @@ void Brivel::at_boundary(const char* what, const std::function<void()>& call) {
   } catch (...) {
     report(QStringLiteral("%1: unknown failure").arg(QString::fromUtf8(what)));
   }
+  calls_running_.fetch_sub(1);
+  announce_changes();
 }
 
 void Brivel::host_call(const char* what, const std::function<void()>& call) {
-  last_error_.clear();
+  if (!last_error_.isEmpty()) {
+    const QPointer<Brivel> alive(this);
+    last_error_.clear();
+    emit lastErrorChanged(last_error_);
+    if (!alive) return;
+  }
   at_boundary(what, call);
+}
+
+// ---- change signals -------------------------------------------------------------------
+
+void Brivel::announce_changes() {
+  if (dying_ || !logic_ || !announced_) return;
+  const QPointer<Brivel> alive(this);
+  // Each value is read, compared and recorded right before its own signal, so that a
+  // slot which changes values again (and so announces them itself, nested) leaves
+  // nothing stale for this pass to emit. A slot may delete the control: stop then.
+  auto announce = [&](auto& last, auto now, auto signal) {
+    if (!alive || dying_ || same(last, now)) return;
+    last = now;
+    emit(this->*signal)(now);
+  };
+  Values& a = *announced_;
+  announce(a.IntUseCom, IntUseCom(), &Brivel::IntUseComChanged);
+  if (!alive) return;
+  announce(a.BlnBusy, BlnBusy(), &Brivel::BlnBusyChanged);
+  if (!alive) return;
+  announce(a.BlnMonConnectFlag, BlnMonConnectFlag(), &Brivel::BlnMonConnectFlagChanged);
+  if (!alive) return;
+  announce(a.DblMonoWaveLen, DblMonoWaveLen(), &Brivel::DblMonoWaveLenChanged);
+  if (!alive) return;
+  announce(a.DblOpenPos, DblOpenPos(), &Brivel::DblOpenPosChanged);
+  if (!alive) return;
+  announce(a.LngInstrumentNo, LngInstrumentNo(), &Brivel::LngInstrumentNoChanged);
+  if (!alive) return;
+  announce(a.IntGratingLines, IntGratingLines(), &Brivel::IntGratingLinesChanged);
+  if (!alive) return;
+  announce(a.LngZeroPos, LngZeroPos(), &Brivel::LngZeroPosChanged);
+  if (!alive) return;
+  announce(a.IntSpeed, IntSpeed(), &Brivel::IntSpeedChanged);
+  if (!alive) return;
+  announce(a.DblMonoStep, DblMonoStep(), &Brivel::DblMonoStepChanged);
+  if (!alive) return;
+  announce(a.StrYear, StrYear(), &Brivel::StrYearChanged);
+  if (!alive) return;
+  announce(a.IntLanguage, IntLanguage(), &Brivel::IntLanguageChanged);
+}
+
+// ---- messages and notes for the host --------------------------------------------------
+
+std::optional<brivel::Answer> Brivel::take_message(const brivel::Message& m) {
+  if (dying_) return brivel::Answer::Cancel;  // no box while the control goes away
+  const QPointer<Brivel> alive(this);
+  announce_changes();  // the host sees the state the message speaks of
+  if (!alive) return brivel::Answer::Cancel;
+  if (!host_messages_) return std::nullopt;
+
+  const BrivelMessage message = for_host(m, ++last_message_id_);
+  if (!message.isQuestion()) {
+    emit messageRequested(message);
+    return brivel::Answer::Ok;
+  }
+  const int id = message.id;
+  questions_[id] = Question{};
+  emit messageRequested(message);  // a slot may answer at once
+  if (!alive) return brivel::Answer::Cancel;
+  if (!questions_[id].answer && message_timeout_ > 0 && !logic_->stop_pending()) {
+    // The host answers later, from its own event loop: wait for it, as a box would,
+    // but never longer than the bound.
+    QEventLoop loop;
+    QTimer bound;
+    bound.setSingleShot(true);
+    connect(&bound, &QTimer::timeout, &loop, &QEventLoop::quit);
+    questions_[id].loop = &loop;
+    bound.start(message_timeout_);
+    loop.exec();
+    if (!alive) return brivel::Answer::Cancel;
+    questions_[id].loop = nullptr;
+  }
+  const std::optional<brivel::Answer> answer = questions_[id].answer;
+  questions_.erase(id);
+  return answer.value_or(brivel::Answer::Cancel);
+}
+
+bool Brivel::answerMessage(int id, const QString& button) {
+  const auto found = questions_.find(id);
+  if (found == questions_.end() || found->second.answer) return false;
+  const QString pressed = button.trimmed();
+  if (pressed.compare(QLatin1String("Ok"), Qt::CaseInsensitive) == 0)
+    found->second.answer = brivel::Answer::Ok;
+  else if (pressed.compare(QLatin1String("Cancel"), Qt::CaseInsensitive) == 0)
+    found->second.answer = brivel::Answer::Cancel;
+  else
+    return false;  // no such button on the question: ignored, the question still waits
+  if (found->second.loop) found->second.loop->quit();
+  return true;
+}
+
+void Brivel::end_questions() {
+  for (auto& [id, question] : questions_)
+    if (question.loop) question.loop->quit();  // unanswered: Cancel
+}
+
+void Brivel::take_note(const brivel::HostNote& n) {
+  if (dying_) return;
+  const QPointer<Brivel> alive(this);
+  announce_changes();
+  if (!alive) return;
+  const QString text = q(brivel::qt::QtDialogs::chinese() ? n.text_zh : n.text_en);
+  report(n.operation.empty() ? text : QStringLiteral("%1: %2").arg(q(n.operation), text));
+}
+
+void Brivel::requestStop() {
+  if (calls_running_.load() == 0) {
+    logic_->clear_stop_request();  // idle: nothing to stop, and nothing may stay pending
+    return;
+  }
+  logic_->RequestStop();
+  if (QThread::currentThread() == thread())
+    end_questions();
+  else
+    QMetaObject::invokeMethod(this, [this] { end_questions(); }, Qt::QueuedConnection);
+}
+
+bool Brivel::hostMessages() const { return host_messages_; }
+
+void Brivel::setHostMessages(bool on) {
+  if (on == host_messages_) return;
+  host_messages_ = on;
+  emit hostMessagesChanged(on);
+}
+
+int Brivel::messageTimeout() const { return message_timeout_; }
+
+void Brivel::setMessageTimeout(int milliseconds) {
+  const int bounded = std::clamp(milliseconds, 0, kLongestMessageTimeout);
+  if (bounded == message_timeout_) return;
+  message_timeout_ = bounded;
+  emit messageTimeoutChanged(bounded);
+}
+
+QMessageBox* Brivel::messageBox(const BrivelMessage& message, QWidget* parent) {
+  const brivel::Buttons buttons =
+      message.isQuestion() ? brivel::Buttons::OkCancel : brivel::Buttons::Ok;
+  return brivel::qt::QtDialogs::make_message_box(parent, message.text, message.title,
+                                                 icon_of(message.icon), buttons,
+                                                 made_in_chinese(message))
+      .release();
 }
 
 // ---- properties -----------------------------------------------------------------------

@@ -8,33 +8,65 @@
 //   double nm = control->property("DblMonoWaveLen").toDouble();
 //
 // The dispatch interface: twelve properties and seven methods, reachable by name
-// through Qt's meta-object system (property(), setProperty(), invokeMethod()) and as
-// plain C++ members.
+// through Qt's meta-object system (property(), setProperty(), invokeMethod(), QML)
+// and as plain C++ members.
 //  * 16-bit booleans (True is -1) are bool here: BlnBusy and BlnMonConnectFlag read
 //    true for -1. 16- and 32-bit integers are int; a value given to a 16-bit property
 //    that does not fit in 16 bits is refused as an overflow (see lastError).
 //  * No member returns a result. Outcomes reach the operator as message boxes and the
-//    host through the properties, as the control's documents require.
+//    host through the properties.
+//  * Every property has a change signal (IntUseComChanged(int), ...). It is emitted
+//    once each time the control sees the value differ from the value it last
+//    announced, whoever changed it (the host, the operator, the instrument), and
+//    never for a value that did not change. The control looks at the twelve values at
+//    the points where the host's event loop can run: at the end of every call into
+//    the control (the host's and the operator's), once a tick inside every wait,
+//    before every operator message, and whenever the thread's event loop has handled
+//    its events and is about to sleep. A value that changes and changes back between
+//    two such points was never observable and is not announced. The signal carries
+//    the new value, which is also what the getter returns at that moment.
 //  * MonochromatorMoveTo and the DblOpenPos setter can fail at run time (a wavelength
 //    per step of 0, a port that fails mid-exchange). Such a failure never leaves the
 //    call as an exception: the call returns, lastError holds its text and failed() is
 //    emitted. lastError is emptied at the start of every call of the interface, so a
-//    host reads it right after the call it made.
+//    host reads it right after the call it made. Notes the control keeps for the host
+//    (why a port could not be opened, what a download that stopped had written, a
+//    call stopped on request) arrive the same way.
 //  * Long calls (OpenCom, MonochromatorMoveTo, LoadParameter) run the host's event loop
 //    while they wait: the window stays live, and the host sees BlnBusy true meanwhile.
 //    A host must not delete the control during such a call (use deleteLater()).
+//
+// Operator messages: by default each is a modal message box, with its buttons in the
+// language in force ("确定" / "取消" for Chinese). A host that sets hostMessages to
+// true receives each message as messageRequested() instead and no box is shown; it
+// answers a question with answerMessage(id, "Ok" or "Cancel"). A question that has no
+// answer after messageTimeout milliseconds (30000 unless changed) counts as Cancel.
 //
 // The serial port of IntUseCom n is the device in the environment variable
 // BRIVEL_COM<n> when set, else one given with setPortDevice(), else /dev/ttyS<n-1>
 // (COM<n> on Windows).
 
+#include <QMetaType>
 #include <QString>
+#include <QStringList>
+#include <QVariantMap>
 #include <QWidget>
+#include <atomic>
 #include <functional>
+#include <map>
 #include <memory>
+#include <optional>
+
+#include "brivelocx_export.h"
+
+class QEventLoop;
+class QMessageBox;
 
 namespace brivel {
 class Brivel;
+struct Message;
+struct HostNote;
+enum class Answer;
 namespace qt {
 class QtEventPump;
 class QtDialogs;
@@ -42,21 +74,61 @@ class SurfaceView;
 }  // namespace qt
 }  // namespace brivel
 
-class Brivel : public QWidget {
+// One operator message, as a host that took the messages over receives it.
+class BRIVELOCX_EXPORT BrivelMessage {
+  Q_GADGET
+  Q_PROPERTY(int id MEMBER id)
+  Q_PROPERTY(QString kind MEMBER kind)
+  Q_PROPERTY(QString text MEMBER text)
+  Q_PROPERTY(QString title MEMBER title)
+  Q_PROPERTY(QString icon MEMBER icon)
+  Q_PROPERTY(QStringList buttons MEMBER buttons)
+  Q_PROPERTY(QString textEn MEMBER textEn)
+  Q_PROPERTY(QString textZh MEMBER textZh)
+  Q_PROPERTY(QString titleEn MEMBER titleEn)
+  Q_PROPERTY(QString titleZh MEMBER titleZh)
+  Q_PROPERTY(bool question READ isQuestion)
+
+ public:
+  int id = 0;           // what answerMessage() refers to; new for every message
+  // What the message says about the operation: "information", "success",
+  // "question", "refusal" or "failure". Decide on this, never on the wording.
+  QString kind;
+  QString text, title;  // in the language in force, exactly as the box would show them
+  QString icon;         // "none", "information" or "critical"
+  QStringList buttons;  // {"Ok"}, or {"Ok", "Cancel"} for a question
+  QString textEn, textZh, titleEn, titleZh;  // both wordings
+
+  // A question (OK and Cancel) waits for answerMessage(); other messages need none.
+  bool isQuestion() const { return buttons.size() > 1; }
+  // The same fields as a map (for scripts and logs).
+  Q_INVOKABLE QVariantMap toMap() const;
+};
+Q_DECLARE_METATYPE(BrivelMessage)
+
+class BRIVELOCX_EXPORT Brivel : public QWidget {
   Q_OBJECT
-  Q_PROPERTY(int IntUseCom READ IntUseCom WRITE setIntUseCom)
-  Q_PROPERTY(bool BlnBusy READ BlnBusy)
-  Q_PROPERTY(bool BlnMonConnectFlag READ BlnMonConnectFlag)
-  Q_PROPERTY(double DblMonoWaveLen READ DblMonoWaveLen)
-  Q_PROPERTY(double DblOpenPos READ DblOpenPos WRITE setDblOpenPos)
-  Q_PROPERTY(int LngInstrumentNo READ LngInstrumentNo)
-  Q_PROPERTY(int IntGratingLines READ IntGratingLines)
-  Q_PROPERTY(int LngZeroPos READ LngZeroPos)
-  Q_PROPERTY(int IntSpeed READ IntSpeed WRITE setIntSpeed)
-  Q_PROPERTY(double DblMonoStep READ DblMonoStep)
-  Q_PROPERTY(QString StrYear READ StrYear)
-  Q_PROPERTY(int IntLanguage READ IntLanguage WRITE setIntLanguage)
-  Q_PROPERTY(QString lastError READ lastError NOTIFY failed)
+  Q_PROPERTY(int IntUseCom READ IntUseCom WRITE setIntUseCom NOTIFY IntUseComChanged)
+  Q_PROPERTY(bool BlnBusy READ BlnBusy NOTIFY BlnBusyChanged)
+  Q_PROPERTY(bool BlnMonConnectFlag READ BlnMonConnectFlag NOTIFY BlnMonConnectFlagChanged)
+  Q_PROPERTY(double DblMonoWaveLen READ DblMonoWaveLen NOTIFY DblMonoWaveLenChanged)
+  // Writing DblOpenPos or IntSpeed talks to the instrument (and asks the operator):
+  // nothing to set in a form, so Qt Designer does not offer them.
+  Q_PROPERTY(double DblOpenPos READ DblOpenPos WRITE setDblOpenPos NOTIFY DblOpenPosChanged
+                 DESIGNABLE false STORED false)
+  Q_PROPERTY(int LngInstrumentNo READ LngInstrumentNo NOTIFY LngInstrumentNoChanged)
+  Q_PROPERTY(int IntGratingLines READ IntGratingLines NOTIFY IntGratingLinesChanged)
+  Q_PROPERTY(int LngZeroPos READ LngZeroPos NOTIFY LngZeroPosChanged)
+  Q_PROPERTY(int IntSpeed READ IntSpeed WRITE setIntSpeed NOTIFY IntSpeedChanged
+                 DESIGNABLE false STORED false)
+  Q_PROPERTY(double DblMonoStep READ DblMonoStep NOTIFY DblMonoStepChanged)
+  Q_PROPERTY(QString StrYear READ StrYear NOTIFY StrYearChanged)
+  Q_PROPERTY(int IntLanguage READ IntLanguage WRITE setIntLanguage NOTIFY IntLanguageChanged)
+  // For hosts: not part of the control's dispatch interface.
+  Q_PROPERTY(QString lastError READ lastError NOTIFY lastErrorChanged)
+  Q_PROPERTY(bool hostMessages READ hostMessages WRITE setHostMessages NOTIFY hostMessagesChanged)
+  Q_PROPERTY(int messageTimeout READ messageTimeout WRITE setMessageTimeout
+                 NOTIFY messageTimeoutChanged)
 
  public:
   explicit Brivel(QWidget* parent = nullptr);
@@ -90,13 +162,30 @@ class Brivel : public QWidget {
   Q_INVOKABLE void ShowRunFace();
 
   // ---- for hosts, tools and tests --------------------------------------------
-  // The text of the last failure an interface call passed to the host; empty when
-  // the last call succeeded.
+  // The text of the last failure or note passed to the host ("OpenCom: ..."); empty
+  // when the last call of the interface succeeded.
   QString lastError() const;
+
+  // Operator messages go to the host (messageRequested) instead of boxes.
+  bool hostMessages() const;
+  void setHostMessages(bool on);
+  // How long a question taken over by the host waits for its answer, in
+  // milliseconds (0: the answer must come from a slot connected directly to
+  // messageRequested). Limited to 0..86400000; a missing answer counts as Cancel.
+  int messageTimeout() const;
+  void setMessageTimeout(int milliseconds);
+  static constexpr int kDefaultMessageTimeout = 30000;
+
+  // The box the control shows for `message` (title, text, icon, buttons in its
+  // language), configured but not shown; the caller owns it. For a host that takes
+  // messages over and shows some of them later or elsewhere.
+  static QMessageBox* messageBox(const BrivelMessage& message, QWidget* parent = nullptr);
+
   // The real widget of a named child control ("CmdRun", "LblWaveLen", "Lbl1(0)",
   // "FrmSplash", "FrmSplash.Label1"), or null.
   QWidget* childControl(const QString& name) const;
-  // The control's logic (its surface, port, bounds).
+  // The control's logic (its surface, port, bounds). In-tree tools and tests only: its
+  // header is not installed and its symbols are not exported.
   brivel::Brivel& logic();
   // Uses `device` (any path: a /dev/serial/by-id link, a pseudo-terminal) for port
   // number `number` in this process; an empty device removes the override.
@@ -105,20 +194,71 @@ class Brivel : public QWidget {
   QSize sizeHint() const override;
   QSize minimumSizeHint() const override;
 
+ public slots:
+  // Answers question `id` with "Ok" or "Cancel" (any case). True when the answer was
+  // taken; false (and nothing changes) for an unknown or already answered id, a
+  // message that is no question, or a button the question does not have.
+  bool answerMessage(int id, const QString& button);
+  // Asks the call that is running (a move, a jog, a reposition, a download, an
+  // identification, a question waiting for the host) to stop, as the stop button
+  // does; the call ends and lastError says it was stopped. Does nothing while the
+  // control is idle. Safe from any thread.
+  void requestStop();
+
  signals:
-  // An interface call ended with a run-time failure (the text is also in lastError).
+  void IntUseComChanged(int value);
+  void BlnBusyChanged(bool value);
+  void BlnMonConnectFlagChanged(bool value);
+  void DblMonoWaveLenChanged(double value);
+  void DblOpenPosChanged(double value);
+  void LngInstrumentNoChanged(int value);
+  void IntGratingLinesChanged(int value);
+  void LngZeroPosChanged(int value);
+  void IntSpeedChanged(int value);
+  void DblMonoStepChanged(double value);
+  void StrYearChanged(const QString& value);
+  void IntLanguageChanged(int value);
+
+  // An interface call ended with a run-time failure, or the control left a note for
+  // the host (the text is also in lastError).
   void failed(const QString& message);
+  // lastError changed: set by a failure or a note, emptied by the next call.
+  void lastErrorChanged(const QString& text);
+  // With hostMessages true: an operator message, in place of its box.
+  void messageRequested(const BrivelMessage& message);
+  void hostMessagesChanged(bool on);
+  void messageTimeoutChanged(int milliseconds);
 
  private:
-  // Runs one call into the logic; exceptions end here.
+  struct Values;
+  // Runs one call into the logic; exceptions end here. Announces changed values at
+  // the end.
   void at_boundary(const char* what, const std::function<void()>& call);
   // The same for the host's calls: empties lastError first.
   void host_call(const char* what, const std::function<void()>& call);
   void report(const QString& message);
+  // Emits the change signal of every property whose value differs from the one last
+  // announced.
+  void announce_changes();
+  // The message taker and note sink of the dialogs.
+  std::optional<brivel::Answer> take_message(const brivel::Message& message);
+  void take_note(const brivel::HostNote& note);
+  void end_questions();  // a stop was requested: every waiting question gets Cancel
 
   std::unique_ptr<brivel::qt::QtEventPump> pump_;
   std::unique_ptr<brivel::qt::QtDialogs> dialogs_;
   std::unique_ptr<brivel::Brivel> logic_;
   std::unique_ptr<brivel::qt::SurfaceView> view_;
+  std::unique_ptr<Values> announced_;   // the values last announced
   QString last_error_;
+  bool host_messages_ = false;
+  int message_timeout_ = kDefaultMessageTimeout;
+  int last_message_id_ = 0;
+  struct Question {
+    std::optional<brivel::Answer> answer;  // once given
+    QEventLoop* loop = nullptr;       // while the control waits for it
+  };
+  std::map<int, Question> questions_;   // questions waiting for the host
+  std::atomic<int> calls_running_{0};   // calls into the logic in progress (nested too)
+  bool dying_ = false;
 };

@@ -1,9 +1,12 @@
 #include "qt_dialogs.h"
 
+#include <QAbstractButton>
 #include <QInputDialog>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QWidget>
+
+#include "control/module_function.h"
 
 namespace brivel::qt {
 
@@ -25,7 +28,16 @@ QMessageBox::Icon qt_icon(Icon icon) {
 
 QString q(const std::string& text) { return QString::fromStdString(text); }
 
+// The captions of the boxes' buttons. Set explicitly, so that a host's translator for
+// a third language does not change them.
+QString ok_caption(bool chinese) { return chinese ? QStringLiteral("确定") : QStringLiteral("OK"); }
+QString cancel_caption(bool chinese) {
+  return chinese ? QStringLiteral("取消") : QStringLiteral("Cancel");
+}
+
 }  // namespace
+
+bool QtDialogs::chinese() { return ModuleFunction::IntLanguage() == 0; }
 
 QtDialogs::QtDialogs(QWidget* parent) : parent_(parent) {}
 
@@ -37,7 +49,7 @@ DialogInterceptor QtDialogs::set_interceptor(DialogInterceptor replacement) {
 
 std::unique_ptr<QMessageBox> QtDialogs::make_message_box(QWidget* parent, const QString& text,
                                                           const QString& title, Icon icon,
-                                                          Buttons buttons) {
+                                                          Buttons buttons, bool chinese) {
   auto box = std::make_unique<QMessageBox>(parent ? parent->window() : nullptr);
   box->setWindowTitle(title);
   box->setText(text);
@@ -51,7 +63,26 @@ std::unique_ptr<QMessageBox> QtDialogs::make_message_box(QWidget* parent, const 
     box->setEscapeButton(QMessageBox::Ok);
   }
   box->setDefaultButton(QMessageBox::Ok);
+  box->button(QMessageBox::Ok)->setText(ok_caption(chinese));
+  if (QAbstractButton* cancel = box->button(QMessageBox::Cancel))
+    cancel->setText(cancel_caption(chinese));
   return box;
+}
+
+Answer QtDialogs::show(const Message& m) {
+  if (taker_)
+    if (const std::optional<Answer> taken = taker_(m))
+      return m.buttons == Buttons::Ok ? Answer::Ok : *taken;  // an OK-only box cannot be cancelled
+  return message(m.text, m.title, m.icon, m.buttons);
+}
+
+void QtDialogs::note(const HostNote& n) {
+  if (!sink_) return;
+  try {
+    sink_(n);
+  } catch (...) {
+    // A note is information for the host; a host that fails to take it loses only that.
+  }
 }
 
 Answer QtDialogs::message(const std::string& text, const std::string& title, Icon icon,
@@ -67,7 +98,7 @@ Answer QtDialogs::message(const std::string& text, const std::string& title, Ico
     // An OK-only box cannot be cancelled.
     return buttons == Buttons::Ok ? Answer::Ok : answer;
   }
-  auto box = make_message_box(parent_, q(text), q(title), icon, buttons);
+  auto box = make_message_box(parent_, q(text), q(title), icon, buttons, chinese());
   const int pressed = box->exec();
   return pressed == QMessageBox::Cancel ? Answer::Cancel : Answer::Ok;
 }
@@ -82,12 +113,14 @@ std::optional<std::string> QtDialogs::input(const std::string& prompt, const std
     request.default_text = default_text;
     return interceptor()(request).input;
   }
-  bool ok = false;
-  const QString answer =
-      QInputDialog::getText(parent_ ? parent_->window() : nullptr, q(title), q(prompt),
-                            QLineEdit::Normal, q(default_text), &ok);
-  if (!ok) return std::nullopt;
-  return answer.toStdString();
+  QInputDialog box(parent_ ? parent_->window() : nullptr);
+  box.setWindowTitle(q(title));
+  box.setLabelText(q(prompt));
+  box.setTextValue(q(default_text));
+  box.setOkButtonText(ok_caption(chinese()));
+  box.setCancelButtonText(cancel_caption(chinese()));
+  if (box.exec() != QDialog::Accepted) return std::nullopt;
+  return box.textValue().toStdString();
 }
 
 }  // namespace brivel::qt

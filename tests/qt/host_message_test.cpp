@@ -1,0 +1,245 @@
+// Operator messages: modal boxes in the language in force by default; taken over by
+// the host on request (a signal, answered by answerMessage, Cancel when no answer
+// comes within the bound); notes and stops for the host.
+
+#include "control_fixture.h"
+
+namespace brivel::qt_tests {
+namespace {
+
+using HostMessageTest = ControlTest;
+
+// What a real box showed; its buttons' captions, left to right as Qt orders them.
+struct SeenBox {
+  QString title, text;
+  QStringList buttons;
+  bool seen = false;
+};
+
+// Presses `which` on the next modal box (message or input box) and records it.
+void press_next_box(SeenBox& seen, QDialogButtonBox::StandardButton which) {
+  seen = {};
+  QTimer::singleShot(0, [&seen, which] {
+    QWidget* modal = QApplication::activeModalWidget();
+    if (!modal) return;
+    seen.seen = true;
+    seen.title = modal->windowTitle();
+    if (auto* box = qobject_cast<QMessageBox*>(modal)) seen.text = box->text();
+    auto* row = modal->findChild<QDialogButtonBox*>();
+    if (!row) return;
+    for (QAbstractButton* b : row->buttons()) seen.buttons << b->text();
+    std::sort(seen.buttons.begin(), seen.buttons.end());
+    if (QAbstractButton* b = row->button(which)) b->click();
+  });
+}
+
+TEST_F(HostMessageTest, BoxesByDefaultSpeakTheLanguageInForceOnTheirButtonsToo) {
+  const qt::ScopedDialogInterceptor real_boxes(nullptr);
+  SeenBox seen;
+  connect_control();
+
+  press_next_box(seen, QDialogButtonBox::Cancel);
+  child<QAbstractButton>("CmdReAnchor")->click();
+  ASSERT_TRUE(seen.seen);
+  EXPECT_EQ(seen.title, "Reposition");
+  EXPECT_EQ(seen.buttons, (QStringList{"Cancel", "OK"}));
+
+  control_->setIntLanguage(0);
+  press_next_box(seen, QDialogButtonBox::Cancel);
+  child<QAbstractButton>("CmdReAnchor")->click();
+  ASSERT_TRUE(seen.seen);
+  EXPECT_EQ(seen.title, QString::fromUtf8("重新定位"));
+  EXPECT_EQ(seen.buttons, (QStringList{QString::fromUtf8("取消"), QString::fromUtf8("确定")}));
+  EXPECT_FALSE(sent("K 08"));  // cancelled both times
+
+  // The port box of the lamp's other button speaks Chinese as well.
+  press_next_box(seen, QDialogButtonBox::Cancel);
+  QTest::mouseClick(child("Image1"), Qt::RightButton);
+  ASSERT_TRUE(seen.seen);
+  EXPECT_EQ(seen.title, QString::fromUtf8("选择串口号"));
+  EXPECT_EQ(seen.buttons, (QStringList{QString::fromUtf8("取消"), QString::fromUtf8("确定")}));
+
+  control_->setIntLanguage(1);
+}
+
+TEST_F(HostMessageTest, AHostThatTakesMessagesOverGetsEveryFieldAndNoBoxShows) {
+  control_->setHostMessages(true);
+  QSignalSpy asked(control_.get(), &::Brivel::messageRequested);
+  control_->setIntLanguage(0);
+  child<QAbstractButton>("CmdUp")->click();  // not connected: refused
+  control_->setIntLanguage(1);
+  control_->MonochromatorMoveTo(-12.5);
+  EXPECT_TRUE(shown_.empty()) << "a box was shown";
+  ASSERT_EQ(asked.count(), 2);
+
+  const auto refusal = asked.at(0).at(0).value<BrivelMessage>();
+  EXPECT_EQ(refusal.kind, "refusal");
+  EXPECT_EQ(refusal.text, QString::fromUtf8("单色仪未正常连接！"));
+  EXPECT_EQ(refusal.title, QString::fromUtf8("提示"));
+  EXPECT_EQ(refusal.textEn, "Monochromator connection failed.");
+  EXPECT_EQ(refusal.textZh, QString::fromUtf8("单色仪未正常连接！"));
+  EXPECT_EQ(refusal.titleEn, "Prompt");
+  EXPECT_EQ(refusal.titleZh, QString::fromUtf8("提示"));
+  EXPECT_EQ(refusal.icon, "none");
+  EXPECT_EQ(refusal.buttons, QStringList{"Ok"});
+  EXPECT_FALSE(refusal.isQuestion());
+
+  const auto negative = asked.at(1).at(0).value<BrivelMessage>();
+  EXPECT_EQ(negative.text, "Can't move to the assigned wavelength:-12.5");
+  EXPECT_EQ(negative.icon, "critical");
+  EXPECT_NE(negative.id, refusal.id);
+  EXPECT_EQ(negative.toMap().value("textZh").toString(), QString::fromUtf8("无法走到这个波长：-12.5"));
+  EXPECT_FALSE(control_->answerMessage(negative.id, "Ok"));  // no question: nothing to answer
+
+  // The control's own box for a message taken over: the same texts and buttons.
+  std::unique_ptr<QMessageBox> box(::Brivel::messageBox(refusal));
+  EXPECT_EQ(box->text(), refusal.text);
+  EXPECT_EQ(box->icon(), QMessageBox::NoIcon);
+  EXPECT_EQ(box->button(QMessageBox::Ok)->text(), QString::fromUtf8("确定"));
+  EXPECT_EQ(box->button(QMessageBox::Cancel), nullptr);
+}
+
+TEST_F(HostMessageTest, QuestionsWaitForTheHostsAnswerAndCountAsCancelWithoutOne) {
+  connect_control();
+  control_->setHostMessages(true);
+  std::function<void(const BrivelMessage&)> host;
+  std::vector<BrivelMessage> questions;
+  QObject::connect(control_.get(), &::Brivel::messageRequested, control_.get(),
+                   [&](const BrivelMessage& m) {
+                     if (m.isQuestion()) questions.push_back(m);
+                     if (host) host(m);
+                   });
+  auto reposition = [&] { child<QAbstractButton>("CmdReAnchor")->click(); };
+
+  // Nobody answers within the bound: Cancel, nothing sent.
+  control_->setMessageTimeout(0);
+  reposition();
+  ASSERT_EQ(questions.size(), 1u);
+  EXPECT_EQ(questions[0].kind, "question");
+  EXPECT_EQ(questions[0].buttons, (QStringList{"Ok", "Cancel"}));
+  EXPECT_FALSE(sent("K 08"));
+  EXPECT_FALSE(control_->answerMessage(questions[0].id, "Ok"));  // too late: ignored
+
+  // A button the question does not have is ignored; the question keeps waiting until
+  // the bound, then counts as Cancel.
+  control_->setMessageTimeout(30);
+  std::vector<bool> taken;
+  host = [&](const BrivelMessage& m) {
+    taken.push_back(control_->answerMessage(m.id, "Maybe"));
+    taken.push_back(control_->answerMessage(m.id + 1000, "Ok"));
+  };
+  reposition();
+  EXPECT_EQ(taken, (std::vector<bool>{false, false}));
+  EXPECT_FALSE(sent("K 08"));
+
+  // Cancel from the slot.
+  host = [&](const BrivelMessage& m) { taken = {control_->answerMessage(m.id, "cancel")}; };
+  reposition();
+  EXPECT_EQ(taken, std::vector<bool>{true});
+  EXPECT_FALSE(sent("K 08"));
+
+  // OK later, from the host's event loop (a dialog of its own, a remote operator):
+  // the control waits for it; a second answer is refused.
+  control_->setMessageTimeout(::Brivel::kDefaultMessageTimeout);
+  host = [&](const BrivelMessage& m) {
+    QTimer::singleShot(0, control_.get(), [&, id = m.id] {
+      taken = {control_->answerMessage(id, " OK "), control_->answerMessage(id, "Cancel")};
+    });
+  };
+  reposition();
+  EXPECT_EQ(taken, (std::vector<bool>{true, false}));
+  EXPECT_TRUE(sent("K 08"));
+  EXPECT_FALSE(prop("BlnBusy").toBool());
+  EXPECT_TRUE(shown_.empty()) << "a box was shown";
+
+  // Back to boxes: the next question is a box again.
+  control_->setHostMessages(false);
+  const auto asked = questions.size();
+  will_answer(Answer::Cancel);
+  reposition();
+  EXPECT_EQ(questions.size(), asked);
+  ASSERT_EQ(shown_.size(), 1u);
+  EXPECT_EQ(shown_[0].title, "Reposition");
+}
+
+TEST_F(HostMessageTest, TheBoundIsLimitedAndAnnounced) {
+  QSignalSpy changed(control_.get(), &::Brivel::messageTimeoutChanged);
+  control_->setProperty("messageTimeout", -5);
+  EXPECT_EQ(prop("messageTimeout").toInt(), 0);
+  control_->setProperty("messageTimeout", 0);
+  control_->setProperty("messageTimeout", std::numeric_limits<int>::max());
+  EXPECT_EQ(prop("messageTimeout").toInt(), 24 * 60 * 60 * 1000);
+  EXPECT_EQ(changed.count(), 2);
+  EXPECT_EQ(::Brivel::kDefaultMessageTimeout, 30000);
+}
+
+TEST_F(HostMessageTest, ARequestedStopEndsTheRunningCallOrAWaitingQuestionAndNothingWhenIdle) {
+  connect_control();
+  // While idle the request does nothing, and leaves nothing pending for the next call.
+  control_->requestStop();
+  control_->MonochromatorMoveTo(400.0);
+  EXPECT_DOUBLE_EQ(prop("DblMonoWaveLen").toDouble(), 400.0);
+  EXPECT_TRUE(prop("lastError").toString().isEmpty());
+
+  // During a move (asked from a change signal, as a host's stop button would be).
+  bool asked = false;
+  const auto stop = QObject::connect(control_.get(), &::Brivel::DblMonoWaveLenChanged, control_.get(),
+                                     [&](double nm) {
+                                       if (nm > 500.0 && !asked) {
+                                         asked = true;
+                                         control_->requestStop();
+                                       }
+                                     });
+  QSignalSpy failed(control_.get(), &::Brivel::failed);
+  control_->MonochromatorMoveTo(1000.0);
+  QObject::disconnect(stop);
+  EXPECT_TRUE(asked);
+  EXPECT_LT(prop("DblMonoWaveLen").toDouble(), 900.0);
+  EXPECT_FALSE(prop("BlnBusy").toBool());
+  EXPECT_TRUE(prop("BlnMonConnectFlag").toBool());
+  EXPECT_EQ(failed.count(), 1);
+  EXPECT_TRUE(prop("lastError").toString().startsWith("MonochromatorMoveTo"));
+  EXPECT_TRUE(sent("k"));
+
+  // A question waiting for the host ends with Cancel (long before its bound).
+  control_->setHostMessages(true);
+  control_->setMessageTimeout(24 * 60 * 60 * 1000);
+  QObject::connect(control_.get(), &::Brivel::messageRequested, control_.get(),
+                   [&](const BrivelMessage&) {
+                     QTimer::singleShot(0, control_.get(), [&] { control_->requestStop(); });
+                   });
+  child<QAbstractButton>("CmdReAnchor")->click();
+  EXPECT_FALSE(sent("K 08"));
+  EXPECT_FALSE(prop("BlnBusy").toBool());
+  // ... and the next call runs to its end.
+  control_->MonochromatorMoveTo(450.0);
+  EXPECT_DOUBLE_EQ(prop("DblMonoWaveLen").toDouble(), 450.0);
+}
+
+TEST_F(HostMessageTest, NotesForTheHostArriveInLastErrorAndFailed) {
+  ::Brivel::setPortDevice(1, "/nonexistent/brivel-port");
+  control_->setHostMessages(true);
+  QSignalSpy failed(control_.get(), &::Brivel::failed);
+  QSignalSpy asked(control_.get(), &::Brivel::messageRequested);
+  QSignalSpy last_error(control_.get(), &::Brivel::lastErrorChanged);
+  control_->OpenCom();
+  ASSERT_EQ(failed.count(), 1);
+  const QString note = failed.at(0).at(0).toString();
+  EXPECT_TRUE(note.startsWith("OpenCom: ")) << note.toStdString();
+  EXPECT_TRUE(note.contains("/nonexistent/brivel-port")) << note.toStdString();
+  EXPECT_EQ(prop("lastError").toString(), note);
+  // The operator's message of the failure comes as well (to the host, here).
+  ASSERT_EQ(asked.count(), 1);
+  EXPECT_EQ(asked.at(0).at(0).value<BrivelMessage>().kind, "failure");
+  EXPECT_EQ(asked.at(0).at(0).value<BrivelMessage>().text, "Monochromator connection failed.");
+  // The next call starts clean, and says so to a binding of lastError.
+  control_->ShowRunFace();
+  control_->ShowRunFace();
+  EXPECT_TRUE(prop("lastError").toString().isEmpty());
+  ASSERT_EQ(last_error.count(), 2);
+  EXPECT_EQ(last_error.at(0).at(0).toString(), note);
+  EXPECT_EQ(last_error.at(1).at(0).toString(), "");
+}
+
+}  // namespace
+}  // namespace brivel::qt_tests
