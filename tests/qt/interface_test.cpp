@@ -44,8 +44,12 @@ TEST_F(InterfaceTest, FailuresReachTheHostAsLastErrorAndEveryCallStartsClean) {
   // A grating the control does not know gives no wavelength per step: the power-on
   // setter divides by zero after the operator confirmed.
   with_memory([](sim::Memory& m) { m.grating = 9; });
+  QSignalSpy warned(control_.get(), &::Brivel::warned);
   connect_control();
   ASSERT_EQ(prop("DblMonoStep").toDouble(), 0.0);
+  EXPECT_EQ(failed.count(), 1) << "an unknown grating code is a warning, not a failure";
+  ASSERT_EQ(warned.count(), 1);
+  EXPECT_TRUE(warned[0][0].toString().startsWith("OpenCom: the instrument reported grating code 9"));
   control_->setProperty("DblOpenPos", 100.0);
   EXPECT_EQ(failed.count(), 2);
   EXPECT_TRUE(prop("lastError").toString().startsWith("DblOpenPos"));

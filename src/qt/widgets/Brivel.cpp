@@ -281,7 +281,12 @@ void Brivel::take_note(const brivel::HostNote& n) {
   announce_changes();
   if (!alive) return;
   const QString text = q(brivel::qt::QtDialogs::chinese() ? n.text_zh : n.text_en);
-  report(n.operation.empty() ? text : QStringLiteral("%1: %2").arg(q(n.operation), text));
+  const QString said = n.operation.empty() ? text : QStringLiteral("%1: %2").arg(q(n.operation), text);
+  if (n.kind == brivel::HostNote::Kind::Warning) {
+    emit warned(said);
+    return;
+  }
+  report(said);
 }
 
 void Brivel::requestStop() {

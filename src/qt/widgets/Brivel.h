@@ -224,6 +224,10 @@ class BRIVELOCX_EXPORT Brivel : public QWidget {
   void failed(const QString& message);
   // lastError changed: set by a failure or a note, emptied by the next call.
   void lastErrorChanged(const QString& text);
+  // The operation went on as the control does, but a script may not expect it (an
+  // unknown grating code keeps the old step size, a file field read as 0): a warning
+  // for the host's log. lastError is not touched.
+  void warned(const QString& message);
   // With hostMessages true: an operator message, in place of its box.
   void messageRequested(const BrivelMessage& message);
   void hostMessagesChanged(bool on);
