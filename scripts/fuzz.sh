@@ -6,7 +6,8 @@
 #
 #   --runs N   executions per target (default 5000, what CI runs)
 #   --keep     keep growing the working corpus in build-fuzz/fuzz-corpus/TARGET
-#              (default: start every run from the seeds in fuzz/corpus/TARGET alone)
+#              (default: start every run from the seeds in fuzz/corpus/TARGET alone,
+#              in a temporary folder removed afterwards)
 #   TARGET     receive, filter_record, parameter_file, sim_parser (default: all four)
 #
 # `make fuzz` builds the targets and runs this with the default; `make fuzz-long` runs
@@ -14,6 +15,8 @@
 # property, an input that runs for more than 30 s) stop the target and leave the input
 # in build-fuzz/fuzz-artifacts/; the script then exits with status 1. Reproduce one with
 #   build-fuzz/fuzz/fuzz_TARGET build-fuzz/fuzz-artifacts/TARGET-crash-...
+# FUZZ_BUILD names another build folder than build-fuzz (say, a copy of the programs
+# for a long run that a rebuild must not disturb).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -30,7 +33,7 @@ while [ $# -gt 0 ]; do
 done
 [ ${#targets[@]} -gt 0 ] || targets=(receive filter_record parameter_file sim_parser)
 
-build=build-fuzz
+build=${FUZZ_BUILD:-build-fuzz}
 # Largest input per target: a session of chunks, one record, a parameter file (a real
 # one is under 1 KiB), a command stream.
 declare -A max_len=([receive]=512 [filter_record]=64 [parameter_file]=1024 [sim_parser]=512)
@@ -42,6 +45,8 @@ export ASAN_OPTIONS="${ASAN_OPTIONS:-quarantine_size_mb=32:detect_leaks=1:halt_o
 export UBSAN_OPTIONS="${UBSAN_OPTIONS:-halt_on_error=1:print_stacktrace=1}"
 
 mkdir -p "$build/fuzz-artifacts" "$build/fuzz-logs"
+scratch=$(mktemp -d)
+trap 'rm -rf "$scratch"' EXIT
 status=0
 for t in "${targets[@]}"; do
   program="$build/fuzz/fuzz_$t"
@@ -49,10 +54,13 @@ for t in "${targets[@]}"; do
     echo "fuzz: $program is missing (cmake --preset fuzz && cmake --build --preset fuzz --target fuzz_all)" >&2
     exit 2
   fi
-  work="$build/fuzz-corpus/$t"
-  [ "$keep" -eq 1 ] || rm -rf "$work"
+  if [ "$keep" -eq 1 ]; then
+    work="$build/fuzz-corpus/$t"
+  else
+    work="$scratch/$t"
+  fi
   mkdir -p "$work"
-  log="$build/fuzz-logs/$t.log"
+  log="$build/fuzz-logs/$t-$runs.log"
   start=$(date +%s)
   # nice: the machine is shared; builds and tests go first.
   if nice -n 19 "$program" -runs="$runs" -seed=1 -timeout=30 -rss_limit_mb=2048 \
