@@ -17,6 +17,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <limits>
@@ -101,7 +102,13 @@ class ChunkedFarEnd : public brivel::testkit::FarEnd {
   bool gone_ = false;
 };
 
+std::string folder;           // removed at exit
 std::string parameter_file;   // a sound file for the download
+
+void remove_folder() {
+  std::error_code ec;
+  std::filesystem::remove_all(folder, ec);
+}
 
 enum Operation {
   Identify, Move, Refresh, JogUp, JogDown, StepUp, Run, Download, FilterSet, FilterSwitch,
@@ -113,7 +120,9 @@ enum Operation {
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   char dir[] = "/tmp/brivel-fuzz-receive-XXXXXX";
   if (!::mkdtemp(dir)) std::abort();
-  parameter_file = std::string(dir) + "/parameters.txt";
+  folder = dir;
+  std::atexit(remove_folder);
+  parameter_file = folder + "/parameters.txt";
   std::ofstream(parameter_file, std::ios::binary)
       << "00258\t430\t500\t1000\t09\t435.85\t6\t\r\n1\t-5\t700\t3\t349.6\t649.6\t800.0\t\r\n";
   return 0;
