@@ -58,6 +58,7 @@ std::string ReadTextFile(const std::string& path);
 bool WriteTextFile(const std::string& text, const std::string& path, VBBool append);
 // Writes text to a new file that must not exist yet (not even as a symbolic link), and
 // waits until it is on the disk: the replacement that SaveParameter renames into place.
+// When the write fails the new file is removed again.
 bool WriteNewTextFile(const std::string& text, const std::string& path);
 
 }  // namespace ModuleFunction

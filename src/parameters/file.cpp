@@ -111,10 +111,8 @@ bool replace_file(const std::string& path, const std::string& content) {
 
   const fs::path temporary = temporary_beside(target);
   if (temporary.empty()) return false;
-  if (!ModuleFunction::WriteNewTextFile(content, temporary.string())) {
-    fs::remove(temporary, ec);
-    return false;
-  }
+  // A failed write leaves no temporary file behind (and removes none it did not make).
+  if (!ModuleFunction::WriteNewTextFile(content, temporary.string())) return false;
   if (exists) fs::permissions(temporary, existing.permissions(), ec);   // keep the file's mode
   fs::rename(temporary, target, ec);
   if (ec) {

@@ -70,23 +70,27 @@ bool write_all(int fd, const std::string& text) {
   return true;
 }
 
-// Writes `text` to `path`. `create_new`: the file must not exist yet and a symbolic
-// link is not followed (a replacement written beside its target). Otherwise the file is
-// created if needed and replaced (or appended to); only a regular file is written.
+// Writes `text` to `path`. `create_new`: the file must not exist yet, a symbolic link
+// is not followed (a replacement written beside its target), and a failure removes the
+// file again. Otherwise the file is created if needed and replaced (or appended to);
+// only a regular file is written.
 bool write_file(const std::string& path, const std::string& text, bool append, bool create_new) {
   if (!usable_path(path)) return false;
   int flags = O_WRONLY | O_CREAT | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
   if (create_new) flags |= O_EXCL | O_NOFOLLOW;
   if (append) flags |= O_APPEND;
   Descriptor fd(::open(path.c_str(), flags, 0666));   // a FIFO without a reader: ENXIO
-  if (fd.get() < 0) return false;
-  struct stat st {};
-  if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
-  if (!append && !create_new && ::ftruncate(fd.get(), 0) != 0) return false;
-  if (!write_all(fd.get(), text)) return false;
-  // On the disk before the caller relies on it (a replacement is renamed next).
-  if (::fsync(fd.get()) != 0) return false;
-  return fd.close();
+  if (fd.get() < 0) return false;   // nothing created (O_EXCL: not ours to remove)
+  const auto written = [&] {
+    struct stat st {};
+    if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+    if (!append && !create_new && ::ftruncate(fd.get(), 0) != 0) return false;
+    if (!write_all(fd.get(), text)) return false;
+    // On the disk before the caller relies on it (a replacement is renamed next).
+    return ::fsync(fd.get()) == 0 && fd.close();
+  }();
+  if (!written && create_new) ::unlink(path.c_str());
+  return written;
 }
 
 #endif
@@ -169,7 +173,9 @@ bool WriteNewTextFile(const std::string& text, const std::string& path) {
 #else
   std::error_code ec;
   if (!usable_path(path) || std::filesystem::exists(std::filesystem::symlink_status(path, ec))) return false;
-  return WriteTextFile(text, path, kFalse);
+  if (WriteTextFile(text, path, kFalse)) return true;
+  std::filesystem::remove(path, ec);
+  return false;
 #endif
 }
 

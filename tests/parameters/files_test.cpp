@@ -131,6 +131,7 @@ TEST(TextFileRoutines, ReadOnlyRegularFilesUpToTheLimitWithoutBlocking) {
   EXPECT_FALSE(ModuleFunction::WriteTextFile("x", fifo.string(), kFalse));
   EXPECT_FALSE(ModuleFunction::WriteTextFile("x", "/dev/full", kFalse));
   EXPECT_FALSE(ModuleFunction::WriteNewTextFile("x", target)) << "an existing file is not new";
+  EXPECT_EQ(slurp(target), "3") << "and stays as it was";
   fs::remove_all(dir);
 }
 
