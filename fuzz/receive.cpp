@@ -1,6 +1,7 @@
 // The receive handler and the waits under arbitrary replies: the control runs one
-// operation (identify, move, refresh, jog, download, filter wheel, speed, power-on
-// position) while the far end of the line answers with bytes from the input, cut into
+// operation (identify; move absolute, relative or to the target box; refresh; jog;
+// download; filter wheel; speed; reposition; power-on position), possibly stopped from
+// outside, while the far end of the line answers with bytes from the input, cut into
 // packets at times the input chooses. Whatever arrives, the operation must end in
 // bounded virtual time with BlnBusy lowered and the wait window hidden, and nothing
 // but the documented run-time failure may leave a public member.
