@@ -1,8 +1,9 @@
-# Thin wrapper over CMake presets. `make test` is the one command CI runs.
+# Thin wrapper over CMake presets. `make test` is the one command CI runs first;
+# .ci/run then runs `make asan` and `make fuzz`.
 PRESET ?= default
 JOBS ?= 2
 
-.PHONY: all setup configure build test demo package clean
+.PHONY: all setup configure build test demo package clean asan fuzz fuzz-build fuzz-long
 
 all: build
 
@@ -25,5 +26,22 @@ demo: build
 package: build
 	cmake --build --preset $(PRESET) --target package
 
+# The whole test suite built with AddressSanitizer and UndefinedBehaviorSanitizer
+# (build-asan/); the first finding fails the run.
+asan:
+	$(MAKE) test PRESET=asan
+
+# The libFuzzer targets (clang, build-fuzz/), each for a short fixed number of runs.
+fuzz-build: setup
+	cmake --preset fuzz
+	cmake --build --preset fuzz -j $(JOBS) --target fuzz_all
+
+fuzz: fuzz-build
+	scripts/fuzz.sh
+
+# Each target for 10^7 executions, one after another, growing build-fuzz/fuzz-corpus.
+fuzz-long: fuzz-build
+	scripts/fuzz.sh --runs 10000000 --keep
+
 clean:
-	rm -rf build build-debug
+	rm -rf build build-asan build-fuzz

@@ -8,10 +8,17 @@
 // that is not examined), "K" 8 (acknowledged when the grating is back at its reference).
 // Positions ("M", the filter starts) use the step size in force BEFORE the download: a
 // file that changes the grating gives positions that suit the old grating.
+//
+// The file is refused before anything is sent when it is no regular file, larger than
+// the text-file routines read (64 KiB; a parameter file is under 1 KiB) or not text.
+// Otherwise each command goes out when its field is due, and the first field that is
+// missing or does not fit its command ends the download: what went out before it stays
+// in the controller, and the host is told in a note.
 
 #include <algorithm>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "control/brivel.h"
@@ -155,6 +162,70 @@ std::vector<std::string> fields_without_number(const std::string& content) {
   return found;
 }
 
+// Why a file is no parameter file, found before anything is sent: the file routine's
+// reasons, and bytes that are not text.
+constexpr Words kUnreadable{"the file cannot be read", "无法读取文件"};
+constexpr Words kNotRegular{"the path names no regular file", "路径不是普通文件"};
+constexpr Words kTooLarge{"the file is larger than 64 KiB, far more than any parameter file",
+                          "文件大于 64 KiB，不是参数文件"};
+constexpr Words kNotText{"the file is not a text file", "文件不是文本文件"};
+
+// True when the bytes are text: UTF-8 (ASCII is a part of it) without control
+// characters other than tab, CR and LF. A parameter file holds digits, signs, points,
+// blanks and tabs; a file with NUL bytes, other control characters or bytes that are
+// not UTF-8 is binary junk or a file of another kind, and none of it goes out.
+bool is_text(std::string_view bytes) {
+  std::size_t i = 0;
+  while (i < bytes.size()) {
+    const auto c = static_cast<unsigned char>(bytes[i]);
+    if (c < 0x80) {
+      if ((c < 0x20 && c != '\t' && c != '\r' && c != '\n') || c == 0x7F) return false;
+      ++i;
+      continue;
+    }
+    // The length of the sequence and the range of its second byte (no overlong forms,
+    // no surrogates, nothing above U+10FFFF).
+    std::size_t length = 0;
+    unsigned char low = 0x80, high = 0xBF;
+    if (c >= 0xC2 && c <= 0xDF) length = 2;
+    else if (c == 0xE0) length = 3, low = 0xA0;
+    else if (c >= 0xE1 && c <= 0xEC) length = 3;
+    else if (c == 0xED) length = 3, high = 0x9F;
+    else if (c >= 0xEE && c <= 0xEF) length = 3;
+    else if (c == 0xF0) length = 4, low = 0x90;
+    else if (c >= 0xF1 && c <= 0xF3) length = 4;
+    else if (c == 0xF4) length = 4, high = 0x8F;
+    else return false;
+    if (bytes.size() - i < length) return false;
+    for (std::size_t k = 1; k < length; ++k) {
+      const auto next = static_cast<unsigned char>(bytes[i + k]);
+      if (next < (k == 1 ? low : 0x80) || next > (k == 1 ? high : 0xBF)) return false;
+    }
+    i += length;
+  }
+  return true;
+}
+
+// Reads the parameter file at `path` into `text`. Gives why it is no parameter file,
+// or nothing when it may be one.
+std::optional<Words> parameter_text(const std::string& path, std::string& text) {
+  ModuleFunction::TextFile file = ModuleFunction::read_text_file(path);
+  switch (file.trouble) {
+    case ModuleFunction::FileTrouble::None: break;
+    case ModuleFunction::FileTrouble::Unreadable: return kUnreadable;
+    case ModuleFunction::FileTrouble::NotRegular: return kNotRegular;
+    case ModuleFunction::FileTrouble::TooLarge: return kTooLarge;
+  }
+  // An editor may put a byte-order mark first; left there it would hide the first
+  // number, and instrument number 0 would go out.
+  constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+  if (std::string_view(file.text).substr(0, kByteOrderMark.size()) == kByteOrderMark)
+    file.text.erase(0, kByteOrderMark.size());
+  if (!is_text(file.text)) return kNotText;
+  text = std::move(file.text);
+  return std::nullopt;
+}
+
 Words failure_words(FailureReason reason) {
   switch (reason) {
     case FailureReason::Overflow:
@@ -197,7 +268,9 @@ std::string join(const std::vector<Sent>& sent, bool english) {
 void Brivel::LoadParameter(std::string strFilePath) {
   const auto pick = [&](Words words) { return std::string(english() ? words.en : words.zh); };
   show_splash(pick(kSettingCaption));
-  const std::string content = ModuleFunction::ReadTextFile(strFilePath);
+  // The file, read once; one that is no parameter file is refused before anything is sent.
+  std::string content;
+  const std::optional<Words> no_file = parameter_text(strFilePath, content);
 
   std::vector<Sent> sent;
   // A setting acknowledged with "OK": N, G, P, Z, Y. False when the bound ran out.
@@ -221,6 +294,7 @@ void Brivel::LoadParameter(std::string strFilePath) {
 
   // Gives nothing when the download and reset are done, else why it stopped.
   const auto download = [&]() -> std::optional<Words> {
+    if (no_file) return no_file;
     const Fields lines = split(content, '\r');
     if (lines.empty()) throw RuntimeFailure(FailureReason::InvalidArgument, "no line 1");
     const Fields line1 = split(lines[0], '\t');
@@ -294,7 +368,7 @@ void Brivel::LoadParameter(std::string strFilePath) {
   };
 
   // A field without a number goes to the instrument as 0, as described; the host is told.
-  const std::vector<std::string> unreadable = fields_without_number(content);
+  const std::vector<std::string> unreadable = no_file ? std::vector<std::string>{} : fields_without_number(content);
   if (!unreadable.empty()) {
     std::string list;
     for (const std::string& item : unreadable) list += (list.empty() ? "" : ", ") + item;

@@ -13,6 +13,11 @@
 #include <string>
 #include <system_error>
 
+#if defined(__unix__) || defined(__APPLE__)
+#include <fcntl.h>
+#include <unistd.h>
+#endif
+
 #include "control/brivel.h"
 #include "platform/failure.h"
 #include "text/convert.h"
@@ -67,10 +72,26 @@ bool write_protected(const std::filesystem::file_status& status) {
          perms::none;
 }
 
-// Replaces the file at `path` with `content` as one step: the text goes into a
-// temporary file beside it, which then takes the target's name. A failure at any
-// point removes the temporary file and leaves an existing target as it was. A
-// write-protected target is left alone, as the operator protected it.
+// After the rename: the folder's new entry on the disk too, so that a power cut leaves
+// either the old file or the new one under the name.
+void sync_folder(const std::filesystem::path& folder) {
+#if defined(__unix__) || defined(__APPLE__)
+  const int fd = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return;
+  ::fsync(fd);
+  ::close(fd);
+#else
+  (void)folder;
+#endif
+}
+
+// Replaces the file at `path` with `content` as one step: the text goes into a new
+// temporary file beside it, on the disk, which then takes the target's name. A failure
+// at any point (a missing or write-protected folder, a full disk, a target that is no
+// regular file) removes the temporary file and leaves an existing target byte for byte
+// as it was. What the operator protected is left alone, even where the operating
+// system would let this process write (an administrator's): a write-protected target
+// or a write-protected folder is refused.
 bool replace_file(const std::string& path, const std::string& content) {
   namespace fs = std::filesystem;
   if (path.empty()) return false;
@@ -84,13 +105,14 @@ bool replace_file(const std::string& path, const std::string& content) {
   const fs::file_status existing = fs::status(target, ec);
   const bool exists = fs::exists(existing);
   if (exists && (!fs::is_regular_file(existing) || write_protected(existing))) return false;
+  const fs::path folder = target.parent_path();
+  const fs::file_status folder_status = fs::status(folder.empty() ? fs::path(".") : folder, ec);
+  if (!fs::is_directory(folder_status) || write_protected(folder_status)) return false;
 
   const fs::path temporary = temporary_beside(target);
   if (temporary.empty()) return false;
-  if (!ModuleFunction::WriteTextFile(content, temporary.string(), kFalse)) {
-    fs::remove(temporary, ec);
-    return false;
-  }
+  // A failed write leaves no temporary file behind (and removes none it did not make).
+  if (!ModuleFunction::WriteNewTextFile(content, temporary.string())) return false;
   if (exists) fs::permissions(temporary, existing.permissions(), ec);   // keep the file's mode
   fs::rename(temporary, target, ec);
   if (ec) {
@@ -98,6 +120,7 @@ bool replace_file(const std::string& path, const std::string& content) {
     fs::remove(temporary, ignored);
     return false;
   }
+  sync_folder(folder);
   return true;
 }
 

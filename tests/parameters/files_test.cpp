@@ -1,0 +1,220 @@
+// Parameter files that are not what they should be: a save that cannot write, and
+// files, paths and contents that a download must refuse without blocking, without
+// reading more than a parameter file can hold, and without sending what it cannot use.
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <string>
+
+#include <sys/resource.h>
+#include <sys/stat.h>
+
+#include "control/module_function.h"
+#include "parameters/fixture.h"
+
+namespace brivel {
+namespace {
+
+using ModuleFunction::FileTrouble;
+using ModuleFunction::kTextFileLimit;
+using ModuleFunction::read_text_file;
+
+// A process-wide limit on the size of files written, as a full disk behaves to a
+// writer: writes past it fail (EFBIG) instead of raising SIGXFSZ.
+class FileSizeLimit {
+ public:
+  explicit FileSizeLimit(rlim_t bytes) {
+    ::getrlimit(RLIMIT_FSIZE, &old_);
+    old_signal_ = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit limit = old_;
+    limit.rlim_cur = bytes;
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+  }
+  ~FileSizeLimit() {
+    ::setrlimit(RLIMIT_FSIZE, &old_);
+    std::signal(SIGXFSZ, old_signal_);
+  }
+
+ private:
+  rlimit old_{};
+  void (*old_signal_)(int) = SIG_DFL;
+};
+
+TEST_F(ParameterFileTest, SaveThatCannotWriteTellsTheOperatorAndKeepsTheOldFileByteForByte) {
+  Bench b(instrument());
+  connect(b);
+  const std::string old = "old content \x01\xff\r\n";
+  const auto expect_refused = [&](const std::string& why, const std::string& path,
+                                  const std::string& kept) {
+    b.dialogs.clear();
+    b.control.SaveParameter(path);
+    ASSERT_EQ(said(b), Strings{"Failed to save parameters."}) << why;
+    EXPECT_EQ(b.dialogs.last().kind, MessageKind::Failure) << why;
+    EXPECT_EQ(b.control.BlnBusy(), kFalse) << why;
+    EXPECT_EQ(slurp(kept), old) << why;
+  };
+
+  // A folder the operator write-protected: refused even for a process that could
+  // write there anyway (an administrator's).
+  const fs::path locked = dir / "locked";
+  fs::create_directory(locked);
+  const std::string inside = (locked / "parameters.txt").string();
+  std::ofstream(inside, std::ios::binary) << old;
+  fs::permissions(locked, fs::perms::owner_read | fs::perms::owner_exec);
+  expect_refused("write-protected folder", inside, inside);
+  fs::permissions(locked, fs::perms::owner_all);
+  EXPECT_EQ(std::distance(fs::directory_iterator(locked), {}), 1) << "no temporary file left";
+
+  put(old);
+  {
+    FileSizeLimit full(16);   // the disk fills after 16 bytes of the new file
+    expect_refused("full disk", file, file);
+  }
+  EXPECT_EQ(entries(), 2u) << "the temporary file is removed";   // parameters.txt, locked
+
+  // A device is never written, whether named or reached through a link.
+  expect_refused("/dev/full", "/dev/full", file);
+  fs::create_symlink("/dev/full", dir / "full");
+  expect_refused("link to /dev/full", (dir / "full").string(), file);
+  EXPECT_TRUE(fs::is_symlink(dir / "full"));
+
+  EXPECT_EQ(saved(b), kLine1 + kLine2) << "and saves again once it can";
+}
+
+TEST(TextFileRoutines, ReadOnlyRegularFilesUpToTheLimitWithoutBlocking) {
+  const fs::path dir = fs::temp_directory_path() / ("brivel-text-" + std::to_string(::getpid()));
+  fs::remove_all(dir);
+  fs::create_directories(dir);
+  const auto write = [&](const std::string& name, const std::string& content) {
+    std::ofstream(dir / name, std::ios::binary) << content;
+    return (dir / name).string();
+  };
+  std::string every_byte;
+  for (int c = 0; c < 256; ++c) every_byte += static_cast<char>(c);
+  EXPECT_EQ(ModuleFunction::ReadTextFile(write("bytes", every_byte)), every_byte) << "byte for byte";
+  EXPECT_EQ(read_text_file(write("limit", std::string(kTextFileLimit, '7'))).text.size(), kTextFileLimit);
+
+  const fs::path fifo = dir / "fifo";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  const fs::path huge = dir / "huge";
+  std::ofstream(huge).close();
+  fs::resize_file(huge, 50u << 20);   // 50 MB, sparse
+  const struct {
+    std::string path;
+    FileTrouble trouble;
+  } refused[] = {
+      {write("over", std::string(kTextFileLimit + 1, '7')), FileTrouble::TooLarge},
+      {huge.string(), FileTrouble::TooLarge},
+      {"/dev/zero", FileTrouble::NotRegular},   // would read until memory runs out
+      {fifo.string(), FileTrouble::NotRegular}, // would block until a writer comes
+      {dir.string(), FileTrouble::NotRegular},
+      {(dir / "absent").string(), FileTrouble::Unreadable},
+      {"", FileTrouble::Unreadable},
+      {write("named", "x") + std::string(1, '\0') + "tail", FileTrouble::Unreadable},
+  };
+  for (const auto& r : refused) {
+    const ModuleFunction::TextFile got = read_text_file(r.path);
+    EXPECT_EQ(got.trouble, r.trouble) << r.path;
+    EXPECT_TRUE(got.text.empty()) << r.path;
+    EXPECT_EQ(ModuleFunction::ReadTextFile(r.path), "") << r.path;
+  }
+
+  // Writing: replace and append a regular file; a FIFO without a reader and a device
+  // are refused at once.
+  const std::string target = (dir / "written").string();
+  EXPECT_TRUE(ModuleFunction::WriteTextFile("one", target, kFalse));
+  EXPECT_TRUE(ModuleFunction::WriteTextFile("two", target, kTrue));
+  EXPECT_EQ(slurp(target), "onetwo");
+  EXPECT_TRUE(ModuleFunction::WriteTextFile("3", target, kFalse));
+  EXPECT_EQ(slurp(target), "3");
+  EXPECT_FALSE(ModuleFunction::WriteTextFile("x", fifo.string(), kFalse));
+  EXPECT_FALSE(ModuleFunction::WriteTextFile("x", "/dev/full", kFalse));
+  EXPECT_FALSE(ModuleFunction::WriteNewTextFile("x", target)) << "an existing file is not new";
+  EXPECT_EQ(slurp(target), "3") << "and stays as it was";
+  fs::remove_all(dir);
+}
+
+// Every malformed file ends the download by its failure path: the commands before
+// the first field that cannot be used go out, nothing after it, and the host gets one
+// note of why and of what was sent. No box for the operator, nothing blocks.
+TEST_F(ParameterFileTest, MalformedFilesStopAtTheFirstBadFieldAndTellTheHost) {
+  const std::string nothing = "; nothing was sent to the monochromator.";
+  const std::string line1_sent =
+      "the file is incomplete or malformed; already sent to the monochromator: instrument number "
+      "258, grating code 4, blaze wavelength 500 nm, zero offset 1000 steps, year 9, power-on "
+      "position 8717 steps, instrument type 6. Check the instrument's settings before use.";
+  std::string lf_only = kLine1 + kLine2;
+  lf_only.erase(std::remove(lf_only.begin(), lf_only.end(), '\r'), lf_only.end());
+  const fs::path fifo = dir / "fifo";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  const fs::path huge = dir / "huge.txt";
+  std::ofstream(huge).close();
+  fs::resize_file(huge, 50u << 20);
+
+  const struct {
+    const char* name;
+    std::string path;   // empty: the fixture's file with `content`
+    std::string content;
+    std::size_t writes;   // of kDownload
+    std::string note;
+  } cases[] = {
+      {"binary junk", "", std::string("\x7f" "ELF\x02\x01\x01\0\0\0\0", 12) + "\x03\x00\x3e", 0,
+       "the file is not a text file" + nothing},
+      {"non-UTF-8 byte", "", "00258\t430\t5\xe9" "00\t1000\t09\t435.85\t6\t\r\n" + kLine2, 0,
+       "the file is not a text file" + nothing},
+      {"NUL in a field", "", kLine1.substr(0, 8) + std::string(1, '\0') + kLine1.substr(8) + kLine2, 0,
+       "the file is not a text file" + nothing},
+      {"50 MB", huge.string(), "", 0,
+       "the file is larger than 64 KiB, far more than any parameter file" + nothing},
+      {"FIFO", fifo.string(), "", 0, "the path names no regular file" + nothing},
+      {"device", "/dev/zero", "", 0, "the path names no regular file" + nothing},
+      {"folder", dir.string(), "", 0, "the path names no regular file" + nothing},
+      {"lines without tabs", "", "00258 430 500 1000 09 435.85 6\r\n1 -5 700 3 349.6\r\n", 1,
+       "the file is incomplete or malformed; already sent to the monochromator: instrument number "
+       "258. Check the instrument's settings before use."},
+      {"LF only: one line", "", lf_only, 7, line1_sent},
+      {"empty", "", "", 0, "the file is incomplete or malformed" + nothing},
+  };
+  for (const auto& c : cases) {
+    Bench b(with_grating(4));
+    connect(b);
+    put(c.content);
+    b.control.LoadParameter(c.path.empty() ? file : c.path);
+    EXPECT_EQ(b.write_hex(), Strings(kDownload.begin(), kDownload.begin() + c.writes)) << c.name;
+    expect_idle(b);
+    EXPECT_TRUE(b.dialogs.shown().empty()) << c.name;
+    ASSERT_EQ(b.dialogs.notes().size(), 1u) << c.name;
+    EXPECT_EQ(b.dialogs.notes()[0].text_en, "The parameter download stopped: " + c.note) << c.name;
+    EXPECT_FALSE(b.dialogs.notes()[0].text_zh.empty()) << c.name;
+  }
+}
+
+// What is not malformed: line ends of CR alone (the file is split at CR), a byte-order
+// mark in front, and a file of exactly the size limit.
+TEST_F(ParameterFileTest, CarriageReturnsAloneAByteOrderMarkAndAFullSizeFileDownload) {
+  std::string cr_only = kLine1 + kLine2;
+  cr_only.erase(std::remove(cr_only.begin(), cr_only.end(), '\n'), cr_only.end());
+  std::string full_size = kLine1 + kLine2;
+  full_size.resize(kTextFileLimit, '\n');   // later lines are never read
+  const std::pair<const char*, std::string> files[] = {
+      {"CR only", cr_only},
+      {"byte-order mark", "\xEF\xBB\xBF" + kLine1 + kLine2},
+      {"64 KiB", full_size},
+  };
+  for (const auto& [name, content] : files) {
+    Bench b(with_grating(4));
+    load(b, content);
+    EXPECT_EQ(download_writes(b), kDownload) << name;
+    EXPECT_TRUE(b.dialogs.notes().empty()) << name;
+    EXPECT_TRUE(b.control.BlnMonConnectFlag()) << name << ": reconnected";
+    expect_idle(b);
+  }
+  Bench b(with_grating(4));
+  load(b, full_size + "\n");
+  EXPECT_TRUE(b.write_hex().empty()) << "one byte over the limit";
+  ASSERT_EQ(b.dialogs.notes().size(), 1u);
+}
+
+}  // namespace
+}  // namespace brivel
