@@ -96,7 +96,7 @@ class Monochromator:
     """A monochromator on a serial port.
 
     device: a path ("/dev/ttyUSB0", "/dev/serial/by-id/...") or a name under /dev;
-    com: instead of a device, the port number 1 to 16 (BRIVEL_COM<n> or /dev/ttyS<n-1>);
+    com: instead of a device, the port number 1 to 16 (BRIVEL_COM<n>, the mapping file, USB adapters, /dev/ttyS<n-1>);
     confirm: answers the control's questions: None answers yes, a bool always that, a
     callable gets the question's text and answers with its truth value.
 

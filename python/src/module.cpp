@@ -168,7 +168,7 @@ Monochromator(device=None, *, com=None, confirm=None)
     device   the serial device: a path ("/dev/ttyUSB0", "/dev/serial/by-id/...") or a
              name under /dev ("ttyUSB0"). It wins over BRIVEL_COM<n> in the environment.
     com      instead of a device: the port number 1 to 16, mapped to its device as the
-             control always does (BRIVEL_COM<n> when set, otherwise /dev/ttyS<n-1>).
+             control always does (BRIVEL_COM<n>, the mapping file, USB adapters, /dev/ttyS<n-1>).
              Neither given: port 1.
     confirm  answers the questions the control would ask an operator (before
              repositioning, switching the filter wheel, writing settings): None answers

@@ -43,8 +43,9 @@
 // answer after messageTimeout milliseconds (30000 unless changed) counts as Cancel.
 //
 // The serial port of IntUseCom n is the device in the environment variable
-// BRIVEL_COM<n> when set, else one given with setPortDevice(), else /dev/ttyS<n-1>
-// (COM<n> on Windows).
+// BRIVEL_COM<n> when set, else one given with setPortDevice(), else the mapping file
+// brivel/ports.conf in the user's config folder, else the USB adapters in
+// /dev/serial/by-id order, else /dev/ttyS<n-1> (COM<n> on Windows).
 
 #include <QMetaType>
 #include <QString>
