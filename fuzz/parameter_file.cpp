@@ -115,8 +115,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   FUZZ_CHECK(!b.control.surface().at("FrmSplash").visible(), "the wait window is hidden");
   FUZZ_CHECK(b.dialogs.shown().empty(), "the download shows the operator nothing");
   const std::vector<Bytes> writes = b.writes();
-  const bool stopped = !b.dialogs.notes().empty();
-  FUZZ_CHECK(b.dialogs.notes().size() <= 1, "one note at most");
+  // Warnings (a field read as 0, an unknown grating code on the reconnect) may come
+  // with any download; a failure note only with one that stopped.
+  std::size_t failures = 0;
+  for (const HostNote& n : b.dialogs.notes()) failures += n.kind != HostNote::Kind::Warning;
+  const bool stopped = failures > 0;
+  FUZZ_CHECK(failures <= 1, "one failure note at most");
   bool reset = false;
   const std::size_t downloaded = check_download_writes(writes, reset);
   FUZZ_CHECK(stopped == (downloaded == writes.size()), "a finished download reconnects, a stopped one tells the host");
