@@ -3,10 +3,11 @@
 // Timer1 on the Qt event loop, the monotonic clock. No widgets: brivelctl uses this
 // without a display; the Brivel QWidget adds dialogs and the surface.
 
-#include <QElapsedTimer>
 #include <QObject>
 #include <QString>
+#include <chrono>
 #include <memory>
+#include <vector>
 
 #include "platform/event_pump.h"
 #include "platform/serial_port.h"
@@ -25,8 +26,15 @@ QString device_for_port(int number);
 void set_port_device(int number, const QString& device);
 
 // The Qt event loop as an EventPump. yield() runs pending events and returns at once;
-// wait_until() sleeps in the event loop (QEventLoop::WaitForMoreEvents) with a timer
-// armed for the deadline, so waiting leaves the CPU idle.
+// wait_until() sleeps in the event loop (QEventLoop::WaitForMoreEvents) until an event
+// arrives or the deadline passes, so waiting leaves the CPU idle.
+//
+// The pump keeps its own timers (make_timer()) and one wake-up for the event loop: a
+// timerfd watched by a socket notifier on Linux (nanosecond deadlines, re-armed with
+// one system call, never re-registered with the event loop), a precise QTimer
+// elsewhere. A wait sleeps once until the earlier of its deadline and the next timer
+// due, and a tick of Timer1 costs one wake-up instead of a QTimer start and stop plus
+// a second timer for the wait. Timers also tick from the host's own event loop.
 class QtEventPump : public QObject, public EventPump {
   Q_OBJECT
  public:
@@ -38,11 +46,25 @@ class QtEventPump : public QObject, public EventPump {
   std::unique_ptr<Timer> make_timer() override;
 
  private:
+  class PumpTimer;
   // Re-checks every port of this thread for a receive event that readyRead did not
   // bring (it is not raised again while its slot runs). True when one was raised.
   static bool check_ports();
-  QElapsedTimer clock_;
-  QTimer* wake_;
+  // Runs the tick of every enabled timer whose time has come.
+  void fire_due_timers();
+  double next_timer_due() const;
+  // The event loop wakes at `at` (pump seconds; infinity: no wake-up).
+  void arm(double at);
+  // A timer was enabled: make sure the event loop wakes for it.
+  void timer_started(double due);
+  void woken();  // the wake-up fired
+
+  std::chrono::steady_clock::time_point origin_;
+  std::vector<PumpTimer*> timers_;
+  double armed_;             // when the wake-up fires; infinity when disarmed
+  int wake_fd_ = -1;         // the timerfd, or -1 (then wake_timer_ serves)
+  QObject* wake_notifier_ = nullptr;
+  QTimer* wake_timer_ = nullptr;
 };
 
 // QSerialPort behind the SerialPort contract: the receive event is raised from the
@@ -50,8 +72,16 @@ class QtEventPump : public QObject, public EventPump {
 // not from counting readyRead signals); a port that reports a read or resource error
 // (far end closed, adapter unplugged) is closed at once so that no error storm follows.
 // Every port is re-checked by any QtEventPump of its thread in yield() and
-// wait_until(), so bytes that came while a receive handler ran are not missed. Each
-// write is flushed; the queues are emptied again right after opening.
+// wait_until(), so bytes that came while a receive handler ran are not missed. The
+// queues are emptied again right after opening.
+//
+// On a terminal device (POSIX) the port costs the host one wake-up per reply, not one
+// per byte: the line discipline's VMIN is kept at the bytes still missing to the
+// threshold, so the kernel reports the device readable only once the reply is
+// complete (bytes_waiting() still counts what waits below it, and lets it through
+// when asked, so that a tail below the threshold is never stranded). Writes go
+// straight to the device, without QSerialPort's write notifier and drain wait,
+// unless the device's queue is full.
 class QtSerialPort : public QObject, public SerialPort {
   Q_OBJECT
  public:
@@ -87,6 +117,14 @@ class QtSerialPort : public QObject, public SerialPort {
   bool check_receive();
   void schedule_recheck();
   void on_error(int error);  // QSerialPort::SerialPortError
+  // Writes `data` to the device; bytes the device does not take at once go through
+  // QSerialPort's queue and are drained for a bounded time.
+  void send_bytes(const Bytes& data);
+  // Sets the device's VMIN to `bytes` (1 to 255) unless it holds that already.
+  void set_wake_minimum(int bytes) const;
+  // VMIN for the current threshold and what QSerialPort holds already.
+  void tune_wake_minimum() const;
+  int kernel_waiting() const;   // bytes the driver holds that QSerialPort has not read
   QSerialPort* port_;
   int number_ = 1;
   std::string settings_ = "9600,N,8,1";
@@ -100,6 +138,7 @@ class QtSerialPort : public QObject, public SerialPort {
   bool writing_ = false;        // inside write()
   bool recheck_posted_ = false;
   bool failed_ = false;         // the device reported a read/resource error
+  mutable int wake_minimum_ = -1;  // the device's VMIN as last set; -1 unknown, 0 unusable
 };
 
 }  // namespace brivel::qt
