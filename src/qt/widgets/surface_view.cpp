@@ -18,6 +18,7 @@
 #include <QScreen>
 #include <QSignalBlocker>
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <set>
 
@@ -84,6 +85,12 @@ const std::set<std::string>& grey_fields() {
   return names;
 }
 constexpr const char* kOpenPos = "TxtOpenPos";  // the box with key and focus handlers
+
+// Labels whose text follows the instrument's reports, many times a second while it moves.
+const std::set<std::string>& readouts() {
+  static const std::set<std::string> names = {"LblWaveLen"};
+  return names;
+}
 
 // Design fonts and the installed families that can stand in for them, best first.
 // Captions line things up with runs of blanks ("No.0", 14 blanks, "nm" around a text
@@ -193,12 +200,23 @@ bool is_panel(const brivel::Widget& w) {
 // ---- fonts and buttons --------------------------------------------------------------
 
 QString family_for(const std::string& design_name) {
+  // Asked for every caption shown: the installed families are looked through once per
+  // design name (GUI thread only, as every widget).
+  static std::map<std::string, QString> chosen;
+  const auto known = chosen.find(design_name);
+  if (known != chosen.end()) return known->second;
   static const QStringList installed = QFontDatabase::families();
-  if (const FontStandIns* entry = stand_ins_of(design_name))
-    for (const char* family : entry->families)
-      if (installed.contains(QString::fromUtf8(family), Qt::CaseInsensitive))
-        return QString::fromUtf8(family);
-  return q(design_name);
+  QString family = q(design_name);
+  if (const FontStandIns* entry = stand_ins_of(design_name)) {
+    for (const char* candidate : entry->families) {
+      if (installed.contains(QString::fromUtf8(candidate), Qt::CaseInsensitive)) {
+        family = QString::fromUtf8(candidate);
+        break;
+      }
+    }
+  }
+  chosen.emplace(design_name, family);
+  return family;
 }
 
 QFont design_font(const std::string& name, double points, bool bold) {
@@ -225,6 +243,81 @@ short button_code(Qt::MouseButton button) {
   }
 }
 
+// ---- the readout label ------------------------------------------------------------------
+
+ReadoutLabel::ReadoutLabel(QWidget* parent) : QLabel(parent) {
+  setAttribute(Qt::WA_OpaquePaintEvent);  // the backdrop is painted by the label itself
+}
+
+bool ReadoutLabel::event(QEvent* event) {
+  switch (event->type()) {
+    case QEvent::Resize:
+    case QEvent::Move:
+    case QEvent::Show:
+    case QEvent::PaletteChange:
+    case QEvent::StyleChange:
+    case QEvent::EnabledChange:
+      backdrop_valid_ = false;
+      break;
+    case QEvent::ParentChange:
+      backdrop_valid_ = false;
+      if (watched_parent_) watched_parent_->removeEventFilter(this);
+      watched_parent_ = nullptr;
+      break;
+    default:
+      break;
+  }
+  return QLabel::event(event);
+}
+
+bool ReadoutLabel::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == watched_parent_) {
+    switch (event->type()) {
+      case QEvent::Resize:
+      case QEvent::PaletteChange:
+      case QEvent::StyleChange:
+      case QEvent::EnabledChange:
+      case QEvent::FontChange:
+        backdrop_valid_ = false;
+        update();
+        break;
+      default:
+        break;
+    }
+  }
+  return QLabel::eventFilter(watched, event);
+}
+
+void ReadoutLabel::take_backdrop() {
+  // What the parent paints under the label, on the parent's background: the picture a
+  // transparent label would show through.
+  QWidget* under = parentWidget();
+  const qreal ratio = devicePixelRatioF();
+  backdrop_ = QPixmap(size() * ratio);
+  backdrop_.setDevicePixelRatio(ratio);
+  if (!under) {
+    backdrop_.fill(palette().color(backgroundRole()));
+  } else {
+    backdrop_.fill(Qt::transparent);
+    under->render(&backdrop_, QPoint(), QRegion(geometry()), QWidget::DrawWindowBackground);
+    if (watched_parent_ != under) {
+      if (watched_parent_) watched_parent_->removeEventFilter(this);
+      watched_parent_ = under;
+      under->installEventFilter(this);
+    }
+  }
+  backdrop_valid_ = true;
+}
+
+void ReadoutLabel::paintEvent(QPaintEvent* event) {
+  if (!backdrop_valid_ || backdrop_.devicePixelRatio() != devicePixelRatioF()) take_backdrop();
+  {
+    QPainter painter(this);
+    painter.drawPixmap(0, 0, backdrop_);
+  }
+  QLabel::paintEvent(event);
+}
+
 // ---- building -------------------------------------------------------------------------
 
 SurfaceView::SurfaceView(brivel::Brivel& logic, QWidget* host, Boundary boundary)
@@ -247,8 +340,9 @@ void SurfaceView::build() {
   const auto& models = logic_.surface().widgets();
   entries_.reserve(models.size());
   for (brivel::Widget* model : models) {
-    entries_.push_back(Entry{model, nullptr});
+    entries_.push_back(Entry{model, nullptr, nullptr});
     by_name_[model->name()] = entries_.size() - 1;
+    by_model_[model] = entries_.size() - 1;
   }
   host_->setFont(QFont(family_for(logic_.surface().font_name()), host_->font().pointSize()));
   ++mirroring_;
@@ -280,7 +374,7 @@ QWidget* SurfaceView::create(Entry& entry) {
       return new QGroupBox(parent);
     }
     case WidgetKind::Label: {
-      auto* label = new QLabel(parent);
+      auto* label = readouts().count(model.name()) ? new ReadoutLabel(parent) : new QLabel(parent);
       label->setTextFormat(Qt::PlainText);  // captions are text, never markup
       const Entry* owner = entry_named(model.parent());
       const bool in_window = owner && owner->model->kind() == WidgetKind::Window;
@@ -411,8 +505,10 @@ void SurfaceView::mirror(const brivel::Widget& model, brivel::Change what) {
     --mirroring_;
     return;
   }
-  Entry* entry = entry_named(model.name());
-  if (!entry || !entry->view) return;  // added after the view was built: not shown
+  const auto found = by_model_.find(&model);
+  if (found == by_model_.end()) return;  // added after the view was built: not shown
+  Entry* entry = &entries_[found->second];
+  if (!entry->view) return;
   ++mirroring_;
   apply(*entry, what);
   --mirroring_;
@@ -491,7 +587,15 @@ void SurfaceView::apply_geometry(Entry& entry) {
   // the screen.
   const int left = px_x(m.left());
   const int top = px_y(m.top());
-  view->setGeometry(left, top, px_x(m.left() + m.width()) - left, px_y(m.top() + m.height()) - top);
+  const QRect box(left, top, px_x(m.left() + m.width()) - left, px_y(m.top() + m.height()) - top);
+  if (qobject_cast<ReadoutLabel*>(view)) {
+    // A fixed size: a new text then posts no layout request to the parent (which has no
+    // layout to run) at every report.
+    view->setFixedSize(box.size());
+    view->move(box.topLeft());
+  } else {
+    view->setGeometry(box);
+  }
   refresh_symbol(entry);
   refresh_wrap(entry);
   fit_text(entry);
@@ -502,6 +606,7 @@ void SurfaceView::apply_font(Entry& entry) {
   const brivel::Widget& m = *entry.model;
   if (!m.bears_text() && m.kind() != WidgetKind::Window) return;
   entry.view->setFont(design_font(m.font_name(), m.font_size(), m.bold()));
+  entry.fit.reset();  // the advances were of the old font
   refresh_wrap(entry);
   // Captions are shown in the font's way (blanks) and fitted to its size.
   if (m.kind() != WidgetKind::TextBox && m.kind() != WidgetKind::ComboBox) apply_text(entry);
@@ -598,13 +703,42 @@ void SurfaceView::fit_text(Entry& entry) {
   auto* label = qobject_cast<QLabel*>(entry.view.data());
   if (!label || dynamic_cast<LampLabel*>(label) || label->wordWrap()) return;
   const brivel::Widget& m = *entry.model;
-  QFont font = design_font(m.font_name(), m.font_size(), m.bold());
+  if (!entry.fit) {
+    entry.fit = std::make_shared<FitCache>();
+    entry.fit->design = design_font(m.font_name(), m.font_size(), m.bold());
+  }
+  QFont font = entry.fit->design;
+  const QString text = label->text();
   const double room = label->contentsRect().width();
   constexpr double kSmallest = 6.0;  // points
-  while (font.pointSizeF() > kSmallest &&
-         QFontMetricsF(font).horizontalAdvance(label->text()) > room)
+  while (font.pointSizeF() > kSmallest && !fits(*entry.fit, font, text, room))
     font.setPointSizeF(std::max(kSmallest, font.pointSizeF() - 0.5));
   if (label->font() != font) label->setFont(font);
+}
+
+bool SurfaceView::fits(FitCache& fit, const QFont& font, const QString& text, double room) {
+  // A wavelength changes many times a second while the grating moves: its width is
+  // summed from the advances of its characters, kept per size, instead of shaping the
+  // text at every size tried. Kerning moves a pair by a fraction of a pixel; only a sum
+  // within half a pixel of the room is measured exactly.
+  constexpr double kSpare = 0.5;
+  auto& advances = fit.advances[std::lround(font.pointSizeF() * 100.0)];
+  double width = 0.0;
+  bool summed = true;
+  for (const QChar c : text) {
+    auto known = advances.find(c.unicode());
+    if (known == advances.end()) {
+      if (c.isSurrogate() || c.category() == QChar::Mark_NonSpacing) {  // shaped, not summed
+        summed = false;
+        break;
+      }
+      known = advances.emplace(c.unicode(), QFontMetricsF(font).horizontalAdvance(c)).first;
+    }
+    width += known->second;
+  }
+  if (summed && width + kSpare <= room) return true;
+  if (summed && width - kSpare > room) return false;
+  return QFontMetricsF(font).horizontalAdvance(text) <= room;
 }
 
 void SurfaceView::refresh_wrap(Entry& entry) {

@@ -12,13 +12,17 @@
 // boundary given at construction, which keeps exceptions out of Qt's slots.
 
 #include <QFont>
+#include <QLabel>
 #include <QObject>
+#include <QPixmap>
 #include <QPointer>
 #include <QSize>
 #include <QString>
 #include <functional>
 #include <map>
+#include <memory>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "platform/surface.h"
@@ -47,6 +51,30 @@ QString caption_for(const std::string& text, const std::string& design_font_name
 // Mouse buttons as the control's handlers number them: left 1, right 2, middle 4.
 short button_code(Qt::MouseButton button);
 
+// A label whose text follows values the instrument reports many times a second (the
+// current wavelength). It is opaque: it paints the backdrop it stands on from a picture
+// taken of its parent once (again after a resize, a move, a style, palette, font or
+// enabled change of either), so a new value repaints the label alone, not the frame
+// and the panel beneath it. Every value is painted, in the pass of the event loop that
+// follows it; the control asks for positions at most 2 per 30 ms, about the rate of
+// a screen, so there is nothing to gain from holding paints back.
+class ReadoutLabel : public QLabel {
+  Q_OBJECT
+ public:
+  explicit ReadoutLabel(QWidget* parent = nullptr);
+
+ protected:
+  bool event(QEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
+  void paintEvent(QPaintEvent* event) override;
+
+ private:
+  void take_backdrop();
+  QPixmap backdrop_;
+  bool backdrop_valid_ = false;
+  QPointer<QWidget> watched_parent_;
+};
+
 class SurfaceView : public QObject {
   Q_OBJECT
  public:
@@ -62,9 +90,16 @@ class SurfaceView : public QObject {
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
+  // What fitting a label's text needs, kept between changes: the design font and, per
+  // size tried (hundredths of a point), the advance of every character met so far.
+  struct FitCache {
+    QFont design;
+    std::map<long, std::unordered_map<char16_t, qreal>> advances;
+  };
   struct Entry {
     brivel::Widget* model = nullptr;
     QPointer<QWidget> view;
+    std::shared_ptr<FitCache> fit;
   };
 
   void build();
@@ -83,6 +118,8 @@ class SurfaceView : public QObject {
   void refresh_symbol(Entry& entry);
   void refresh_wrap(Entry& entry);
   void fit_text(Entry& entry);
+  // Whether `text` fits `room` pixels in `font`.
+  static bool fits(FitCache& fit, const QFont& font, const QString& text, double room);
   Entry* entry_of(QObject* object);
   Entry* entry_named(const std::string& name);
 
@@ -101,6 +138,7 @@ class SurfaceView : public QObject {
   Boundary boundary_;
   std::vector<Entry> entries_;          // in the surface's order, parents first
   std::map<std::string, std::size_t> by_name_;
+  std::unordered_map<const brivel::Widget*, std::size_t> by_model_;
   std::map<QObject*, std::size_t> by_object_;
   int mirroring_ = 0;                   // > 0 while a program change is applied
 };

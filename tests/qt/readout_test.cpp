@@ -1,0 +1,136 @@
+// The current-wavelength label: it looks exactly like a plain label on its frame, a new
+// value repaints the label alone, and the size it shrinks a long value to is the size
+// a full measurement of the text gives.
+
+#include <gtest/gtest.h>
+
+#include <Brivel.h>
+#include <surface_view.h>
+
+#include <QtTest>
+#include <QtWidgets>
+#include <string>
+
+#include "control/brivel.h"
+
+namespace brivel::qt_tests {
+namespace {
+
+using brivel::qt::ReadoutLabel;
+
+// Counts the paint events of the widgets it watches.
+class PaintCounter : public QObject {
+ public:
+  int paints(QObject* widget) const { return counts_.value(widget); }
+  void watch(QWidget* widget) { widget->installEventFilter(this); }
+  void reset() { counts_.clear(); }
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (event->type() == QEvent::Paint) ++counts_[watched];
+    return false;
+  }
+
+ private:
+  QHash<QObject*, int> counts_;
+};
+
+// A frame with a readout and, at the same place, a plain label; one of them shows.
+struct Scene {
+  QWidget window;
+  QGroupBox* frame = new QGroupBox(&window);
+  ReadoutLabel* readout = new ReadoutLabel(frame);
+  QLabel* plain = new QLabel(frame);
+  QLabel* neighbour = new QLabel(QStringLiteral("nm"), frame);
+
+  Scene() {
+    window.resize(360, 120);
+    frame->setGeometry(20, 10, 320, 90);
+    QFont font(QStringLiteral("DejaVu Serif"));
+    font.setPointSizeF(20);
+    font.setBold(true);
+    for (QLabel* label : {static_cast<QLabel*>(readout), plain}) {
+      label->setGeometry(100, 8, 150, 50);
+      label->setFont(font);
+      label->setText(QStringLiteral("812.50"));
+    }
+    neighbour->setGeometry(260, 20, 40, 20);
+    plain->hide();
+    window.show();
+    EXPECT_TRUE(QTest::qWaitForWindowExposed(&window));
+  }
+  QImage picture_with(QLabel* shown) {
+    readout->setVisible(shown == readout);
+    plain->setVisible(shown == plain);
+    QCoreApplication::processEvents();
+    return frame->grab().toImage();
+  }
+};
+
+TEST(ReadoutLabelTest, LooksExactlyLikeAPlainLabelAlsoAfterItsFrameChanges) {
+  Scene scene;
+  EXPECT_EQ(scene.picture_with(scene.readout), scene.picture_with(scene.plain));
+  // A new palette of the frame, and a new place for the label: the backdrop follows.
+  QPalette palette = scene.frame->palette();
+  palette.setColor(QPalette::Window, QColor(200, 220, 255));
+  scene.frame->setPalette(palette);
+  scene.frame->setAutoFillBackground(true);
+  for (QLabel* label : {static_cast<QLabel*>(scene.readout), scene.plain}) label->move(60, 30);
+  EXPECT_EQ(scene.picture_with(scene.readout), scene.picture_with(scene.plain));
+  scene.readout->setText(QStringLiteral("-0.05"));
+  scene.plain->setText(QStringLiteral("-0.05"));
+  EXPECT_EQ(scene.picture_with(scene.readout), scene.picture_with(scene.plain));
+}
+
+TEST(ReadoutLabelTest, ANewValueRepaintsTheLabelAloneNotItsFrame) {
+  Scene scene;
+  PaintCounter counter;
+  for (QWidget* w : {static_cast<QWidget*>(scene.frame), static_cast<QWidget*>(scene.readout),
+                     static_cast<QWidget*>(scene.neighbour)})
+    counter.watch(w);
+  QCoreApplication::processEvents();
+  counter.reset();
+  for (const char* value : {"812.51", "812.57", "813.02"}) {
+    scene.readout->setText(QString::fromLatin1(value));
+    QCoreApplication::processEvents();
+  }
+  EXPECT_EQ(counter.paints(scene.readout), 3);
+  EXPECT_EQ(counter.paints(scene.frame), 0);
+  EXPECT_EQ(counter.paints(scene.neighbour), 0);
+  // A plain label in its place makes the frame paint under it each time.
+  scene.picture_with(scene.plain);
+  counter.watch(scene.plain);
+  QCoreApplication::processEvents();
+  counter.reset();
+  scene.plain->setText(QStringLiteral("900.00"));
+  QCoreApplication::processEvents();
+  EXPECT_GT(counter.paints(scene.frame), 0);
+}
+
+TEST(ReadoutLabelTest, TheControlShrinksAValueToTheSizeAFullMeasurementGives) {
+  ::Brivel control;
+  control.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&control));
+  auto* label = qobject_cast<QLabel*>(control.childControl(QStringLiteral("LblWaveLen")));
+  ASSERT_NE(qobject_cast<ReadoutLabel*>(label), nullptr);
+  brivel::Widget& model = control.logic().surface().at("LblWaveLen");
+  const QFont design = qt::design_font(model.font_name(), model.font_size(), model.bold());
+  const double room = label->contentsRect().width();
+  // Every size from the design size down by half points, measured in full.
+  auto expected = [&](const QString& text) {
+    QFont font = design;
+    while (font.pointSizeF() > 6.0 && QFontMetricsF(font).horizontalAdvance(text) > room)
+      font.setPointSizeF(std::max(6.0, font.pointSizeF() - 0.5));
+    return font.pointSizeF();
+  };
+  // Short and long values, back and forth, so that sizes met before are met again.
+  for (const char* value : {"0.00", "812.50", "1241.33", "-0.05", "99999.99", "812.50", "7.5",
+                            "12345.67", "-12345.67", "500.00", "0.00"}) {
+    model.set_text(value);
+    EXPECT_EQ(label->text().toStdString(), value);
+    EXPECT_DOUBLE_EQ(label->font().pointSizeF(), expected(label->text())) << value;
+  }
+}
+
+}  // namespace
+}  // namespace brivel::qt_tests
