@@ -1,6 +1,6 @@
-// The current-wavelength label: it looks exactly like a plain label on its frame, a new
-// value repaints the label alone, and the size it shrinks a long value to is the size
-// a full measurement of the text gives.
+// Widgets on a backdrop (the current-wavelength label, the text boxes): they look
+// exactly like their plain twins on their frame, a new value repaints them alone, and
+// the size the label shrinks a long value to is the size a full measurement gives.
 
 #include <gtest/gtest.h>
 
@@ -16,6 +16,7 @@
 namespace brivel::qt_tests {
 namespace {
 
+using brivel::qt::Backdrop;
 using brivel::qt::ReadoutLabel;
 
 // Counts the paint events of the widgets it watches.
@@ -105,6 +106,44 @@ TEST(ReadoutLabelTest, ANewValueRepaintsTheLabelAloneNotItsFrame) {
   scene.plain->setText(QStringLiteral("900.00"));
   QCoreApplication::processEvents();
   EXPECT_GT(counter.paints(scene.frame), 0);
+}
+
+TEST(BackdropTest, ATextBoxOnABackdropLooksLikeAPlainOneAndRepaintsAlone) {
+  QWidget window;
+  window.resize(300, 120);
+  auto* frame = new QGroupBox(QStringLiteral("Instrument"), &window);
+  frame->setGeometry(10, 10, 280, 100);
+  auto* opaque = new QLineEdit(QStringLiteral("00258"), frame);
+  new Backdrop(opaque);
+  auto* plain = new QLineEdit(QStringLiteral("00258"), frame);
+  for (QLineEdit* edit : {opaque, plain}) {
+    edit->setGeometry(20, 30, 120, 24);
+    edit->setFocusPolicy(Qt::NoFocus);  // no focus frame or cursor to tell them apart
+  }
+  plain->hide();
+  window.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+  auto picture_with = [&](QLineEdit* shown) {
+    opaque->setVisible(shown == opaque);
+    plain->setVisible(shown == plain);
+    QCoreApplication::processEvents();
+    return frame->grab().toImage();
+  };
+  EXPECT_EQ(picture_with(opaque), picture_with(plain));
+  picture_with(opaque);
+  PaintCounter counter;
+  counter.watch(frame);
+  counter.watch(opaque);
+  QCoreApplication::processEvents();
+  counter.reset();
+  opaque->setText(QStringLiteral("12345"));
+  QCoreApplication::processEvents();
+  EXPECT_GE(counter.paints(opaque), 1);
+  EXPECT_EQ(counter.paints(frame), 0);
+  // The frame disabled: the box's backdrop is taken again.
+  frame->setEnabled(false);
+  plain->setText(QStringLiteral("12345"));
+  EXPECT_EQ(picture_with(opaque), picture_with(plain));
 }
 
 TEST(ReadoutLabelTest, TheControlShrinksAValueToTheSizeAFullMeasurementGives) {

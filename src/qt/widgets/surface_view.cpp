@@ -243,80 +243,80 @@ short button_code(Qt::MouseButton button) {
   }
 }
 
-// ---- the readout label ------------------------------------------------------------------
+// ---- opaque widgets on their parent's picture -----------------------------------------
 
-ReadoutLabel::ReadoutLabel(QWidget* parent) : QLabel(parent) {
-  setAttribute(Qt::WA_OpaquePaintEvent);  // the backdrop is painted by the label itself
+Backdrop::Backdrop(QWidget* widget) : QObject(widget), widget_(widget) {
+  widget->setAttribute(Qt::WA_OpaquePaintEvent);  // what is under it is painted here
+  widget->installEventFilter(this);
 }
 
-bool ReadoutLabel::event(QEvent* event) {
-  switch (event->type()) {
-    case QEvent::Resize:
-    case QEvent::Move:
-    case QEvent::Show:
-    case QEvent::PaletteChange:
-    case QEvent::StyleChange:
-    case QEvent::EnabledChange:
-      backdrop_valid_ = false;
-      break;
-    case QEvent::ParentChange:
-      backdrop_valid_ = false;
-      if (watched_parent_) watched_parent_->removeEventFilter(this);
-      watched_parent_ = nullptr;
-      break;
-    default:
-      break;
+void Backdrop::watch_parent(QWidget* parent) {
+  if (parent_ == parent) return;
+  if (parent_) parent_->removeEventFilter(this);
+  parent_ = parent;
+  if (parent_) parent_->installEventFilter(this);
+}
+
+void Backdrop::take() {
+  // What the parent paints under the widget, on the parent's background: the picture a
+  // widget without a background of its own shows through.
+  QWidget* under = widget_->parentWidget();
+  const qreal ratio = widget_->devicePixelRatioF();
+  picture_ = QPixmap(widget_->size() * ratio);
+  picture_.setDevicePixelRatio(ratio);
+  if (!under) {
+    picture_.fill(widget_->palette().color(QPalette::Window));
+  } else {
+    picture_.fill(Qt::transparent);
+    under->render(&picture_, QPoint(), QRegion(widget_->geometry()), QWidget::DrawWindowBackground);
   }
-  return QLabel::event(event);
+  watch_parent(under);
+  valid_ = true;
 }
 
-bool ReadoutLabel::eventFilter(QObject* watched, QEvent* event) {
-  if (watched == watched_parent_) {
-    switch (event->type()) {
+bool Backdrop::eventFilter(QObject* watched, QEvent* event) {
+  const QEvent::Type type = event->type();
+  if (watched == widget_) {
+    switch (type) {
+      case QEvent::Paint: {
+        if (!valid_ || picture_.devicePixelRatio() != widget_->devicePixelRatioF()) take();
+        QPainter painter(widget_);
+        painter.drawPixmap(0, 0, picture_);
+        break;  // the widget paints itself over it
+      }
+      case QEvent::Resize:
+      case QEvent::Move:
+      case QEvent::Show:
+      case QEvent::PaletteChange:
+      case QEvent::StyleChange:
+      case QEvent::EnabledChange:
+        valid_ = false;
+        break;
+      case QEvent::ParentChange:
+        valid_ = false;
+        watch_parent(nullptr);
+        break;
+      default:
+        break;
+    }
+  } else if (watched == parent_) {
+    switch (type) {
       case QEvent::Resize:
       case QEvent::PaletteChange:
       case QEvent::StyleChange:
       case QEvent::EnabledChange:
       case QEvent::FontChange:
-        backdrop_valid_ = false;
-        update();
+        valid_ = false;
+        widget_->update();
         break;
       default:
         break;
     }
   }
-  return QLabel::eventFilter(watched, event);
+  return false;
 }
 
-void ReadoutLabel::take_backdrop() {
-  // What the parent paints under the label, on the parent's background: the picture a
-  // transparent label would show through.
-  QWidget* under = parentWidget();
-  const qreal ratio = devicePixelRatioF();
-  backdrop_ = QPixmap(size() * ratio);
-  backdrop_.setDevicePixelRatio(ratio);
-  if (!under) {
-    backdrop_.fill(palette().color(backgroundRole()));
-  } else {
-    backdrop_.fill(Qt::transparent);
-    under->render(&backdrop_, QPoint(), QRegion(geometry()), QWidget::DrawWindowBackground);
-    if (watched_parent_ != under) {
-      if (watched_parent_) watched_parent_->removeEventFilter(this);
-      watched_parent_ = under;
-      under->installEventFilter(this);
-    }
-  }
-  backdrop_valid_ = true;
-}
-
-void ReadoutLabel::paintEvent(QPaintEvent* event) {
-  if (!backdrop_valid_ || backdrop_.devicePixelRatio() != devicePixelRatioF()) take_backdrop();
-  {
-    QPainter painter(this);
-    painter.drawPixmap(0, 0, backdrop_);
-  }
-  QLabel::paintEvent(event);
-}
+ReadoutLabel::ReadoutLabel(QWidget* parent) : QLabel(parent) { new Backdrop(this); }
 
 // ---- building -------------------------------------------------------------------------
 
@@ -391,6 +391,10 @@ QWidget* SurfaceView::create(Entry& entry) {
         palette.setColor(QPalette::Text, palette.color(QPalette::ButtonText));
       }
       edit->setPalette(palette);
+      // The identification, the refresh and the filter read-back fill text boxes one
+      // after the other between the exchanges: each repaints the box alone, not the
+      // frame under it.
+      new Backdrop(edit);
       return edit;
     }
     case WidgetKind::ComboBox: {

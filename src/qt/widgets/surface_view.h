@@ -51,28 +51,38 @@ QString caption_for(const std::string& text, const std::string& design_font_name
 // Mouse buttons as the control's handlers number them: left 1, right 2, middle 4.
 short button_code(Qt::MouseButton button);
 
+// Makes `widget` opaque: before it paints itself, the backdrop paints under it what
+// its parent shows there, from a picture of the parent taken once (again after a
+// resize, a move, a style, palette or enabled change of the widget, or a resize,
+// style, palette, enabled or font change of the parent). A change of the widget then
+// repaints the widget alone, not the frame and the panel beneath it, which a
+// transparent widget needs (the frame's style loads its border picture at every
+// paint). Owned by the widget.
+class Backdrop : public QObject {
+  Q_OBJECT
+ public:
+  explicit Backdrop(QWidget* widget);
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  void take();
+  void watch_parent(QWidget* parent);
+  QWidget* widget_;
+  QPointer<QWidget> parent_;
+  QPixmap picture_;
+  bool valid_ = false;
+};
+
 // A label whose text follows values the instrument reports many times a second (the
-// current wavelength). It is opaque: it paints the backdrop it stands on from a picture
-// taken of its parent once (again after a resize, a move, a style, palette, font or
-// enabled change of either), so a new value repaints the label alone, not the frame
-// and the panel beneath it. Every value is painted, in the pass of the event loop that
-// follows it; the control asks for positions at most 2 per 30 ms, about the rate of
-// a screen, so there is nothing to gain from holding paints back.
+// current wavelength), on a backdrop. Every value is painted, in the pass of the event
+// loop that follows it: the control asks for positions at most twice in 30 ms, about
+// the rate of a screen, so there is nothing to gain from holding paints back.
 class ReadoutLabel : public QLabel {
   Q_OBJECT
  public:
   explicit ReadoutLabel(QWidget* parent = nullptr);
-
- protected:
-  bool event(QEvent* event) override;
-  bool eventFilter(QObject* watched, QEvent* event) override;
-  void paintEvent(QPaintEvent* event) override;
-
- private:
-  void take_backdrop();
-  QPixmap backdrop_;
-  bool backdrop_valid_ = false;
-  QPointer<QWidget> watched_parent_;
 };
 
 class SurfaceView : public QObject {
