@@ -21,5 +21,11 @@ test: build
 demo: build
 	@scripts/demo.sh build
 
+# Builds every program in bench/ and runs them one after the other (they print
+# figures; a missed goal fails the target after all have run).
+.PHONY: bench
+bench: configure
+	cmake --build --preset $(PRESET) -j $(JOBS) --target run_benchmarks
+
 clean:
 	rm -rf build build-debug
