@@ -12,11 +12,14 @@
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QTimer>
+#include <chrono>
 #include <cstdlib>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "platform/failure.h"
 #include "qt/core/qt_platform.h"
 
 namespace brivel::qt_tests {
@@ -177,6 +180,22 @@ class FarEnd {
   }
   const std::string& device() const { return device_; }
   void send(const std::string& bytes) { ASSERT_EQ(::write(master_, bytes.data(), bytes.size()), ssize_t(bytes.size())); }
+  // Sends `bytes` one by one from another thread, `gap` apart, after `delay`: a reply
+  // arriving while the test's thread sleeps in a wait.
+  std::thread send_later(std::string bytes, std::chrono::milliseconds delay,
+                         std::chrono::microseconds gap = std::chrono::microseconds(1040)) {
+    return std::thread([this, bytes, delay, gap] {
+      std::this_thread::sleep_for(delay);
+      for (char byte : bytes) {
+        (void)!::write(master_, &byte, 1);
+        std::this_thread::sleep_for(gap);
+      }
+    });
+  }
+  void hang_up() {
+    ::close(master_);
+    master_ = -1;
+  }
   // Everything the port has written so far (without waiting).
   std::string take() {
     std::string got;
@@ -299,6 +318,75 @@ TEST_F(QtSerialPortTest, WritesArriveWholeAndInOrderEvenWhenTheDeviceQueueFills)
   ASSERT_EQ(got.size(), big.size() + 1);
   EXPECT_TRUE(got.compare(0, big.size(), big) == 0);
   EXPECT_EQ(got.back(), 'k');
+}
+
+TEST_F(QtSerialPortTest, AReplyArrivingInAWaitIsTakenAsTheWaitEndsWithoutWakingIt) {
+  port_.set_threshold(5);
+  pump_.yield();  // the control is inside an operation from here
+  std::thread line = far_.send_later(std::string("w\x00\x01\x02\x03", 5), std::chrono::milliseconds(5));
+  const double deadline = pump_.now() + 0.03;
+  int passes = 0;
+  while (pump_.now() < deadline) {
+    pump_.wait_until(deadline);
+    ++passes;
+    EXPECT_TRUE(packets_.empty() || pump_.now() >= deadline);
+  }
+  line.join();
+  EXPECT_EQ(passes, 1);  // the reply's bytes did not end the sleep
+  ASSERT_EQ(packets_.size(), 1u);  // but its receive event ran before the wait returned
+  EXPECT_EQ(packets_[0], std::string("w\x00\x01\x02\x03", 5));
+}
+
+TEST_F(QtSerialPortTest, BytesReadWhileIdleAndBytesTakenInAWaitKeepTheirOrder) {
+  port_.set_threshold(6);
+  // The host's loop runs: the device is watched, QSerialPort reads what comes.
+  far_.send("OK");
+  QEventLoop host;
+  QTimer::singleShot(30, &host, &QEventLoop::quit);
+  host.exec();
+  EXPECT_TRUE(packets_.empty());
+  EXPECT_EQ(port_.bytes_waiting(), 2);
+  // Then an operation waits, and the rest comes meanwhile.
+  std::thread line = far_.send_later("KK\r!", std::chrono::milliseconds(2));
+  const double deadline = pump_.now() + 0.03;
+  while (pump_.now() < deadline && packets_.empty()) pump_.wait_until(deadline);
+  line.join();
+  ASSERT_EQ(packets_.size(), 1u);
+  EXPECT_EQ(packets_[0], "OKKK\r!");
+}
+
+TEST_F(QtSerialPortTest, OnceTheHostsLoopRunsAgainBytesAreReadAsTheyCome) {
+  port_.set_threshold(3);
+  pump_for(pump_, 0.01);  // an operation ran and ended
+  std::thread line = far_.send_later("abc", std::chrono::milliseconds(5));
+  QEventLoop host;
+  double seen = -1;
+  const double start = pump_.now();
+  QTimer check;
+  QObject::connect(&check, &QTimer::timeout, [&] {
+    if (seen < 0 && !packets_.empty()) seen = pump_.now() - start;
+  });
+  check.start(1);
+  QTimer::singleShot(200, &host, &QEventLoop::quit);
+  host.exec();
+  line.join();
+  ASSERT_EQ(packets_.size(), 1u);
+  EXPECT_EQ(packets_[0], "abc");
+  EXPECT_GE(seen, 0.0);
+  EXPECT_LT(seen, 0.15);  // during the host's loop, not only at the next operation
+}
+
+TEST_F(QtSerialPortTest, AFarEndThatGoesAwayDuringAWaitIsReportedWhenItEnds) {
+  port_.set_threshold(5);
+  pump_.yield();
+  std::thread gone([this] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    far_.hang_up();
+  });
+  pump_for(pump_, 0.03);
+  gone.join();
+  ASSERT_TRUE(pump_until(pump_, [&] { return !port_.is_open(); }, 1.0));
+  EXPECT_THROW(port_.write({'w'}), RuntimeFailure);
 }
 
 TEST_F(QtSerialPortTest, AReopenedPortKeepsToTheThreshold) {

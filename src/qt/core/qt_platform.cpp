@@ -22,6 +22,7 @@
 
 #include "qt_platform.h"
 
+#include <QAbstractEventDispatcher>
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QSerialPort>
@@ -37,6 +38,7 @@
 #include <vector>
 
 #ifdef Q_OS_UNIX
+#include <poll.h>
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
@@ -65,6 +67,13 @@ std::map<int, QString>& device_overrides() {
 // ---- the ports the pump re-checks -----------------------------------------------
 // Ports live on the thread of their event loop; each thread keeps its own list.
 thread_local std::vector<QtSerialPort*> live_ports;
+// How many calls of a pump (yield, wait_until) run on this thread right now.
+thread_local int pump_depth = 0;
+
+struct InPump {
+  InPump() { ++pump_depth; }
+  ~InPump() { --pump_depth; }
+};
 
 // ---- line settings ---------------------------------------------------------------
 
@@ -210,6 +219,10 @@ class QtEventPump::PumpTimer : public Timer {
 
 QtEventPump::QtEventPump(QObject* parent)
     : QObject(parent), origin_(std::chrono::steady_clock::now()), armed_(kNever) {
+  if (QAbstractEventDispatcher* loop = QAbstractEventDispatcher::instance(thread())) {
+    connect(loop, &QAbstractEventDispatcher::aboutToBlock, this, [] { host_loop_runs(); });
+    connect(loop, &QAbstractEventDispatcher::awake, this, [] { host_loop_runs(); });
+  }
 #ifdef Q_OS_LINUX
   // steady_clock is CLOCK_MONOTONIC, so pump times convert to the timerfd's clock.
   wake_fd_ = ::timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
@@ -311,19 +324,36 @@ void QtEventPump::woken() {
   if (armed_ == kNever) arm(next_timer_due());
 }
 
+// While the control runs an operation, the event loop does not watch the ports'
+// devices: every wait of the control looks at what came only when its tick is over, so
+// a reply arriving mid-tick would wake the thread once for its bytes (and the kernel
+// once per byte as they trickle in at 9600 baud) with nothing for the wait to do yet.
+// Instead each pump call takes what came (take_arrived) after its pass of the event
+// loop, which raises the receive event from inside the yield or wait, as before; the
+// tick's last wait does so as the tick ends. The devices are watched again as soon as
+// the host's own event loop runs (outside every pump call), so that bytes arriving
+// while the control is idle are read as they come.
 void QtEventPump::yield() {
+  const InPump in;
+  watch_ports(false);
   QCoreApplication::processEvents(QEventLoop::AllEvents);
+  take_arrived();
   fire_due_timers();
   check_ports();
 }
 
 void QtEventPump::wait_until(double deadline) {
+  const InPump in;
+  watch_ports(false);
   // Bytes that came in while a readyRead slot was running raise no new signal: look
-  // first, and do not sleep past an event that is already due.
+  // first, and do not sleep past an event that is already due. (Bytes at an unwatched
+  // device are taken when the wait ends: no wait of the control looks before.)
   if (check_ports()) return;
   fire_due_timers();
   if (deadline <= now()) {
-    yield();
+    QCoreApplication::processEvents(QEventLoop::AllEvents);
+    take_arrived();
+    check_ports();
     return;
   }
   // One wake-up for the earlier of the deadline and the next timer. A nested wait
@@ -332,7 +362,25 @@ void QtEventPump::wait_until(double deadline) {
   arm(std::min(deadline, next_timer_due()));
   QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
   fire_due_timers();
+  take_arrived();
   check_ports();
+}
+
+void QtEventPump::watch_ports(bool watched) {
+  for (std::size_t i = 0; i < live_ports.size(); ++i) live_ports[i]->watch_device(watched);
+}
+
+bool QtEventPump::take_arrived() {
+  bool raised = false;
+  for (std::size_t i = 0; i < live_ports.size(); ++i) raised = live_ports[i]->take_arrived() || raised;
+  return raised;
+}
+
+bool QtEventPump::inside() { return pump_depth > 0; }
+
+void QtEventPump::host_loop_runs() {
+  // The host's event loop runs outside every pump call: it watches the devices again.
+  if (pump_depth == 0) watch_ports(true);
 }
 
 std::unique_ptr<Timer> QtEventPump::make_timer() { return std::make_unique<PumpTimer>(this); }
@@ -372,6 +420,7 @@ void QtSerialPort::clear_input() {
     port_->clear(QSerialPort::Input);
     port_->readAll();  // and what Qt has already taken from the driver
   }
+  taken_.clear();
   last_raised_ = -1;
   tune_wake_minimum();
 }
@@ -401,6 +450,7 @@ void QtSerialPort::open() {
   // Bytes the device held from before (a reply nobody read) are not emptied on open.
   port_->clear(QSerialPort::AllDirections);
   port_->readAll();
+  taken_.clear();
   last_raised_ = -1;
   wake_minimum_ = -1;  // QSerialPort opened it with VMIN 0
   tune_wake_minimum();
@@ -410,6 +460,8 @@ void QtSerialPort::close() {
   failed_ = false;
   last_raised_ = -1;
   wake_minimum_ = -1;
+  taken_.clear();
+  unwatched_ = nullptr;
   if (port_->isOpen()) port_->close();  // closing empties Qt's queues
 }
 
@@ -470,6 +522,66 @@ void QtSerialPort::send_bytes(const Bytes& data) {
 #endif
 }
 
+void QtSerialPort::watch_device(bool watched) {
+  if (watched) {
+    if (unwatched_) unwatched_->setEnabled(true);
+    unwatched_ = nullptr;
+    return;
+  }
+  if (!is_open()) return;
+  if (unwatched_) {
+    // QSerialPort switches it on again whenever its buffer is read empty.
+    if (unwatched_->isEnabled()) unwatched_->setEnabled(false);
+    return;
+  }
+  // QSerialPort's own read notifier, a child of the port. Should a Qt version keep it
+  // elsewhere, nothing is switched off and the device is watched as before.
+  for (QSocketNotifier* notifier : port_->findChildren<QSocketNotifier*>(Qt::FindDirectChildrenOnly)) {
+    if (notifier->type() == QSocketNotifier::Read && notifier->isEnabled()) {
+      notifier->setEnabled(false);
+      unwatched_ = notifier;
+      return;
+    }
+  }
+}
+
+bool QtSerialPort::take_arrived() {
+  if (!unwatched_ || !is_open()) return false;
+#ifdef Q_OS_UNIX
+  // The device is readable once VMIN bytes wait (or it hung up). With QSerialPort's
+  // notifier off nobody else reads it, so the bytes are read here, after whatever
+  // QSerialPort still holds (moved over first, so that the order stays).
+  const int fd = static_cast<int>(port_->handle());
+  pollfd device{fd, POLLIN, 0};
+  if (::poll(&device, 1, 0) <= 0 || device.revents == 0) return false;
+  if (!(device.revents & POLLIN)) {
+    // Hung up (the far end closed, the adapter is gone): as QSerialPort would report it.
+    on_error(static_cast<int>(QSerialPort::ResourceError));
+    return false;
+  }
+  if (port_->bytesAvailable() > 0) taken_ += port_->read(port_->bytesAvailable());
+  char chunk[4096];
+  for (;;) {
+    const ssize_t n = ::read(fd, chunk, sizeof chunk);
+    if (n > 0) {
+      taken_.append(chunk, static_cast<int>(n));
+      if (n < static_cast<ssize_t>(sizeof chunk)) break;
+    } else if (n < 0 && errno == EINTR) {
+      continue;
+    } else {
+      if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK))
+        on_error(static_cast<int>(QSerialPort::ResourceError));
+      break;
+    }
+  }
+  return check_receive();
+#else
+  return false;
+#endif
+}
+
+qint64 QtSerialPort::buffered() const { return taken_.size() + port_->bytesAvailable(); }
+
 void QtSerialPort::set_threshold(int bytes) {
   threshold_ = bytes;
   tune_wake_minimum();
@@ -507,38 +619,43 @@ void QtSerialPort::tune_wake_minimum() const {
   // reads them all. With VMIN at the bytes still missing to the threshold, the event
   // loop wakes once the receive event is due, and not before. A threshold of 0 raises
   // no events: bytes are taken as they come.
-  const qint64 buffered = port_->bytesAvailable();
-  if (threshold_ > 0 && buffered >= threshold_) return;  // the event is due; its read retunes
-  const qint64 missing = threshold_ > 0 ? threshold_ - buffered : 1;
+  const qint64 held = buffered();
+  if (threshold_ > 0 && held >= threshold_) return;  // the event is due; its read retunes
+  const qint64 missing = threshold_ > 0 ? threshold_ - held : 1;
   set_wake_minimum(static_cast<int>(std::clamp<qint64>(missing, 1, 255)));
 }
 
 int QtSerialPort::bytes_waiting() const {
   if (!is_open()) return 0;
-  const qint64 buffered = port_->bytesAvailable();
+  const qint64 read_in = buffered();
   // A receive event is due: what the driver holds beyond it is not part of it.
-  if (threshold_ > 0 && buffered >= threshold_) return static_cast<int>(std::min<qint64>(buffered, 1 << 30));
+  if (threshold_ > 0 && read_in >= threshold_) return static_cast<int>(std::min<qint64>(read_in, 1 << 30));
   const int held = kernel_waiting();
   // Bytes below VMIN wake nobody. The one who asks for them (the acknowledgement wait
-  // looking for a tail left below the threshold) lets them through: QSerialPort takes
-  // them at the next pass of the event loop, and VMIN rises again after the next read.
+  // looking for a tail left below the threshold) lets them through: they are read at
+  // the next pass of the event loop, and VMIN rises again after the next read.
   if (held > 0 && held < wake_minimum_) set_wake_minimum(1);
-  return static_cast<int>(std::min<qint64>(buffered + held, 1 << 30));
+  return static_cast<int>(std::min<qint64>(read_in + held, 1 << 30));
 }
 
 Bytes QtSerialPort::read_all() {
   last_raised_ = -1;
   if (!is_open()) return {};
-  const QByteArray got = input_len_ > 0 ? port_->read(input_len_) : port_->readAll();
+  // What was read directly is older than what QSerialPort holds (see take_arrived()).
+  const qint64 want = input_len_ > 0 ? input_len_ : std::numeric_limits<qint64>::max();
+  QByteArray got = taken_.left(static_cast<int>(std::min<qint64>(want, taken_.size())));
+  taken_.remove(0, got.size());
+  if (got.size() < want && port_->bytesAvailable() > 0)
+    got += port_->read(std::min<qint64>(want - got.size(), port_->bytesAvailable()));
   tune_wake_minimum();
   return Bytes(got.begin(), got.end());
 }
 
 bool QtSerialPort::check_receive() {
   if (!is_open() || threshold_ <= 0) return false;
-  // What QSerialPort holds: bytes still in the driver are below VMIN (or about to be
-  // read by QSerialPort, which brings this check again).
-  const int waiting = static_cast<int>(std::min<qint64>(port_->bytesAvailable(), 1 << 30));
+  // What has been read in: bytes still in the driver are below VMIN (or about to be
+  // read, which brings this check again).
+  const int waiting = static_cast<int>(std::min<qint64>(buffered(), 1 << 30));
   if (waiting > 0) tune_wake_minimum();  // VMIN counts only what is still missing
   // Raised once per new arrival: a handler that leaves the bytes waiting is not called
   // again until more come, so a wait cannot spin on the same bytes.

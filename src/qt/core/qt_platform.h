@@ -3,7 +3,9 @@
 // Timer1 on the Qt event loop, the monotonic clock. No widgets: brivelctl uses this
 // without a display; the Brivel QWidget adds dialogs and the surface.
 
+#include <QByteArray>
 #include <QObject>
+#include <QPointer>
 #include <QString>
 #include <chrono>
 #include <memory>
@@ -13,6 +15,7 @@
 #include "platform/serial_port.h"
 
 class QSerialPort;
+class QSocketNotifier;
 class QTimer;
 
 namespace brivel::qt {
@@ -44,12 +47,22 @@ class QtEventPump : public QObject, public EventPump {
   void yield() override;
   void wait_until(double deadline) override;
   std::unique_ptr<Timer> make_timer() override;
+  // True while a pump of this thread runs a yield or a wait (the control is inside an
+  // operation and lets the event loop run), false in the host's own event loop.
+  static bool inside();
 
  private:
   class PumpTimer;
   // Re-checks every port of this thread for a receive event that readyRead did not
   // bring (it is not raised again while its slot runs). True when one was raised.
   static bool check_ports();
+  // Whether the event loop watches the ports' devices (see yield()).
+  static void watch_ports(bool watched);
+  // Takes what arrived at unwatched devices; true when a receive event was raised.
+  static bool take_arrived();
+  // The host's event loop passes (aboutToBlock, awake): outside every pump call it
+  // watches the devices again.
+  static void host_loop_runs();
   // Runs the tick of every enabled timer whose time has come.
   void fire_due_timers();
   double next_timer_due() const;
@@ -75,13 +88,20 @@ class QtEventPump : public QObject, public EventPump {
 // wait_until(), so bytes that came while a receive handler ran are not missed. The
 // queues are emptied again right after opening.
 //
-// On a terminal device (POSIX) the port costs the host one wake-up per reply, not one
-// per byte: the line discipline's VMIN is kept at the bytes still missing to the
-// threshold, so the kernel reports the device readable only once the reply is
-// complete (bytes_waiting() still counts what waits below it, and lets it through
-// when asked, so that a tail below the threshold is never stranded). Writes go
-// straight to the device, without QSerialPort's write notifier and drain wait,
-// unless the device's queue is full.
+// What it costs the host's thread, on a terminal device (POSIX):
+//  * While a pump of the thread runs (the control is inside an operation), the event
+//    loop does not watch the device: each pump call reads what came after its pass of
+//    the event loop (take_arrived()) and raises the receive event there, so a reply
+//    costs no wake-up of its own; the tick's wait takes it as the tick ends, which is
+//    when every wait of the control first looks. Once the host's own event loop runs,
+//    QSerialPort watches the device again. Bytes read directly are kept ahead of what
+//    QSerialPort reads later, so the order stays.
+//  * When watched, the line discipline's VMIN is kept at the bytes still missing to the
+//    threshold, so the device turns readable once per reply rather than once per byte.
+//    bytes_waiting() still counts what waits below it, and lets it through when asked,
+//    so that a tail below the threshold is never stranded.
+//  * Writes go straight to the device, without QSerialPort's write notifier and drain
+//    wait, unless the device's queue is full.
 class QtSerialPort : public QObject, public SerialPort {
   Q_OBJECT
  public:
@@ -120,6 +140,12 @@ class QtSerialPort : public QObject, public SerialPort {
   // Writes `data` to the device; bytes the device does not take at once go through
   // QSerialPort's queue and are drained for a bounded time.
   void send_bytes(const Bytes& data);
+  // Whether the event loop watches the device for bytes (QSerialPort's read notifier).
+  void watch_device(bool watched);
+  // While unwatched: reads what the device holds and raises the receive event when
+  // the threshold is reached; true when it was raised.
+  bool take_arrived();
+  qint64 buffered() const;  // bytes read in and not yet taken by read_all()
   // Sets the device's VMIN to `bytes` (1 to 255) unless it holds that already.
   void set_wake_minimum(int bytes) const;
   // VMIN for the current threshold and what QSerialPort holds already.
@@ -139,6 +165,8 @@ class QtSerialPort : public QObject, public SerialPort {
   bool recheck_posted_ = false;
   bool failed_ = false;         // the device reported a read/resource error
   mutable int wake_minimum_ = -1;  // the device's VMIN as last set; -1 unknown, 0 unusable
+  QPointer<QSocketNotifier> unwatched_;  // the read notifier switched off by watch_device()
+  QByteArray taken_;                     // read while unwatched; older than QSerialPort's buffer
 };
 
 }  // namespace brivel::qt
