@@ -12,6 +12,7 @@
 #include <string>
 
 #include "control/brivel.h"
+#include "qt/core/qt_platform.h"
 
 namespace brivel::qt_tests {
 namespace {
@@ -19,22 +20,36 @@ namespace {
 using brivel::qt::Backdrop;
 using brivel::qt::ReadoutLabel;
 
-// Counts the paint events of the widgets it watches.
+// Counts the paint events of the widgets it watches, and keeps what labels painted.
 class PaintCounter : public QObject {
  public:
   int paints(QObject* widget) const { return counts_.value(widget); }
   void watch(QWidget* widget) { widget->installEventFilter(this); }
-  void reset() { counts_.clear(); }
+  void reset() {
+    counts_.clear();
+    painted_.clear();
+  }
+  const QStringList& painted() const { return painted_; }
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override {
-    if (event->type() == QEvent::Paint) ++counts_[watched];
+    if (event->type() == QEvent::Paint) {
+      ++counts_[watched];
+      if (auto* label = qobject_cast<QLabel*>(watched)) painted_ << label->text();
+    }
     return false;
   }
 
  private:
   QHash<QObject*, int> counts_;
+  QStringList painted_;
 };
+
+void run_loop_for(int ms) {
+  QEventLoop loop;
+  QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+  loop.exec();
+}
 
 // A frame with a readout and, at the same place, a plain label; one of them shows.
 struct Scene {
@@ -144,6 +159,62 @@ TEST(BackdropTest, ATextBoxOnABackdropLooksLikeAPlainOneAndRepaintsAlone) {
   frame->setEnabled(false);
   plain->setText(QStringLiteral("12345"));
   EXPECT_EQ(picture_with(opaque), picture_with(plain));
+}
+
+TEST(ReadoutLabelTest, ValuesFasterThanTheScreenArePaintedOnceWithTheNewest) {
+  Scene scene;
+  PaintCounter counter;
+  counter.watch(scene.readout);
+  run_loop_for(50);
+  counter.reset();
+  // Three values, each with a pass of the event loop, all within one frame: the first
+  // is painted at once, the other two are not painted before the frame is over, and
+  // then the newest is.
+  for (const char* value : {"1.00", "2.00", "3.00"}) {
+    scene.readout->pace();
+    scene.readout->setText(QString::fromLatin1(value));
+    EXPECT_EQ(scene.readout->text(), QString::fromLatin1(value));  // the text at once
+    QCoreApplication::processEvents();
+  }
+  EXPECT_EQ(counter.painted(), QStringList{QStringLiteral("1.00")});
+  run_loop_for(100);
+  EXPECT_EQ(counter.painted(), (QStringList{QStringLiteral("1.00"), QStringLiteral("3.00")}));
+  // A value a frame after the last paint is painted in the next pass.
+  run_loop_for(30);
+  counter.reset();
+  scene.readout->pace();
+  scene.readout->setText(QStringLiteral("4.00"));
+  QCoreApplication::processEvents();
+  EXPECT_EQ(counter.painted(), QStringList{QStringLiteral("4.00")});
+}
+
+TEST(SurfaceViewTest, AProgramChangeInsideAnOperationIsPaintedWhenTheThreadIsAboutToSleep) {
+  ::Brivel control;
+  control.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&control));
+  auto* year = control.childControl(QStringLiteral("TxtYear"));
+  PaintCounter counter;
+  counter.watch(year);
+  run_loop_for(20);
+  counter.reset();
+  brivel::Widget& model = control.logic().surface().at("TxtYear");
+  // Outside an operation: in the widget at once, painted when the loop runs.
+  model.set_text("77");
+  EXPECT_EQ(qobject_cast<QLineEdit*>(year)->text(), QStringLiteral("77"));
+  EXPECT_EQ(counter.paints(year), 0);
+  QCoreApplication::processEvents();
+  EXPECT_EQ(counter.paints(year), 1);
+  // Inside an operation (filled in between two exchanges): not in the yield that starts
+  // the next exchange, which it would delay, but once that exchange's wait is about to
+  // sleep.
+  counter.reset();
+  EventPump& pump = control.logic().pump();
+  model.set_text("88");
+  pump.yield();
+  EXPECT_EQ(qobject_cast<QLineEdit*>(year)->text(), QStringLiteral("88"));
+  EXPECT_EQ(counter.paints(year), 0);
+  pump.wait_until(pump.now() + 0.01);
+  EXPECT_EQ(counter.paints(year), 1);
 }
 
 TEST(ReadoutLabelTest, TheControlShrinksAValueToTheSizeAFullMeasurementGives) {

@@ -1,5 +1,6 @@
 #include "surface_view.h"
 
+#include <QAbstractEventDispatcher>
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
@@ -17,6 +18,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QSignalBlocker>
+#include <QTimer>
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
@@ -24,6 +26,7 @@
 
 #include "control/brivel.h"
 #include "pictures.h"
+#include "qt/core/qt_platform.h"
 
 namespace brivel::qt {
 
@@ -262,14 +265,12 @@ void Backdrop::take() {
   // widget without a background of its own shows through.
   QWidget* under = widget_->parentWidget();
   const qreal ratio = widget_->devicePixelRatioF();
+  // Without an alpha channel (filled with an opaque colour first), so that painting it
+  // is a copy of pixels rather than a blend.
   picture_ = QPixmap(widget_->size() * ratio);
   picture_.setDevicePixelRatio(ratio);
-  if (!under) {
-    picture_.fill(widget_->palette().color(QPalette::Window));
-  } else {
-    picture_.fill(Qt::transparent);
-    under->render(&picture_, QPoint(), QRegion(widget_->geometry()), QWidget::DrawWindowBackground);
-  }
+  picture_.fill(widget_->palette().color(QPalette::Window));
+  if (under) under->render(&picture_, QPoint(), QRegion(widget_->geometry()), QWidget::DrawWindowBackground);
   watch_parent(under);
   valid_ = true;
 }
@@ -281,6 +282,7 @@ bool Backdrop::eventFilter(QObject* watched, QEvent* event) {
       case QEvent::Paint: {
         if (!valid_ || picture_.devicePixelRatio() != widget_->devicePixelRatioF()) take();
         QPainter painter(widget_);
+        painter.setCompositionMode(QPainter::CompositionMode_Source);
         painter.drawPixmap(0, 0, picture_);
         break;  // the widget paints itself over it
       }
@@ -316,12 +318,75 @@ bool Backdrop::eventFilter(QObject* watched, QEvent* event) {
   return false;
 }
 
-ReadoutLabel::ReadoutLabel(QWidget* parent) : QLabel(parent) { new Backdrop(this); }
+ReadoutLabel::ReadoutLabel(QWidget* parent) : QLabel(parent), backstop_(new QTimer(this)) {
+  new Backdrop(this);
+  backstop_->setSingleShot(true);
+  backstop_->setTimerType(Qt::PreciseTimer);
+  connect(backstop_, &QTimer::timeout, this, &ReadoutLabel::release);
+  // The thread is about to sleep (in the control's next tick, or in the host's idle
+  // loop), or the host's own code lets the event loop run: the passes in which a held
+  // paint goes out once the last one is a frame old.
+  if (QAbstractEventDispatcher* loop = QAbstractEventDispatcher::instance(thread())) {
+    connect(loop, &QAbstractEventDispatcher::aboutToBlock, this, &ReadoutLabel::release_when_due);
+    connect(loop, &QAbstractEventDispatcher::awake, this, [this] {
+      if (!QtEventPump::inside()) release_when_due();
+    });
+  }
+  clock_.start();
+}
+
+double ReadoutLabel::frame_seconds() const {
+  // A screen that gives no rate, or an absurd one, counts as 60 Hz.
+  const QScreen* where = screen();
+  const double rate = where ? where->refreshRate() : 0.0;
+  return 1.0 / (rate >= 24.0 && rate <= 500.0 ? rate : 60.0);
+}
+
+qint64 ReadoutLabel::frame_ns() const { return static_cast<qint64>(frame_seconds() * 1e9); }
+
+void ReadoutLabel::pace() {
+  if (held_ || !painted_ || !isVisible() || !updatesEnabled()) return;
+  held_ = true;
+  setUpdatesEnabled(false);
+  // At the latest three quarters of a frame after this value came: a quarter of a frame
+  // is left for the timer's millisecond grain and a busy machine's scheduling.
+  backstop_->start(static_cast<int>(frame_ns() * 3 / 4 / 1000000));
+}
+
+void ReadoutLabel::release_when_due() {
+  if (held_ && clock_.nsecsElapsed() - last_paint_ns_ >= frame_ns()) release();
+}
+
+void ReadoutLabel::release() {
+  if (!held_) return;
+  held_ = false;
+  backstop_->stop();
+  setUpdatesEnabled(true);  // and repaints the label
+}
+
+void ReadoutLabel::paintEvent(QPaintEvent* event) {
+  QLabel::paintEvent(event);
+  last_paint_ns_ = clock_.nsecsElapsed();
+  painted_ = true;
+}
+
+void ReadoutLabel::hideEvent(QHideEvent* event) {
+  release();
+  QLabel::hideEvent(event);
+}
 
 // ---- building -------------------------------------------------------------------------
 
 SurfaceView::SurfaceView(brivel::Brivel& logic, QWidget* host, Boundary boundary)
     : QObject(nullptr), logic_(logic), host_(host), boundary_(std::move(boundary)) {
+  // Held paints go out when the thread is about to sleep (inside the control's next
+  // wait, or in the host's idle loop), or when the host itself lets the event loop run.
+  if (QAbstractEventDispatcher* loop = QAbstractEventDispatcher::instance(thread())) {
+    connect(loop, &QAbstractEventDispatcher::aboutToBlock, this, &SurfaceView::release_paints);
+    connect(loop, &QAbstractEventDispatcher::awake, this, [this] {
+      if (!QtEventPump::inside()) release_paints();
+    });
+  }
   build();
   logic_.surface().set_observer(
       [this](const brivel::Widget& model, brivel::Change what) { mirror(model, what); });
@@ -513,9 +578,41 @@ void SurfaceView::mirror(const brivel::Widget& model, brivel::Change what) {
   if (found == by_model_.end()) return;  // added after the view was built: not shown
   Entry* entry = &entries_[found->second];
   if (!entry->view) return;
+  if (paints_later(what)) hold_paint(entry->view);
   ++mirroring_;
   apply(*entry, what);
   --mirroring_;
+}
+
+bool SurfaceView::paints_later(brivel::Change what) {
+  switch (what) {
+    case Change::Text:
+    case Change::Value:
+    case Change::Items:
+    case Change::Picture:
+    case Change::Enabled:
+    case Change::Selection:
+      return true;
+    default:
+      return false;  // places, visibility, fonts and focus take effect at once
+  }
+}
+
+void SurfaceView::hold_paint(QWidget* view) {
+  // The control fills fields between its exchanges: painting them in the yield that
+  // starts the next exchange would delay it by the paint. Held, they are painted when
+  // the thread is about to sleep in that exchange's tick.
+  if (!view->isVisible() || !view->updatesEnabled() || qobject_cast<ReadoutLabel*>(view)) return;
+  view->setUpdatesEnabled(false);
+  held_.push_back(view);
+}
+
+void SurfaceView::release_paints() {
+  if (held_.empty()) return;
+  std::vector<QPointer<QWidget>> held;
+  held.swap(held_);
+  for (const QPointer<QWidget>& view : held)
+    if (view) view->setUpdatesEnabled(true);  // and repaints it
 }
 
 void SurfaceView::apply(Entry& entry, brivel::Change what) {
@@ -560,6 +657,7 @@ void SurfaceView::apply_text(Entry& entry) {
     group->setTitle(caption);
   } else if (auto* label = qobject_cast<QLabel*>(view)) {
     if (!dynamic_cast<LampLabel*>(label)) {
+      if (auto* readout = qobject_cast<ReadoutLabel*>(label)) readout->pace();
       label->setText(caption);
       fit_text(entry);
     }

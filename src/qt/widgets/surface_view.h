@@ -10,7 +10,14 @@
 // Values set while mirroring never run a handler: the Qt widget's signals are blocked
 // while the program's change is applied. Every call into the logic goes through the
 // boundary given at construction, which keeps exceptions out of Qt's slots.
+//
+// A program change reaches its widget at once (text(), value, list), but its paint is
+// held until the thread is about to sleep, or until the host's own code lets the event
+// loop run: the control fills fields between two exchanges, and painting them in the
+// yield that starts the next exchange would delay that exchange by the paint. (A
+// grab() taken before that pass shows a held widget without its new content.)
 
+#include <QElapsedTimer>
 #include <QFont>
 #include <QLabel>
 #include <QObject>
@@ -27,6 +34,7 @@
 
 #include "platform/surface.h"
 
+class QTimer;
 class QWidget;
 
 namespace brivel {
@@ -76,13 +84,37 @@ class Backdrop : public QObject {
 };
 
 // A label whose text follows values the instrument reports many times a second (the
-// current wavelength), on a backdrop. Every value is painted, in the pass of the event
-// loop that follows it: the control asks for positions at most twice in 30 ms, about
-// the rate of a screen, so there is nothing to gain from holding paints back.
+// current wavelength), on a backdrop. pace(), called before the text changes, holds
+// the label's paint; it goes out in the next pass of the event loop where the thread
+// is about to sleep (in the control's next tick, or in the host's idle loop) once the
+// last paint is a frame of the screen old, or at the latest three quarters of a frame
+// after the value came. So a paint never delays the control's next exchange, the
+// screen gets at most one paint per frame in the follow loop (where a pass comes every
+// tick, so that nothing is added to wake for it), and what the operator sees is never
+// more than a frame behind the newest value. text() is always the newest value.
+// (While a paint is held the label's updates are off, so a grab() in that moment shows
+// the backdrop without the text.)
 class ReadoutLabel : public QLabel {
   Q_OBJECT
  public:
   explicit ReadoutLabel(QWidget* parent = nullptr);
+  void pace();
+  double frame_seconds() const;  // one frame of the label's screen
+  bool holding() const { return held_; }
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+  void hideEvent(QHideEvent* event) override;
+
+ private:
+  qint64 frame_ns() const;
+  void release();
+  void release_when_due();
+  QTimer* backstop_;
+  QElapsedTimer clock_;
+  qint64 last_paint_ns_ = 0;
+  bool painted_ = false;
+  bool held_ = false;
 };
 
 class SurfaceView : public QObject {
@@ -116,6 +148,11 @@ class SurfaceView : public QObject {
   QWidget* create(Entry& entry);
   void connect_operator(Entry& entry);
   void mirror(const brivel::Widget& model, brivel::Change what);
+  // Paints of program changes are held until the thread is about to sleep, or until
+  // the host's own code lets the event loop run (see hold_paint()).
+  static bool paints_later(brivel::Change what);
+  void hold_paint(QWidget* view);
+  void release_paints();
   void apply(Entry& entry, brivel::Change what);
   void apply_text(Entry& entry);
   void apply_geometry(Entry& entry);
@@ -151,6 +188,7 @@ class SurfaceView : public QObject {
   std::unordered_map<const brivel::Widget*, std::size_t> by_model_;
   std::map<QObject*, std::size_t> by_object_;
   int mirroring_ = 0;                   // > 0 while a program change is applied
+  std::vector<QPointer<QWidget>> held_;  // widgets whose paint waits (hold_paint())
 };
 
 }  // namespace brivel::qt
