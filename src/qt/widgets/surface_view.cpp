@@ -18,7 +18,6 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QSignalBlocker>
-#include <QTimer>
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
@@ -318,62 +317,7 @@ bool Backdrop::eventFilter(QObject* watched, QEvent* event) {
   return false;
 }
 
-ReadoutLabel::ReadoutLabel(QWidget* parent) : QLabel(parent), backstop_(new QTimer(this)) {
-  new Backdrop(this);
-  backstop_->setSingleShot(true);
-  backstop_->setTimerType(Qt::PreciseTimer);
-  connect(backstop_, &QTimer::timeout, this, &ReadoutLabel::release);
-  // The thread is about to sleep (in the control's next tick, or in the host's idle
-  // loop), or the host's own code lets the event loop run: the passes in which a held
-  // paint goes out once the last one is a frame old.
-  if (QAbstractEventDispatcher* loop = QAbstractEventDispatcher::instance(thread())) {
-    connect(loop, &QAbstractEventDispatcher::aboutToBlock, this, &ReadoutLabel::release_when_due);
-    connect(loop, &QAbstractEventDispatcher::awake, this, [this] {
-      if (!QtEventPump::inside()) release_when_due();
-    });
-  }
-  clock_.start();
-}
-
-double ReadoutLabel::frame_seconds() const {
-  // A screen that gives no rate, or an absurd one, counts as 60 Hz.
-  const QScreen* where = screen();
-  const double rate = where ? where->refreshRate() : 0.0;
-  return 1.0 / (rate >= 24.0 && rate <= 500.0 ? rate : 60.0);
-}
-
-qint64 ReadoutLabel::frame_ns() const { return static_cast<qint64>(frame_seconds() * 1e9); }
-
-void ReadoutLabel::pace() {
-  if (held_ || !painted_ || !isVisible() || !updatesEnabled()) return;
-  held_ = true;
-  setUpdatesEnabled(false);
-  // At the latest three quarters of a frame after this value came: a quarter of a frame
-  // is left for the timer's millisecond grain and a busy machine's scheduling.
-  backstop_->start(static_cast<int>(frame_ns() * 3 / 4 / 1000000));
-}
-
-void ReadoutLabel::release_when_due() {
-  if (held_ && clock_.nsecsElapsed() - last_paint_ns_ >= frame_ns()) release();
-}
-
-void ReadoutLabel::release() {
-  if (!held_) return;
-  held_ = false;
-  backstop_->stop();
-  setUpdatesEnabled(true);  // and repaints the label
-}
-
-void ReadoutLabel::paintEvent(QPaintEvent* event) {
-  QLabel::paintEvent(event);
-  last_paint_ns_ = clock_.nsecsElapsed();
-  painted_ = true;
-}
-
-void ReadoutLabel::hideEvent(QHideEvent* event) {
-  release();
-  QLabel::hideEvent(event);
-}
+ReadoutLabel::ReadoutLabel(QWidget* parent) : QLabel(parent) { new Backdrop(this); }
 
 // ---- building -------------------------------------------------------------------------
 
@@ -602,7 +546,7 @@ void SurfaceView::hold_paint(QWidget* view) {
   // The control fills fields between its exchanges: painting them in the yield that
   // starts the next exchange would delay it by the paint. Held, they are painted when
   // the thread is about to sleep in that exchange's tick.
-  if (!view->isVisible() || !view->updatesEnabled() || qobject_cast<ReadoutLabel*>(view)) return;
+  if (!view->isVisible() || !view->updatesEnabled()) return;
   view->setUpdatesEnabled(false);
   held_.push_back(view);
 }
@@ -657,7 +601,6 @@ void SurfaceView::apply_text(Entry& entry) {
     group->setTitle(caption);
   } else if (auto* label = qobject_cast<QLabel*>(view)) {
     if (!dynamic_cast<LampLabel*>(label)) {
-      if (auto* readout = qobject_cast<ReadoutLabel*>(label)) readout->pace();
       label->setText(caption);
       fit_text(entry);
     }

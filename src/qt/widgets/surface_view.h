@@ -17,7 +17,6 @@
 // yield that starts the next exchange would delay that exchange by the paint. (A
 // grab() taken before that pass shows a held widget without its new content.)
 
-#include <QElapsedTimer>
 #include <QFont>
 #include <QLabel>
 #include <QObject>
@@ -34,7 +33,6 @@
 
 #include "platform/surface.h"
 
-class QTimer;
 class QWidget;
 
 namespace brivel {
@@ -84,37 +82,16 @@ class Backdrop : public QObject {
 };
 
 // A label whose text follows values the instrument reports many times a second (the
-// current wavelength), on a backdrop. pace(), called before the text changes, holds
-// the label's paint; it goes out in the next pass of the event loop where the thread
-// is about to sleep (in the control's next tick, or in the host's idle loop) once the
-// last paint is a frame of the screen old, or at the latest three quarters of a frame
-// after the value came. So a paint never delays the control's next exchange, the
-// screen gets at most one paint per frame in the follow loop (where a pass comes every
-// tick, so that nothing is added to wake for it), and what the operator sees is never
-// more than a frame behind the newest value. text() is always the newest value.
-// (While a paint is held the label's updates are off, so a grab() in that moment shows
-// the backdrop without the text.)
+// current wavelength), on a backdrop, at a fixed size. Like every widget of the view it
+// is painted when the thread is about to sleep: in the follow loop that is as the next
+// exchange's tick begins, right after the report, so what the operator sees is never
+// behind the newest report by more than that moment. Holding paints back to the
+// screen's rate would not pay: the control asks for positions at most twice in 30 ms,
+// and a report that missed a frame would wait for the next tick, 10 ms later.
 class ReadoutLabel : public QLabel {
   Q_OBJECT
  public:
   explicit ReadoutLabel(QWidget* parent = nullptr);
-  void pace();
-  double frame_seconds() const;  // one frame of the label's screen
-  bool holding() const { return held_; }
-
- protected:
-  void paintEvent(QPaintEvent* event) override;
-  void hideEvent(QHideEvent* event) override;
-
- private:
-  qint64 frame_ns() const;
-  void release();
-  void release_when_due();
-  QTimer* backstop_;
-  QElapsedTimer clock_;
-  qint64 last_paint_ns_ = 0;
-  bool painted_ = false;
-  bool held_ = false;
 };
 
 class SurfaceView : public QObject {
