@@ -324,11 +324,14 @@ ReadoutLabel::ReadoutLabel(QWidget* parent) : QLabel(parent) { new Backdrop(this
 SurfaceView::SurfaceView(brivel::Brivel& logic, QWidget* host, Boundary boundary)
     : QObject(nullptr), logic_(logic), host_(host), boundary_(std::move(boundary)) {
   // Held paints go out when the thread is about to sleep (inside the control's next
-  // wait, or in the host's idle loop), or when the host itself lets the event loop run.
+  // wait, or in the host's idle loop), or when the host itself lets the event loop run;
+  // and, should a pump never sleep, at its first pass after a frame (60 Hz).
   if (QAbstractEventDispatcher* loop = QAbstractEventDispatcher::instance(thread())) {
     connect(loop, &QAbstractEventDispatcher::aboutToBlock, this, &SurfaceView::release_paints);
     connect(loop, &QAbstractEventDispatcher::awake, this, [this] {
-      if (!QtEventPump::inside()) release_paints();
+      constexpr qint64 kFrameMs = 16;
+      if (!QtEventPump::inside() || (!held_.empty() && held_since_.elapsed() >= kFrameMs))
+        release_paints();
     });
   }
   build();
@@ -548,6 +551,7 @@ void SurfaceView::hold_paint(QWidget* view) {
   // the thread is about to sleep in that exchange's tick.
   if (!view->isVisible() || !view->updatesEnabled()) return;
   view->setUpdatesEnabled(false);
+  if (held_.empty()) held_since_.start();
   held_.push_back(view);
 }
 

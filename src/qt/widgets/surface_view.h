@@ -17,6 +17,7 @@
 // yield that starts the next exchange would delay that exchange by the paint. (A
 // grab() taken before that pass shows a held widget without its new content.)
 
+#include <QElapsedTimer>
 #include <QFont>
 #include <QLabel>
 #include <QObject>
@@ -166,6 +167,7 @@ class SurfaceView : public QObject {
   std::map<QObject*, std::size_t> by_object_;
   int mirroring_ = 0;                   // > 0 while a program change is applied
   std::vector<QPointer<QWidget>> held_;  // widgets whose paint waits (hold_paint())
+  QElapsedTimer held_since_;             // since the first of them
 };
 
 }  // namespace brivel::qt
