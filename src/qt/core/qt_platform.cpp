@@ -1,5 +1,5 @@
 // The Qt platform: QSerialPort behind the serial-port contract, the Qt event loop as
-// the event pump, QTimer as Timer1.
+// the event pump, the pump's own timers (on a timerfd) as Timer1.
 //
 // Qt 6.4 behaviours this file works around (each one seen on Debian 12):
 //  * readyRead is not emitted again while a slot connected to it is still running
@@ -18,7 +18,11 @@
 //    microsecond.
 //  * QSerialPort reads whatever the driver holds whenever its descriptor is readable,
 //    and treats a read that finds nothing as a device error: nothing else may read
-//    the descriptor. Waking it per reply instead of per byte is done through VMIN.
+//    the descriptor while its read notifier is on. Waking it per reply instead of per
+//    byte is done through VMIN; while the control waits the notifier is off and the
+//    pump reads the device itself. Reading QSerialPort's buffer empty switches the
+//    notifier back on (QIODevice asks readData() for more), so it is switched off again
+//    at every pump call.
 
 #include "qt_platform.h"
 
