@@ -528,8 +528,10 @@ void QtSerialPort::send_bytes(const Bytes& data) {
 
 void QtSerialPort::watch_device(bool watched) {
   if (watched) {
-    if (unwatched_) unwatched_->setEnabled(true);
+    if (!unwatched_) return;
+    unwatched_->setEnabled(true);
     unwatched_ = nullptr;
+    tune_wake_minimum();
     return;
   }
   if (!is_open()) return;
@@ -544,6 +546,7 @@ void QtSerialPort::watch_device(bool watched) {
     if (notifier->type() == QSocketNotifier::Read && notifier->isEnabled()) {
       notifier->setEnabled(false);
       unwatched_ = notifier;
+      tune_wake_minimum();
       return;
     }
   }
@@ -622,7 +625,13 @@ void QtSerialPort::tune_wake_minimum() const {
   // The descriptor turns readable once VMIN bytes wait in the driver; QSerialPort then
   // reads them all. With VMIN at the bytes still missing to the threshold, the event
   // loop wakes once the receive event is due, and not before. A threshold of 0 raises
-  // no events: bytes are taken as they come.
+  // no events: bytes are taken as they come. While unwatched, the pump reads whatever
+  // came at the end of each wait, so VMIN stays at 1 (and the thresholds of an
+  // operation's commands cost no terminal settings).
+  if (unwatched_) {
+    set_wake_minimum(1);
+    return;
+  }
   const qint64 held = buffered();
   if (threshold_ > 0 && held >= threshold_) return;  // the event is due; its read retunes
   const qint64 missing = threshold_ > 0 ? threshold_ - held : 1;
