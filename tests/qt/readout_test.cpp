@@ -66,6 +66,7 @@ struct Scene {
     font.setPointSizeF(20);
     font.setBold(true);
     for (QLabel* label : {static_cast<QLabel*>(readout), plain}) {
+      label->setTextFormat(Qt::PlainText);  // as the control's labels
       label->setGeometry(100, 8, 150, 50);
       label->setFont(font);
       label->setText(QStringLiteral("812.50"));
@@ -85,7 +86,13 @@ struct Scene {
 
 TEST(ReadoutLabelTest, LooksExactlyLikeAPlainLabelAlsoAfterItsFrameChanges) {
   Scene scene;
+  EXPECT_TRUE(scene.readout->draws_glyphs());  // a wavelength: the quick way
   EXPECT_EQ(scene.picture_with(scene.readout), scene.picture_with(scene.plain));
+  // Any other text is drawn by QLabel itself.
+  for (QLabel* label : {static_cast<QLabel*>(scene.readout), scene.plain}) label->setText(QStringLiteral("n/a"));
+  EXPECT_FALSE(scene.readout->draws_glyphs());
+  EXPECT_EQ(scene.picture_with(scene.readout), scene.picture_with(scene.plain));
+  for (QLabel* label : {static_cast<QLabel*>(scene.readout), scene.plain}) label->setText(QStringLiteral("812.50"));
   // A new palette of the frame, and a new place for the label: the backdrop follows.
   QPalette palette = scene.frame->palette();
   palette.setColor(QPalette::Window, QColor(200, 220, 255));
@@ -93,9 +100,19 @@ TEST(ReadoutLabelTest, LooksExactlyLikeAPlainLabelAlsoAfterItsFrameChanges) {
   scene.frame->setAutoFillBackground(true);
   for (QLabel* label : {static_cast<QLabel*>(scene.readout), scene.plain}) label->move(60, 30);
   EXPECT_EQ(scene.picture_with(scene.readout), scene.picture_with(scene.plain));
-  scene.readout->setText(QStringLiteral("-0.05"));
-  scene.plain->setText(QStringLiteral("-0.05"));
-  EXPECT_EQ(scene.picture_with(scene.readout), scene.picture_with(scene.plain));
+  // Values of every digit, and every size the control shrinks a long one to.
+  for (const char* value : {"-0.05", "1234567.89", "90.00"}) {
+    for (double points : {20.0, 14.5, 9.0}) {
+      for (QLabel* label : {static_cast<QLabel*>(scene.readout), scene.plain}) {
+        QFont font = label->font();
+        font.setPointSizeF(points);
+        label->setFont(font);
+        label->setText(QString::fromLatin1(value));
+      }
+      EXPECT_TRUE(scene.readout->draws_glyphs()) << value << " " << points;
+      EXPECT_EQ(scene.picture_with(scene.readout), scene.picture_with(scene.plain)) << value << " " << points;
+    }
+  }
 }
 
 TEST(ReadoutLabelTest, ANewValueRepaintsTheLabelAloneNotItsFrame) {

@@ -9,6 +9,7 @@
 #include <QFontDatabase>
 #include <QFontMetrics>
 #include <QFontMetricsF>
+#include <QGlyphRun>
 #include <QGroupBox>
 #include <QKeyEvent>
 #include <QLabel>
@@ -16,8 +17,10 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPushButton>
+#include <QRawFont>
 #include <QScreen>
 #include <QSignalBlocker>
+#include <QStyleOption>
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
@@ -247,9 +250,18 @@ short button_code(Qt::MouseButton button) {
 
 // ---- opaque widgets on their parent's picture -----------------------------------------
 
-Backdrop::Backdrop(QWidget* widget) : QObject(widget), widget_(widget) {
+Backdrop::Backdrop(QWidget* widget, bool painted_by_widget)
+    : QObject(widget), widget_(widget), painted_by_widget_(painted_by_widget) {
   widget->setAttribute(Qt::WA_OpaquePaintEvent);  // what is under it is painted here
   widget->installEventFilter(this);
+}
+
+void Backdrop::paint(QPainter& painter) {
+  if (!valid_ || picture_.devicePixelRatio() != widget_->devicePixelRatioF()) take();
+  const QPainter::CompositionMode mode = painter.compositionMode();
+  painter.setCompositionMode(QPainter::CompositionMode_Source);
+  painter.drawPixmap(0, 0, picture_);
+  painter.setCompositionMode(mode);
 }
 
 void Backdrop::watch_parent(QWidget* parent) {
@@ -279,10 +291,9 @@ bool Backdrop::eventFilter(QObject* watched, QEvent* event) {
   if (watched == widget_) {
     switch (type) {
       case QEvent::Paint: {
-        if (!valid_ || picture_.devicePixelRatio() != widget_->devicePixelRatioF()) take();
+        if (painted_by_widget_) break;
         QPainter painter(widget_);
-        painter.setCompositionMode(QPainter::CompositionMode_Source);
-        painter.drawPixmap(0, 0, picture_);
+        paint(painter);
         break;  // the widget paints itself over it
       }
       case QEvent::Resize:
@@ -317,7 +328,123 @@ bool Backdrop::eventFilter(QObject* watched, QEvent* event) {
   return false;
 }
 
-ReadoutLabel::ReadoutLabel(QWidget* parent) : QLabel(parent) { new Backdrop(this); }
+// The glyphs of one font for the characters a wavelength is written with.
+struct ReadoutLabel::Glyphs {
+  QRawFont raw;
+  qreal ascent = 0, descent = 0;
+  std::unordered_map<char16_t, std::pair<quint32, qreal>> of;  // index and advance
+  bool verified = false;  // drew the sample exactly as QLabel does
+};
+
+namespace {
+constexpr const char* kReadoutCharacters = "0123456789.-";
+}
+
+ReadoutLabel::ReadoutLabel(QWidget* parent)
+    : QLabel(parent), backdrop_(new Backdrop(this, /*painted_by_widget=*/true)) {}
+
+bool ReadoutLabel::quick_way_allowed() const {
+  // The settings the label is drawn with in the control: plain text, left and centred
+  // vertically, no frame, margin, indent or wrap, left to right, enabled.
+  return textFormat() == Qt::PlainText && alignment() == (Qt::AlignLeft | Qt::AlignVCenter) &&
+         frameWidth() == 0 && margin() == 0 && indent() <= 0 && !wordWrap() &&
+         layoutDirection() == Qt::LeftToRight && isEnabled() && !text().isEmpty();
+}
+
+void ReadoutLabel::draw_glyphs(QPainter& painter, const Glyphs& glyphs, const QString& text,
+                               const QColor& colour) const {
+  // Where QLabel puts the line: left in the contents, centred on its height (ascent and
+  // descent), the glyphs one advance after another from the baseline.
+  const QRectF box = contentsRect();
+  const qreal baseline = box.top() + (box.height() - (glyphs.ascent + glyphs.descent)) / 2 + glyphs.ascent;
+  QList<quint32> indexes;
+  QList<QPointF> positions;
+  indexes.reserve(text.size());
+  positions.reserve(text.size());
+  qreal x = box.left();
+  for (const QChar c : text) {
+    const auto& glyph = glyphs.of.at(c.unicode());
+    indexes.append(glyph.first);
+    positions.append(QPointF(x, baseline));
+    x += glyph.second;
+  }
+  QGlyphRun run;
+  run.setRawFont(glyphs.raw);
+  run.setGlyphIndexes(indexes);
+  run.setPositions(positions);
+  painter.setPen(colour);
+  painter.drawGlyphRun(QPointF(0, 0), run);
+}
+
+ReadoutLabel::Glyphs* ReadoutLabel::glyphs_for_font() {
+  const QString key = font().key() + QLatin1Char('@') + QString::number(devicePixelRatioF());
+  auto& slot = glyphs_[key];
+  if (slot) return slot->verified ? slot.get() : nullptr;
+  slot = std::make_shared<Glyphs>();
+  Glyphs& glyphs = *slot;
+  glyphs.raw = QRawFont::fromFont(font());
+  if (!glyphs.raw.isValid()) return nullptr;
+  glyphs.ascent = glyphs.raw.ascent();
+  glyphs.descent = glyphs.raw.descent();
+  const QString characters = QString::fromLatin1(kReadoutCharacters);
+  const QList<quint32> indexes = glyphs.raw.glyphIndexesForString(characters);
+  if (indexes.size() != characters.size()) return nullptr;
+  const QList<QPointF> advances = glyphs.raw.advancesForGlyphIndexes(indexes);
+  for (int i = 0; i < characters.size(); ++i) {
+    if (indexes[i] == 0) return nullptr;  // a character the font lacks
+    glyphs.of.emplace(characters[i].unicode(), std::make_pair(indexes[i], advances[i].x()));
+  }
+  // The sample, drawn both ways in black on white: only an exact match lets the quick
+  // way be used for this font (the colour is the label's when it paints).
+  QPalette black_on_white = palette();
+  black_on_white.setColor(QPalette::WindowText, Qt::black);
+  black_on_white.setColor(QPalette::Window, Qt::white);
+  QLabel twin;
+  twin.setAttribute(Qt::WA_DontShowOnScreen);
+  twin.setTextFormat(Qt::PlainText);
+  twin.setFont(font());
+  twin.setPalette(black_on_white);
+  twin.setAlignment(alignment());
+  twin.setText(QStringLiteral("-0123.456789"));
+  twin.setFixedSize(size());
+  twin.ensurePolished();
+  const qreal ratio = devicePixelRatioF();
+  QImage drawn(size() * ratio, QImage::Format_ARGB32_Premultiplied);
+  drawn.setDevicePixelRatio(ratio);
+  drawn.fill(Qt::white);
+  QImage quick = drawn;
+  twin.render(&drawn, QPoint(), QRegion(), QWidget::RenderFlags());
+  {
+    QPainter painter(&quick);
+    draw_glyphs(painter, glyphs, twin.text(), Qt::black);
+  }
+  glyphs.verified = drawn == quick;
+  return glyphs.verified ? &glyphs : nullptr;
+}
+
+bool ReadoutLabel::draws_glyphs() {
+  if (!quick_way_allowed()) return false;
+  const Glyphs* glyphs = glyphs_for_font();
+  if (!glyphs) return false;
+  for (const QChar c : text())
+    if (glyphs->of.count(c.unicode()) == 0) return false;
+  return true;
+}
+
+void ReadoutLabel::paintEvent(QPaintEvent* event) {
+  {
+    QPainter painter(this);
+    backdrop_->paint(painter);
+    if (draws_glyphs()) {
+      // The colour QLabel's style takes: the text role in the widget's state.
+      QStyleOption state;
+      state.initFrom(this);
+      draw_glyphs(painter, *glyphs_for_font(), text(), state.palette.color(foregroundRole()));
+      return;
+    }
+  }
+  QLabel::paintEvent(event);
+}
 
 // ---- building -------------------------------------------------------------------------
 

@@ -68,7 +68,10 @@ short button_code(Qt::MouseButton button);
 class Backdrop : public QObject {
   Q_OBJECT
  public:
-  explicit Backdrop(QWidget* widget);
+  // `painted_by_widget`: the widget calls paint() itself, with the painter of its own
+  // paint event, instead of the backdrop painting before it.
+  explicit Backdrop(QWidget* widget, bool painted_by_widget = false);
+  void paint(QPainter& painter);
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
@@ -77,6 +80,7 @@ class Backdrop : public QObject {
   void take();
   void watch_parent(QWidget* parent);
   QWidget* widget_;
+  bool painted_by_widget_;
   QPointer<QWidget> parent_;
   QPixmap picture_;
   bool valid_ = false;
@@ -89,10 +93,30 @@ class Backdrop : public QObject {
 // behind the newest report by more than that moment. Holding paints back to the
 // screen's rate would not pay: the control asks for positions at most twice in 30 ms,
 // and a report that missed a frame would wait for the next tick, 10 ms later.
+//
+// It paints its backdrop and its text with one painter, and a text of digits, point
+// and sign as a run of glyphs whose indexes and advances it keeps per font, without
+// laying the text out and shaping it at every paint. That quick way is taken for a
+// font only after it drew a sample of those characters exactly as the label itself
+// draws it, pixel for pixel; any other text, font or setting is drawn by QLabel.
 class ReadoutLabel : public QLabel {
   Q_OBJECT
  public:
   explicit ReadoutLabel(QWidget* parent = nullptr);
+  // Whether the current text and font are drawn the quick way (for tests).
+  bool draws_glyphs();
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+
+ private:
+  struct Glyphs;
+  Glyphs* glyphs_for_font();
+  bool quick_way_allowed() const;
+  void draw_glyphs(QPainter& painter, const Glyphs& glyphs, const QString& text,
+                   const QColor& colour) const;
+  Backdrop* backdrop_;
+  std::map<QString, std::shared_ptr<Glyphs>> glyphs_;  // by font key
 };
 
 class SurfaceView : public QObject {
