@@ -286,16 +286,16 @@ void QtEventPump::arm(double at) {
   armed_ = at;
 #ifdef Q_OS_LINUX
   if (wake_fd_ >= 0) {
-    itimerspec spec{};
+    itimerspec expiry{};
     if (at != kNever) {
       const auto when = origin_ + std::chrono::duration_cast<std::chrono::nanoseconds>(
                                       std::chrono::duration<double>(std::max(0.0, at)));
       const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(when.time_since_epoch()).count();
-      spec.it_value.tv_sec = static_cast<time_t>(ns / 1000000000);
-      spec.it_value.tv_nsec = static_cast<long>(ns % 1000000000);
-      if (spec.it_value.tv_sec == 0 && spec.it_value.tv_nsec == 0) spec.it_value.tv_nsec = 1;
+      expiry.it_value.tv_sec = static_cast<time_t>(ns / 1000000000);
+      expiry.it_value.tv_nsec = static_cast<long>(ns % 1000000000);
+      if (expiry.it_value.tv_sec == 0 && expiry.it_value.tv_nsec == 0) expiry.it_value.tv_nsec = 1;
     }
-    ::timerfd_settime(wake_fd_, TFD_TIMER_ABSTIME, &spec, nullptr);
+    ::timerfd_settime(wake_fd_, TFD_TIMER_ABSTIME, &expiry, nullptr);
     return;
   }
 #endif
