@@ -38,6 +38,10 @@ void set_port_device(int number, const QString& device);
 // elsewhere. A wait sleeps once until the earlier of its deadline and the next timer
 // due, and a tick of Timer1 costs one wake-up instead of a QTimer start and stop plus
 // a second timer for the wait. Timers also tick from the host's own event loop.
+//
+// While a yield or wait runs, the ports' devices are not watched by the event loop:
+// bytes that arrive do not end a wait's sleep; each yield and wait reads them after
+// its pass of the event loop and raises the receive event there (see QtSerialPort).
 class QtEventPump : public QObject, public EventPump {
   Q_OBJECT
  public:
