@@ -43,5 +43,11 @@ fuzz: fuzz-build
 fuzz-long: fuzz-build
 	scripts/fuzz.sh --runs 10000000 --keep
 
+# Builds every program in bench/ and runs them one after the other (they print
+# figures; a missed goal fails the target after all have run).
+.PHONY: bench
+bench: configure
+	cmake --build --preset $(PRESET) -j $(JOBS) --target run_benchmarks
+
 clean:
 	rm -rf build build-asan build-fuzz

@@ -2,6 +2,9 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#ifdef __linux__
+#include <sys/inotify.h>
+#endif
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
@@ -121,6 +124,7 @@ struct PtyServer::Loop {
   void hang_up(double now) {
     if (hung_up) return;
     hung_up = true;
+    drain_open_watch();  // opens from before do not count
     outgoing.clear();
     tcflush(server.master_, TCIOFLUSH);
     server.trace(now, "-", "hang-up: no client holds the device");
@@ -142,8 +146,18 @@ struct PtyServer::Loop {
   double timeout(double now) {
     double wait = next_due() - now;
     if (!outgoing.empty()) wait = std::min(wait, next_slot - now);
-    if (hung_up) wait = std::min(wait, server.options_.hangup_poll);
+    // Without a watch on the device's opens, the hang-up is looked at again and again.
+    if (hung_up && server.open_watch_ < 0) wait = std::min(wait, server.options_.hangup_poll);
     return wait;
+  }
+
+  // Empties the queue of the watch on the device's opens; true when something was in it.
+  bool drain_open_watch() {
+    bool opened = false;
+    if (server.open_watch_ < 0) return opened;
+    char events[1024];
+    while (::read(server.open_watch_, events, sizeof events) > 0) opened = true;
+    return opened;
   }
 
   End serve() {
@@ -155,8 +169,11 @@ struct PtyServer::Loop {
       }
       write_paced(now);
 
-      pollfd fds[2] = {{server.wake_read_, POLLIN, 0}, {server.master_, POLLIN, 0}};
-      const nfds_t count = hung_up ? 1 : 2;
+      // While no client holds the device, the master reports a hang-up at every poll;
+      // the watch on the device's opens (inotify) says when a client opens it again.
+      pollfd fds[2] = {{server.wake_read_, POLLIN, 0},
+                       {hung_up ? server.open_watch_ : server.master_, POLLIN, 0}};
+      const nfds_t count = hung_up && server.open_watch_ < 0 ? 1 : 2;
       if (::poll(fds, count, poll_timeout_ms(timeout(now))) < 0 && errno != EINTR) return End::Failed;
       now = server.elapsed();
       if (fds[0].revents & POLLIN) {
@@ -165,6 +182,7 @@ struct PtyServer::Loop {
         }
       }
       if (hung_up) {
+        drain_open_watch();
         look_for_client(now);
       } else if (count == 2 && (fds[1].revents & (POLLHUP | POLLERR)) && !(fds[1].revents & POLLIN)) {
         hang_up(now);
@@ -185,6 +203,7 @@ PtyServer::~PtyServer() {
   stop();
   join();
   close_device();
+  if (open_watch_ >= 0) ::close(open_watch_);
   if (wake_read_ >= 0) ::close(wake_read_);
   if (wake_write_ >= 0) ::close(wake_write_);
 }
@@ -217,6 +236,14 @@ bool PtyServer::start(std::string& error) {
   if (!name) return fail("ptsname");
   device_ = name;
   if (!set_nonblocking(master_)) return fail("fcntl");
+#ifdef __linux__
+  // Optional: without it, a client's reopen is noticed within hangup_poll.
+  open_watch_ = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+  if (open_watch_ >= 0 && ::inotify_add_watch(open_watch_, device_.c_str(), IN_OPEN) < 0) {
+    ::close(open_watch_);
+    open_watch_ = -1;
+  }
+#endif
 
   // Raw: no echo, no CR/NL translation, no signals; 9600 8N1 for clients that look.
   termios tio{};

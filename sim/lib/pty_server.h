@@ -11,8 +11,9 @@
 // the destructor stops and joins.
 //
 // Replies leave at the line's pace, one byte each 10 / 9600 s. A client may close and
-// reopen the device at will: while no client holds it, nothing is sent (the hang-up
-// is looked at every `hangup_poll` seconds instead of spinning on it), and on reopen
+// reopen the device at will: while no client holds it, nothing is sent (a watch on the
+// device's opens says when a client is back; where there is none, the hang-up is
+// looked at every `hangup_poll` seconds instead of spinning on it), and on reopen
 // the controller drops its partial commands and unsent replies but keeps its memory
 // and motion. When the controller vanishes (the vanish fault) the pseudo-terminal is
 // closed, as an unplugged adapter disappears, and run() returns Vanished.
@@ -34,6 +35,7 @@ struct PtyOptions {
   std::FILE* trace_to = stderr;
   double byte_time = 10.0 / 9600.0;  // seconds per reply byte: 9600 baud, 8N1
   double hangup_poll = 0.05;         // seconds between looks while no client holds the device
+                                     // (only where the device's opens cannot be watched)
 };
 
 class PtyServer {
@@ -74,6 +76,7 @@ class PtyServer {
   int master_ = -1;
   int wake_read_ = -1;
   int wake_write_ = -1;
+  int open_watch_ = -1;  // inotify watch on the device's opens, or -1
   bool linked_ = false;
   std::atomic<bool> stop_{false};
   std::atomic<End> end_{End::Running};

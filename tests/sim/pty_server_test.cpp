@@ -94,6 +94,25 @@ TEST(PtyServer, ServesTheControllerOnARawPseudoTerminal) {
   for (const char* line : {"> 66 0D", "= N 10 00", "< 79"}) EXPECT_NE(trace.find(line), std::string::npos) << line;
 }
 
+TEST(PtyServer, AClientThatOpensTheDeviceAgainIsServedAtOnce) {
+  // The hang-up is looked at no more than once a second (the server's longest sleep)
+  // with hangup_poll this long: a reopen is served within half a second only if the
+  // server notices the open itself.
+  PtyOptions options;
+  options.hangup_poll = 30.0;
+  PtyServer server(factory_memory(), Faults{}, options);
+  std::string error;
+  ASSERT_TRUE(server.start_background(error)) << error;
+  for (int round = 0; round < 3; ++round) {
+    {
+      Client c(server.device());
+      ASSERT_GE(c.fd, 0);
+      EXPECT_EQ(c.ask({'y'}, 2, 0.5), (Bytes{'y', 21})) << round;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));  // the server sees the hang-up
+  }
+}
+
 TEST(PtyServer, VanishingDeviceHangsUpItsClient) {
   Faults faults;
   faults.vanish_mid_move = true;

@@ -3,15 +3,19 @@
 // Timer1 on the Qt event loop, the monotonic clock. No widgets: brivelctl uses this
 // without a display; the Brivel QWidget adds dialogs and the surface.
 
-#include <QElapsedTimer>
+#include <QByteArray>
 #include <QObject>
+#include <QPointer>
 #include <QString>
+#include <chrono>
 #include <memory>
+#include <vector>
 
 #include "platform/event_pump.h"
 #include "platform/serial_port.h"
 
 class QSerialPort;
+class QSocketNotifier;
 class QTimer;
 
 namespace brivel::qt {
@@ -26,8 +30,19 @@ QString device_for_port(int number);
 void set_port_device(int number, const QString& device);
 
 // The Qt event loop as an EventPump. yield() runs pending events and returns at once;
-// wait_until() sleeps in the event loop (QEventLoop::WaitForMoreEvents) with a timer
-// armed for the deadline, so waiting leaves the CPU idle.
+// wait_until() sleeps in the event loop (QEventLoop::WaitForMoreEvents) until an event
+// arrives or the deadline passes, so waiting leaves the CPU idle.
+//
+// The pump keeps its own timers (make_timer()) and one wake-up for the event loop: a
+// timerfd watched by a socket notifier on Linux (nanosecond deadlines, re-armed with
+// one system call, never re-registered with the event loop), a precise QTimer
+// elsewhere. A wait sleeps once until the earlier of its deadline and the next timer
+// due, and a tick of Timer1 costs one wake-up instead of a QTimer start and stop plus
+// a second timer for the wait. Timers also tick from the host's own event loop.
+//
+// While a yield or wait runs, the ports' devices are not watched by the event loop:
+// bytes that arrive do not end a wait's sleep; each yield and wait reads them after
+// its pass of the event loop and raises the receive event there (see QtSerialPort).
 class QtEventPump : public QObject, public EventPump {
   Q_OBJECT
  public:
@@ -37,13 +52,37 @@ class QtEventPump : public QObject, public EventPump {
   void yield() override;
   void wait_until(double deadline) override;
   std::unique_ptr<Timer> make_timer() override;
+  // True while a pump of this thread runs a yield or a wait (the control is inside an
+  // operation and lets the event loop run), false in the host's own event loop.
+  static bool inside();
 
  private:
+  class PumpTimer;
   // Re-checks every port of this thread for a receive event that readyRead did not
   // bring (it is not raised again while its slot runs). True when one was raised.
   static bool check_ports();
-  QElapsedTimer clock_;
-  QTimer* wake_;
+  // Whether the event loop watches the ports' devices (see yield()).
+  static void watch_ports(bool watched);
+  // Takes what arrived at unwatched devices; true when a receive event was raised.
+  static bool take_arrived();
+  // The host's event loop passes (aboutToBlock, awake): outside every pump call it
+  // watches the devices again.
+  static void host_loop_runs();
+  // Runs the tick of every enabled timer whose time has come.
+  void fire_due_timers();
+  double next_timer_due() const;
+  // The event loop wakes at `at` (pump seconds; infinity: no wake-up).
+  void arm(double at);
+  // A timer was enabled: make sure the event loop wakes for it.
+  void timer_started(double due);
+  void woken();  // the wake-up fired
+
+  std::chrono::steady_clock::time_point origin_;
+  std::vector<PumpTimer*> timers_;
+  double armed_;             // when the wake-up fires; infinity when disarmed
+  int wake_fd_ = -1;         // the timerfd, or -1 (then wake_timer_ serves)
+  QObject* wake_notifier_ = nullptr;
+  QTimer* wake_timer_ = nullptr;
 };
 
 // QSerialPort behind the SerialPort contract: the receive event is raised from the
@@ -51,8 +90,23 @@ class QtEventPump : public QObject, public EventPump {
 // not from counting readyRead signals); a port that reports a read or resource error
 // (far end closed, adapter unplugged) is closed at once so that no error storm follows.
 // Every port is re-checked by any QtEventPump of its thread in yield() and
-// wait_until(), so bytes that came while a receive handler ran are not missed. Each
-// write is flushed; the queues are emptied again right after opening.
+// wait_until(), so bytes that came while a receive handler ran are not missed. The
+// queues are emptied again right after opening.
+//
+// What it costs the host's thread, on a terminal device (POSIX):
+//  * While a pump of the thread runs (the control is inside an operation), the event
+//    loop does not watch the device: each pump call reads what came after its pass of
+//    the event loop (take_arrived()) and raises the receive event there, so a reply
+//    costs no wake-up of its own; the tick's wait takes it as the tick ends, which is
+//    when every wait of the control first looks. Once the host's own event loop runs,
+//    QSerialPort watches the device again. Bytes read directly are kept ahead of what
+//    QSerialPort reads later, so the order stays.
+//  * When watched, the line discipline's VMIN is kept at the bytes still missing to the
+//    threshold, so the device turns readable once per reply rather than once per byte.
+//    bytes_waiting() still counts what waits below it, and lets it through when asked,
+//    so that a tail below the threshold is never stranded.
+//  * Writes go straight to the device, without QSerialPort's write notifier and drain
+//    wait, unless the device's queue is full.
 // open() looks at the device first (device_check.h): a missing device, a directory,
 // a file, a character device that is no terminal or one the user may not open is
 // refused with its reason and nothing is opened. Every write and every packet read
@@ -94,6 +148,20 @@ class QtSerialPort : public QObject, public SerialPort {
   bool check_receive();
   void schedule_recheck();
   void on_error(int error);  // QSerialPort::SerialPortError
+  // Writes `data` to the device; bytes the device does not take at once go through
+  // QSerialPort's queue and are drained for a bounded time.
+  void send_bytes(const Bytes& data);
+  // Whether the event loop watches the device for bytes (QSerialPort's read notifier).
+  void watch_device(bool watched);
+  // While unwatched: reads what the device holds and raises the receive event when
+  // the threshold is reached; true when it was raised.
+  bool take_arrived();
+  qint64 buffered() const;  // bytes read in and not yet taken by read_all()
+  // Sets the device's VMIN to `bytes` (1 to 255) unless it holds that already.
+  void set_wake_minimum(int bytes) const;
+  // VMIN for the current threshold and what QSerialPort holds already.
+  void tune_wake_minimum() const;
+  int kernel_waiting() const;   // bytes the driver holds that QSerialPort has not read
   QSerialPort* port_;
   int number_ = 1;
   std::string settings_ = "9600,N,8,1";
@@ -107,6 +175,9 @@ class QtSerialPort : public QObject, public SerialPort {
   bool writing_ = false;        // inside write()
   bool recheck_posted_ = false;
   bool failed_ = false;         // the device reported a read/resource error
+  mutable int wake_minimum_ = -1;  // the device's VMIN as last set; -1 unknown, 0 unusable
+  QPointer<QSocketNotifier> unwatched_;  // the read notifier switched off by watch_device()
+  QByteArray taken_;                     // read while unwatched; older than QSerialPort's buffer
 };
 
 }  // namespace brivel::qt

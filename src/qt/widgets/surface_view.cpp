@@ -1,5 +1,6 @@
 #include "surface_view.h"
 
+#include <QAbstractEventDispatcher>
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
@@ -8,6 +9,7 @@
 #include <QFontDatabase>
 #include <QFontMetrics>
 #include <QFontMetricsF>
+#include <QGlyphRun>
 #include <QGroupBox>
 #include <QKeyEvent>
 #include <QLabel>
@@ -15,14 +17,18 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPushButton>
+#include <QRawFont>
 #include <QScreen>
 #include <QSignalBlocker>
+#include <QStyleOption>
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <set>
 
 #include "control/brivel.h"
 #include "pictures.h"
+#include "qt/core/qt_platform.h"
 
 namespace brivel::qt {
 
@@ -84,6 +90,12 @@ const std::set<std::string>& grey_fields() {
   return names;
 }
 constexpr const char* kOpenPos = "TxtOpenPos";  // the box with key and focus handlers
+
+// Labels whose text follows the instrument's reports, many times a second while it moves.
+const std::set<std::string>& readouts() {
+  static const std::set<std::string> names = {"LblWaveLen"};
+  return names;
+}
 
 // Design fonts and the installed families that can stand in for them, best first.
 // Captions line things up with runs of blanks ("No.0", 14 blanks, "nm" around a text
@@ -193,12 +205,23 @@ bool is_panel(const brivel::Widget& w) {
 // ---- fonts and buttons --------------------------------------------------------------
 
 QString family_for(const std::string& design_name) {
+  // Asked for every caption shown: the installed families are looked through once per
+  // design name (GUI thread only, as every widget).
+  static std::map<std::string, QString> chosen;
+  const auto known = chosen.find(design_name);
+  if (known != chosen.end()) return known->second;
   static const QStringList installed = QFontDatabase::families();
-  if (const FontStandIns* entry = stand_ins_of(design_name))
-    for (const char* family : entry->families)
-      if (installed.contains(QString::fromUtf8(family), Qt::CaseInsensitive))
-        return QString::fromUtf8(family);
-  return q(design_name);
+  QString family = q(design_name);
+  if (const FontStandIns* entry = stand_ins_of(design_name)) {
+    for (const char* candidate : entry->families) {
+      if (installed.contains(QString::fromUtf8(candidate), Qt::CaseInsensitive)) {
+        family = QString::fromUtf8(candidate);
+        break;
+      }
+    }
+  }
+  chosen.emplace(design_name, family);
+  return family;
 }
 
 QFont design_font(const std::string& name, double points, bool bold) {
@@ -225,10 +248,219 @@ short button_code(Qt::MouseButton button) {
   }
 }
 
+// ---- opaque widgets on their parent's picture -----------------------------------------
+
+Backdrop::Backdrop(QWidget* widget, bool painted_by_widget)
+    : QObject(widget), widget_(widget), painted_by_widget_(painted_by_widget) {
+  widget->setAttribute(Qt::WA_OpaquePaintEvent);  // what is under it is painted here
+  widget->installEventFilter(this);
+}
+
+void Backdrop::paint(QPainter& painter) {
+  if (!valid_ || picture_.devicePixelRatio() != widget_->devicePixelRatioF()) take();
+  const QPainter::CompositionMode mode = painter.compositionMode();
+  painter.setCompositionMode(QPainter::CompositionMode_Source);
+  painter.drawPixmap(0, 0, picture_);
+  painter.setCompositionMode(mode);
+}
+
+void Backdrop::watch_parent(QWidget* parent) {
+  if (parent_ == parent) return;
+  if (parent_) parent_->removeEventFilter(this);
+  parent_ = parent;
+  if (parent_) parent_->installEventFilter(this);
+}
+
+void Backdrop::take() {
+  // What the parent paints under the widget, on the parent's background: the picture a
+  // widget without a background of its own shows through.
+  QWidget* under = widget_->parentWidget();
+  const qreal ratio = widget_->devicePixelRatioF();
+  // Without an alpha channel (filled with an opaque colour first), so that painting it
+  // is a copy of pixels rather than a blend.
+  picture_ = QPixmap(widget_->size() * ratio);
+  picture_.setDevicePixelRatio(ratio);
+  picture_.fill(widget_->palette().color(QPalette::Window));
+  if (under) under->render(&picture_, QPoint(), QRegion(widget_->geometry()), QWidget::DrawWindowBackground);
+  watch_parent(under);
+  valid_ = true;
+}
+
+bool Backdrop::eventFilter(QObject* watched, QEvent* event) {
+  const QEvent::Type type = event->type();
+  if (watched == widget_) {
+    switch (type) {
+      case QEvent::Paint: {
+        if (painted_by_widget_) break;
+        QPainter painter(widget_);
+        paint(painter);
+        break;  // the widget paints itself over it
+      }
+      case QEvent::Resize:
+      case QEvent::Move:
+      case QEvent::Show:
+      case QEvent::PaletteChange:
+      case QEvent::StyleChange:
+      case QEvent::EnabledChange:
+        valid_ = false;
+        break;
+      case QEvent::ParentChange:
+        valid_ = false;
+        watch_parent(nullptr);
+        break;
+      default:
+        break;
+    }
+  } else if (watched == parent_) {
+    switch (type) {
+      case QEvent::Resize:
+      case QEvent::PaletteChange:
+      case QEvent::StyleChange:
+      case QEvent::EnabledChange:
+      case QEvent::FontChange:
+        valid_ = false;
+        widget_->update();
+        break;
+      default:
+        break;
+    }
+  }
+  return false;
+}
+
+// The glyphs of one font for the characters a wavelength is written with.
+struct ReadoutLabel::Glyphs {
+  QRawFont raw;
+  qreal ascent = 0, descent = 0;
+  std::unordered_map<char16_t, std::pair<quint32, qreal>> of;  // index and advance
+  bool verified = false;  // drew the sample exactly as QLabel does
+};
+
+namespace {
+constexpr const char* kReadoutCharacters = "0123456789.-";
+}
+
+ReadoutLabel::ReadoutLabel(QWidget* parent)
+    : QLabel(parent), backdrop_(new Backdrop(this, /*painted_by_widget=*/true)) {}
+
+bool ReadoutLabel::quick_way_allowed() const {
+  // The settings the label is drawn with in the control: plain text, left and centred
+  // vertically, no frame, margin, indent or wrap, left to right, enabled.
+  return textFormat() == Qt::PlainText && alignment() == (Qt::AlignLeft | Qt::AlignVCenter) &&
+         frameWidth() == 0 && margin() == 0 && indent() <= 0 && !wordWrap() &&
+         layoutDirection() == Qt::LeftToRight && isEnabled() && !text().isEmpty();
+}
+
+void ReadoutLabel::draw_glyphs(QPainter& painter, const Glyphs& glyphs, const QString& text,
+                               const QColor& colour) const {
+  // Where QLabel puts the line: left in the contents, centred on its height (ascent and
+  // descent), the glyphs one advance after another from the baseline.
+  const QRectF box = contentsRect();
+  const qreal baseline = box.top() + (box.height() - (glyphs.ascent + glyphs.descent)) / 2 + glyphs.ascent;
+  QList<quint32> indexes;
+  QList<QPointF> positions;
+  indexes.reserve(text.size());
+  positions.reserve(text.size());
+  qreal x = box.left();
+  for (const QChar c : text) {
+    const auto& glyph = glyphs.of.at(c.unicode());
+    indexes.append(glyph.first);
+    positions.append(QPointF(x, baseline));
+    x += glyph.second;
+  }
+  QGlyphRun run;
+  run.setRawFont(glyphs.raw);
+  run.setGlyphIndexes(indexes);
+  run.setPositions(positions);
+  painter.setPen(colour);
+  painter.drawGlyphRun(QPointF(0, 0), run);
+}
+
+ReadoutLabel::Glyphs* ReadoutLabel::glyphs_for_font() {
+  const QString key = font().key() + QLatin1Char('@') + QString::number(devicePixelRatioF());
+  auto& slot = glyphs_[key];
+  if (slot) return slot->verified ? slot.get() : nullptr;
+  slot = std::make_shared<Glyphs>();
+  Glyphs& glyphs = *slot;
+  glyphs.raw = QRawFont::fromFont(font());
+  if (!glyphs.raw.isValid()) return nullptr;
+  glyphs.ascent = glyphs.raw.ascent();
+  glyphs.descent = glyphs.raw.descent();
+  const QString characters = QString::fromLatin1(kReadoutCharacters);
+  const QList<quint32> indexes = glyphs.raw.glyphIndexesForString(characters);
+  if (indexes.size() != characters.size()) return nullptr;
+  const QList<QPointF> advances = glyphs.raw.advancesForGlyphIndexes(indexes);
+  for (int i = 0; i < characters.size(); ++i) {
+    if (indexes[i] == 0) return nullptr;  // a character the font lacks
+    glyphs.of.emplace(characters[i].unicode(), std::make_pair(indexes[i], advances[i].x()));
+  }
+  // The sample, drawn both ways in black on white: only an exact match lets the quick
+  // way be used for this font (the colour is the label's when it paints).
+  QPalette black_on_white = palette();
+  black_on_white.setColor(QPalette::WindowText, Qt::black);
+  black_on_white.setColor(QPalette::Window, Qt::white);
+  QLabel twin;
+  twin.setAttribute(Qt::WA_DontShowOnScreen);
+  twin.setTextFormat(Qt::PlainText);
+  twin.setFont(font());
+  twin.setPalette(black_on_white);
+  twin.setAlignment(alignment());
+  twin.setText(QStringLiteral("-0123.456789"));
+  twin.setFixedSize(size());
+  twin.ensurePolished();
+  const qreal ratio = devicePixelRatioF();
+  QImage drawn(size() * ratio, QImage::Format_ARGB32_Premultiplied);
+  drawn.setDevicePixelRatio(ratio);
+  drawn.fill(Qt::white);
+  QImage quick = drawn;
+  twin.render(&drawn, QPoint(), QRegion(), QWidget::RenderFlags());
+  {
+    QPainter painter(&quick);
+    draw_glyphs(painter, glyphs, twin.text(), Qt::black);
+  }
+  glyphs.verified = drawn == quick;
+  return glyphs.verified ? &glyphs : nullptr;
+}
+
+bool ReadoutLabel::draws_glyphs() {
+  if (!quick_way_allowed()) return false;
+  const Glyphs* glyphs = glyphs_for_font();
+  if (!glyphs) return false;
+  for (const QChar c : text())
+    if (glyphs->of.count(c.unicode()) == 0) return false;
+  return true;
+}
+
+void ReadoutLabel::paintEvent(QPaintEvent* event) {
+  {
+    QPainter painter(this);
+    backdrop_->paint(painter);
+    if (draws_glyphs()) {
+      // The colour QLabel's style takes: the text role in the widget's state.
+      QStyleOption state;
+      state.initFrom(this);
+      draw_glyphs(painter, *glyphs_for_font(), text(), state.palette.color(foregroundRole()));
+      return;
+    }
+  }
+  QLabel::paintEvent(event);
+}
+
 // ---- building -------------------------------------------------------------------------
 
 SurfaceView::SurfaceView(brivel::Brivel& logic, QWidget* host, Boundary boundary)
     : QObject(nullptr), logic_(logic), host_(host), boundary_(std::move(boundary)) {
+  // Held paints go out when the thread is about to sleep (inside the control's next
+  // wait, or in the host's idle loop), or when the host itself lets the event loop run;
+  // and, should a pump never sleep, at its first pass after a frame (60 Hz).
+  if (QAbstractEventDispatcher* loop = QAbstractEventDispatcher::instance(thread())) {
+    connect(loop, &QAbstractEventDispatcher::aboutToBlock, this, &SurfaceView::release_paints);
+    connect(loop, &QAbstractEventDispatcher::awake, this, [this] {
+      constexpr qint64 kFrameMs = 16;
+      if (!QtEventPump::inside() || (!held_.empty() && held_since_.elapsed() >= kFrameMs))
+        release_paints();
+    });
+  }
   build();
   logic_.surface().set_observer(
       [this](const brivel::Widget& model, brivel::Change what) { mirror(model, what); });
@@ -247,8 +479,9 @@ void SurfaceView::build() {
   const auto& models = logic_.surface().widgets();
   entries_.reserve(models.size());
   for (brivel::Widget* model : models) {
-    entries_.push_back(Entry{model, nullptr});
+    entries_.push_back(Entry{model, nullptr, nullptr});
     by_name_[model->name()] = entries_.size() - 1;
+    by_model_[model] = entries_.size() - 1;
   }
   host_->setFont(QFont(family_for(logic_.surface().font_name()), host_->font().pointSize()));
   ++mirroring_;
@@ -280,7 +513,7 @@ QWidget* SurfaceView::create(Entry& entry) {
       return new QGroupBox(parent);
     }
     case WidgetKind::Label: {
-      auto* label = new QLabel(parent);
+      auto* label = readouts().count(model.name()) ? new ReadoutLabel(parent) : new QLabel(parent);
       label->setTextFormat(Qt::PlainText);  // captions are text, never markup
       const Entry* owner = entry_named(model.parent());
       const bool in_window = owner && owner->model->kind() == WidgetKind::Window;
@@ -297,6 +530,10 @@ QWidget* SurfaceView::create(Entry& entry) {
         palette.setColor(QPalette::Text, palette.color(QPalette::ButtonText));
       }
       edit->setPalette(palette);
+      // The identification, the refresh and the filter read-back fill text boxes one
+      // after the other between the exchanges: each repaints the box alone, not the
+      // frame under it.
+      new Backdrop(edit);
       return edit;
     }
     case WidgetKind::ComboBox: {
@@ -411,11 +648,46 @@ void SurfaceView::mirror(const brivel::Widget& model, brivel::Change what) {
     --mirroring_;
     return;
   }
-  Entry* entry = entry_named(model.name());
-  if (!entry || !entry->view) return;  // added after the view was built: not shown
+  const auto found = by_model_.find(&model);
+  if (found == by_model_.end()) return;  // added after the view was built: not shown
+  Entry* entry = &entries_[found->second];
+  if (!entry->view) return;
+  if (paints_later(what)) hold_paint(entry->view);
   ++mirroring_;
   apply(*entry, what);
   --mirroring_;
+}
+
+bool SurfaceView::paints_later(brivel::Change what) {
+  switch (what) {
+    case Change::Text:
+    case Change::Value:
+    case Change::Items:
+    case Change::Picture:
+    case Change::Enabled:
+    case Change::Selection:
+      return true;
+    default:
+      return false;  // places, visibility, fonts and focus take effect at once
+  }
+}
+
+void SurfaceView::hold_paint(QWidget* view) {
+  // The control fills fields between its exchanges: painting them in the yield that
+  // starts the next exchange would delay it by the paint. Held, they are painted when
+  // the thread is about to sleep in that exchange's tick.
+  if (!view->isVisible() || !view->updatesEnabled()) return;
+  view->setUpdatesEnabled(false);
+  if (held_.empty()) held_since_.start();
+  held_.push_back(view);
+}
+
+void SurfaceView::release_paints() {
+  if (held_.empty()) return;
+  std::vector<QPointer<QWidget>> held;
+  held.swap(held_);
+  for (const QPointer<QWidget>& view : held)
+    if (view) view->setUpdatesEnabled(true);  // and repaints it
 }
 
 void SurfaceView::apply(Entry& entry, brivel::Change what) {
@@ -491,7 +763,15 @@ void SurfaceView::apply_geometry(Entry& entry) {
   // the screen.
   const int left = px_x(m.left());
   const int top = px_y(m.top());
-  view->setGeometry(left, top, px_x(m.left() + m.width()) - left, px_y(m.top() + m.height()) - top);
+  const QRect box(left, top, px_x(m.left() + m.width()) - left, px_y(m.top() + m.height()) - top);
+  if (qobject_cast<ReadoutLabel*>(view)) {
+    // A fixed size: a new text then posts no layout request to the parent (which has no
+    // layout to run) at every report.
+    view->setFixedSize(box.size());
+    view->move(box.topLeft());
+  } else {
+    view->setGeometry(box);
+  }
   refresh_symbol(entry);
   refresh_wrap(entry);
   fit_text(entry);
@@ -502,6 +782,7 @@ void SurfaceView::apply_font(Entry& entry) {
   const brivel::Widget& m = *entry.model;
   if (!m.bears_text() && m.kind() != WidgetKind::Window) return;
   entry.view->setFont(design_font(m.font_name(), m.font_size(), m.bold()));
+  entry.fit.reset();  // the advances were of the old font
   refresh_wrap(entry);
   // Captions are shown in the font's way (blanks) and fitted to its size.
   if (m.kind() != WidgetKind::TextBox && m.kind() != WidgetKind::ComboBox) apply_text(entry);
@@ -598,13 +879,42 @@ void SurfaceView::fit_text(Entry& entry) {
   auto* label = qobject_cast<QLabel*>(entry.view.data());
   if (!label || dynamic_cast<LampLabel*>(label) || label->wordWrap()) return;
   const brivel::Widget& m = *entry.model;
-  QFont font = design_font(m.font_name(), m.font_size(), m.bold());
+  if (!entry.fit) {
+    entry.fit = std::make_shared<FitCache>();
+    entry.fit->design = design_font(m.font_name(), m.font_size(), m.bold());
+  }
+  QFont font = entry.fit->design;
+  const QString text = label->text();
   const double room = label->contentsRect().width();
   constexpr double kSmallest = 6.0;  // points
-  while (font.pointSizeF() > kSmallest &&
-         QFontMetricsF(font).horizontalAdvance(label->text()) > room)
+  while (font.pointSizeF() > kSmallest && !fits(*entry.fit, font, text, room))
     font.setPointSizeF(std::max(kSmallest, font.pointSizeF() - 0.5));
   if (label->font() != font) label->setFont(font);
+}
+
+bool SurfaceView::fits(FitCache& fit, const QFont& font, const QString& text, double room) {
+  // A wavelength changes many times a second while the grating moves: its width is
+  // summed from the advances of its characters, kept per size, instead of shaping the
+  // text at every size tried. Kerning moves a pair by a fraction of a pixel; only a sum
+  // within half a pixel of the room is measured exactly.
+  constexpr double kSpare = 0.5;
+  auto& advances = fit.advances[std::lround(font.pointSizeF() * 100.0)];
+  double width = 0.0;
+  bool summed = true;
+  for (const QChar c : text) {
+    auto known = advances.find(c.unicode());
+    if (known == advances.end()) {
+      if (c.isSurrogate() || c.category() == QChar::Mark_NonSpacing) {  // shaped, not summed
+        summed = false;
+        break;
+      }
+      known = advances.emplace(c.unicode(), QFontMetricsF(font).horizontalAdvance(c)).first;
+    }
+    width += known->second;
+  }
+  if (summed && width + kSpare <= room) return true;
+  if (summed && width - kSpare > room) return false;
+  return QFontMetricsF(font).horizontalAdvance(text) <= room;
 }
 
 void SurfaceView::refresh_wrap(Entry& entry) {

@@ -10,15 +10,26 @@
 // Values set while mirroring never run a handler: the Qt widget's signals are blocked
 // while the program's change is applied. Every call into the logic goes through the
 // boundary given at construction, which keeps exceptions out of Qt's slots.
+//
+// A program change reaches its widget at once (text(), value, list), but its paint is
+// held until the thread is about to sleep, or until the host's own code lets the event
+// loop run: the control fills fields between two exchanges, and painting them in the
+// yield that starts the next exchange would delay that exchange by the paint. (A
+// grab() taken before that pass shows a held widget without its new content.)
 
+#include <QElapsedTimer>
 #include <QFont>
+#include <QLabel>
 #include <QObject>
+#include <QPixmap>
 #include <QPointer>
 #include <QSize>
 #include <QString>
 #include <functional>
 #include <map>
+#include <memory>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "platform/surface.h"
@@ -47,6 +58,67 @@ QString caption_for(const std::string& text, const std::string& design_font_name
 // Mouse buttons as the control's handlers number them: left 1, right 2, middle 4.
 short button_code(Qt::MouseButton button);
 
+// Makes `widget` opaque: before it paints itself, the backdrop paints under it what
+// its parent shows there, from a picture of the parent taken once (again after a
+// resize, a move, a style, palette or enabled change of the widget, or a resize,
+// style, palette, enabled or font change of the parent). A change of the widget then
+// repaints the widget alone, not the frame and the panel beneath it, which a
+// transparent widget needs (the frame's style loads its border picture at every
+// paint). Owned by the widget.
+class Backdrop : public QObject {
+  Q_OBJECT
+ public:
+  // `painted_by_widget`: the widget calls paint() itself, with the painter of its own
+  // paint event, instead of the backdrop painting before it.
+  explicit Backdrop(QWidget* widget, bool painted_by_widget = false);
+  void paint(QPainter& painter);
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  void take();
+  void watch_parent(QWidget* parent);
+  QWidget* widget_;
+  bool painted_by_widget_;
+  QPointer<QWidget> parent_;
+  QPixmap picture_;
+  bool valid_ = false;
+};
+
+// A label whose text follows values the instrument reports many times a second (the
+// current wavelength), on a backdrop, at a fixed size. Like every widget of the view it
+// is painted when the thread is about to sleep: in the follow loop that is as the next
+// exchange's tick begins, right after the report, so what the operator sees is never
+// behind the newest report by more than that moment. Holding paints back to the
+// screen's rate would not pay: the control asks for positions at most twice in 30 ms,
+// and a report that missed a frame would wait for the next tick, 10 ms later.
+//
+// It paints its backdrop and its text with one painter, and a text of digits, point
+// and sign as a run of glyphs whose indexes and advances it keeps per font, without
+// laying the text out and shaping it at every paint. That quick way is taken for a
+// font only after it drew a sample of those characters exactly as the label itself
+// draws it, pixel for pixel; any other text, font or setting is drawn by QLabel.
+class ReadoutLabel : public QLabel {
+  Q_OBJECT
+ public:
+  explicit ReadoutLabel(QWidget* parent = nullptr);
+  // Whether the current text and font are drawn the quick way (for tests).
+  bool draws_glyphs();
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+
+ private:
+  struct Glyphs;
+  Glyphs* glyphs_for_font();
+  bool quick_way_allowed() const;
+  void draw_glyphs(QPainter& painter, const Glyphs& glyphs, const QString& text,
+                   const QColor& colour) const;
+  Backdrop* backdrop_;
+  std::map<QString, std::shared_ptr<Glyphs>> glyphs_;  // by font key
+};
+
 class SurfaceView : public QObject {
   Q_OBJECT
  public:
@@ -62,15 +134,27 @@ class SurfaceView : public QObject {
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
+  // What fitting a label's text needs, kept between changes: the design font and, per
+  // size tried (hundredths of a point), the advance of every character met so far.
+  struct FitCache {
+    QFont design;
+    std::map<long, std::unordered_map<char16_t, qreal>> advances;
+  };
   struct Entry {
     brivel::Widget* model = nullptr;
     QPointer<QWidget> view;
+    std::shared_ptr<FitCache> fit;
   };
 
   void build();
   QWidget* create(Entry& entry);
   void connect_operator(Entry& entry);
   void mirror(const brivel::Widget& model, brivel::Change what);
+  // Paints of program changes are held until the thread is about to sleep, or until
+  // the host's own code lets the event loop run (see hold_paint()).
+  static bool paints_later(brivel::Change what);
+  void hold_paint(QWidget* view);
+  void release_paints();
   void apply(Entry& entry, brivel::Change what);
   void apply_text(Entry& entry);
   void apply_geometry(Entry& entry);
@@ -83,6 +167,8 @@ class SurfaceView : public QObject {
   void refresh_symbol(Entry& entry);
   void refresh_wrap(Entry& entry);
   void fit_text(Entry& entry);
+  // Whether `text` fits `room` pixels in `font`.
+  static bool fits(FitCache& fit, const QFont& font, const QString& text, double room);
   Entry* entry_of(QObject* object);
   Entry* entry_named(const std::string& name);
 
@@ -101,8 +187,11 @@ class SurfaceView : public QObject {
   Boundary boundary_;
   std::vector<Entry> entries_;          // in the surface's order, parents first
   std::map<std::string, std::size_t> by_name_;
+  std::unordered_map<const brivel::Widget*, std::size_t> by_model_;
   std::map<QObject*, std::size_t> by_object_;
   int mirroring_ = 0;                   // > 0 while a program change is applied
+  std::vector<QPointer<QWidget>> held_;  // widgets whose paint waits (hold_paint())
+  QElapsedTimer held_since_;             // since the first of them
 };
 
 }  // namespace brivel::qt

@@ -1,0 +1,21 @@
+# Runs every benchmark program of PROGRAMS ("|"-separated paths) one after the other,
+# each with its own output, and fails at the end when any of them failed or missed a
+# goal. Without a display they use Qt's offscreen platform.
+string(REPLACE "|" ";" programs "${PROGRAMS}")
+if(NOT DEFINED ENV{DISPLAY} AND NOT DEFINED ENV{WAYLAND_DISPLAY} AND NOT DEFINED ENV{QT_QPA_PLATFORM})
+  set(ENV{QT_QPA_PLATFORM} offscreen)
+endif()
+set(failed "")
+foreach(program IN LISTS programs)
+  get_filename_component(name "${program}" NAME)
+  message("\n==== ${name}")
+  execute_process(COMMAND "${program}" RESULT_VARIABLE status)
+  if(NOT status EQUAL 0)
+    list(APPEND failed "${name} (exit ${status})")
+  endif()
+endforeach()
+if(failed)
+  list(JOIN failed ", " failed_text)
+  message(FATAL_ERROR "benchmarks that failed or missed a goal: ${failed_text}")
+endif()
+message("\nevery benchmark ran and met its goals")

@@ -1,0 +1,256 @@
+// Widgets on a backdrop (the current-wavelength label, the text boxes): they look
+// exactly like their plain twins on their frame, a new value repaints them alone, and
+// the size the label shrinks a long value to is the size a full measurement gives.
+
+#include <gtest/gtest.h>
+
+#include <Brivel.h>
+#include <surface_view.h>
+
+#include <QtTest>
+#include <QtWidgets>
+#include <string>
+
+#include "control/brivel.h"
+#include "qt/core/qt_platform.h"
+
+namespace brivel::qt_tests {
+namespace {
+
+using brivel::qt::Backdrop;
+using brivel::qt::ReadoutLabel;
+
+// Counts the paint events of the widgets it watches, and keeps what labels painted.
+class PaintCounter : public QObject {
+ public:
+  int paints(QObject* widget) const { return counts_.value(widget); }
+  void watch(QWidget* widget) { widget->installEventFilter(this); }
+  void reset() {
+    counts_.clear();
+    painted_.clear();
+  }
+  const QStringList& painted() const { return painted_; }
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (event->type() == QEvent::Paint) {
+      ++counts_[watched];
+      if (auto* label = qobject_cast<QLabel*>(watched)) painted_ << label->text();
+    }
+    return false;
+  }
+
+ private:
+  QHash<QObject*, int> counts_;
+  QStringList painted_;
+};
+
+void run_loop_for(int ms) {
+  QEventLoop loop;
+  QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+  loop.exec();
+}
+
+// A frame with a readout and, at the same place, a plain label; one of them shows.
+struct Scene {
+  QWidget window;
+  QGroupBox* frame = new QGroupBox(&window);
+  ReadoutLabel* readout = new ReadoutLabel(frame);
+  QLabel* plain = new QLabel(frame);
+  QLabel* neighbour = new QLabel(QStringLiteral("nm"), frame);
+
+  Scene() {
+    window.resize(360, 120);
+    frame->setGeometry(20, 10, 320, 90);
+    QFont font(QStringLiteral("DejaVu Serif"));
+    font.setPointSizeF(20);
+    font.setBold(true);
+    for (QLabel* label : {static_cast<QLabel*>(readout), plain}) {
+      label->setTextFormat(Qt::PlainText);  // as the control's labels
+      label->setGeometry(100, 8, 150, 50);
+      label->setFont(font);
+      label->setText(QStringLiteral("812.50"));
+    }
+    neighbour->setGeometry(260, 20, 40, 20);
+    plain->hide();
+    window.show();
+    EXPECT_TRUE(QTest::qWaitForWindowExposed(&window));
+  }
+  QImage picture_with(QLabel* shown) {
+    readout->setVisible(shown == readout);
+    plain->setVisible(shown == plain);
+    QCoreApplication::processEvents();
+    return frame->grab().toImage();
+  }
+};
+
+TEST(ReadoutLabelTest, LooksExactlyLikeAPlainLabelAlsoAfterItsFrameChanges) {
+  Scene scene;
+  EXPECT_TRUE(scene.readout->draws_glyphs());  // a wavelength: the quick way
+  EXPECT_EQ(scene.picture_with(scene.readout), scene.picture_with(scene.plain));
+  // Any other text is drawn by QLabel itself.
+  for (QLabel* label : {static_cast<QLabel*>(scene.readout), scene.plain}) label->setText(QStringLiteral("n/a"));
+  EXPECT_FALSE(scene.readout->draws_glyphs());
+  EXPECT_EQ(scene.picture_with(scene.readout), scene.picture_with(scene.plain));
+  for (QLabel* label : {static_cast<QLabel*>(scene.readout), scene.plain}) label->setText(QStringLiteral("812.50"));
+  // A new palette of the frame, and a new place for the label: the backdrop follows.
+  QPalette palette = scene.frame->palette();
+  palette.setColor(QPalette::Window, QColor(200, 220, 255));
+  scene.frame->setPalette(palette);
+  scene.frame->setAutoFillBackground(true);
+  for (QLabel* label : {static_cast<QLabel*>(scene.readout), scene.plain}) label->move(60, 30);
+  EXPECT_EQ(scene.picture_with(scene.readout), scene.picture_with(scene.plain));
+  // Values of every digit, and every size the control shrinks a long one to.
+  for (const char* value : {"-0.05", "1234567.89", "90.00"}) {
+    for (double points : {20.0, 14.5, 9.0}) {
+      for (QLabel* label : {static_cast<QLabel*>(scene.readout), scene.plain}) {
+        QFont font = label->font();
+        font.setPointSizeF(points);
+        label->setFont(font);
+        label->setText(QString::fromLatin1(value));
+      }
+      EXPECT_TRUE(scene.readout->draws_glyphs()) << value << " " << points;
+      EXPECT_EQ(scene.picture_with(scene.readout), scene.picture_with(scene.plain)) << value << " " << points;
+    }
+  }
+}
+
+TEST(ReadoutLabelTest, ANewValueRepaintsTheLabelAloneNotItsFrame) {
+  Scene scene;
+  PaintCounter counter;
+  for (QWidget* w : {static_cast<QWidget*>(scene.frame), static_cast<QWidget*>(scene.readout),
+                     static_cast<QWidget*>(scene.neighbour)})
+    counter.watch(w);
+  QCoreApplication::processEvents();
+  counter.reset();
+  for (const char* value : {"812.51", "812.57", "813.02"}) {
+    scene.readout->setText(QString::fromLatin1(value));
+    QCoreApplication::processEvents();
+  }
+  EXPECT_EQ(counter.paints(scene.readout), 3);
+  EXPECT_EQ(counter.paints(scene.frame), 0);
+  EXPECT_EQ(counter.paints(scene.neighbour), 0);
+  // A plain label in its place makes the frame paint under it each time.
+  scene.picture_with(scene.plain);
+  counter.watch(scene.plain);
+  QCoreApplication::processEvents();
+  counter.reset();
+  scene.plain->setText(QStringLiteral("900.00"));
+  QCoreApplication::processEvents();
+  EXPECT_GT(counter.paints(scene.frame), 0);
+}
+
+TEST(BackdropTest, ATextBoxOnABackdropLooksLikeAPlainOneAndRepaintsAlone) {
+  QWidget window;
+  window.resize(300, 120);
+  auto* frame = new QGroupBox(QStringLiteral("Instrument"), &window);
+  frame->setGeometry(10, 10, 280, 100);
+  auto* opaque = new QLineEdit(QStringLiteral("00258"), frame);
+  new Backdrop(opaque);
+  auto* plain = new QLineEdit(QStringLiteral("00258"), frame);
+  for (QLineEdit* edit : {opaque, plain}) {
+    edit->setGeometry(20, 30, 120, 24);
+    edit->setFocusPolicy(Qt::NoFocus);  // no focus frame or cursor to tell them apart
+  }
+  plain->hide();
+  window.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+  auto picture_with = [&](QLineEdit* shown) {
+    opaque->setVisible(shown == opaque);
+    plain->setVisible(shown == plain);
+    QCoreApplication::processEvents();
+    return frame->grab().toImage();
+  };
+  EXPECT_EQ(picture_with(opaque), picture_with(plain));
+  picture_with(opaque);
+  PaintCounter counter;
+  counter.watch(frame);
+  counter.watch(opaque);
+  QCoreApplication::processEvents();
+  counter.reset();
+  opaque->setText(QStringLiteral("12345"));
+  QCoreApplication::processEvents();
+  EXPECT_GE(counter.paints(opaque), 1);
+  EXPECT_EQ(counter.paints(frame), 0);
+  // The frame disabled: the box's backdrop is taken again.
+  frame->setEnabled(false);
+  plain->setText(QStringLiteral("12345"));
+  EXPECT_EQ(picture_with(opaque), picture_with(plain));
+}
+
+TEST(SurfaceViewTest, AProgramChangeIsInItsWidgetAtOnceAndPaintedWhenTheThreadIsAboutToSleep) {
+  ::Brivel control;
+  control.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&control));
+  auto* year = control.childControl(QStringLiteral("TxtYear"));
+  auto* wavelength = qobject_cast<QLabel*>(control.childControl(QStringLiteral("LblWaveLen")));
+  PaintCounter counter;
+  counter.watch(year);
+  counter.watch(wavelength);
+  run_loop_for(20);
+  counter.reset();
+  brivel::Widget& model = control.logic().surface().at("TxtYear");
+  brivel::Widget& reported = control.logic().surface().at("LblWaveLen");
+  // Outside an operation: in the widget at once, painted when the loop runs.
+  model.set_text("77");
+  EXPECT_EQ(qobject_cast<QLineEdit*>(year)->text(), QStringLiteral("77"));
+  EXPECT_EQ(counter.paints(year), 0);
+  QCoreApplication::processEvents();
+  EXPECT_EQ(counter.paints(year), 1);
+  // Inside an operation (filled in between two exchanges): not in the yield that starts
+  // the next exchange, which it would delay, but once that exchange's wait is about to
+  // sleep.
+  counter.reset();
+  EventPump& pump = control.logic().pump();
+  model.set_text("88");
+  pump.yield();
+  EXPECT_EQ(qobject_cast<QLineEdit*>(year)->text(), QStringLiteral("88"));
+  EXPECT_EQ(counter.paints(year), 0);
+  pump.wait_until(pump.now() + 0.01);
+  EXPECT_EQ(counter.paints(year), 1);
+  // Position reports in a row, each taken as a tick ends: the label shows each one
+  // when the next tick begins, and two that came between the same two sleeps are
+  // painted once, with the newer.
+  for (const char* value : {"812.50", "812.57"}) reported.set_text(value);
+  pump.yield();
+  EXPECT_TRUE(counter.painted().isEmpty());
+  pump.wait_until(pump.now() + 0.01);
+  EXPECT_EQ(counter.painted(), QStringList{QStringLiteral("812.57")});
+  reported.set_text("812.63");
+  pump.wait_until(pump.now() + 0.01);
+  EXPECT_EQ(counter.painted(), (QStringList{QStringLiteral("812.57"), QStringLiteral("812.63")}));
+  // An operation whose waits never sleep (it only yields) still shows its changes,
+  // a frame late at most.
+  reported.set_text("812.70");
+  const double until = pump.now() + 0.1;
+  while (pump.now() < until && counter.painted().size() < 3) pump.yield();
+  EXPECT_EQ(counter.painted().size(), 3);
+}
+
+TEST(ReadoutLabelTest, TheControlShrinksAValueToTheSizeAFullMeasurementGives) {
+  ::Brivel control;
+  control.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&control));
+  auto* label = qobject_cast<QLabel*>(control.childControl(QStringLiteral("LblWaveLen")));
+  ASSERT_NE(qobject_cast<ReadoutLabel*>(label), nullptr);
+  brivel::Widget& model = control.logic().surface().at("LblWaveLen");
+  const QFont design = qt::design_font(model.font_name(), model.font_size(), model.bold());
+  const double room = label->contentsRect().width();
+  // Every size from the design size down by half points, measured in full.
+  auto expected = [&](const QString& text) {
+    QFont font = design;
+    while (font.pointSizeF() > 6.0 && QFontMetricsF(font).horizontalAdvance(text) > room)
+      font.setPointSizeF(std::max(6.0, font.pointSizeF() - 0.5));
+    return font.pointSizeF();
+  };
+  // Short and long values, back and forth, so that sizes met before are met again.
+  for (const char* value : {"0.00", "812.50", "1241.33", "-0.05", "99999.99", "812.50", "7.5",
+                            "12345.67", "-12345.67", "500.00", "0.00"}) {
+    model.set_text(value);
+    EXPECT_EQ(label->text().toStdString(), value);
+    EXPECT_DOUBLE_EQ(label->font().pointSizeF(), expected(label->text())) << value;
+  }
+}
+
+}  // namespace
+}  // namespace brivel::qt_tests
