@@ -97,7 +97,15 @@ struct Collected {
 Bytes read_when(QtSerialPort& port, QtEventPump& pump, int count) {
   const double until = pump.now() + 2.0;
   while (port.bytes_waiting() < count && pump.now() < until) pump.wait_until(pump.now() + 0.02);
-  return port.read_all();
+  // bytes_waiting() counts what the driver holds as well; while the host's event loop
+  // watches the device, those bytes are read in by its next pass.
+  Bytes got = port.read_all();
+  while (got.size() < static_cast<std::size_t>(count) && pump.now() < until) {
+    pump.wait_until(pump.now() + 0.02);
+    const Bytes more = port.read_all();
+    got.insert(got.end(), more.begin(), more.end());
+  }
+  return got;
 }
 
 TEST(SerialLog, EveryWriteAndEveryPacketReadIsALineWithItsTime) {
