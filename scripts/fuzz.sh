@@ -2,9 +2,12 @@
 # Runs the libFuzzer targets of the fuzz preset one after another and prints how many
 # inputs each executed.
 #
-#   scripts/fuzz.sh [--runs N] [--keep] [TARGET...]
+#   scripts/fuzz.sh [--runs N] [--seed S] [--keep] [TARGET...]
 #
 #   --runs N   executions per target (default 5000, what CI runs)
+#   --seed S   libFuzzer's random seed (default 1). With --keep, a second run with
+#              another seed is a second worker on the same corpus: two of them with
+#              --runs 5000000 each make 10^7 executions on a machine's two cores.
 #   --keep     keep growing the working corpus in build-fuzz/fuzz-corpus/TARGET
 #              (default: start every run from the seeds in fuzz/corpus/TARGET alone,
 #              in a temporary folder removed afterwards)
@@ -21,13 +24,15 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 runs=5000
+seed=1
 keep=0
 targets=()
 while [ $# -gt 0 ]; do
   case "$1" in
     --runs) runs="$2"; shift 2 ;;
+    --seed) seed="$2"; shift 2 ;;
     --keep) keep=1; shift ;;
-    -h|--help) sed -n '2,18p' "$0"; exit 0 ;;
+    -h|--help) sed -n '2,21p' "$0"; exit 0 ;;
     *) targets+=("$1"); shift ;;
   esac
 done
@@ -41,7 +46,10 @@ declare -A max_len=([receive]=512 [filter_record]=64 [parameter_file]=1024 [sim_
 # Every input builds and drops a whole control; a 32 MB quarantine still holds freed
 # memory far longer than one input lives, and keeps the fuzzer from paging through the
 # default 256 MB. Leaks are checked after every input that allocates more than it frees.
-export ASAN_OPTIONS="${ASAN_OPTIONS:-quarantine_size_mb=32:detect_leaks=1:halt_on_error=1}"
+# Each allocation records 4 frames of its caller instead of 30: a tenth more inputs per
+# second, and the report of a finding still shows where it happened in full (to see
+# the whole history of a block, run the saved input again with ASAN_OPTIONS unset).
+export ASAN_OPTIONS="${ASAN_OPTIONS:-quarantine_size_mb=32:malloc_context_size=4:detect_leaks=1:halt_on_error=1}"
 export UBSAN_OPTIONS="${UBSAN_OPTIONS:-halt_on_error=1:print_stacktrace=1}"
 
 mkdir -p "$build/fuzz-artifacts" "$build/fuzz-logs"
@@ -61,9 +69,10 @@ for t in "${targets[@]}"; do
   fi
   mkdir -p "$work"
   log="$build/fuzz-logs/$t-$runs.log"
+  [ "$seed" = 1 ] || log="$build/fuzz-logs/$t-$runs-seed$seed.log"
   start=$(date +%s)
   # nice: the machine is shared; builds and tests go first.
-  if nice -n 19 "$program" -runs="$runs" -seed=1 -timeout=30 -rss_limit_mb=2048 \
+  if nice -n 19 "$program" -runs="$runs" -seed="$seed" -timeout=30 -rss_limit_mb=2048 \
       -max_len="${max_len[$t]}" -print_final_stats=1 \
       -artifact_prefix="$build/fuzz-artifacts/$t-" "$work" "fuzz/corpus/$t" >"$log" 2>&1; then
     result=ok

@@ -109,19 +109,18 @@ Widget& Surface::add(Widget widget) {
   Widget* stored = owned_.back().get();
   stored->surface_ = this;
   order_.push_back(stored);
+  by_name_.emplace(stored->name(), stored);
   return *stored;
 }
 
 Widget* Surface::find(const std::string& name) {
-  for (Widget* w : order_)
-    if (w->name() == name) return w;
-  return nullptr;
+  const auto it = by_name_.find(name);
+  return it == by_name_.end() ? nullptr : it->second;
 }
 
 const Widget* Surface::find(const std::string& name) const {
-  for (const Widget* w : order_)
-    if (w->name() == name) return w;
-  return nullptr;
+  const auto it = by_name_.find(name);
+  return it == by_name_.end() ? nullptr : it->second;
 }
 
 Widget& Surface::at(const std::string& name) {

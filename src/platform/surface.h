@@ -11,6 +11,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 namespace brivel {
@@ -139,6 +140,10 @@ class Surface {
  private:
   std::vector<std::unique_ptr<Widget>> owned_;
   std::vector<Widget*> order_;
+  // Names never change once added; every lookup by name goes through here (the
+  // logic looks controls up by name at every step, and building the panels adds
+  // some 300 of them, each checked against those already there).
+  std::unordered_map<std::string, Widget*> by_name_;
   std::string font_name_ = "Arial";
   std::string focused_;
   Observer observer_;
