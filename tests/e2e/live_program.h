@@ -44,20 +44,9 @@ class LiveProgram {
     }
     const int child_err = setup.err_on_terminal ? err_slave : err_pipe[1];
 
-    std::vector<std::string> argv{path}, envv(setup.env);
+    std::vector<std::string> argv{path}, envv = child_environment(setup.env);
     argv.insert(argv.end(), args.begin(), args.end());
-    for (char** e = environ; *e; ++e) {
-      const std::string inherited(*e);
-      const std::string name = inherited.substr(0, inherited.find('=') + 1);
-      bool overridden = false;
-      for (const std::string& given : setup.env) overridden = overridden || given.rfind(name, 0) == 0;
-      if (!overridden) envv.push_back(inherited);
-    }
-    std::vector<char*> argp, envp;
-    for (std::string& w : argv) argp.push_back(w.data());
-    argp.push_back(nullptr);
-    for (std::string& w : envv) envp.push_back(w.data());
-    envp.push_back(nullptr);
+    std::vector<char*> argp = c_strings(argv), envp = c_strings(envv);
 
     pid_ = fork();
     if (pid_ < 0) throw std::runtime_error("fork failed");
@@ -123,7 +112,7 @@ class LiveProgram {
     int raw = 0;
     waitpid(pid_, &raw, 0);
     done_ = true;
-    f.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : WIFSIGNALED(raw) ? 128 + WTERMSIG(raw) : -1;
+    f.status = exit_status(raw);
     f.out = out_;
     f.err = err_;
     f.seconds = std::chrono::duration<double>(Clock::now() - start_).count();

@@ -29,8 +29,34 @@ struct Finished {
   double cpu_seconds = 0;  // processor time the child used (user and system)
 };
 
-// Starts `path` with stdin from /dev/null; `env` entries ("NAME=value") are added to
-// the inherited environment, replacing inherited variables of the same name.
+// The environment of a child: `env` entries ("NAME=value") first, then the inherited
+// variables that `env` does not set again, so each name is there once.
+inline std::vector<std::string> child_environment(const std::vector<std::string>& env) {
+  std::vector<std::string> all(env);
+  for (char** e = environ; *e; ++e) {
+    const std::string inherited(*e);
+    const std::string name = inherited.substr(0, inherited.find('=') + 1);
+    bool overridden = false;
+    for (const std::string& given : env) overridden = overridden || given.rfind(name, 0) == 0;
+    if (!overridden) all.push_back(inherited);
+  }
+  return all;
+}
+
+// argv/envp of a list of words, ending in a null pointer; the words must outlive it.
+inline std::vector<char*> c_strings(std::vector<std::string>& words) {
+  std::vector<char*> p;
+  for (std::string& w : words) p.push_back(w.data());
+  p.push_back(nullptr);
+  return p;
+}
+
+// A wait status as a shell gives it: the exit status, or 128 + the signal.
+inline int exit_status(int raw) {
+  return WIFEXITED(raw) ? WEXITSTATUS(raw) : WIFSIGNALED(raw) ? 128 + WTERMSIG(raw) : -1;
+}
+
+// Starts `path` with stdin from /dev/null and the environment child_environment(env).
 inline pid_t spawn(const std::string& path, const std::vector<std::string>& args,
                    const std::vector<std::string>& env, int out_fd, int err_fd) {
   posix_spawn_file_actions_t actions;
@@ -38,23 +64,9 @@ inline pid_t spawn(const std::string& path, const std::vector<std::string>& args
   posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
   posix_spawn_file_actions_adddup2(&actions, out_fd, 1);
   posix_spawn_file_actions_adddup2(&actions, err_fd, 2);
-  std::vector<std::string> argv{path}, envv(env);
+  std::vector<std::string> argv{path}, envv = child_environment(env);
   argv.insert(argv.end(), args.begin(), args.end());
-  for (char** e = environ; *e; ++e) {
-    // An inherited variable that `env` sets again is left out, so each name is once.
-    const std::string inherited(*e);
-    const std::string name = inherited.substr(0, inherited.find('=') + 1);
-    bool overridden = false;
-    for (const std::string& given : env) overridden = overridden || given.rfind(name, 0) == 0;
-    if (!overridden) envv.push_back(inherited);
-  }
-  auto pointers = [](std::vector<std::string>& words) {
-    std::vector<char*> p;
-    for (std::string& w : words) p.push_back(w.data());
-    p.push_back(nullptr);
-    return p;
-  };
-  auto argp = pointers(argv), envp = pointers(envv);
+  auto argp = c_strings(argv), envp = c_strings(envv);
   pid_t pid = -1;
   const int rc = posix_spawn(&pid, path.c_str(), &actions, nullptr, argp.data(), envp.data());
   posix_spawn_file_actions_destroy(&actions);
@@ -102,7 +114,7 @@ inline Finished run_program(const std::string& path, const std::vector<std::stri
   int raw = 0;
   rusage usage{};
   wait4(pid, &raw, 0, &usage);
-  done.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : WIFSIGNALED(raw) ? 128 + WTERMSIG(raw) : -1;
+  done.status = exit_status(raw);
   done.cpu_seconds = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
                      static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
   done.seconds = elapsed();
