@@ -40,6 +40,7 @@ struct LoopbackPort::Impl {
   int last_raised = -1;               // bytes waiting at the last receive event
   bool recheck = false;               // look at the threshold at the next pump pass
   bool raising = false;               // the receive handler is running
+  bool lost = false;                  // closed by itself: the lost event is due
 
   // Towards the far end: byte i of a write arrives at start + (i + 1) byte times.
   struct Outgoing {
@@ -148,6 +149,7 @@ void LoopbackPort::open() {
     s.drop_everything();
     s.far_reopen = true;
   }
+  s.lost = false;
   const double now = pump_.now();
   if (s.far && s.far->next_due() <= now) {
     // What the far end sent while the port was closed is lost.
@@ -166,6 +168,7 @@ void LoopbackPort::close() {
   setup_log_.push_back("close");
   if (s.open && s.far) s.far_reopen = true;
   s.open = false;
+  s.lost = false;
   s.drop_everything();
 }
 
@@ -178,11 +181,7 @@ void LoopbackPort::write(const Bytes& data) {
   if (!is_open()) throw RuntimeFailure(FailureReason::PortFailure, "the port is not open");
   if (unplug_countdown_ > 0 && --unplug_countdown_ == 0) {
     // Pulled out while writing: the write fails and the port is gone with its queues.
-    unplugged_ = true;
-    setup_log_.push_back("unplugged");
-    s.open = false;
-    if (s.far) s.far_reopen = true;
-    s.drop_everything();
+    unplug_now();
     throw RuntimeFailure(FailureReason::PortFailure, "the write failed: the device is gone");
   }
   const double now = pump_.now();
@@ -246,6 +245,16 @@ void LoopbackPort::inject(const Bytes& bytes) { queue_reply(bytes, pump_.now());
 
 void LoopbackPort::unplug_at_write(int n) { unplug_countdown_ = n > 0 ? n : 0; }
 
+void LoopbackPort::unplug_now() {
+  Impl& s = *impl_;
+  unplugged_ = true;
+  setup_log_.push_back("unplugged");
+  s.lost = s.open;
+  s.open = false;
+  if (s.far) s.far_reopen = true;
+  s.drop_everything();
+}
+
 void LoopbackPort::replug() {
   unplugged_ = false;
   unplug_countdown_ = 0;
@@ -264,7 +273,7 @@ void LoopbackPort::queue_reply(const Bytes& reply, double ready) {
 double LoopbackPort::next_due() const {
   const Impl& s = *impl_;
   double due = kNever;
-  if ((s.recheck && !s.raising) || (s.open && s.far_gone())) due = pump_.now();
+  if ((s.recheck && !s.raising) || (s.open && s.far_gone()) || s.lost) due = pump_.now();
   if (!s.pending.empty()) due = std::min(due, s.pending.front().ready);
   if (!s.incoming.empty()) due = std::min(due, s.incoming.front().arrives);
   if (!s.outgoing.empty()) due = std::min(due, s.next_outgoing());
@@ -312,6 +321,11 @@ void LoopbackPort::run_due(double now) {
     s.open = false;
     s.far_reopen = true;
     s.drop_everything();
+    s.lost = true;
+  }
+  if (s.lost) {
+    s.lost = false;
+    raise_event(kComEvLost);
     return;
   }
 

@@ -101,6 +101,9 @@ class LoopbackPort : public SerialPort, private VirtualPump::Source {
   // write fails with RuntimeFailure(PortFailure) and the port is gone (is_open()
   // false, nothing more arrives, open() fails) until replug(). 0 switches it off.
   void unplug_at_write(int n);
+  // The adapter is pulled out now. Either way an open port closes itself and raises
+  // the lost event (kComEvLost) at the next pump pass.
+  void unplug_now();
   void replug();
   bool unplugged() const { return unplugged_; }
 

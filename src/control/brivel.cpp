@@ -134,6 +134,7 @@ void Brivel::Image1_MouseDown(std::int16_t button) {
       return;
     }
     // Any other button chooses the port; the new number takes effect at the next OpenCom.
+    Nested asking(nesting_);   // the box runs the host's event loop
     const std::optional<std::string> answer =
         english() ? dialogs_.input("Please enter the serial number", "Choose the serial no.",
                                    std::to_string(IntUseCom_))

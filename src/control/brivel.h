@@ -165,6 +165,23 @@ class Brivel {
   void open_port();                  // the opening steps of OpenCom
   void close_port() noexcept;        // closes the port if open; never throws
   void MSComm1_OnComm(int event_code);  // the receive handler
+  // The port closed itself while nothing of the control ran (kComEvLost): shows not
+  // connected and tells the operator and the host, as a loss inside an operation does.
+  // Inside a wait or a message it does nothing: the operation's next check finds the
+  // port closed.
+  void port_went_away();
+  // The pump, run by the control's waits; while it runs (and while a message is up)
+  // the control is inside a call.
+  void yield_events();
+  void wait_events(double deadline);
+  // Counts a wait or a message in nesting_ for as long as it runs, whatever ends it.
+  struct Nested {
+    explicit Nested(int& depth) : depth_(depth) { ++depth_; }
+    ~Nested() { --depth_; }
+    Nested(const Nested&) = delete;
+    Nested& operator=(const Nested&) = delete;
+    int& depth_;
+  };
   void Timer1_Timer();               // switches Timer1 off
   void tick(int milliseconds);       // one tick of Timer1
   void pause_10ms();                 // the follow loops' pause (at least 10 ms)
@@ -264,6 +281,7 @@ class Brivel {
   bool stopping_ = false;              // stop_from_outside is sending "k" and "w"
   bool port_expected_open_ = false;    // opened by OpenCom and not closed by the control
   bool port_loss_told_ = false;        // the operator was told of the latest port loss
+  int nesting_ = 0;                    // waits and messages running (see port_went_away)
   std::function<void()> wait_hook_;
 
   // Instrument state.

@@ -42,6 +42,7 @@ Answer Brivel::say(MessageKind kind, const Wording& text, Words title, Icon icon
   m.title = english() ? m.title_en : m.title_zh;
   m.icon = icon;
   m.buttons = buttons;
+  Nested inside(nesting_);   // a box runs the host's event loop
   return dialogs_.show(m);
 }
 
@@ -52,6 +53,7 @@ void Brivel::note(HostNote::Kind kind, const char* operation, const Wording& tex
   n.text_en = text.en;
   n.text_zh = text.zh;
   try {
+    Nested inside(nesting_);
     dialogs_.note(n);
   } catch (...) {
     // A note is information for the host; a host that fails to take it loses only that.
@@ -114,7 +116,10 @@ void Brivel::gave_up(Words what) {
 bool Brivel::entry_accepted(const std::string& minimum, const std::string& maximum,
                             const std::string& value, std::uint8_t type_code,
                             const std::string& field) {
-  ModuleFunction::CheckRange(minimum, maximum, value, type_code, dialogs_);
+  {
+    Nested inside(nesting_);   // a refusal shows a box
+    ModuleFunction::CheckRange(minimum, maximum, value, type_code, dialogs_);
+  }
   if (ModuleFunction::BytRangeOK() != 0) return true;
   surface_.set_focus(field);
   return false;

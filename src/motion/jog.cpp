@@ -88,7 +88,7 @@ bool Brivel::settle_position() {
     send(protocol::question('w'), protocol::kThresholdPosition);
     VBBool replied = kFalse;
     WaitReply(replied);
-    pump_.yield();
+    yield_events();
   }
   show_wavelength(report_wavelength(VarLastPacket_));
   return true;

@@ -14,7 +14,9 @@
 //    set_threshold(). The handler is expected to take everything waiting with
 //    read_all().
 //  * Closing the port empties its queues; a port that vanishes (device unplugged,
-//    far end closed) closes itself and raises no endless events.
+//    far end closed) closes itself and raises no endless events: once it has closed,
+//    it raises the lost event (kComEvLost) once, from the event pump. A port the
+//    caller closes raises none.
 
 #include <cstdint>
 #include <functional>
@@ -28,6 +30,8 @@ using Bytes = std::vector<std::uint8_t>;
 // Event codes of the receive event.
 constexpr int kComEvSend = 1;
 constexpr int kComEvReceive = 2;
+// The port went away by itself (an adapter unplugged, the far end closed) and is closed.
+constexpr int kComEvLost = 100;
 
 class SerialPort {
  public:

@@ -67,6 +67,10 @@ void Brivel::CloseCom() {
 }
 
 void Brivel::MSComm1_OnComm(int event_code) {
+  if (event_code == kComEvLost) {
+    port_went_away();
+    return;
+  }
   if (event_code != kComEvReceive) return;
   // The count is taken before the read: bytes that arrive in between are in the
   // packet but not in the text buffer.
@@ -122,7 +126,7 @@ void Brivel::tick(int milliseconds) {
       Timer1_->set_enabled(false);
       break;
     }
-    pump_.wait_until(due);
+    wait_events(due);
   }
 }
 
@@ -130,7 +134,7 @@ void Brivel::pause_10ms() {
   // Measured on the monotonic clock in double precision; the host sleeps meanwhile.
   const double until = pump_.now() + kFollowPause;
   check_outside();
-  while (pump_.now() <= until) pump_.wait_until(until + 1e-6);
+  while (pump_.now() <= until) wait_events(until + 1e-6);
 }
 
 void Brivel::check_outside() {
@@ -154,6 +158,26 @@ void Brivel::check_outside() {
     }
     stopping_ = false;
     throw RuntimeFailure(FailureReason::Interrupted, "a stop was requested");
+  }
+}
+
+void Brivel::yield_events() {
+  Nested inside(nesting_);
+  pump_.yield();
+}
+
+void Brivel::wait_events(double deadline) {
+  Nested inside(nesting_);
+  pump_.wait_until(deadline);
+}
+
+void Brivel::port_went_away() {
+  // Closed by the control, already told, or inside a call: nothing to do here.
+  if (!port_expected_open_ || port_->is_open() || nesting_ > 0) return;
+  try {
+    lose_port();
+  } catch (const RuntimeFailure& failure) {
+    report_failure(failure, "MSComm1_OnComm");
   }
 }
 
@@ -186,13 +210,13 @@ void Brivel::WaitReply(VBBool& replied) {
   BlnReplyFlag_ = kFalse;
   const double start = pump_.now();
   for (;;) {
-    pump_.yield();
+    yield_events();
     if (pump_.now() - start > kReplyWindow) {
       replied = kFalse;
       return;
     }
     tick(kReplyTick);
-    pump_.yield();
+    yield_events();
     if (BlnReplyFlag_) {
       BlnReplyFlag_ = kFalse;
       replied = kTrue;
@@ -218,7 +242,7 @@ bool Brivel::WaitForOK(std::string ending1, std::string ending2, VBBool& ok, dou
     idle_waiting = waiting;
     const std::string last5 = right(StrReceive_, 5);
     const std::string last3 = right(StrReceive_, 3);
-    pump_.yield();
+    yield_events();
     // "OK" at the very end counts with or without its CR; "OKK" does not.
     if (right(StrReceive_, 2) == "OK" || last3 == ending2 || last5 == ending1) break;
     if (pump_.now() - start > bound) {

@@ -1,9 +1,10 @@
 // The port pulled out, end to end: brivelctl (the real Qt serial port and event loop)
 // talks to brivel-sim over a pseudo-terminal, and the test kills brivel-sim in the
 // middle of a move, a repositioning and a download's reset, as an unplugged adapter
-// disappears. Each time the operation must end at once with the control shown not
-// connected and the operator told, and brivelctl must not spin on the dead device:
-// the processor time it takes in the second after the loss is printed.
+// disappears, and once while brivelctl only runs its event loop. Each time the
+// operation must end at once (or the idle control hear of it at once) with the control
+// shown not connected and the operator told, and brivelctl must not spin on the dead
+// device: the processor time it takes in the second after the loss is printed.
 
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -242,6 +243,17 @@ TEST(PortPulledOut, DuringTheDownloadResetIsTheLossNotATimeOut) {
   print("download reset", p);
   EXPECT_EQ(p.status, 4) << describe(*c);   // a failure told to the host
   EXPECT_EQ(count_lines(c->err, kLost), 0) << "no box" << describe(*c);
+  EXPECT_LT(p.noticed, 2.0) << describe(*c);
+  EXPECT_EQ(e2e::lines(c->out), (Words{"1", "False", "False"})) << describe(*c);
+}
+
+TEST(PortPulledOut, WhileIdleShowsNotConnectedAtOnce) {
+  // "66 0D" is the identification's last request: 0.3 s later brivelctl is in its wait.
+  const Pulled p = pull_out_after("> 66 0D", with_afterwards({"open", "wait", "3"}));
+  const Control* c = p.control.get();
+  print("idle", p);
+  EXPECT_EQ(p.status, 4) << describe(*c);
+  EXPECT_EQ(count_lines(c->err, kLost), 1) << "told once" << describe(*c);
   EXPECT_LT(p.noticed, 2.0) << describe(*c);
   EXPECT_EQ(e2e::lines(c->out), (Words{"1", "False", "False"})) << describe(*c);
 }

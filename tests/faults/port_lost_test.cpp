@@ -1,6 +1,8 @@
 // A port that goes away while an operation waits is noticed within a tick and told as
 // the lost port, whatever the wait's own bound: the repositioning and the download's
 // reset (180 s), a write that fails because the device went, the power-on setter.
+// One that goes away while the control is idle is told as soon as the host's event
+// loop runs.
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -78,6 +80,11 @@ TEST(PortLostWhileWaiting, AWriteThatFailsBecauseTheDeviceWentIsTheLossOfThePort
   double target = 560;
   EXPECT_EQ(testkit::failure_of([&] { c.b.control.MonochromatorMoveTo(target); }), FailureReason::PortLost);
   expect_lost(c.b);
+  // The port's own lost event, which follows, tells nobody a second time.
+  const std::size_t notes = c.b.dialogs.notes().size();
+  c.b.pump.run_for(1.0);
+  expect_lost(c.b);
+  EXPECT_EQ(c.b.dialogs.notes().size(), notes);
 
   // The host's power-on setter passes the loss on, and the operator is told too.
   Connected p;
@@ -90,6 +97,39 @@ TEST(PortLostWhileWaiting, AWriteThatFailsBecauseTheDeviceWentIsTheLossOfThePort
   p.b.port->replug();
   p.b.control.OpenCom();
   EXPECT_EQ(p.b.control.BlnMonConnectFlag(), kTrue);
+}
+
+TEST(PortLostWhileIdle, TheControlShowsItAtOnceAndTellsTheHost) {
+  Connected c;
+  c.b.control.ShowParaFace();
+  c.b.clear();
+  c.b.port->unplug_now();
+  c.b.pump.run_for(0.01);   // the host's event loop, idle
+  expect_lost(c.b);
+  ASSERT_EQ(c.b.dialogs.notes().size(), 1u);
+  EXPECT_EQ(c.b.dialogs.notes()[0].kind, HostNote::Kind::Failure);
+  EXPECT_EQ(c.b.dialogs.notes()[0].operation, "MSComm1_OnComm");
+  EXPECT_NE(c.b.dialogs.notes()[0].text_en.find("went away"), std::string::npos);
+  EXPECT_TRUE(c.b.control.surface().at("FraFilterParam").visible()) << "the panel stays";
+
+  // Once, however long the host idles on.
+  c.b.pump.run_for(5.0);
+  EXPECT_EQ(c.b.dialogs.count(kLost), 1);
+  EXPECT_EQ(c.b.dialogs.notes().size(), 1u);
+
+  c.b.port->replug();
+  c.b.control.OpenCom();
+  EXPECT_EQ(c.b.control.BlnMonConnectFlag(), kTrue);
+  EXPECT_EQ(c.b.control.surface().at("Image1").picture(), 2);
+}
+
+TEST(PortLostWhileIdle, ClosingThePortIsNoLoss) {
+  Connected c;
+  c.b.control.CloseCom();
+  c.b.port->unplug_now();   // pulled out after the control let go of it
+  c.b.pump.run_for(1.0);
+  EXPECT_TRUE(c.b.dialogs.shown().empty());
+  EXPECT_TRUE(c.b.dialogs.notes().empty());
 }
 
 }  // namespace

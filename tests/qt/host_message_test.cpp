@@ -241,5 +241,25 @@ TEST_F(HostMessageTest, NotesForTheHostArriveInLastErrorAndFailed) {
   EXPECT_EQ(last_error.at(1).at(0).toString(), "");
 }
 
+TEST_F(HostMessageTest, AnAdapterPulledOutWhileIdleReachesTheHostWhileItsLoopRuns) {
+  connect_control();
+  control_->setHostMessages(true);
+  QSignalSpy failed(control_.get(), &::Brivel::failed);
+  QSignalSpy asked(control_.get(), &::Brivel::messageRequested);
+  QSignalSpy connected(control_.get(), &::Brivel::BlnMonConnectFlagChanged);
+  server_->stop();   // the far end closes the pseudo-terminal
+  server_->join();
+  for (int i = 0; i < 200 && failed.count() == 0; ++i) QTest::qWait(10);
+  ASSERT_EQ(failed.count(), 1);
+  EXPECT_TRUE(failed.at(0).at(0).toString().startsWith("MSComm1_OnComm: "))
+      << failed.at(0).at(0).toString().toStdString();
+  ASSERT_EQ(connected.count(), 1);
+  EXPECT_FALSE(connected.at(0).at(0).toBool());
+  ASSERT_EQ(asked.count(), 1);
+  EXPECT_EQ(asked.at(0).at(0).value<BrivelMessage>().text,
+            "The connection to the monochromator was lost. Check the cable and connect again.");
+  EXPECT_GT(lamp_colour().red(), lamp_colour().green());   // the red lamp
+}
+
 }  // namespace
 }  // namespace brivel::qt_tests

@@ -165,9 +165,30 @@ TEST_F(Loopback, AVanishedDeviceClosesThePortAndStaysGone) {
   pump.run_for(0.1);
   EXPECT_FALSE(port.is_open());
   EXPECT_EQ(port.setup_log().back(), "vanished");
-  EXPECT_EQ(codes.size(), 9u);  // the bytes that came in before it vanished, no more
+  // The bytes that came in before it vanished, then the lost event once.
+  ASSERT_EQ(codes.size(), 10u);
+  EXPECT_EQ(std::count(codes.begin(), codes.end(), kComEvReceive), 9);
+  EXPECT_EQ(codes.back(), kComEvLost);
   expect_port_failure([&] { port.write(bytes("w")); });
   expect_port_failure([&] { port.open(); });
+  pump.run_for(0.1);
+  EXPECT_EQ(codes.size(), 10u);
+}
+
+TEST_F(Loopback, OnlyAPortThatClosesByItselfRaisesTheLostEvent) {
+  port.open();
+  port.close();
+  port.unplug_now();   // nobody holds the port: nobody to tell
+  pump.run_for(0.1);
+  EXPECT_TRUE(codes.empty());
+
+  port.replug();
+  port.open();
+  port.unplug_at_write(1);
+  expect_port_failure([&] { port.write(bytes("w")); });
+  EXPECT_TRUE(codes.empty()) << "raised from the pump, not from inside write()";
+  pump.run_for(0.1);
+  EXPECT_EQ(codes, (std::vector<int>{kComEvLost}));
 }
 
 TEST_F(Loopback, TheEventIsNeverReentered) {

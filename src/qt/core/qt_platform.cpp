@@ -707,6 +707,8 @@ void QtSerialPort::on_error(int error) {
     if (failed_ && port_->isOpen()) {
       port_->clearError();
       port_->close();
+      // Closed by itself: the control hears of it even while nothing of it runs.
+      raise_event(kComEvLost);
     }
   });
 }
