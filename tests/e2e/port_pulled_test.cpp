@@ -14,7 +14,7 @@
 #include <fstream>
 #include <thread>
 
-#include "run_program.h"
+#include "live_program.h"
 
 #ifndef BRIVELCTL_PROGRAM
 #error "brivel_e2e_tests needs BRIVELCTL_PROGRAM (the brivelctl target)"
@@ -77,79 +77,25 @@ class Simulator {
   pid_t pid_ = -1;
 };
 
-// brivelctl with its output read as it comes, so that the test can act on a line.
-class Control {
- public:
-  explicit Control(const Words& args) : start_(Clock::now()) {
-    int out[2], err[2];
-    if (pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
-    pid_ = e2e::spawn(BRIVELCTL_PROGRAM, args, {}, out[1], err[1]);
-    close(out[1]);
-    close(err[1]);
-    fds_[0] = out[0];
-    fds_[1] = err[0];
-  }
-  ~Control() {
-    if (pid_ > 0) {
-      kill(pid_, SIGKILL);
-      waitpid(pid_, nullptr, 0);
-    }
-    for (int fd : fds_)
-      if (fd >= 0) close(fd);
-  }
-  pid_t pid() const { return pid_; }
+// Whether standard error holds a line equal to `line` (or, when `traced`, a traffic
+// line "  <ms> > 57 ..." that holds it after its timestamp).
+bool has_line(const std::string& err, const std::string& line, bool traced) {
+  for (const std::string& l : e2e::lines(err))
+    if (traced ? l.find(line) != std::string::npos : l == line) return true;
+  return false;
+}
 
-  // Reads until standard error holds a line equal to `line` (or, when `traced`, a
-  // traffic line "  <ms> > 57 ..." that holds it after its timestamp); false at the
-  // time limit or when the program has ended.
-  bool wait_for(const std::string& line, bool traced = false) {
-    for (;;) {
-      for (const std::string& l : e2e::lines(err))
-        if (traced ? l.find(line) != std::string::npos : l == line) return true;
-      if (!read_some(kLimit - since(start_))) return false;
-    }
-  }
-  // Reads to the end; the status of the program (-1 when it had to be killed).
-  int finish() {
-    while (read_some(kLimit - since(start_))) {
-    }
-    if (since(start_) >= kLimit) kill(pid_, SIGKILL);
-    int raw = 0;
-    waitpid(pid_, &raw, 0);
-    pid_ = -1;
-    return WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-  }
-  std::string out, err;
+// Reads brivelctl's output until such a line comes; false at the time limit or when
+// the program has ended.
+bool wait_for(e2e::LiveProgram& control, const std::string& line, bool traced = false) {
+  return control.read_until([&](const std::string&, const std::string& err) { return has_line(err, line, traced); },
+                            kLimit);
+}
 
- private:
-  // One poll of at most `seconds`; false once both pipes are closed or time is up.
-  bool read_some(double seconds) {
-    if (seconds <= 0 || (fds_[0] < 0 && fds_[1] < 0)) return false;
-    pollfd polled[2] = {{fds_[0], POLLIN, 0}, {fds_[1], POLLIN, 0}};
-    if (poll(polled, 2, static_cast<int>(seconds * 1000) + 1) < 0) return true;
-    std::string* sinks[2] = {&out, &err};
-    for (int i = 0; i < 2; ++i) {
-      if (fds_[i] < 0 || !(polled[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
-      char buffer[4096];
-      const ssize_t n = read(fds_[i], buffer, sizeof buffer);
-      if (n > 0) {
-        sinks[i]->append(buffer, static_cast<std::size_t>(n));
-      } else {
-        close(fds_[i]);
-        fds_[i] = -1;
-      }
-    }
-    return true;
-  }
-  Clock::time_point start_;
-  pid_t pid_ = -1;
-  int fds_[2] = {-1, -1};
-};
-
-std::string describe(const Control& c) { return "--- stdout\n" + c.out + "--- stderr\n" + c.err; }
+std::string describe(const e2e::LiveProgram& c) { return "--- stdout\n" + c.out() + "--- stderr\n" + c.err(); }
 
 struct Pulled {
-  std::unique_ptr<Control> control;
+  std::unique_ptr<e2e::LiveProgram> control;
   double noticed = 0;        // s from pulling out to the operator's message
   double cpu_after = 0;      // s of processor time brivelctl used in the second after it
   int status = -1;
@@ -165,16 +111,16 @@ Pulled pull_out_after(const std::string& trigger, const Words& steps, const std:
   EXPECT_TRUE(sim.ready()) << "brivel-sim made no link";
   Words args = {"--port", sim.link(), "--trace", "--yes"};
   args.insert(args.end(), steps.begin(), steps.end());
-  result.control = std::make_unique<Control>(args);
-  Control* control = result.control.get();
-  if (!control->wait_for(trigger, true)) {
+  result.control = std::make_unique<e2e::LiveProgram>(BRIVELCTL_PROGRAM, args);
+  e2e::LiveProgram* control = result.control.get();
+  if (!wait_for(*control, trigger, true)) {
     ADD_FAILURE() << "never wrote " << trigger << "\n" << describe(*control);
     return result;
   }
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
   const auto pulled = Clock::now();
   sim.pull_out();
-  if (!control->wait_for(told, told != kLost)) {
+  if (!wait_for(*control, told, told != kLost)) {
     ADD_FAILURE() << "the operator was not told\n" << describe(*control);
     return result;
   }
@@ -182,7 +128,7 @@ Pulled pull_out_after(const std::string& trigger, const Words& steps, const std:
   const double cpu_before = cpu_seconds(control->pid());
   std::this_thread::sleep_for(std::chrono::seconds(1));
   result.cpu_after = cpu_seconds(control->pid()) - cpu_before;
-  result.status = control->finish();
+  result.status = control->finish(kLimit).status;
   return result;
 }
 
@@ -210,25 +156,25 @@ Words with_afterwards(Words steps) {
 TEST(PortPulledOut, MidMoveEndsTheMoveShowsNotConnectedAndDoesNotSpin) {
   // 5000 nm from 500 nm takes over a minute at speed 250.
   const Pulled p = pull_out_after("> 57", with_afterwards({"open", "type", "CboTarget", "5000", "click", "CmdRun"}));
-  const Control* c = p.control.get();
+  const e2e::LiveProgram* c = p.control.get();
   print("mid-move", p);
   EXPECT_EQ(p.status, 4) << describe(*c);   // a failure told with an operator message
-  EXPECT_EQ(count_lines(c->err, kLost), 1) << "told once" << describe(*c);
+  EXPECT_EQ(count_lines(c->err(), kLost), 1) << "told once" << describe(*c);
   EXPECT_LT(p.noticed, 2.0) << describe(*c);
-  EXPECT_EQ(e2e::lines(c->out), (Words{"1", "False", "False"})) << describe(*c);
-  EXPECT_EQ(c->err.find("did not"), std::string::npos) << describe(*c);
+  EXPECT_EQ(e2e::lines(c->out()), (Words{"1", "False", "False"})) << describe(*c);
+  EXPECT_EQ(c->err().find("did not"), std::string::npos) << describe(*c);
 }
 
 TEST(PortPulledOut, DuringTheRepositioningIsTheLossNotATimeOut) {
   // The return to the reference takes about 8 s each way; its bound is 180 s.
   const Pulled p = pull_out_after("> 4B 08", with_afterwards({"open", "click", "CmdReAnchor"}));
-  const Control* c = p.control.get();
+  const e2e::LiveProgram* c = p.control.get();
   print("repositioning", p);
   EXPECT_EQ(p.status, 4) << describe(*c);
-  EXPECT_EQ(count_lines(c->err, kLost), 1) << "told once" << describe(*c);
+  EXPECT_EQ(count_lines(c->err(), kLost), 1) << "told once" << describe(*c);
   EXPECT_LT(p.noticed, 2.0) << describe(*c);
-  EXPECT_EQ(e2e::lines(c->out), (Words{"1", "False", "False"})) << describe(*c);
-  EXPECT_EQ(c->err.find("did not answer in time"), std::string::npos) << describe(*c);
+  EXPECT_EQ(e2e::lines(c->out()), (Words{"1", "False", "False"})) << describe(*c);
+  EXPECT_EQ(c->err().find("did not answer in time"), std::string::npos) << describe(*c);
 }
 
 TEST(PortPulledOut, DuringTheDownloadResetIsTheLossNotATimeOut) {
@@ -239,23 +185,23 @@ TEST(PortPulledOut, DuringTheDownloadResetIsTheLossNotATimeOut) {
   const Pulled p = pull_out_after("> 4B 08", with_afterwards({"open", "load", file}),
                                   "brivelctl: LoadParameter: The parameter download stopped: the connection was lost");
   std::remove(file.c_str());
-  const Control* c = p.control.get();
+  const e2e::LiveProgram* c = p.control.get();
   print("download reset", p);
   EXPECT_EQ(p.status, 4) << describe(*c);   // a failure told to the host
-  EXPECT_EQ(count_lines(c->err, kLost), 0) << "no box" << describe(*c);
+  EXPECT_EQ(count_lines(c->err(), kLost), 0) << "no box" << describe(*c);
   EXPECT_LT(p.noticed, 2.0) << describe(*c);
-  EXPECT_EQ(e2e::lines(c->out), (Words{"1", "False", "False"})) << describe(*c);
+  EXPECT_EQ(e2e::lines(c->out()), (Words{"1", "False", "False"})) << describe(*c);
 }
 
 TEST(PortPulledOut, WhileIdleShowsNotConnectedAtOnce) {
   // "66 0D" is the identification's last request: 0.3 s later brivelctl is in its wait.
   const Pulled p = pull_out_after("> 66 0D", with_afterwards({"open", "wait", "3"}));
-  const Control* c = p.control.get();
+  const e2e::LiveProgram* c = p.control.get();
   print("idle", p);
   EXPECT_EQ(p.status, 4) << describe(*c);
-  EXPECT_EQ(count_lines(c->err, kLost), 1) << "told once" << describe(*c);
+  EXPECT_EQ(count_lines(c->err(), kLost), 1) << "told once" << describe(*c);
   EXPECT_LT(p.noticed, 2.0) << describe(*c);
-  EXPECT_EQ(e2e::lines(c->out), (Words{"1", "False", "False"})) << describe(*c);
+  EXPECT_EQ(e2e::lines(c->out()), (Words{"1", "False", "False"})) << describe(*c);
 }
 
 }  // namespace
