@@ -25,7 +25,7 @@ namespace {
 using Words = std::vector<std::string>;
 using Clock = std::chrono::steady_clock;
 
-constexpr double kLimit = 30.0;  // s: the most any child here may run
+constexpr double kLimit = 30.0;  // s: the longest any wait for a child here may take
 const std::string kLost =
     "[Prompt] The connection to the monochromator was lost. Check the cable and connect again.";
 

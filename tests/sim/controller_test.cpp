@@ -7,6 +7,7 @@
 #include <cmath>
 #include <utility>
 
+#include "line_host.h"
 #include "sim_options.h"
 
 namespace brivel::sim {
@@ -16,7 +17,8 @@ const Bytes kAck = {'O', 'K', 0x0D};
 const Bytes kEnd = {'O', 'K', 'K', 'K', 0x0D};
 constexpr std::uint32_t kPowerOnAbsolute = 80000 + 1000;  // power-on steps + zero offset
 
-Bytes b(const std::string& text) { return Bytes(text.begin(), text.end()); }
+using host_side::b;
+using host_side::with32;
 
 // `v` in four bytes, most significant first, between `head` and `tail`.
 Bytes be32(std::uint32_t v, Bytes head = {}, const Bytes& tail = {}) {
@@ -24,24 +26,9 @@ Bytes be32(std::uint32_t v, Bytes head = {}, const Bytes& tail = {}) {
   head.insert(head.end(), tail.begin(), tail.end());
   return head;
 }
-Bytes with32(char letter, std::uint32_t v) { return be32(v, {static_cast<std::uint8_t>(letter)}); }
 Bytes moved_to(std::uint32_t target) { return be32(target, {}, {0x0D}); }  // the reply to a move
 
-// The host on the far side of the line, in virtual time (seconds).
-struct Host {
-  Controller sim;
-  double now = 1000.0;
-
-  Bytes ask(const Bytes& command, double wait = 0.05) {
-    sim.receive(command, now);
-    return collect(wait);
-  }
-  Bytes ask(const std::string& command, double wait = 0.05) { return ask(b(command), wait); }
-  Bytes collect(double wait) {
-    now += wait;
-    return sim.take_output(now);
-  }
-};
+using Host = host_side::LineHost;
 
 void set_faults(Host& h, std::initializer_list<const char*> texts) {
   std::string error;

@@ -7,6 +7,7 @@
 
 #include <set>
 
+#include "line_host.h"
 #include "sim_options.h"
 
 namespace brivel::sim {
@@ -14,29 +15,18 @@ namespace {
 
 constexpr std::uint32_t kStart = 80000 + 1000;  // the factory position, absolute steps
 
-Bytes b(const std::string& text) { return Bytes(text.begin(), text.end()); }
-Bytes with32(char letter, std::uint32_t v) {
-  return {static_cast<std::uint8_t>(letter), std::uint8_t(v >> 24), std::uint8_t(v >> 16),
-          std::uint8_t(v >> 8), std::uint8_t(v)};
-}
+using host_side::b;
+using host_side::with32;
 std::uint32_t reported(const Bytes& report) {
   return std::uint32_t(report.at(1)) << 24 | std::uint32_t(report.at(2)) << 16 |
          std::uint32_t(report.at(3)) << 8 | report.at(4);
 }
 
-struct Host {
+// The host, with the controller's faults set from their text options.
+struct Host : host_side::LineHost {
   explicit Host(std::initializer_list<const char*> faults) {
     std::string error;
     for (const char* text : faults) EXPECT_TRUE(apply_fault(sim.faults(), text, error)) << text << ": " << error;
-  }
-  Bytes ask(const Bytes& command, double wait = 0.05) {
-    sim.receive(command, now);
-    return collect(wait);
-  }
-  Bytes ask(const std::string& command, double wait = 0.05) { return ask(b(command), wait); }
-  Bytes collect(double wait) {
-    now += wait;
-    return sim.take_output(now);
   }
   // (time, byte) of everything sent within `seconds`, looked at every millisecond.
   std::vector<std::pair<double, std::uint8_t>> watch(double seconds) {
@@ -45,8 +35,6 @@ struct Host {
       for (std::uint8_t byte : collect(0.001)) seen.emplace_back(now, byte);
     return seen;
   }
-  Controller sim;
-  double now = 1000.0;
 };
 
 TEST(LineFaults, VanishAfterNCommandsOutsideAMotionAndReplugKeepsMemory) {
