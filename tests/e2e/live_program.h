@@ -35,12 +35,12 @@ class LiveProgram {
     int out_pipe[2], err_pipe[2] = {-1, -1}, err_slave = -1;
     if (pipe2(out_pipe, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
     if (setup.err_on_terminal) {
-      if (openpty(&err_fd_, &err_slave, nullptr, nullptr, nullptr) != 0)
+      if (openpty(&fds_[1], &err_slave, nullptr, nullptr, nullptr) != 0)
         throw std::runtime_error("no pseudo-terminal");
-      fcntl(err_fd_, F_SETFD, FD_CLOEXEC);
+      fcntl(fds_[1], F_SETFD, FD_CLOEXEC);
     } else {
       if (pipe2(err_pipe, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
-      err_fd_ = err_pipe[0];
+      fds_[1] = err_pipe[0];
     }
     const int child_err = setup.err_on_terminal ? err_slave : err_pipe[1];
 
@@ -64,7 +64,7 @@ class LiveProgram {
     }
     close(out_pipe[1]);
     close(child_err);
-    out_fd_ = out_pipe[0];
+    fds_[0] = out_pipe[0];
   }
 
   ~LiveProgram() {
@@ -72,8 +72,8 @@ class LiveProgram {
       kill(pid_, SIGKILL);
       waitpid(pid_, nullptr, 0);
     }
-    if (out_fd_ >= 0) close(out_fd_);
-    if (err_fd_ >= 0) close(err_fd_);
+    if (fds_[0] >= 0) close(fds_[0]);
+    if (fds_[1] >= 0) close(fds_[1]);
   }
   LiveProgram(const LiveProgram&) = delete;
   LiveProgram& operator=(const LiveProgram&) = delete;
@@ -88,7 +88,7 @@ class LiveProgram {
     const auto until = Clock::now() + std::chrono::duration<double>(limit);
     while (!seen(out_, err_)) {
       const double left = std::chrono::duration<double>(until - Clock::now()).count();
-      if (left <= 0 || (out_fd_ < 0 && err_fd_ < 0)) return false;
+      if (left <= 0 || (fds_[0] < 0 && fds_[1] < 0)) return false;
       read_some(left);
     }
     return true;
@@ -100,7 +100,7 @@ class LiveProgram {
   Finished finish(double limit) {
     const auto until = Clock::now() + std::chrono::duration<double>(limit);
     Finished f;
-    while (out_fd_ >= 0 || err_fd_ >= 0) {
+    while (fds_[0] >= 0 || fds_[1] >= 0) {
       const double left = std::chrono::duration<double>(until - Clock::now()).count();
       if (left <= 0) {
         f.timed_out = true;
@@ -122,28 +122,11 @@ class LiveProgram {
  private:
   using Clock = std::chrono::steady_clock;
 
-  void read_some(double limit) {
-    pollfd fds[2] = {{out_fd_, POLLIN, 0}, {err_fd_, POLLIN, 0}};
-    if (poll(fds, 2, static_cast<int>(limit * 1000) + 1) <= 0) return;
-    int* owners[2] = {&out_fd_, &err_fd_};
-    std::string* sinks[2] = {&out_, &err_};
-    for (int i = 0; i < 2; ++i) {
-      if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
-      char buffer[4096];
-      const ssize_t n = read(fds[i].fd, buffer, sizeof buffer);
-      if (n > 0) {
-        sinks[i]->append(buffer, static_cast<std::size_t>(n));
-        continue;
-      }
-      // End of output; a pseudo-terminal whose last user is gone reads EIO.
-      close(*owners[i]);
-      *owners[i] = -1;
-    }
-  }
+  void read_some(double limit) { read_output(fds_, out_, err_, limit); }
 
   Clock::time_point start_;
   pid_t pid_ = -1;
-  int out_fd_ = -1, err_fd_ = -1;
+  int fds_[2] = {-1, -1};   // standard output and error
   bool done_ = false;
   std::string out_, err_;
 };

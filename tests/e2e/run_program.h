@@ -10,6 +10,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <sstream>
@@ -74,6 +75,26 @@ inline pid_t spawn(const std::string& path, const std::vector<std::string>& args
   return pid;
 }
 
+// One poll of a child's standard output and error (fds[0], fds[1]; -1 once closed) of
+// at most `seconds`: what came is appended to out and err, an output that ended is
+// closed and set to -1 (a pseudo-terminal whose last user is gone reads EIO).
+inline void read_output(int (&fds)[2], std::string& out, std::string& err, double seconds) {
+  pollfd polled[2] = {{fds[0], POLLIN, 0}, {fds[1], POLLIN, 0}};
+  if (poll(polled, 2, static_cast<int>(seconds * 1000) + 1) <= 0) return;
+  std::string* sinks[2] = {&out, &err};
+  for (int i = 0; i < 2; ++i) {
+    if (fds[i] < 0 || !(polled[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
+    char buffer[4096];
+    const ssize_t n = read(fds[i], buffer, sizeof buffer);
+    if (n > 0) {
+      sinks[i]->append(buffer, static_cast<std::size_t>(n));
+    } else if (n == 0 || errno != EINTR) {
+      close(fds[i]);
+      fds[i] = -1;
+    }
+  }
+}
+
 inline Finished run_program(const std::string& path, const std::vector<std::string>& args,
                             double limit_seconds, const std::vector<std::string>& env = {}) {
   using Clock = std::chrono::steady_clock;
@@ -86,31 +107,18 @@ inline Finished run_program(const std::string& path, const std::vector<std::stri
   close(out_pipe[1]);
   close(err_pipe[1]);
   Finished done;
-  pollfd fds[2] = {{out_pipe[0], POLLIN, 0}, {err_pipe[0], POLLIN, 0}};
-  std::string* sinks[2] = {&done.out, &done.err};
-  for (int open_pipes = 2; open_pipes > 0;) {
+  int fds[2] = {out_pipe[0], err_pipe[0]};
+  while (fds[0] >= 0 || fds[1] >= 0) {
     const double left = limit_seconds - elapsed();
     if (left <= 0) {
       done.timed_out = true;
       kill(pid, SIGKILL);
       break;
     }
-    if (poll(fds, 2, static_cast<int>(left * 1000) + 1) < 0) continue;
-    for (int i = 0; i < 2; ++i) {
-      if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
-      char buffer[4096];
-      const ssize_t n = read(fds[i].fd, buffer, sizeof buffer);
-      if (n > 0) {
-        sinks[i]->append(buffer, static_cast<std::size_t>(n));
-        continue;
-      }
-      close(fds[i].fd);
-      fds[i].fd = -1;
-      --open_pipes;
-    }
+    read_output(fds, done.out, done.err, left);
   }
-  for (pollfd& f : fds)
-    if (f.fd >= 0) close(f.fd);
+  for (int fd : fds)
+    if (fd >= 0) close(fd);
   int raw = 0;
   rusage usage{};
   wait4(pid, &raw, 0, &usage);
