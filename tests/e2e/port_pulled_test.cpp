@@ -138,10 +138,18 @@ int count_lines(const std::string& text, const std::string& line) {
   return n;
 }
 
-void print(const char* what, const Pulled& p) {
+// Prints the figures and checks what every pull leaves: brivelctl ends with status 4
+// (a failure told), the loss is told `boxes` times as the operator's message and within
+// 2 s, and the steps afterwards show the red lamp, not connected and not busy.
+void expect_lost(const char* what, const Pulled& p, int boxes) {
+  const e2e::LiveProgram& c = *p.control;
   std::printf("[ figures  ] %s: lost port told %.3f s after the pull; brivelctl used %.3f s of CPU "
               "in the second after\n",
               what, p.noticed, p.cpu_after);
+  EXPECT_EQ(p.status, 4) << describe(c);
+  EXPECT_EQ(count_lines(c.err(), kLost), boxes) << describe(c);
+  EXPECT_LT(p.noticed, 2.0) << describe(c);
+  EXPECT_EQ(e2e::lines(c.out()), (Words{"1", "False", "False"})) << describe(c);
 }
 
 // The steps after the operation show the state the control was left in; "wait 2"
@@ -156,25 +164,15 @@ Words with_afterwards(Words steps) {
 TEST(PortPulledOut, MidMoveEndsTheMoveShowsNotConnectedAndDoesNotSpin) {
   // 5000 nm from 500 nm takes over a minute at speed 250.
   const Pulled p = pull_out_after("> 57", with_afterwards({"open", "type", "CboTarget", "5000", "click", "CmdRun"}));
-  const e2e::LiveProgram* c = p.control.get();
-  print("mid-move", p);
-  EXPECT_EQ(p.status, 4) << describe(*c);   // a failure told with an operator message
-  EXPECT_EQ(count_lines(c->err(), kLost), 1) << "told once" << describe(*c);
-  EXPECT_LT(p.noticed, 2.0) << describe(*c);
-  EXPECT_EQ(e2e::lines(c->out()), (Words{"1", "False", "False"})) << describe(*c);
-  EXPECT_EQ(c->err().find("did not"), std::string::npos) << describe(*c);
+  expect_lost("mid-move", p, 1);
+  EXPECT_EQ(p.control->err().find("did not"), std::string::npos) << describe(*p.control);
 }
 
 TEST(PortPulledOut, DuringTheRepositioningIsTheLossNotATimeOut) {
   // The return to the reference takes about 8 s each way; its bound is 180 s.
   const Pulled p = pull_out_after("> 4B 08", with_afterwards({"open", "click", "CmdReAnchor"}));
-  const e2e::LiveProgram* c = p.control.get();
-  print("repositioning", p);
-  EXPECT_EQ(p.status, 4) << describe(*c);
-  EXPECT_EQ(count_lines(c->err(), kLost), 1) << "told once" << describe(*c);
-  EXPECT_LT(p.noticed, 2.0) << describe(*c);
-  EXPECT_EQ(e2e::lines(c->out()), (Words{"1", "False", "False"})) << describe(*c);
-  EXPECT_EQ(c->err().find("did not answer in time"), std::string::npos) << describe(*c);
+  expect_lost("repositioning", p, 1);
+  EXPECT_EQ(p.control->err().find("did not answer in time"), std::string::npos) << describe(*p.control);
 }
 
 TEST(PortPulledOut, DuringTheDownloadResetIsTheLossNotATimeOut) {
@@ -185,23 +183,13 @@ TEST(PortPulledOut, DuringTheDownloadResetIsTheLossNotATimeOut) {
   const Pulled p = pull_out_after("> 4B 08", with_afterwards({"open", "load", file}),
                                   "brivelctl: LoadParameter: The parameter download stopped: the connection was lost");
   std::remove(file.c_str());
-  const e2e::LiveProgram* c = p.control.get();
-  print("download reset", p);
-  EXPECT_EQ(p.status, 4) << describe(*c);   // a failure told to the host
-  EXPECT_EQ(count_lines(c->err(), kLost), 0) << "no box" << describe(*c);
-  EXPECT_LT(p.noticed, 2.0) << describe(*c);
-  EXPECT_EQ(e2e::lines(c->out()), (Words{"1", "False", "False"})) << describe(*c);
+  expect_lost("download reset", p, 0);
 }
 
 TEST(PortPulledOut, WhileIdleShowsNotConnectedAtOnce) {
   // "66 0D" is the identification's last request: 0.3 s later brivelctl is in its wait.
   const Pulled p = pull_out_after("> 66 0D", with_afterwards({"open", "wait", "3"}));
-  const e2e::LiveProgram* c = p.control.get();
-  print("idle", p);
-  EXPECT_EQ(p.status, 4) << describe(*c);
-  EXPECT_EQ(count_lines(c->err(), kLost), 1) << "told once" << describe(*c);
-  EXPECT_LT(p.noticed, 2.0) << describe(*c);
-  EXPECT_EQ(e2e::lines(c->out()), (Words{"1", "False", "False"})) << describe(*c);
+  expect_lost("idle", p, 1);
 }
 
 }  // namespace

@@ -123,14 +123,5 @@ TEST(PortLostWhileIdle, TheControlShowsItAtOnceAndTellsTheHost) {
   EXPECT_EQ(c.b.control.surface().at("Image1").picture(), 2);
 }
 
-TEST(PortLostWhileIdle, ClosingThePortIsNoLoss) {
-  Connected c;
-  c.b.control.CloseCom();
-  c.b.port->unplug_now();   // pulled out after the control let go of it
-  c.b.pump.run_for(1.0);
-  EXPECT_TRUE(c.b.dialogs.shown().empty());
-  EXPECT_TRUE(c.b.dialogs.notes().empty());
-}
-
 }  // namespace
 }  // namespace brivel

@@ -1,6 +1,5 @@
 // The real serial port on a pseudo-terminal: what open() refuses without opening,
-// with its reason, the traffic log of every write and every packet read, and a far
-// end that goes away.
+// with its reason, and the traffic log of every write and every packet read.
 
 #include <gtest/gtest.h>
 #include <pty.h>
@@ -12,9 +11,7 @@
 #include <QFile>
 #include <QRegularExpression>
 #include <QTemporaryDir>
-#include <memory>
 #include <mutex>
-#include <vector>
 
 #include "qt/core/device_check.h"
 #include "qt/core/qt_platform.h"
@@ -155,33 +152,6 @@ TEST(SerialLog, EveryWriteAndEveryPacketReadIsALineWithItsTime) {
   EXPECT_EQ(log.taken().size(), 1);
   port.close();
   set_port_device(6, {});
-}
-
-// ---- the far end goes away --------------------------------------------------------------
-
-TEST(LostPort, AFarEndThatClosesClosesThePortAndRaisesTheLostEventOnce) {
-  need_application();
-  auto pty = std::make_unique<Pty>();
-  ASSERT_FALSE(pty->device.isEmpty());
-  qunsetenv("BRIVEL_COM7");
-  set_port_device(7, pty->device);
-  QtEventPump pump;
-  QtSerialPort port;
-  std::vector<int> codes;
-  port.set_receive_handler([&](int code) { codes.push_back(code); });
-  port.set_port_number(7);
-  port.open();
-  port.set_threshold(1);
-
-  pty.reset();   // the far end closes, as an unplugged adapter goes
-  const double until = pump.now() + 2.0;
-  while (codes.empty() && pump.now() < until) pump.wait_until(std::min(until, pump.now() + 0.05));
-  EXPECT_EQ(codes, (std::vector<int>{kComEvLost}));
-  EXPECT_FALSE(port.is_open());
-  const double more = pump.now() + 0.2;   // Qt's repeated errors find it closed
-  while (pump.now() < more) pump.wait_until(more);
-  EXPECT_EQ(codes.size(), 1u);
-  set_port_device(7, {});
 }
 
 TEST(SerialLog, AFileThatCannotBeWrittenIsRefusedWithItsReason) {
