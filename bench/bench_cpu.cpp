@@ -50,7 +50,7 @@
 #include <string>
 #include <vector>
 
-#include "control/brivel.h"
+#include "control/control.h"
 #include "pty_server.h"
 #include "qt/core/qt_platform.h"
 #include "surface_view.h"
@@ -229,7 +229,7 @@ class Rig : public QObject {
     if (spinning) spin_ = std::make_unique<SpinningPump>(*pump_);
     auto port = std::make_unique<ProbePort>(std::make_unique<brivel::qt::QtSerialPort>());
     probe_ = port.get();
-    logic_ = std::make_unique<brivel::Brivel>(spin_ ? static_cast<brivel::EventPump&>(*spin_) : *pump_,
+    logic_ = std::make_unique<brivel::Control>(spin_ ? static_cast<brivel::EventPump&>(*spin_) : *pump_,
                                               dialogs_, std::move(port));
     view_ = std::make_unique<brivel::qt::SurfaceView>(
         *logic_, &host_, [this](const char* what, const std::function<void()>& call) {
@@ -255,7 +255,7 @@ class Rig : public QObject {
     logic_.reset();
   }
 
-  brivel::Brivel& logic() { return *logic_; }
+  brivel::Control& logic() { return *logic_; }
   double first_write() const { return probe_->first_write; }
   // One frame of the label's screen (a screen that gives no rate counts as 60 Hz).
   double frame() const {
@@ -312,7 +312,7 @@ class Rig : public QObject {
   std::unique_ptr<brivel::qt::QtEventPump> pump_;
   std::unique_ptr<SpinningPump> spin_;
   ProbePort* probe_ = nullptr;
-  std::unique_ptr<brivel::Brivel> logic_;
+  std::unique_ptr<brivel::Control> logic_;
   std::unique_ptr<brivel::qt::SurfaceView> view_;
   QLabel* label_ = nullptr;
   bool recording_ = false;
@@ -364,7 +364,7 @@ Figures run_variant(bool spinning, brivel::sim::PtyServer& server, double from, 
   Figures f;
   Rig rig(spinning);
   f.frame = rig.frame();
-  brivel::Brivel& control = rig.logic();
+  brivel::Control& control = rig.logic();
 
   const double open_start = seconds_now();
   f.identify = measure([&] { rig.call("OpenCom", [&] { control.OpenCom(); }); });

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "control/brivel.h"
+#include "control/control.h"
 #include "sim_controller.h"
 #include "testkit/hex.h"
 #include "testkit/loopback_port.h"
@@ -29,7 +29,7 @@ struct Bench {
   ScriptedDialogs dialogs{&pump};
   sim::Controller sim;
   LoopbackPort* port;   // owned by the control
-  Brivel control;
+  Control control;
 
   // The bytes of every write, in order (without times).
   std::vector<Bytes> writes() const;

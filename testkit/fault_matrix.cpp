@@ -83,14 +83,14 @@ const Operation kOperations[] = {
      }},
     {"jog press/release", true, false, "TP", jog_bound,
      [](Scene& s) {
-       Brivel& control = s.b.control;
+       Control& control = s.b.control;
        s.b.pump.after(kHeld, [&control] { control.CmdHandUp_MouseUp(1); });
        control.CmdHandUp_MouseDown(1);
      }},
     {"stop", true, false, "SBPR",
      [](const WaitBounds& w) { return move_bound(w, kTargetSteps); },
      [](Scene& s) {
-       Brivel& control = s.b.control;
+       Control& control = s.b.control;
        field(s, "CboTarget").set_text(kTarget);
        s.b.pump.after(kHeld, [&control] { control.CmdStop_Click(); });
        control.CmdRun_Click();

@@ -13,7 +13,7 @@
 
 #include "brivel_version.h"
 #include "console_dialogs.h"
-#include "control/brivel.h"
+#include "control/control.h"
 #include "options.h"
 #include "ports.h"
 #include "qt/core/qt_platform.h"
@@ -90,7 +90,7 @@ int run(const Options& o) {
 
   qt::QtEventPump pump;
   ConsoleDialogs dialogs(std::cerr, o.yes, o.answers);
-  Brivel control(pump, dialogs, make_port(device));
+  Control control(pump, dialogs, make_port(device));
   SessionSettings settings;
   settings.stop_on_refusal = o.stop_on_refusal;
   settings.progress = isatty(STDERR_FILENO) == 1;

@@ -26,37 +26,37 @@ std::string whole(long long value) { return std::to_string(value); }
 
 struct Property {
   const char* name;
-  std::string (*get)(const Brivel&);
-  void (*set)(Brivel&, const std::string&);  // nullptr: read-only
+  std::string (*get)(const Control&);
+  void (*set)(Control&, const std::string&);  // nullptr: read-only
 };
 
 // In the order `info` prints them.
 const Property kProperties[] = {
-    {"IntUseCom", [](const Brivel& c) { return whole(c.IntUseCom()); },
-     [](Brivel& c, const std::string& v) {
+    {"IntUseCom", [](const Control& c) { return whole(c.IntUseCom()); },
+     [](Control& c, const std::string& v) {
        std::int16_t n = text::parse_int16(v);
        c.setIntUseCom(n);
      }},
-    {"BlnBusy", [](const Brivel& c) { return yes_no(c.BlnBusy()); }, nullptr},
-    {"BlnMonConnectFlag", [](const Brivel& c) { return yes_no(c.BlnMonConnectFlag()); }, nullptr},
-    {"DblMonoWaveLen", [](const Brivel& c) { return text::plain(c.DblMonoWaveLen()); }, nullptr},
-    {"DblOpenPos", [](const Brivel& c) { return text::plain(c.DblOpenPos()); },
-     [](Brivel& c, const std::string& v) {
+    {"BlnBusy", [](const Control& c) { return yes_no(c.BlnBusy()); }, nullptr},
+    {"BlnMonConnectFlag", [](const Control& c) { return yes_no(c.BlnMonConnectFlag()); }, nullptr},
+    {"DblMonoWaveLen", [](const Control& c) { return text::plain(c.DblMonoWaveLen()); }, nullptr},
+    {"DblOpenPos", [](const Control& c) { return text::plain(c.DblOpenPos()); },
+     [](Control& c, const std::string& v) {
        double w = text::parse_double(v);
        c.setDblOpenPos(w);
      }},
-    {"LngInstrumentNo", [](const Brivel& c) { return whole(c.LngInstrumentNo()); }, nullptr},
-    {"IntGratingLines", [](const Brivel& c) { return whole(c.IntGratingLines()); }, nullptr},
-    {"LngZeroPos", [](const Brivel& c) { return whole(c.LngZeroPos()); }, nullptr},
-    {"IntSpeed", [](const Brivel& c) { return whole(c.IntSpeed()); },
-     [](Brivel& c, const std::string& v) {
+    {"LngInstrumentNo", [](const Control& c) { return whole(c.LngInstrumentNo()); }, nullptr},
+    {"IntGratingLines", [](const Control& c) { return whole(c.IntGratingLines()); }, nullptr},
+    {"LngZeroPos", [](const Control& c) { return whole(c.LngZeroPos()); }, nullptr},
+    {"IntSpeed", [](const Control& c) { return whole(c.IntSpeed()); },
+     [](Control& c, const std::string& v) {
        std::int16_t n = text::parse_int16(v);
        c.setIntSpeed(n);
      }},
-    {"DblMonoStep", [](const Brivel& c) { return text::plain(c.DblMonoStep()); }, nullptr},
-    {"StrYear", [](const Brivel& c) { return c.StrYear(); }, nullptr},
-    {"IntLanguage", [](const Brivel& c) { return whole(c.IntLanguage()); },
-     [](Brivel& c, const std::string& v) {
+    {"DblMonoStep", [](const Control& c) { return text::plain(c.DblMonoStep()); }, nullptr},
+    {"StrYear", [](const Control& c) { return c.StrYear(); }, nullptr},
+    {"IntLanguage", [](const Control& c) { return whole(c.IntLanguage()); },
+     [](Control& c, const std::string& v) {
        std::int16_t n = text::parse_int16(v);
        c.setIntLanguage(n);
      }},
@@ -84,39 +84,39 @@ bool converts(const Property& p, const std::string& value) {
 
 // ---- the operator's controls ---------------------------------------------------------
 
-using Member = void (Brivel::*)();
-using ButtonMember = void (Brivel::*)(std::int16_t);
+using Member = void (Control::*)();
+using ButtonMember = void (Control::*)(std::int16_t);
 
 // A click: buttons and the combo boxes' selection run their click handler; the check
 // box first toggles its value, as a real click does; the lamp takes a left press.
 struct Clickable {
   const char* name;
-  void (*click)(Brivel&);
+  void (*click)(Control&);
 };
 
 template <Member m>
-void plain_click(Brivel& c) {
+void plain_click(Control& c) {
   (c.*m)();
 }
 
-void toggle_filter_box(Brivel& c) {
+void toggle_filter_box(Control& c) {
   Widget& box = c.surface().at("ChkUseFilter");
   box.set_value(box.value() == 1 ? 0 : 1);  // an indeterminate box becomes checked
   c.ChkUseFilter_Click();
 }
 
 const Clickable kClickables[] = {
-    {"CmdMonoRefresh", plain_click<&Brivel::CmdMonoRefresh_Click>},
-    {"CmdStop", plain_click<&Brivel::CmdStop_Click>},
-    {"CmdUp", plain_click<&Brivel::CmdUp_Click>},
-    {"CmdDown", plain_click<&Brivel::CmdDown_Click>},
-    {"CmdRun", plain_click<&Brivel::CmdRun_Click>},
-    {"CboSpeed", plain_click<&Brivel::CboSpeed_Click>},
-    {"CmdReAnchor", plain_click<&Brivel::CmdReAnchor_Click>},
+    {"CmdMonoRefresh", plain_click<&Control::CmdMonoRefresh_Click>},
+    {"CmdStop", plain_click<&Control::CmdStop_Click>},
+    {"CmdUp", plain_click<&Control::CmdUp_Click>},
+    {"CmdDown", plain_click<&Control::CmdDown_Click>},
+    {"CmdRun", plain_click<&Control::CmdRun_Click>},
+    {"CboSpeed", plain_click<&Control::CboSpeed_Click>},
+    {"CmdReAnchor", plain_click<&Control::CmdReAnchor_Click>},
     {"ChkUseFilter", toggle_filter_box},
-    {"CboFilterCount", plain_click<&Brivel::CboFilterCount_Click>},
-    {"CmdFilterSet", plain_click<&Brivel::CmdFilterSet_Click>},
-    {"Image1", [](Brivel& c) { c.Image1_MouseDown(1); }},
+    {"CboFilterCount", plain_click<&Control::CboFilterCount_Click>},
+    {"CmdFilterSet", plain_click<&Control::CmdFilterSet_Click>},
+    {"Image1", [](Control& c) { c.Image1_MouseDown(1); }},
 };
 
 // Press-and-hold buttons: press and release handlers.
@@ -126,16 +126,16 @@ struct Holdable {
   ButtonMember release;
 };
 const Holdable kHoldables[] = {
-    {"CmdHandUp", &Brivel::CmdHandUp_MouseDown, &Brivel::CmdHandUp_MouseUp},
-    {"CmdHandDown", &Brivel::CmdHandDown_MouseDown, &Brivel::CmdHandDown_MouseUp},
+    {"CmdHandUp", &Control::CmdHandUp_MouseDown, &Control::CmdHandUp_MouseUp},
+    {"CmdHandDown", &Control::CmdHandDown_MouseDown, &Control::CmdHandDown_MouseUp},
 };
 
 struct KeyTarget {
   const char* name;
-  void (*key)(Brivel&, std::int16_t);
+  void (*key)(Control&, std::int16_t);
 };
 const KeyTarget kKeyTargets[] = {
-    {"TxtOpenPos", [](Brivel& c, std::int16_t code) { c.TxtOpenPos_KeyPress(code); }},
+    {"TxtOpenPos", [](Control& c, std::int16_t code) { c.TxtOpenPos_KeyPress(code); }},
 };
 
 // The lamp takes a mouse press of any button; the jog buttons take a press and a
@@ -176,7 +176,7 @@ int milliseconds(double seconds) { return static_cast<int>(std::lround(seconds *
 
 // ---- steps ------------------------------------------------------------------------
 
-using Check = std::string (*)(const Brivel&, const Args&);
+using Check = std::string (*)(const Control&, const Args&);
 using Action = Exit (*)(Session&, const Args&);
 
 struct StepRow {
@@ -186,7 +186,7 @@ struct StepRow {
   Action run;
 };
 
-std::string no_check(const Brivel&, const Args&) { return {}; }
+std::string no_check(const Control&, const Args&) { return {}; }
 
 std::string need_number(const Args& a, std::size_t i, const char* what) {
   return is_number(a[i]) ? std::string() : std::string(what) + " \"" + a[i] + "\" is no number";
@@ -202,7 +202,7 @@ void operate(Session& s, const std::string& name, const std::function<void()>& a
 }
 
 void hold(Session& s, const Holdable& jog, std::int16_t button, double seconds) {
-  Brivel& c = s.control();
+  Control& c = s.control();
   auto released = std::make_shared<bool>(false);
   s.focus(jog.name);
   // The release is an event of its own: it runs inside the press handler's waits.
@@ -233,7 +233,7 @@ const StepRow kSteps[] = {
        return Exit::NotConnected;
      }},
     {"close", 0, no_check, [](Session& s, const Args&) { s.control().CloseCom(); return Exit::Ok; }},
-    {"move", 1, [](const Brivel&, const Args& a) { return need_number(a, 0, "wavelength"); },
+    {"move", 1, [](const Control&, const Args& a) { return need_number(a, 0, "wavelength"); },
      [](Session& s, const Args& a) {
        double nm = text::parse_double(a[0]);
        s.control().MonochromatorMoveTo(nm);
@@ -247,7 +247,7 @@ const StepRow kSteps[] = {
     {"run", 0, no_check, [](Session& s, const Args&) { s.control().ShowRunFace(); return Exit::Ok; }},
     {"info", 0, no_check, [](Session& s, const Args&) { print_properties(s); return Exit::Ok; }},
     {"get", 1,
-     [](const Brivel&, const Args& a) {
+     [](const Control&, const Args& a) {
        return property(a[0]) ? std::string() : "no property named \"" + a[0] + "\"";
      },
      [](Session& s, const Args& a) {
@@ -255,7 +255,7 @@ const StepRow kSteps[] = {
        return Exit::Ok;
      }},
     {"set", 2,
-     [](const Brivel&, const Args& a) {
+     [](const Control&, const Args& a) {
        const Property* p = property(a[0]);
        if (!p || !p->set) return "no settable property named \"" + a[0] + "\"";
        return converts(*p, a[1]) ? std::string() : "\"" + a[1] + "\" is no value for " + a[0];
@@ -265,7 +265,7 @@ const StepRow kSteps[] = {
        return Exit::Ok;
      }},
     {"click", 1,
-     [](const Brivel&, const Args& a) {
+     [](const Control&, const Args& a) {
        return row(kClickables, a[0]) ? std::string() : "\"" + a[0] + "\" cannot be clicked";
      },
      [](Session& s, const Args& a) {
@@ -274,7 +274,7 @@ const StepRow kSteps[] = {
        return Exit::Ok;
      }},
     {"type", 2,
-     [](const Brivel& c, const Args& a) {
+     [](const Control& c, const Args& a) {
        const Widget* w = c.surface().find(a[0]);
        const bool editable =
            w && (w->kind() == WidgetKind::TextBox || w->kind() == WidgetKind::ComboBox);
@@ -285,7 +285,7 @@ const StepRow kSteps[] = {
        return Exit::Ok;
      }},
     {"key", 2,
-     [](const Brivel&, const Args& a) {
+     [](const Control&, const Args& a) {
        if (!row(kKeyTargets, a[0])) return "\"" + a[0] + "\" takes no keys";
        return is_int16(a[1]) ? std::string() : "\"" + a[1] + "\" is no key code";
      },
@@ -295,7 +295,7 @@ const StepRow kSteps[] = {
        return Exit::Ok;
      }},
     {"mouse", 2,
-     [](const Brivel&, const Args& a) {
+     [](const Control&, const Args& a) {
        if (!is_mouse_target(a[0])) return "\"" + a[0] + "\" takes no mouse press";
        return is_int16(a[1]) ? std::string() : "\"" + a[1] + "\" is no mouse button";
      },
@@ -308,7 +308,7 @@ const StepRow kSteps[] = {
        return Exit::Ok;
      }},
     {"hold", 2,
-     [](const Brivel&, const Args& a) {
+     [](const Control&, const Args& a) {
        if (!row(kHoldables, a[0])) return "\"" + a[0] + "\" is no jog button";
        return need_seconds(a, 1);
      },
@@ -317,7 +317,7 @@ const StepRow kSteps[] = {
        return Exit::Ok;
      }},
     {"show", 1,
-     [](const Brivel& c, const Args& a) {
+     [](const Control& c, const Args& a) {
        return c.surface().find(a[0]) ? std::string() : "no control named \"" + a[0] + "\"";
      },
      [](Session& s, const Args& a) {
@@ -325,7 +325,7 @@ const StepRow kSteps[] = {
        return Exit::Ok;
      }},
     {"value", 1,
-     [](const Brivel& c, const Args& a) {
+     [](const Control& c, const Args& a) {
        const Widget* w = c.surface().find(a[0]);
        const bool valued =
            w && (w->kind() == WidgetKind::CheckBox || w->kind() == WidgetKind::Picture);
@@ -337,7 +337,7 @@ const StepRow kSteps[] = {
        return Exit::Ok;
      }},
     {"later", 2,
-     [](const Brivel&, const Args& a) {
+     [](const Control&, const Args& a) {
        if (!is_seconds(a[0])) return "\"" + a[0] + "\" is no number of seconds";
        return row(kClickables, a[1]) ? std::string() : "\"" + a[1] + "\" cannot be clicked";
      },
@@ -355,7 +355,7 @@ const StepRow kSteps[] = {
        print_port_list(s.out(), s.err());
        return Exit::Ok;
      }},
-    {"wait", 1, [](const Brivel&, const Args& a) { return need_seconds(a, 0); },
+    {"wait", 1, [](const Control&, const Args& a) { return need_seconds(a, 0); },
      [](Session& s, const Args& a) {
        s.wait(text::parse_double(a[0]));
        return Exit::Ok;
@@ -365,7 +365,7 @@ const StepRow kSteps[] = {
 const StepRow* step_row(const std::string& name) { return row(kSteps, name); }
 
 // The target a step moves to, for its progress line.
-std::optional<double> target_of(const Brivel& c, const Step& step) {
+std::optional<double> target_of(const Control& c, const Step& step) {
   if (step.name == "move" && !step.args.empty()) return text::parse_double(step.args[0]);
   if (step.name == "click" && !step.args.empty() && step.args[0] == "CmdRun")
     if (const Widget* target = c.surface().find("CboTarget")) return text::leading_number(target->text());
@@ -393,7 +393,7 @@ int severity(Exit e) {
 
 Exit worse(Exit a, Exit b) { return severity(b) > severity(a) ? b : a; }
 
-Session::Session(Brivel& control, ConsoleDialogs& dialogs, std::ostream& out, std::ostream& err,
+Session::Session(Control& control, ConsoleDialogs& dialogs, std::ostream& out, std::ostream& err,
                  SessionSettings settings)
     : control_(control),
       dialogs_(dialogs),

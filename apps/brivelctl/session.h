@@ -13,7 +13,7 @@
 #include <utility>
 #include <vector>
 
-#include "control/brivel.h"
+#include "control/control.h"
 #include "options.h"
 #include "progress.h"
 
@@ -45,7 +45,7 @@ class Session {
  public:
   // `out` takes what the steps print (info, get, show, value, ports); `err` the notes
   // and the progress line. The session installs the control's wait hook.
-  Session(Brivel& control, ConsoleDialogs& dialogs, std::ostream& out, std::ostream& err,
+  Session(Control& control, ConsoleDialogs& dialogs, std::ostream& out, std::ostream& err,
           SessionSettings settings = {});
   ~Session();
 
@@ -61,8 +61,8 @@ class Session {
   Exit run(const std::vector<Step>& steps);
 
   // ---- used by the step table ------------------------------------------------
-  Brivel& control() { return control_; }
-  const Brivel& control() const { return control_; }
+  Control& control() { return control_; }
+  const Control& control() const { return control_; }
   std::ostream& out() { return out_; }
   std::ostream& err() { return err_; }
   Progress& progress() { return progress_; }
@@ -86,7 +86,7 @@ class Session {
   // The outcome of a stop by a signal, reported once.
   Exit stopped_by_signal();
 
-  Brivel& control_;
+  Control& control_;
   ConsoleDialogs& dialogs_;
   std::ostream& out_;
   std::ostream& err_;

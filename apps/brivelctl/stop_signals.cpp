@@ -3,23 +3,23 @@
 #include <atomic>
 #include <csignal>
 
-#include "control/brivel.h"
+#include "control/control.h"
 
 namespace brivel::ctl {
 
 namespace {
 // The handler only stores: a lock-free pointer load and RequestStop's atomic store.
-std::atomic<Brivel*> g_control{nullptr};
+std::atomic<Control*> g_control{nullptr};
 volatile std::sig_atomic_t g_signal = 0;
-static_assert(std::atomic<Brivel*>::is_always_lock_free, "the signal handler needs a lock-free pointer");
+static_assert(std::atomic<Control*>::is_always_lock_free, "the signal handler needs a lock-free pointer");
 
 extern "C" void on_stop_signal(int number) {
   if (g_signal == 0) g_signal = number;
-  if (Brivel* control = g_control.load()) control->RequestStop();
+  if (Control* control = g_control.load()) control->RequestStop();
 }
 }  // namespace
 
-void catch_stop_signals(Brivel* control) {
+void catch_stop_signals(Control* control) {
   g_control.store(control);
   static bool installed = false;
   if (installed) return;

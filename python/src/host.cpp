@@ -109,7 +109,7 @@ Instrument::Instrument(std::string device, int com, py::object confirm,
   // or socket notifier of this instrument is made.
   { QEventLoop make_dispatcher; }
   pump_ = std::make_unique<qt::QtEventPump>();
-  control_ = std::make_unique<Brivel>(*pump_, static_cast<Dialogs&>(*this),
+  control_ = std::make_unique<Control>(*pump_, static_cast<Dialogs&>(*this),
                                       std::make_unique<DevicePort>(device_));
   std::int16_t number = static_cast<std::int16_t>(com);
   control_->setIntUseCom(number);
@@ -158,12 +158,12 @@ void Instrument::check_thread() const {
         "other threads)");
 }
 
-Brivel& Instrument::control() {
+Control& Instrument::control() {
   check_thread();
   return *control_;
 }
 
-const Brivel& Instrument::control() const {
+const Control& Instrument::control() const {
   check_thread();
   return *control_;
 }

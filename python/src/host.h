@@ -1,5 +1,5 @@
 #pragma once
-// The control hosted in a Python process: one brivel::Brivel on the Qt core platform
+// The control hosted in a Python process: one brivel::Control on the Qt core platform
 // (QtEventPump, QtSerialPort), as brivelctl hosts it, with Python as the operator.
 //
 // Every call into the control runs through run(): the GIL is released for the whole
@@ -27,7 +27,7 @@
 #include <utility>
 #include <vector>
 
-#include "control/brivel.h"
+#include "control/control.h"
 
 namespace brivel::sim {
 class PtyServer;
@@ -70,8 +70,8 @@ class Instrument final : private Dialogs {
   static std::unique_ptr<Instrument> simulated(const SimulatorSettings& settings, py::object confirm);
 
   // The control, for reading its properties (checks the calling thread).
-  Brivel& control();
-  const Brivel& control() const;
+  Control& control();
+  const Control& control() const;
 
   // Runs `body` (which calls the control) with the GIL released, then raises what
   // the call reported; `operation` names the call in the exception. With
@@ -124,7 +124,7 @@ class Instrument final : private Dialogs {
   py::object confirm_;
   std::unique_ptr<sim::PtyServer> simulator_;  // outlives the port, which closes first
   std::unique_ptr<qt::QtEventPump> pump_;
-  std::unique_ptr<Brivel> control_;
+  std::unique_ptr<Control> control_;
   std::vector<Frame*> frames_;                 // the calls running, innermost last
 };
 

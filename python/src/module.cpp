@@ -14,7 +14,7 @@
 #include "text/convert.h"
 
 namespace py = pybind11;
-using brivel::Brivel;
+using brivel::Control;
 using brivel::Message;
 using brivel::pyhost::Instrument;
 using brivel::pyhost::Judge;
@@ -317,7 +317,7 @@ PYBIND11_MODULE(brivel, m) {
   }, "__exit__(*exc) -> False\n\nclose(), also when the block raised.");
   cls.def("__repr__", [](const Monochromator& x) {
     if (!x.instrument().owner_thread()) return std::string("<brivel.Monochromator>");
-    const Brivel& c = x.control();
+    const Control& c = x.control();
     std::string state = c.BlnMonConnectFlag()
                             ? "connected, " + brivel::text::format(c.DblMonoWaveLen(), "0.00") + " nm"
                             : "not connected";

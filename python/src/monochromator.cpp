@@ -69,7 +69,7 @@ double Monochromator::move_by(double nm) {
   instrument_->run(
       "move_by",
       [this, nm] {
-        Brivel& c = control();
+        Control& c = control();
         // The increment entry takes the distance; the button gives the direction.
         c.surface().at("CboDistance").set_text(text::plain(std::fabs(nm)));
         if (nm > 0)
@@ -158,7 +158,7 @@ void Monochromator::load_parameters(const std::string& path) {
 }
 
 std::optional<bool> Monochromator::filter_wheel() const {
-  const Brivel& c = control();
+  const Control& c = control();
   if (c.IntFilterState() == 2) return std::nullopt;
   return c.IntFilterState() == 1;
 }
@@ -166,7 +166,7 @@ std::optional<bool> Monochromator::filter_wheel() const {
 void Monochromator::set_filter_wheel(bool on) {
   instrument_->require_connected("filter_wheel");
   instrument_->run("filter_wheel", [this, on] {
-    Brivel& c = control();
+    Control& c = control();
     // As a click does: the box changes first, then its handler runs.
     c.surface().at("ChkUseFilter").set_value(on ? 1 : 0);
     c.ChkUseFilter_Click();
@@ -174,7 +174,7 @@ void Monochromator::set_filter_wheel(bool on) {
 }
 
 std::vector<double> Monochromator::filters() const {
-  const Brivel& c = control();
+  const Control& c = control();
   std::vector<double> starts;
   if (!c.BlnFilterReady()) return starts;
   const double count = text::leading_number(c.surface().at("CboFilterCount").text());
@@ -188,7 +188,7 @@ void Monochromator::set_filters(const std::vector<double>& starts) {
   instrument_->run(
       "filters",
       [this, &starts] {
-        Brivel& c = control();
+        Control& c = control();
         c.surface().at("CboFilterCount").set_text(std::to_string(starts.size()));
         for (std::size_t i = 0; i < starts.size(); ++i)
           c.surface().at(indexed("TxtFilterStartWavelen", static_cast<int>(i))).set_text(text::plain(starts[i]));

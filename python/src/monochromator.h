@@ -47,8 +47,8 @@ class Monochromator {
 
   Instrument& instrument() { return *instrument_; }
   const Instrument& instrument() const { return *instrument_; }
-  Brivel& control() { return instrument_->control(); }
-  const Brivel& control() const { return instrument_->control(); }
+  Control& control() { return instrument_->control(); }
+  const Control& control() const { return instrument_->control(); }
 
   // ---- connection ------------------------------------------------------------------
   void open();    // OpenCom; raises ConnectionError when it ends not connected

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "control/brivel.h"
+#include "control/control.h"
 
 namespace brivel {
 
@@ -70,7 +70,7 @@ bool in_separate_window(const Surface& surface, const Widget& widget) {
 
 }  // namespace
 
-void Brivel::ApplyLanguage() {
+void Control::ApplyLanguage() {
   const bool english_captions = ModuleFunction::IntLanguage() == 1;
   const std::string font = english_captions ? kFontEnglish : kFontChinese;
 

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "control/brivel.h"
+#include "control/control.h"
 
 namespace brivel {
 
@@ -148,7 +148,7 @@ void add_all(Surface& surface, const std::vector<Design>& rows) {
 
 }  // namespace
 
-void Brivel::build_surface() {
+void Control::build_surface() {
   add_all(surface_, run_panel());
   Widget& types = w("CboComType");
   for (const char* name : kInstrumentTypes) types.add_item(name);

@@ -3,7 +3,7 @@
 
 #include <exception>
 
-#include "control/brivel.h"
+#include "control/control.h"
 #include "platform/failure.h"
 
 namespace brivel {
@@ -29,9 +29,9 @@ Words reason_words(FailureReason reason) {
 }
 }  // namespace
 
-bool Brivel::english() const { return ModuleFunction::IntLanguage() != 0; }
+bool Control::english() const { return ModuleFunction::IntLanguage() != 0; }
 
-Answer Brivel::say(MessageKind kind, const Wording& text, Words title, Icon icon, Buttons buttons) {
+Answer Control::say(MessageKind kind, const Wording& text, Words title, Icon icon, Buttons buttons) {
   Message m;
   m.kind = kind;
   m.text_en = text.en;
@@ -46,7 +46,7 @@ Answer Brivel::say(MessageKind kind, const Wording& text, Words title, Icon icon
   return dialogs_.show(m);
 }
 
-void Brivel::note(HostNote::Kind kind, const char* operation, const Wording& text) {
+void Control::note(HostNote::Kind kind, const char* operation, const Wording& text) {
   HostNote n;
   n.kind = kind;
   n.operation = operation ? operation : "";
@@ -60,7 +60,7 @@ void Brivel::note(HostNote::Kind kind, const char* operation, const Wording& tex
   }
 }
 
-void Brivel::report_failure(const RuntimeFailure& failure, const char* operation) {
+void Control::report_failure(const RuntimeFailure& failure, const char* operation) {
   switch (failure.reason()) {
     case FailureReason::Interrupted:
       note(HostNote::Kind::Interrupted, operation,
@@ -81,14 +81,14 @@ void Brivel::report_failure(const RuntimeFailure& failure, const char* operation
   }
 }
 
-void Brivel::tell_port_lost() {
+void Control::tell_port_lost() {
   // Once for each loss, however many traps it passes on its way out.
   if (port_loss_told_) return;
   port_loss_told_ = true;
   say(MessageKind::Failure, kPortLost, kPrompt, Icon::Critical);
 }
 
-void Brivel::trapped(const std::function<void()>& handler, const char* operation) {
+void Control::trapped(const std::function<void()>& handler, const char* operation) {
   try {
     handler();
   } catch (const RuntimeFailure& failure) {
@@ -105,7 +105,7 @@ void Brivel::trapped(const std::function<void()>& handler, const char* operation
   }
 }
 
-void Brivel::gave_up(Words what) {
+void Control::gave_up(Words what) {
   BlnBusy_ = kFalse;
   say(MessageKind::Failure,
       Wording{std::string("The monochromator did not answer in time: ") + what.en + ".",
@@ -113,7 +113,7 @@ void Brivel::gave_up(Words what) {
       kPrompt, Icon::Critical);
 }
 
-bool Brivel::entry_accepted(const std::string& minimum, const std::string& maximum,
+bool Control::entry_accepted(const std::string& minimum, const std::string& maximum,
                             const std::string& value, std::uint8_t type_code,
                             const std::string& field) {
   {
@@ -125,12 +125,12 @@ bool Brivel::entry_accepted(const std::string& minimum, const std::string& maxim
   return false;
 }
 
-void Brivel::show_splash(const std::string& caption) {
+void Control::show_splash(const std::string& caption) {
   w("FrmSplash.Label1").set_text(caption);
   w("FrmSplash").set_visible(true);
 }
 
-void Brivel::hide_splash() {
+void Control::hide_splash() {
   if (Widget* splash = surface_.find("FrmSplash")) splash->set_visible(false);
 }
 

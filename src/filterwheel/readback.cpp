@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <string>
 
-#include "control/brivel.h"
+#include "control/control.h"
 #include "protocol/commands.h"
 #include "text/convert.h"
 
@@ -16,7 +16,7 @@ constexpr double kStartUnit = 16;   // a start position counts units of 16 motor
 constexpr int kIndeterminate = 2;   // the check box's third state: the wheel is not set up
 }  // namespace
 
-bool Brivel::ReadFilterSettings(bool quick) {
+bool Control::ReadFilterSettings(bool quick) {
   BlnBusy_ = kTrue;
   send(protocol::read_filters(), protocol::kThresholdFilters);
   if (quick) {
@@ -60,7 +60,7 @@ bool Brivel::ReadFilterSettings(bool quick) {
   return true;
 }
 
-void Brivel::show_filter_rows(int count) {
+void Control::show_filter_rows(int count) {
   // Rows below the count are shown, the rest hidden; hidden rows keep their text.
   for (int i = 0; i < kFilterRows; ++i) {
     const bool shown = i < count;

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "control/brivel.h"
+#include "control/control.h"
 #include "platform/failure.h"
 #include "protocol/commands.h"
 #include "text/convert.h"
@@ -34,13 +34,13 @@ void exchange_sort(std::vector<double>& values) {
 }
 }  // namespace
 
-void Brivel::fill_filter_counts() {
+void Control::fill_filter_counts() {
   Widget& box = w("CboFilterCount");
   box.clear_items();
   for (const char* count : kCounts) box.add_item(count);
 }
 
-void Brivel::ChkUseFilter_Click() {
+void Control::ChkUseFilter_Click() {
   trapped([&] {
     if (!BlnMonConnectFlag_) {
       say(MessageKind::Refusal, kNotConnected, kNoTitle);
@@ -82,7 +82,7 @@ void Brivel::ChkUseFilter_Click() {
   });
 }
 
-void Brivel::CboFilterCount_Click() {
+void Control::CboFilterCount_Click() {
   trapped([&] {
     const std::string& count = w("CboFilterCount").text();
     if (count.empty()) return;
@@ -90,7 +90,7 @@ void Brivel::CboFilterCount_Click() {
   });
 }
 
-void Brivel::CmdFilterSet_Click() {
+void Control::CmdFilterSet_Click() {
   trapped([&] {
     // Every entry is checked before anything is sent.
     const std::string count_text = w("CboFilterCount").text();

@@ -4,7 +4,7 @@
 // press handler's waits) sends "k", raises the stop request and reads the final
 // position. The stop button interrupts any motion the same way.
 
-#include "control/brivel.h"
+#include "control/control.h"
 #include "motion/motion_common.h"
 #include "platform/failure.h"
 #include "protocol/commands.h"
@@ -17,12 +17,12 @@ constexpr Words kNoTitle{"", ""};
 constexpr Words kFinalPosition{"the position after the motor stopped", "电机停止后的位置"};
 }  // namespace
 
-void Brivel::CmdHandUp_MouseDown(std::int16_t button) { jog_press(protocol::kJogUp, button); }
-void Brivel::CmdHandDown_MouseDown(std::int16_t button) { jog_press(protocol::kJogDown, button); }
-void Brivel::CmdHandUp_MouseUp(std::int16_t button) { jog_release(button); }
-void Brivel::CmdHandDown_MouseUp(std::int16_t button) { jog_release(button); }
+void Control::CmdHandUp_MouseDown(std::int16_t button) { jog_press(protocol::kJogUp, button); }
+void Control::CmdHandDown_MouseDown(std::int16_t button) { jog_press(protocol::kJogDown, button); }
+void Control::CmdHandUp_MouseUp(std::int16_t button) { jog_release(button); }
+void Control::CmdHandDown_MouseUp(std::int16_t button) { jog_release(button); }
 
-void Brivel::jog_press(int direction, std::int16_t button) {
+void Control::jog_press(int direction, std::int16_t button) {
   // Another mouse button does nothing at all, not even to BlnBusy: it must not
   // disturb an operation that may be running.
   if (button != motion::kLeftButton) return;
@@ -53,7 +53,7 @@ void Brivel::jog_press(int direction, std::int16_t button) {
   });
 }
 
-void Brivel::jog_release(std::int16_t button) {
+void Control::jog_release(std::int16_t button) {
   if (button != motion::kLeftButton) return;
   BlnStopRequest_ = kTrue;
   StrReceive_.clear();
@@ -74,7 +74,7 @@ void Brivel::jog_release(std::int16_t button) {
   });
 }
 
-bool Brivel::settle_position() {
+bool Control::settle_position() {
   const double start = pump_.now();
   RequestPosition();
   // Asked again until a whole position report ("w" and four bytes) is the latest
@@ -94,7 +94,7 @@ bool Brivel::settle_position() {
   return true;
 }
 
-void Brivel::CmdStop_Click() {
+void Control::CmdStop_Click() {
   trapped([&] {
     if (!BlnMonConnectFlag_) {
       say(MessageKind::Refusal, kConnectFirst, kNoTitle);

@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "control/brivel.h"
+#include "control/control.h"
 #include "motion/motion_common.h"
 #include "platform/failure.h"
 #include "protocol/commands.h"
@@ -23,7 +23,7 @@ constexpr std::uint8_t kTypeInt32 = 3;
 constexpr std::uint8_t kTypeDouble = 5;
 }  // namespace
 
-void Brivel::CmdUp_Click() {
+void Control::CmdUp_Click() {
   trapped([&] {
     if (!BlnMonConnectFlag_) {
       say(MessageKind::Refusal, motion::kNotConnected, motion::kPrompt);
@@ -48,7 +48,7 @@ void Brivel::CmdUp_Click() {
   });
 }
 
-void Brivel::CmdDown_Click() {
+void Control::CmdDown_Click() {
   trapped([&] {
     if (!BlnMonConnectFlag_) {
       say(MessageKind::Refusal, motion::kNotConnected, motion::kPrompt);
@@ -67,7 +67,7 @@ void Brivel::CmdDown_Click() {
   });
 }
 
-void Brivel::CmdRun_Click() {
+void Control::CmdRun_Click() {
   trapped([&] {
     if (!BlnMonConnectFlag_) {
       say(MessageKind::Refusal, motion::kNotConnected, motion::kPrompt);
@@ -84,7 +84,7 @@ void Brivel::CmdRun_Click() {
   });
 }
 
-void Brivel::MoveBySteps(std::int32_t& N) {
+void Control::MoveBySteps(std::int32_t& N) {
   if (N == 0) return;
   // Positive counts move towards longer wavelengths ("U"), negative ones towards
   // shorter ones ("D" with the magnitude).

@@ -5,7 +5,7 @@
 #include <array>
 #include <cstdint>
 
-#include "control/brivel.h"
+#include "control/control.h"
 #include "protocol/commands.h"
 
 namespace brivel::motion {

@@ -9,7 +9,7 @@
 #include <cmath>
 #include <string>
 
-#include "control/brivel.h"
+#include "control/control.h"
 #include "motion/motion_common.h"
 #include "platform/failure.h"
 #include "protocol/commands.h"
@@ -54,7 +54,7 @@ class StallSlots {
 };
 }  // namespace
 
-void Brivel::MonochromatorMoveTo(double& dblWavelen) {
+void Control::MonochromatorMoveTo(double& dblWavelen) {
   // The busy test comes first: a call during another exchange is refused even when
   // the target is where the grating already is.
   if (BlnBusy_) {
@@ -122,11 +122,11 @@ void Brivel::MonochromatorMoveTo(double& dblWavelen) {
   }
 }
 
-int Brivel::motion_speed() const {
+int Control::motion_speed() const {
   return reported_speed_ >= 1 && reported_speed_ <= 250 ? reported_speed_ : 1;
 }
 
-void Brivel::motion_overran(const char* operation, double steps, double seconds) {
+void Control::motion_overran(const char* operation, double steps, double seconds) {
   stop_motor();   // "k", then the closing position request
   BlnBusy_ = kFalse;
   say(MessageKind::Failure, kOverran, motion::kPrompt, Icon::Critical);

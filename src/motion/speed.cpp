@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "control/brivel.h"
+#include "control/control.h"
 #include "motion/motion_common.h"
 #include "platform/failure.h"
 #include "protocol/commands.h"
@@ -26,7 +26,7 @@ constexpr Words kResetting{"The monochromator is resetting. Please wait a moment
 constexpr Words kReturnToReference{"the return to the reference position", "返回参考位置"};
 }  // namespace
 
-void Brivel::setIntSpeed(std::int16_t& value) {
+void Control::setIntSpeed(std::int16_t& value) {
   if (!BlnMonConnectFlag_) return;
   if (value < kSlowest) value = kSlowest;
   if (value > kFastest) value = kFastest;
@@ -53,7 +53,7 @@ void Brivel::setIntSpeed(std::int16_t& value) {
   });
 }
 
-void Brivel::CboSpeed_Click() {
+void Control::CboSpeed_Click() {
   trapped([&] {
     if (BlnBusy_) return;
     if (!BlnMonConnectFlag_) {
@@ -85,7 +85,7 @@ void Brivel::CboSpeed_Click() {
   });
 }
 
-void Brivel::CmdReAnchor_Click() {
+void Control::CmdReAnchor_Click() {
   trapped([&] {
     if (!BlnMonConnectFlag_) {
       say(MessageKind::Refusal, motion::kNotConnected, motion::kPrompt);
@@ -119,7 +119,7 @@ void Brivel::CmdReAnchor_Click() {
   });
 }
 
-void Brivel::speed_was_sent(std::int16_t speed) {
+void Control::speed_was_sent(std::int16_t speed) {
   // Until the controller confirms a speed, a move's bound assumes the slower of the
   // speed it reported and the one just sent: a bound must never run out too early.
   if (reported_speed_ < 1 || speed < reported_speed_) reported_speed_ = speed;

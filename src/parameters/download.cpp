@@ -21,7 +21,7 @@
 #include <string_view>
 #include <vector>
 
-#include "control/brivel.h"
+#include "control/control.h"
 #include "platform/failure.h"
 #include "protocol/commands.h"
 #include "text/convert.h"
@@ -265,7 +265,7 @@ std::string join(const std::vector<Sent>& sent, bool english) {
 
 }  // namespace
 
-void Brivel::LoadParameter(std::string strFilePath) {
+void Control::LoadParameter(std::string strFilePath) {
   const auto pick = [&](Words words) { return std::string(english() ? words.en : words.zh); };
   show_splash(pick(kSettingCaption));
   // The file, read once; one that is no parameter file is refused before anything is sent.

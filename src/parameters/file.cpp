@@ -18,7 +18,7 @@
 #include <unistd.h>
 #endif
 
-#include "control/brivel.h"
+#include "control/control.h"
 #include "platform/failure.h"
 #include "text/convert.h"
 
@@ -126,7 +126,7 @@ bool replace_file(const std::string& path, const std::string& content) {
 
 }  // namespace
 
-void Brivel::GetTypeCode(const std::string& name, std::int16_t& code) {
+void Control::GetTypeCode(const std::string& name, std::int16_t& code) {
   code = 0;
   if (name.empty()) return;
   const std::size_t prefix = std::char_traits<char>::length(kFamilyPrefix);
@@ -142,7 +142,7 @@ void Brivel::GetTypeCode(const std::string& name, std::int16_t& code) {
   }
 }
 
-void Brivel::SaveParameter(std::string strFilePath) {
+void Control::SaveParameter(std::string strFilePath) {
   if (!BlnMonConnectFlag_) return;
 
   std::string content;

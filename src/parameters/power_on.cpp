@@ -8,7 +8,7 @@
 
 #include <cmath>
 
-#include "control/brivel.h"
+#include "control/control.h"
 #include "platform/failure.h"
 #include "protocol/commands.h"
 #include "text/convert.h"
@@ -23,7 +23,7 @@ constexpr std::int16_t kEsc = 27;
 constexpr Words kPrompt{"Prompt", "提示"};
 }  // namespace
 
-void Brivel::setDblOpenPos(double& value) {
+void Control::setDblOpenPos(double& value) {
   // No trap of its own: a run-time failure (a step size of 0 divides by zero) reaches
   // the host as the assignment's error, with the busy flag lowered first. A port that
   // went away is told to the operator as well, as every operation tells it.
@@ -36,7 +36,7 @@ void Brivel::setDblOpenPos(double& value) {
   }
 }
 
-void Brivel::set_power_on(double w, bool from_property) {
+void Control::set_power_on(double w, bool from_property) {
   if (BlnBusy_) {
     say(MessageKind::Refusal, Words{"The monochromator controller is running.", "单色仪控制器忙!"}, kPrompt, Icon::Information);
     return;
@@ -71,7 +71,7 @@ void Brivel::set_power_on(double w, bool from_property) {
   if (answer == Answer::Ok) confirm_power_on(w, replied != kFalse, read_back, from_property);
 }
 
-void Brivel::confirm_power_on(double requested, bool replied, bool read_back, bool from_property) {
+void Control::confirm_power_on(double requested, bool replied, bool read_back, bool from_property) {
   // The operator's boxes stay as described (the property reports success without
   // examining the reply); the host learns when the controller did not confirm it.
   const char* operation = from_property ? "DblOpenPos" : "TxtOpenPos";
@@ -92,7 +92,7 @@ void Brivel::confirm_power_on(double requested, bool replied, bool read_back, bo
   }
 }
 
-bool Brivel::read_back_power_on() {
+bool Control::read_back_power_on() {
   send(protocol::question('m'), protocol::kThresholdPowerOn);
   VBBool replied = kFalse;
   WaitReply(replied);
@@ -107,7 +107,7 @@ bool Brivel::read_back_power_on() {
   return true;
 }
 
-void Brivel::TxtOpenPos_KeyPress(std::int16_t& KeyAscii) {
+void Control::TxtOpenPos_KeyPress(std::int16_t& KeyAscii) {
   trapped([&] {
     if (KeyAscii == kEnter) {
       set_power_on(text::leading_number(w("TxtOpenPos").text()), false);
@@ -127,7 +127,7 @@ void Brivel::TxtOpenPos_KeyPress(std::int16_t& KeyAscii) {
   });
 }
 
-void Brivel::TxtOpenPos_LostFocus() {
+void Control::TxtOpenPos_LostFocus() {
   trapped([&] {
     const double typed = text::leading_number(w("TxtOpenPos").text());
     if (typed == text::leading_number(text::plain(DblOpenPos_))) return;

@@ -11,7 +11,7 @@
 #include <iterator>
 #include <string>
 
-#include "control/brivel.h"
+#include "control/control.h"
 #include "platform/failure.h"
 #include "protocol/commands.h"
 #include "text/convert.h"
@@ -24,7 +24,7 @@ constexpr double kRefreshStep = 0.00625;  // nm per step: the refresh's starting
 }  // namespace
 
 // One question of a read-out, with what a missing or a wrong answer does.
-struct Brivel::QueryStep {
+struct Control::QueryStep {
   enum Silence { FailOnSilence, LookAnyway };  // LookAnyway: the wait's result is not tested
   enum Wrong { FailOnWrong, Skip };            // Skip: the fields keep their values
   char letter;
@@ -33,7 +33,7 @@ struct Brivel::QueryStep {
   Wrong wrong;
 };
 
-bool Brivel::ask_series(const QueryStep* series, std::size_t count, const char* operation) {
+bool Control::ask_series(const QueryStep* series, std::size_t count, const char* operation) {
   for (std::size_t i = 0; i < count; ++i) {
     const QueryStep& step = series[i];
     Query outcome = query(step.letter, step.threshold);
@@ -54,7 +54,7 @@ bool Brivel::ask_series(const QueryStep* series, std::size_t count, const char* 
   return true;
 }
 
-Brivel::Query Brivel::query(char letter, int threshold) {
+Control::Query Control::query(char letter, int threshold) {
   send(protocol::question(letter), threshold);
   VBBool replied = kFalse;
   WaitReply(replied);
@@ -65,7 +65,7 @@ Brivel::Query Brivel::query(char letter, int threshold) {
              : Query::WrongLetter;
 }
 
-void Brivel::decode_answer(char letter, const char* operation) {
+void Control::decode_answer(char letter, const char* operation) {
   using protocol::byte_at;
   using protocol::word_at;
   const Bytes& p = VarLastPacket_;
@@ -126,7 +126,7 @@ void Brivel::decode_answer(char letter, const char* operation) {
   }
 }
 
-void Brivel::OpenCom() {
+void Control::OpenCom() {
   using protocol::kThresholdBlaze, protocol::kThresholdGrating, protocol::kThresholdNumber,
       protocol::kThresholdPowerOn, protocol::kThresholdSpeed, protocol::kThresholdType,
       protocol::kThresholdYear, protocol::kThresholdZero;
@@ -175,7 +175,7 @@ void Brivel::OpenCom() {
   }
 }
 
-void Brivel::open_failed(const std::string& why) {
+void Control::open_failed(const std::string& why) {
   // Must not throw: OpenCom returns normally to the host whatever happened.
   close_port();
   BlnMonConnectFlag_ = kFalse;
@@ -188,7 +188,7 @@ void Brivel::open_failed(const std::string& why) {
   }
 }
 
-void Brivel::CmdMonoRefresh_Click() {
+void Control::CmdMonoRefresh_Click() {
   using protocol::kThresholdGrating, protocol::kThresholdNumber, protocol::kThresholdPowerOn,
       protocol::kThresholdSpeed, protocol::kThresholdType, protocol::kThresholdYear,
       protocol::kThresholdZero;

@@ -8,7 +8,7 @@
 
 #include <algorithm>
 
-#include "control/brivel.h"
+#include "control/control.h"
 #include "platform/failure.h"
 #include "protocol/commands.h"
 #include "text/convert.h"
@@ -33,7 +33,7 @@ std::string right(const std::string& text, std::size_t n) {
 }
 }  // namespace
 
-void Brivel::open_port() {
+void Control::open_port() {
   if (IntUseCom_ < 1 || IntUseCom_ > 16) IntUseCom_ = 1;
   if (port_->is_open()) close_port();
   port_->set_port_number(IntUseCom_);
@@ -49,7 +49,7 @@ void Brivel::open_port() {
   BlnBusy_ = kTrue;
 }
 
-void Brivel::close_port() noexcept {
+void Control::close_port() noexcept {
   port_expected_open_ = false;
   try {
     if (port_->is_open()) port_->close();
@@ -57,7 +57,7 @@ void Brivel::close_port() noexcept {
   }
 }
 
-void Brivel::CloseCom() {
+void Control::CloseCom() {
   // Closing never reports a failure; the flags and the lamp follow in any case, so
   // that the operator sees the control as not connected.
   close_port();
@@ -66,7 +66,7 @@ void Brivel::CloseCom() {
   if (Widget* lamp = surface_.find("Image1")) lamp->set_picture(1);
 }
 
-void Brivel::MSComm1_OnComm(int event_code) {
+void Control::MSComm1_OnComm(int event_code) {
   if (event_code == kComEvLost) {
     port_went_away();
     return;
@@ -96,7 +96,7 @@ void Brivel::MSComm1_OnComm(int event_code) {
   }
 }
 
-double Brivel::report_wavelength(const Bytes& packet) const {
+double Control::report_wavelength(const Bytes& packet) const {
   using protocol::byte_at;
   const double position =
       protocol::assemble32(byte_at(packet, 1), byte_at(packet, 2), byte_at(packet, 3), byte_at(packet, 4));
@@ -106,15 +106,15 @@ double Brivel::report_wavelength(const Bytes& packet) const {
   return DblMonoStep_ * (position - offset);
 }
 
-void Brivel::show_wavelength(double wavelength) {
+void Control::show_wavelength(double wavelength) {
   const std::string shown = text::format(wavelength, "0.00");
   DblMonoWaveLen_ = text::leading_number(shown);
   if (Widget* label = surface_.find("LblWaveLen")) label->set_text(shown);
 }
 
-void Brivel::Timer1_Timer() { Timer1_->set_enabled(false); }
+void Control::Timer1_Timer() { Timer1_->set_enabled(false); }
 
-void Brivel::tick(int milliseconds) {
+void Control::tick(int milliseconds) {
   Timer1_->set_interval(milliseconds);
   Timer1_->set_enabled(true);
   const double due = pump_.now() + milliseconds / 1000.0;
@@ -130,14 +130,14 @@ void Brivel::tick(int milliseconds) {
   }
 }
 
-void Brivel::pause_10ms() {
+void Control::pause_10ms() {
   // Measured on the monotonic clock in double precision; the host sleeps meanwhile.
   const double until = pump_.now() + kFollowPause;
   check_outside();
   while (pump_.now() <= until) wait_events(until + 1e-6);
 }
 
-void Brivel::check_outside() {
+void Control::check_outside() {
   if (wait_hook_) wait_hook_();
   // A port that went away (an unplugged adapter, a closed far end) ends every wait at
   // once: no wait would ever see a reply again.
@@ -161,17 +161,17 @@ void Brivel::check_outside() {
   }
 }
 
-void Brivel::yield_events() {
+void Control::yield_events() {
   Nested inside(nesting_);
   pump_.yield();
 }
 
-void Brivel::wait_events(double deadline) {
+void Control::wait_events(double deadline) {
   Nested inside(nesting_);
   pump_.wait_until(deadline);
 }
 
-void Brivel::port_went_away() {
+void Control::port_went_away() {
   // Closed by the control, already told, or inside a call: nothing to do here.
   if (!port_expected_open_ || port_->is_open() || nesting_ > 0) return;
   try {
@@ -181,7 +181,7 @@ void Brivel::port_went_away() {
   }
 }
 
-void Brivel::lose_port() {
+void Control::lose_port() {
   const std::string device = port_->device_name();
   close_port();
   BlnMonConnectFlag_ = kFalse;
@@ -192,7 +192,7 @@ void Brivel::lose_port() {
   throw RuntimeFailure(FailureReason::PortLost, device + " went away");
 }
 
-void Brivel::stop_motor() {
+void Control::stop_motor() {
   StrReceive_.clear();
   BlnBusy_ = kTrue;
   send(protocol::stop(), protocol::kThresholdMove);
@@ -206,7 +206,7 @@ void Brivel::stop_motor() {
   BlnBusy_ = kFalse;
 }
 
-void Brivel::WaitReply(VBBool& replied) {
+void Control::WaitReply(VBBool& replied) {
   BlnReplyFlag_ = kFalse;
   const double start = pump_.now();
   for (;;) {
@@ -225,7 +225,7 @@ void Brivel::WaitReply(VBBool& replied) {
   }
 }
 
-bool Brivel::WaitForOK(std::string ending1, std::string ending2, VBBool& ok, double bound) {
+bool Control::WaitForOK(std::string ending1, std::string ending2, VBBool& ok, double bound) {
   ending1 += '\r';
   ending2 += '\r';
   const double start = pump_.now();
@@ -255,7 +255,7 @@ bool Brivel::WaitForOK(std::string ending1, std::string ending2, VBBool& ok, dou
   return true;
 }
 
-bool Brivel::WaitForData(double bound) {
+bool Control::WaitForData(double bound) {
   BlnReplyFlag_ = kFalse;
   const double start = pump_.now();
   for (;;) {
@@ -268,7 +268,7 @@ bool Brivel::WaitForData(double bound) {
   }
 }
 
-void Brivel::send(const Bytes& command, int threshold) {
+void Control::send(const Bytes& command, int threshold) {
   if (threshold >= 0) port_->set_threshold(threshold);
   VarCommand_ = command;
   if (port_expected_open_ && !port_->is_open()) lose_port();
@@ -283,7 +283,7 @@ void Brivel::send(const Bytes& command, int threshold) {
   }
 }
 
-void Brivel::RequestPosition() {
+void Control::RequestPosition() {
   BlnReplyFlag_ = kFalse;
   send(protocol::question('w'), protocol::kThresholdPosition);
   VBBool replied = kFalse;

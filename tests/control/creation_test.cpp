@@ -34,7 +34,7 @@ auto panels(Bench& b) {
 
 TEST(Creation, PropertiesPanelsListsAndLayout) {
   Bench b;
-  Brivel& c = b.control;
+  Control& c = b.control;
   EXPECT_EQ(std::make_tuple(c.IntUseCom(), c.IntSpeed(), c.IntLanguage(), c.StrYear()),
             std::make_tuple(1, 250, 1, std::string("00000")));
   EXPECT_EQ(c.BlnBusy() | c.BlnMonConnectFlag() | c.BlnFilterReady() | c.BlnStopRequest(), kFalse);

@@ -66,7 +66,7 @@ TEST(Identify, FillsEveryFieldAndAsksInOrder) {
       {"LblWaveLen", "500.00"},   // the closing position request: power-on + offset steps
   };
   for (const auto& [name, shows] : fields) EXPECT_EQ(text(b, name), shows) << name;
-  const Brivel& c = b.control;  // the property speed follows only the speed setting
+  const Control& c = b.control;  // the property speed follows only the speed setting
   EXPECT_EQ(std::make_tuple(c.StrYear(), c.LngInstrumentNo(), c.IntGratingLines(), c.DblMonoStep(), c.LngZeroPos(),
                             c.DblOpenPos(), c.DblMonoWaveLen(), c.IntSpeed()),
             std::make_tuple(std::string("09"), 258, 150, 0.05, 1000, 500.0, 500.0, 250));
@@ -149,7 +149,7 @@ TEST(Identify, AnUnknownGratingKeepsTheOldOne) {
   Bench fresh(m);
   fresh.control.OpenCom();
   expect_connected(fresh);
-  const Brivel& c = fresh.control;
+  const Control& c = fresh.control;
   EXPECT_EQ(std::make_tuple(c.DblMonoStep(), c.IntGratingLines(), c.DblMonoWaveLen(), text(fresh, "TxtOpenPos")),
             std::make_tuple(0.0, 0, 0.0, "0.00 nm"));
 

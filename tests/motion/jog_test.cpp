@@ -70,7 +70,7 @@ TEST(Jog, ScriptedControllerReleaseBoundAndEndOfMotion) {
 
 TEST(RunPanel, RefusedWhenNotConnected) {
   testkit::Bench b;
-  Brivel& k = b.control;
+  Control& k = b.control;
   const std::function<void()> presses[] = {
       [&] { k.CmdUp_Click(); }, [&] { k.CmdDown_Click(); }, [&] { k.CmdRun_Click(); }, [&] { k.CboSpeed_Click(); },
       [&] { k.CmdReAnchor_Click(); }, [&] { k.CmdHandUp_MouseDown(1); }, [&] { k.CmdHandDown_MouseDown(1); }};
@@ -93,7 +93,7 @@ TEST(RunPanel, RefusedWhenNotConnected) {
 
 TEST(Speed, PropertyAndBoxClampAndShowWhatTheControllerReports) {
   Connected c;
-  Brivel& k = c.b.control;
+  Control& k = c.b.control;
   Widget& box = k.surface().at("CboSpeed");
   auto speed_reply = [&](const char* hex) { c.b.port->when(testkit::unhex("76"), testkit::unhex(hex)); };
   std::int16_t slow = 0, fast = 300;

@@ -25,7 +25,7 @@ Hex move(testkit::Bench& b, double target) {
 }
 
 // The failure a move passes to the host, which must find BlnBusy lowered.
-std::optional<FailureReason> failure_of(Brivel& control, double target) {
+std::optional<FailureReason> failure_of(Control& control, double target) {
   const auto reason = testkit::failure_of([&] { control.MonochromatorMoveTo(target); });
   EXPECT_EQ(control.BlnBusy(), kFalse);
   return reason;
@@ -135,24 +135,24 @@ TEST(Modes, OneClickAgainstAControllerThatEndsEveryMoveAtOnce) {
   const struct {
     int grating;
     const char *box, *entry;
-    void (Brivel::*button)();
+    void (Control::*button)();
     const char* command;   // sent before the closing position request; none: refused
     std::string focus, message;
   } clicks[] = {
-      {kCoarse, "CboDistance", "1", &Brivel::CmdUp_Click, "55 00 00 00 14", "", ""},   // 0.05 nm a step
-      {kCoarse, "CboDistance", "1", &Brivel::CmdDown_Click, "44 00 00 00 14", "", ""},
-      {kFinest, "CboDistance", "1000", &Brivel::CmdUp_Click, "55 00 03 A9 80", "", ""},   // 240000 steps
-      {kFinest, "CboDistance", "1000", &Brivel::CmdDown_Click, nullptr, "CboDistance", ""},
-      {kWide, "CboDistance", "0.1", &Brivel::CmdUp_Click, nullptr, "", ""},   // 0.2 steps: 0
-      {kWide, "CboDistance", "0", &Brivel::CmdDown_Click, nullptr, "", ""},
-      {kWide, "CboDistance", "abc", &Brivel::CmdUp_Click, nullptr, "", ""},   // begins with no number: 0
-      {kWide, "CboDistance", "abc", &Brivel::CmdDown_Click, nullptr, "", not_a_number},   // strict
-      {kCoarse, "CboTarget", "99999", &Brivel::CmdRun_Click, "57 00 1E 84 6C", "", ""},
-      {kCoarse, "CboTarget", "99999.01", &Brivel::CmdRun_Click, nullptr, "CboTarget", ""},
-      {kCoarse, "CboTarget", "-1", &Brivel::CmdRun_Click, nullptr, "CboTarget", ""},
-      {kCoarse, "CboTarget", "abc", &Brivel::CmdRun_Click, nullptr, "CboTarget", "Data Error!"},
+      {kCoarse, "CboDistance", "1", &Control::CmdUp_Click, "55 00 00 00 14", "", ""},   // 0.05 nm a step
+      {kCoarse, "CboDistance", "1", &Control::CmdDown_Click, "44 00 00 00 14", "", ""},
+      {kFinest, "CboDistance", "1000", &Control::CmdUp_Click, "55 00 03 A9 80", "", ""},   // 240000 steps
+      {kFinest, "CboDistance", "1000", &Control::CmdDown_Click, nullptr, "CboDistance", ""},
+      {kWide, "CboDistance", "0.1", &Control::CmdUp_Click, nullptr, "", ""},   // 0.2 steps: 0
+      {kWide, "CboDistance", "0", &Control::CmdDown_Click, nullptr, "", ""},
+      {kWide, "CboDistance", "abc", &Control::CmdUp_Click, nullptr, "", ""},   // begins with no number: 0
+      {kWide, "CboDistance", "abc", &Control::CmdDown_Click, nullptr, "", not_a_number},   // strict
+      {kCoarse, "CboTarget", "99999", &Control::CmdRun_Click, "57 00 1E 84 6C", "", ""},
+      {kCoarse, "CboTarget", "99999.01", &Control::CmdRun_Click, nullptr, "CboTarget", ""},
+      {kCoarse, "CboTarget", "-1", &Control::CmdRun_Click, nullptr, "CboTarget", ""},
+      {kCoarse, "CboTarget", "abc", &Control::CmdRun_Click, nullptr, "CboTarget", "Data Error!"},
       // 546.07 nm is 87371.2 steps of 0.00625 nm; unrounded, 546.074 would be 87372.
-      {kFine, "CboTarget", "546.074", &Brivel::CmdRun_Click, "57 00 01 55 4B", "", ""},
+      {kFine, "CboTarget", "546.074", &Control::CmdRun_Click, "57 00 01 55 4B", "", ""},
   };
   for (const auto& t : clicks) {
     SCOPED_TRACE(std::string(t.box) + " '" + t.entry + "' grating " + std::to_string(t.grating));
@@ -198,7 +198,7 @@ TEST(RunPanel, ButtonsDuringAnotherExchange) {
   VBBool busy = kFalse;
   std::string focus_after_down, focus_after_up;
   c.b.pump.after(0.002, [&] {
-    Brivel& k = c.b.control;
+    Control& k = c.b.control;
     busy = k.BlnBusy();
     set_text(c.b, "CboDistance", "-1");
     k.CmdDown_Click();   // busy first: no check, no focus
@@ -207,8 +207,8 @@ TEST(RunPanel, ButtonsDuringAnotherExchange) {
     focus_after_up = k.surface().focused();
     set_text(c.b, "CboDistance", "1");
     set_text(c.b, "CboTarget", "300");
-    for (auto click : {&Brivel::CmdUp_Click, &Brivel::CmdRun_Click, &Brivel::CboSpeed_Click,
-                       &Brivel::CmdReAnchor_Click})
+    for (auto click : {&Control::CmdUp_Click, &Control::CmdRun_Click, &Control::CboSpeed_Click,
+                       &Control::CmdReAnchor_Click})
       (k.*click)();
     k.CmdHandUp_MouseDown(1);
     k.CmdHandDown_MouseUp(2);   // another mouse button does not stop the move

@@ -7,7 +7,7 @@
 namespace brivel::motion_test {
 namespace {
 
-void move_to(Brivel& control, double nm) { control.MonochromatorMoveTo(nm); }
+void move_to(Control& control, double nm) { control.MonochromatorMoveTo(nm); }
 
 TEST(OutsideStop, StopsAMoveAsTheStopButtonDoesAndEndsTheCall) {
   Connected c;

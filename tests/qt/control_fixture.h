@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "control/brivel.h"
+#include "control/control.h"
 #include "pty_server.h"
 
 // Failures show texts as text.

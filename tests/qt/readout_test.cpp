@@ -11,7 +11,7 @@
 #include <QtWidgets>
 #include <string>
 
-#include "control/brivel.h"
+#include "control/control.h"
 #include "qt/core/qt_platform.h"
 
 namespace brivel::qt_tests {

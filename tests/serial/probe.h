@@ -3,12 +3,12 @@
 
 #include <string>
 
-#include "control/brivel.h"
+#include "control/control.h"
 
 namespace brivel {
 
-struct BrivelProbe {
-  Brivel& c;
+struct ControlProbe {
+  Control& c;
 
   void open_port() { c.open_port(); }
   void on_comm(int event_code) { c.MSComm1_OnComm(event_code); }

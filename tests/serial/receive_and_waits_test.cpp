@@ -14,7 +14,7 @@ using testkit::unhex;
 
 struct ReceiveTest : ::testing::Test {
   Bench b;
-  BrivelProbe probe{b.control};
+  ControlProbe probe{b.control};
 
   void SetUp() override { probe.open_port(); }
 

@@ -12,7 +12,7 @@
 #include <exception>
 #include <limits>
 
-#include "control/brivel.h"
+#include "control/control.h"
 #include "platform/dialogs.h"
 #include "platform/failure.h"
 #include "qt/core/qt_platform.h"
@@ -109,7 +109,7 @@ Brivel::Brivel(QWidget* parent)
       pump_(std::make_unique<brivel::qt::QtEventPump>()),
       dialogs_(std::make_unique<brivel::qt::QtDialogs>(this)) {
   qRegisterMetaType<BrivelMessage>();
-  logic_ = std::make_unique<brivel::Brivel>(*pump_, *dialogs_,
+  logic_ = std::make_unique<brivel::Control>(*pump_, *dialogs_,
                                             std::make_unique<brivel::qt::QtSerialPort>());
   view_ = std::make_unique<brivel::qt::SurfaceView>(
       *logic_, this,
@@ -409,7 +409,7 @@ QWidget* Brivel::childControl(const QString& name) const {
   return view_ ? view_->widget(name.toStdString()) : nullptr;
 }
 
-brivel::Brivel& Brivel::logic() { return *logic_; }
+brivel::Control& Brivel::logic() { return *logic_; }
 
 void Brivel::setPortDevice(int number, const QString& device) {
   brivel::qt::set_port_device(number, device);

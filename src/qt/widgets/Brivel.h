@@ -64,7 +64,7 @@ class QEventLoop;
 class QMessageBox;
 
 namespace brivel {
-class Brivel;
+class Control;
 struct Message;
 struct HostNote;
 enum class Answer;
@@ -187,7 +187,7 @@ class BRIVELOCX_EXPORT Brivel : public QWidget {
   QWidget* childControl(const QString& name) const;
   // The control's logic (its surface, port, bounds). In-tree tools and tests only: its
   // header is not installed and its symbols are not exported.
-  brivel::Brivel& logic();
+  brivel::Control& logic();
   // Uses `device` (any path: a /dev/serial/by-id link, a pseudo-terminal) for port
   // number `number` in this process; an empty device removes the override.
   static void setPortDevice(int number, const QString& device);
@@ -252,7 +252,7 @@ class BRIVELOCX_EXPORT Brivel : public QWidget {
 
   std::unique_ptr<brivel::qt::QtEventPump> pump_;
   std::unique_ptr<brivel::qt::QtDialogs> dialogs_;
-  std::unique_ptr<brivel::Brivel> logic_;
+  std::unique_ptr<brivel::Control> logic_;
   std::unique_ptr<brivel::qt::SurfaceView> view_;
   std::unique_ptr<Values> announced_;   // the values last announced
   QString last_error_;

@@ -26,7 +26,7 @@
 #include <cstdint>
 #include <set>
 
-#include "control/brivel.h"
+#include "control/control.h"
 #include "pictures.h"
 #include "qt/core/qt_platform.h"
 
@@ -34,7 +34,7 @@ namespace brivel::qt {
 
 namespace {
 
-using Logic = brivel::Brivel;
+using Logic = brivel::Control;
 using Handler = void (Logic::*)();
 using MouseHandler = void (Logic::*)(std::int16_t);
 
@@ -448,7 +448,7 @@ void ReadoutLabel::paintEvent(QPaintEvent* event) {
 
 // ---- building -------------------------------------------------------------------------
 
-SurfaceView::SurfaceView(brivel::Brivel& logic, QWidget* host, Boundary boundary)
+SurfaceView::SurfaceView(brivel::Control& logic, QWidget* host, Boundary boundary)
     : QObject(nullptr), logic_(logic), host_(host), boundary_(std::move(boundary)) {
   // Held paints go out when the thread is about to sleep (inside the control's next
   // wait, or in the host's idle loop), or when the host itself lets the event loop run;
@@ -927,8 +927,8 @@ void SurfaceView::refresh_wrap(Entry& entry) {
 
 // ---- operator events ------------------------------------------------------------------
 
-void SurfaceView::call(const std::string& what, const std::function<void(brivel::Brivel&)>& handler) {
-  brivel::Brivel& logic = logic_;
+void SurfaceView::call(const std::string& what, const std::function<void(brivel::Control&)>& handler) {
+  brivel::Control& logic = logic_;
   boundary_(what.c_str(), [&logic, &handler] { handler(logic); });
 }
 

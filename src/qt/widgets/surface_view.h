@@ -37,7 +37,7 @@
 class QWidget;
 
 namespace brivel {
-class Brivel;
+class Control;
 }
 
 namespace brivel::qt {
@@ -122,7 +122,7 @@ class ReadoutLabel : public QLabel {
 class SurfaceView : public QObject {
   Q_OBJECT
  public:
-  SurfaceView(brivel::Brivel& logic, QWidget* host, Boundary boundary);
+  SurfaceView(brivel::Control& logic, QWidget* host, Boundary boundary);
   ~SurfaceView() override;
 
   // The real widget of a named control ("CmdRun", "Lbl1(0)", "FrmSplash"), or null.
@@ -173,7 +173,7 @@ class SurfaceView : public QObject {
   Entry* entry_named(const std::string& name);
 
   // Operator events. `call` runs one handler of the logic through the boundary.
-  void call(const std::string& what, const std::function<void(brivel::Brivel&)>& handler);
+  void call(const std::string& what, const std::function<void(brivel::Control&)>& handler);
   void click(const std::string& name);
   void combo_chosen(Entry& entry, const QString& text);
   void check_clicked(Entry& entry);
@@ -182,7 +182,7 @@ class SurfaceView : public QObject {
   int px_x(int twips) const;
   int px_y(int twips) const;
 
-  brivel::Brivel& logic_;
+  brivel::Control& logic_;
   QWidget* host_;
   Boundary boundary_;
   std::vector<Entry> entries_;          // in the surface's order, parents first

@@ -1,7 +1,7 @@
 // The control's creation and teardown, the simple members of its public interface,
 // the two panel switches and the status lamp's mouse handler.
 
-#include "control/brivel.h"
+#include "control/control.h"
 
 #include <exception>
 #include <optional>
@@ -28,7 +28,7 @@ constexpr int kTopSpeed = 250;
 bool valid_port(std::int16_t number) { return number >= kFirstPort && number <= kLastPort; }
 }  // namespace
 
-Brivel::Brivel(EventPump& pump, Dialogs& dialogs, std::unique_ptr<SerialPort> port)
+Control::Control(EventPump& pump, Dialogs& dialogs, std::unique_ptr<SerialPort> port)
     : pump_(pump), dialogs_(dialogs), port_(std::move(port)), Timer1_(pump.make_timer()) {
   Timer1_->set_enabled(false);
   Timer1_->set_tick_handler([this] { Timer1_Timer(); });
@@ -72,7 +72,7 @@ Brivel::Brivel(EventPump& pump, Dialogs& dialogs, std::unique_ptr<SerialPort> po
   ApplyLanguage();
 }
 
-Brivel::~Brivel() {
+Control::~Control() {
   // The host's widgets may already be going: nobody watches the surface any more.
   surface_.set_observer(nullptr);
   // Teardown closes the port and must never throw out of a destructor.
@@ -85,24 +85,24 @@ Brivel::~Brivel() {
   Timer1_->set_tick_handler(nullptr);
 }
 
-std::string Brivel::StrYear() const {
+std::string Control::StrYear() const {
   const Widget* year = surface_.find("TxtYear");
   return year ? year->text() : std::string();
 }
 
-void Brivel::setIntUseCom(std::int16_t& value) {
+void Control::setIntUseCom(std::int16_t& value) {
   // Any other number is dropped without a message; it takes effect at the next OpenCom.
   if (valid_port(value)) IntUseCom_ = value;
 }
 
-std::int16_t Brivel::IntLanguage() const { return ModuleFunction::IntLanguage(); }
+std::int16_t Control::IntLanguage() const { return ModuleFunction::IntLanguage(); }
 
-void Brivel::setIntLanguage(std::int16_t& value) {
+void Control::setIntLanguage(std::int16_t& value) {
   ModuleFunction::IntLanguage() = value;
   ApplyLanguage();
 }
 
-void Brivel::show_panel(const char* shown, const char* hidden, Words failure) {
+void Control::show_panel(const char* shown, const char* hidden, Words failure) {
   // Hide the other panel, show this one and move it to the top left corner, in this
   // order; a failure skips the rest of the switch and is shown, never passed on.
   try {
@@ -115,17 +115,17 @@ void Brivel::show_panel(const char* shown, const char* hidden, Words failure) {
   }
 }
 
-void Brivel::ShowParaFace() {
+void Control::ShowParaFace() {
   show_panel("FraFilterParam", "FraRunPanel",
              Words{"An error occurred when using ShowParaFace.", "ShowParaFace发生错误！"});
 }
 
-void Brivel::ShowRunFace() {
+void Control::ShowRunFace() {
   show_panel("FraRunPanel", "FraFilterParam",
              Words{"An error occurred when using ShowRunFace.", "ShowRunFace发生错误！"});
 }
 
-void Brivel::Image1_MouseDown(std::int16_t button) {
+void Control::Image1_MouseDown(std::int16_t button) {
   // Any run-time failure ends the handler silently (OpenCom traps its own).
   try {
     if (button == 1) {

@@ -1,6 +1,6 @@
 #pragma once
-// Brivel: the control that operates a grating monochromator (and its optional filter
-// wheel) through the instrument's motion controller on a serial line.
+// Control: the logic of the Brivel control, which operates a grating monochromator (and
+// its optional filter wheel) through the instrument's motion controller on a serial line.
 //
 // The class is the control's logic on its platform seam: a serial port, an event
 // pump, dialogs and the in-memory surface of named child controls. The Qt control
@@ -71,12 +71,12 @@ struct WaitBounds {
   }
 };
 
-class Brivel {
+class Control {
  public:
-  Brivel(EventPump& pump, Dialogs& dialogs, std::unique_ptr<SerialPort> port);
-  ~Brivel();  // closes the port (CloseCom)
-  Brivel(const Brivel&) = delete;
-  Brivel& operator=(const Brivel&) = delete;
+  Control(EventPump& pump, Dialogs& dialogs, std::unique_ptr<SerialPort> port);
+  ~Control();  // closes the port (CloseCom)
+  Control(const Control&) = delete;
+  Control& operator=(const Control&) = delete;
 
   // ---- the dispatch interface ---------------------------------------------
   void OpenCom();
@@ -154,7 +154,7 @@ class Brivel {
   const Bytes& VarLastPacket() const { return VarLastPacket_; }
 
  private:
-  friend struct BrivelProbe;  // tests reach the receive handler and the waits
+  friend struct ControlProbe;  // tests reach the receive handler and the waits
 
   // ---- creation and language (control/) ----------------------------------
   void build_surface();   // every named child control, at its design position
