@@ -1,0 +1,33 @@
+# The manual pages of brivelctl and brivel-sim and the bash completion of brivelctl.
+# Each program writes its own from the tables its --help prints (the hidden options
+# --man and --completion), so the pages never disagree with the programs. They are
+# written into the build folder (man/, completion/) and installed to share/man/man1 and
+# share/bash-completion/completions.
+if(CMAKE_CROSSCOMPILING)
+  return()   # the programs cannot run here
+endif()
+
+set(brivel_manuals)
+function(brivel_program_output target argument output)
+  add_custom_command(
+    OUTPUT ${output}
+    COMMAND ${CMAKE_COMMAND} -DPROGRAM=$<TARGET_FILE:${target}> -DARGUMENT=${argument} -DOUTPUT=${output}
+            -P ${CMAKE_CURRENT_SOURCE_DIR}/cmake/program_output.cmake
+    DEPENDS ${target} ${CMAKE_CURRENT_SOURCE_DIR}/cmake/program_output.cmake
+    COMMENT "Writing ${output}"
+    VERBATIM)
+  set(brivel_manuals ${brivel_manuals} ${output} PARENT_SCOPE)
+endfunction()
+
+foreach(program brivelctl brivel-sim)
+  if(TARGET ${program})
+    brivel_program_output(${program} --man ${CMAKE_BINARY_DIR}/man/${program}.1)
+    install(FILES ${CMAKE_BINARY_DIR}/man/${program}.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  endif()
+endforeach()
+if(TARGET brivelctl)
+  brivel_program_output(brivelctl --completion ${CMAKE_BINARY_DIR}/completion/brivelctl)
+  install(FILES ${CMAKE_BINARY_DIR}/completion/brivelctl
+          DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions)
+endif()
+add_custom_target(brivel_manuals ALL DEPENDS ${brivel_manuals})
