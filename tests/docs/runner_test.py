@@ -45,7 +45,7 @@ if "--no-such-option" in out:
 status_line = lines.index("brivelctl --sim --sim-fault silent open      # status 0") + 1
 if f"the command on line {status_line} ended with status 3, the document says 0" not in out:
     problems.append("the status mismatch does not name the command's line and both statuses")
-if "No such file or directory" not in out:
+if "build/apps/brivelctl/brivelctl: Not a directory" not in out:
     problems.append("the wrong path is not shown")
 if done.returncode != 1:
     problems.append(f"status {done.returncode}, expected 1")

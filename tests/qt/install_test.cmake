@@ -144,8 +144,7 @@ int main(int argc, char** argv) {
   QString why;
   if (brivel::qt::set_serial_log_file("/nonexistent-folder/traffic.log", &why) || why.isEmpty()) return 3;
   if (!brivel::qt::set_serial_log_file(QString::fromLocal8Bit(argv[1]), &why)) {
-    std::fprintf(stderr, "%s
-", qPrintable(why));
+    std::fputs(qPrintable(why), stderr);
     return 4;
   }
   if (!brivel::qt::serial_logging()) return 5;
