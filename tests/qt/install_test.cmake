@@ -69,7 +69,7 @@ endif()
 # ---- only the public headers, and no internal symbols --------------------------------
 file(GLOB_RECURSE headers RELATIVE "${prefix}/include" "${prefix}/include/*")
 list(SORT headers)
-if(NOT headers STREQUAL "Brivelocx/Brivel.h;Brivelocx/brivel_serial_log.h;Brivelocx/brivel_version.h;Brivelocx/brivelocx_export.h")
+if(NOT headers STREQUAL "Brivelocx/Brivel.h;Brivelocx/BrivelController.h;Brivelocx/brivel_serial_log.h;Brivelocx/brivel_version.h;Brivelocx/brivelocx_export.h")
   fail("installed headers: ${headers}")
 endif()
 file(GLOB library "${prefix}/lib*/libBrivelocx.so.${VERSION}" "${prefix}/lib*/*/libBrivelocx.so.${VERSION}")
