@@ -19,15 +19,21 @@ function(brivel_program_output target argument output)
   set(brivel_manuals ${brivel_manuals} ${output} PARENT_SCOPE)
 endfunction()
 
+# Pages are installed compressed, as Debian keeps them.
 foreach(program brivelctl brivel-sim)
   if(TARGET ${program})
-    brivel_program_output(${program} --man ${CMAKE_BINARY_DIR}/man/${program}.1)
-    install(FILES ${CMAKE_BINARY_DIR}/man/${program}.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+    set(page ${CMAKE_BINARY_DIR}/man/${program}.1)
+    brivel_program_output(${program} --man ${page})
+    add_custom_command(OUTPUT ${page}.gz
+      COMMAND sh -c "gzip -9nc \"$1\" > \"$2\"" sh ${page} ${page}.gz
+      DEPENDS ${page} COMMENT "Compressing the manual page ${program}.1" VERBATIM)
+    list(APPEND brivel_manuals ${page}.gz)
+    install(FILES ${page}.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT tools)
   endif()
 endforeach()
 if(TARGET brivelctl)
   brivel_program_output(brivelctl --completion ${CMAKE_BINARY_DIR}/completion/brivelctl)
   install(FILES ${CMAKE_BINARY_DIR}/completion/brivelctl
-          DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions)
+          DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions COMPONENT tools)
 endif()
 add_custom_target(brivel_manuals ALL DEPENDS ${brivel_manuals})
