@@ -31,6 +31,18 @@ foreach(program brivelctl brivel-sim)
     install(FILES ${page}.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT tools)
   endif()
 endforeach()
+# Pages written by hand (docs/man: brivel-demo, whose options are few and settled).
+file(GLOB brivel_written_pages CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/docs/man/*.1)
+foreach(page IN LISTS brivel_written_pages)
+  get_filename_component(name ${page} NAME)
+  set(gz ${CMAKE_BINARY_DIR}/man/${name}.gz)
+  add_custom_command(OUTPUT ${gz}
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/man
+    COMMAND sh -c "gzip -9nc \"$1\" > \"$2\"" sh ${page} ${gz}
+    DEPENDS ${page} COMMENT "Compressing the manual page ${name}" VERBATIM)
+  list(APPEND brivel_manuals ${gz})
+  install(FILES ${gz} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT tools)
+endforeach()
 if(TARGET brivelctl)
   brivel_program_output(brivelctl --completion ${CMAKE_BINARY_DIR}/completion/brivelctl)
   install(FILES ${CMAKE_BINARY_DIR}/completion/brivelctl

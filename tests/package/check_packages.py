@@ -230,8 +230,8 @@ def check_dpkg_install(debs, work, packages):
         fail(f"dpkg --purge: {result.returncode} {result.stderr} left {left[:5]}")
 
 
-# The pages the programs write (brivelctl --man, brivel-sim --man); brivel-demo has none.
-MANUAL_PAGES = ("brivelctl.1", "brivel-sim.1")
+# The pages the programs write (brivelctl --man, brivel-sim --man) and docs/man's.
+MANUAL_PAGES = ("brivelctl.1", "brivel-sim.1", "brivel-demo.1")
 
 
 def check_lintian(debs, source_dir):
