@@ -39,6 +39,9 @@ constexpr double kIncrementSteps = 8000;
 constexpr const char* kParameterFile =
     "12345\t130\t500\t1000\t21\t500\t6\t\r\n1\t0\t700\t3\t350.0\t650.0\t800.0\t\r\n";
 constexpr int kFilterPackets = 6;                // count, A, B, three starts
+// The factory instrument stands at its power-on position, 81,000 steps above the
+// reference (80,000 and the zero offset): a return to the reference drives both ways.
+constexpr double kRepositionTravel = 2 * 81000;
 
 double open_bound(const WaitBounds& w) { return 9 * kExchange + w.data + kSlack; }
 double refresh_bound(const WaitBounds&) { return 8 * kExchange + kSlack; }
@@ -50,7 +53,7 @@ double move_bound(const WaitBounds& w, double steps) { return w.motion(steps, kS
 double jog_bound(const WaitBounds& w) { return kHeld + 3 * kExchange + 2 * (w.final_position + 2 * kExchange) + kSlack; }
 double filter_write_bound(const WaitBounds& w) { return kFilterPackets * (w.ack + kExchange) + w.data + kSlack; }
 double load_bound(const WaitBounds& w) {
-  return 5 * w.ack + 2 * kExchange + kFilterPackets * (w.ack + kExchange) + kExchange + w.reposition +
+  return 5 * w.ack + 2 * kExchange + kFilterPackets * (w.ack + kExchange) + kExchange + w.reposition(kRepositionTravel, kSpeed) +
          open_bound(w) + kSlack;
 }
 
@@ -124,7 +127,7 @@ const Operation kOperations[] = {
        s.b.control.CboSpeed_Click();
      }},
     {"reposition", true, false, "TUP",
-     [](const WaitBounds& w) { return w.reposition + 9 * kExchange + kSlack; },
+     [](const WaitBounds& w) { return w.reposition(kRepositionTravel, kSpeed) + 9 * kExchange + kSlack; },
      [](Scene& s) { s.b.control.CmdReAnchor_Click(); }},
     {"power-on property", true, true, "P", [](const WaitBounds&) { return 2 * kExchange + kSlack; },
      [](Scene& s) {
