@@ -56,6 +56,8 @@ void Control::open_port() {
   port_expected_open_ = true;
   port_gone_ = false;
   port_loss_told_ = false;
+  const std::string remark = port_->take_open_note();
+  if (!remark.empty()) note(HostNote::Kind::Warning, "OpenCom", Wording{remark, remark});
   BlnBusy_ = kTrue;
 }
 
