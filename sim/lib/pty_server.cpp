@@ -16,6 +16,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <deque>
+#include <thread>
 
 namespace brivel::sim {
 
@@ -203,6 +204,10 @@ struct PtyServer::Loop {
         drain_open_watch();
         look_for_client(now);
       } else if (count == 2 && (fds[1].revents & (POLLHUP | POLLERR)) && !(fds[1].revents & POLLIN)) {
+        if (server.options_.hold_up > 0.0) {
+          std::this_thread::sleep_for(std::chrono::duration<double>(server.options_.hold_up));
+          now = server.elapsed();
+        }
         hang_up(now);
       } else if (count == 2 && (fds[1].revents & POLLIN)) {
         read_host(now);

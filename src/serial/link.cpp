@@ -249,11 +249,7 @@ void Control::reply_within(VBBool& replied, double window) {
   for (;;) {
     yield_events();
     if (pump_.now() - start > window) {
-      // A reply the yield just took arrived while the window was open: each yield
-      // reads what the line brought meanwhile, and a host thread held up for longer
-      // than the window (a loaded machine) finds the reply only now.
-      replied = BlnReplyFlag_ ? kTrue : kFalse;
-      BlnReplyFlag_ = kFalse;
+      replied = kFalse;
       return;
     }
     tick(kReplyTick);
