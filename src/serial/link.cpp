@@ -228,14 +228,12 @@ void Control::stop_motor(double window) {
   BlnBusy_ = kTrue;
   send(protocol::stop(), protocol::kThresholdMove);
   motion_running_ = false;
-  // Raised at once: should this very wait be stopped from outside, the motion it
-  // interrupts still sees the request at its next end test.
+  // The interrupted motion sees the request at its next end test. Raised as soon as
+  // "k" is out: should this very wait be stopped from outside, the motion still ends.
   BlnStopRequest_ = kTrue;
   VBBool replied = kFalse;
   reply_within(replied, within());   // the reply to "k" is not examined
   BlnBusy_ = kFalse;
-  // The interrupted motion sees the request at its next end test.
-  BlnStopRequest_ = kTrue;
   BlnBusy_ = kTrue;
   // The closing position request.
   BlnReplyFlag_ = kFalse;
