@@ -60,7 +60,7 @@ double quantile(std::vector<double> values, double q) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  int cycles = 500, load = 0;
+  int cycles = 200, load = 0;
   double stall = 0;
   for (int i = 1; i < argc; ++i) {
     const auto next = [&] { return i + 1 < argc ? argv[++i] : "0"; };
