@@ -255,10 +255,15 @@ TEST(BrivelctlPorts, APortHeldByAnotherProgramSaysSoAndTheHolderStopsOnSigterm) 
   const Finished second = ctl({"--port", instrument.link, "open"});
   EXPECT_EQ(second.status, 3) << describe(second);
   EXPECT_TRUE(has_line(second.err, kConnectionFailed)) << second.err;
+  // The holder's name and process, and the lock file it holds the port by.
   const std::string note = "brivelctl: OpenCom: port failure: cannot open " + instrument.link +
                            " (port 1): in use by another program (brivelctl, process " +
-                           std::to_string(holder.pid()) + ")";
-  EXPECT_TRUE(has_line(second.err, note)) << second.err;
+                           std::to_string(holder.pid()) + ", lock file /";
+  const std::size_t at = second.err.find(note);
+  ASSERT_NE(at, std::string::npos) << second.err;
+  const std::string line = second.err.substr(at, second.err.find('\n', at) - at);
+  EXPECT_NE(line.find("/LCK.."), std::string::npos) << line;
+  EXPECT_EQ(line.back(), ')') << line;
 
   // SIGTERM ends the holder's wait: a status of its own, no step after it runs.
   holder.signal(SIGTERM);
