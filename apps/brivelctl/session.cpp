@@ -817,7 +817,8 @@ Exit Session::report(const Step& step, const std::exception& failure) {
     const bool no_connection =
         f->reason() == FailureReason::DivisionByZero || f->reason() == FailureReason::PortFailure;
     if (no_connection && !control_.BlnMonConnectFlag()) why = "not connected: open first";
-    if (f->reason() == FailureReason::Interrupted) why = "stopped on request; the motor was stopped";
+    if (f->reason() == FailureReason::Interrupted)
+      why = control_.stop_stopped_motor() ? "stopped on request; the motor was stopped" : "stopped on request";
   }
   err_ << "brivelctl: " << step.name << ": " << why << std::endl;
   return Exit::Failure;

@@ -302,6 +302,7 @@ Result Controller::execute(Operation::Shared& op) {
   recorder_->record = nullptr;
   control_->clear_stop_request();
   record.connected_after = control_->BlnMonConnectFlag() != 0;
+  record.motor_stopped = control_->stop_stopped_motor();
   record.range_refused = op.how == Judge::RangeChecked && ModuleFunction::BytRangeOK() == 0;
   Result result = judge(record, op.how, op.refused_en, op.refused_zh);
   result.wavelength = control_->DblMonoWaveLen();

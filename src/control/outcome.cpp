@@ -1,5 +1,7 @@
 #include "control/outcome.h"
 
+#include <cctype>
+
 namespace brivel {
 
 const char* to_string(Outcome outcome) {
@@ -48,9 +50,13 @@ Result judge(const CallRecord& record, Judge how, const std::string& refused_en,
     }
   }
   const HostNote* failure_note = nullptr;
+  const HostNote* stop_note = nullptr;
   bool interrupted = record.failure && record.failure->reason() == FailureReason::Interrupted;
   for (const HostNote& n : record.notes) {
-    if (n.kind == HostNote::Kind::Interrupted) interrupted = true;
+    if (n.kind == HostNote::Kind::Interrupted) {
+      interrupted = true;
+      if (!stop_note) stop_note = &n;
+    }
     if (n.kind == HostNote::Kind::Failure && !failure_note) failure_note = &n;
   }
   if (failure_note) {
@@ -67,9 +73,17 @@ Result judge(const CallRecord& record, Judge how, const std::string& refused_en,
   };
 
   // A stop requested from outside wins: the call has ended cleanly, the motor stopped.
+  // The control's note says whether there was a motor to stop.
   if (interrupted) {
-    text_from(nullptr, "The call was stopped on request; the motor was stopped.",
-              "已按要求停止，电机已停止。");
+    if (stop_note && !stop_note->text_en.empty()) {
+      r.text_en = stop_note->text_en + ".";
+      r.text_en[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(r.text_en[0])));
+      r.text_zh = stop_note->text_zh + "。";
+    } else if (record.motor_stopped) {
+      text_from(nullptr, "Stopped on request; the motor was stopped.", "已按要求停止，电机已停止。");
+    } else {
+      text_from(nullptr, "Stopped on request.", "已按要求停止。");
+    }
     return ended(Outcome::Stopped);
   }
 

@@ -40,6 +40,7 @@ struct CallRecord {
   bool connected_before = false;
   bool connected_after = false;
   bool range_refused = false;              // the range check refused an entry
+  bool motor_stopped = false;              // a stop from outside found a motion and sent "k"
   std::vector<Message> messages;           // every operator message, in order
   std::vector<HostNote> notes;             // every host note, in order
   std::optional<RuntimeFailure> failure;   // a run-time failure the call passed on

@@ -90,6 +90,7 @@ TEST(Controller, MoveStartedWatchedAndCancelledFromAnotherThread) {
   move.cancel();
   const Result r = move.wait();
   EXPECT_EQ(r.outcome, Outcome::Stopped);
+  EXPECT_EQ(r.text_en, "Stopped on request; the motor was stopped.");
   EXPECT_LT(r.wavelength, 900);
   const State s = t.c().state();
   EXPECT_FALSE(s.busy);
