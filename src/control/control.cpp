@@ -58,12 +58,12 @@ Control::Control(EventPump& pump, Dialogs& dialogs, std::unique_ptr<SerialPort> 
   IntGratingLines_ = 0;
   LngZeroPos_ = 0;
   IntFilterState_ = 0;
-  BlnFilterReady_ = kFalse;
+  BlnFilterReady_ = false;
   IntSpeed_ = 250;
   IntUseCom_ = 1;
-  BlnMonConnectFlag_ = kFalse;
-  BlnBusy_ = kFalse;
-  BlnReplyFlag_ = kFalse;
+  BlnMonConnectFlag_ = false;
+  BlnBusy_ = false;
+  BlnReplyFlag_ = false;
 
   Widget& speed = w("CboSpeed");
   for (int s = 1; s <= kTopSpeed; ++s) speed.add_item(std::to_string(s));

@@ -48,7 +48,7 @@ struct Wording {
 
 // Bounds of the waits that have no limit of their own (seconds).
 struct WaitBounds {
-  double ack = 10.0;             // WaitForOK after a setting ("OK" + CR)
+  double ack = 10.0;             // wait_for_ack after a setting ("OK" + CR)
   double data = 5.0;             // WaitForData (the filter read-back)
   double final_position = 5.0;   // the repeated position request after a jog
 
@@ -69,7 +69,7 @@ struct WaitBounds {
     return distance / (motion_rate * s) * motion_factor + motion_margin;
   }
 
-  // WaitForOK after "K" 8 (the reposition button, the download's reset): the motor
+  // wait_for_ack after "K" 8 (the reposition button, the download's reset): the motor
   // drives from where it stands back to its reference switch, the controller resets
   // and drives out to its power-on position, and only then answers. `travel` is both
   // legs together in motor steps; the bound is that travel's motion bound at `speed`.
@@ -89,8 +89,8 @@ class Control {
   void setIntSpeed(std::int16_t& value);
   void setDblOpenPos(double& value);
   std::int16_t IntUseCom() const { return IntUseCom_; }
-  VBBool BlnBusy() const { return BlnBusy_; }
-  VBBool BlnMonConnectFlag() const { return BlnMonConnectFlag_; }
+  VBBool BlnBusy() const { return vb(BlnBusy_); }
+  VBBool BlnMonConnectFlag() const { return vb(BlnMonConnectFlag_); }
   double DblMonoWaveLen() const { return DblMonoWaveLen_; }
   double DblOpenPos() const { return DblOpenPos_; }
   std::int32_t LngInstrumentNo() const { return LngInstrumentNo_; }
@@ -164,10 +164,10 @@ class Control {
   WaitBounds& bounds() { return bounds_; }
   // Read-only views of private state, for tests and diagnostics.
   std::int16_t IntFilterState() const { return IntFilterState_; }
-  VBBool BlnFilterReady() const { return BlnFilterReady_; }
+  bool BlnFilterReady() const { return BlnFilterReady_; }
   std::int16_t IntFilterParamA() const { return IntFilterParamA_; }
   const std::string& StrFilterParamB() const { return StrFilterParamB_; }
-  VBBool BlnStopRequest() const { return BlnStopRequest_; }
+  bool BlnStopRequest() const { return BlnStopRequest_; }
   const Bytes& VarLastPacket() const { return VarLastPacket_; }
 
  private:
@@ -202,12 +202,12 @@ class Control {
   void Timer1_Timer();               // switches Timer1 off
   void tick(int milliseconds);       // one tick of Timer1
   void pause_10ms();                 // the follow loops' pause (at least 10 ms)
-  void WaitReply(VBBool& replied);   // any data within 0.5 s
+  bool WaitReply();   // any data within 0.5 s: true when it came
   // WaitReply with a window of its own (a stop from outside shortens its waits).
-  void reply_within(VBBool& replied, double window);
+  bool reply_within(double window);
   // Until StrReceive ends in an accepted ending. Gives false when `bound` seconds
   // pass first (the control's bound; the wait itself has no other failure).
-  bool WaitForOK(std::string ending1, std::string ending2, VBBool& ok, double bound);
+  bool wait_for_ack(double bound);
   bool WaitForData(double bound);    // until any data; false when the bound passes
   void RequestPosition();
   // Once a tick in every wait: the host's hook, a port that went away (lose_port), a
@@ -327,9 +327,9 @@ class Control {
 
   // Instrument state.
   std::int16_t IntUseCom_ = 1;
-  VBBool BlnMonConnectFlag_ = kFalse;
-  VBBool BlnBusy_ = kFalse;
-  VBBool BlnStopRequest_ = kFalse;
+  bool BlnMonConnectFlag_ = false;
+  bool BlnBusy_ = false;
+  bool BlnStopRequest_ = false;
   double DblMonoWaveLen_ = 0;
   double DblMonoStep_ = 0;
   std::int16_t IntGratingLines_ = 0;
@@ -341,7 +341,7 @@ class Control {
   // not yet confirmed); 0 while none is known. Only the motion bound uses it.
   std::int16_t reported_speed_ = 0;
   std::int16_t IntFilterState_ = 0;
-  VBBool BlnFilterReady_ = kFalse;
+  bool BlnFilterReady_ = false;
   std::int16_t IntFilterParamA_ = 0;
   std::string StrFilterParamB_;
 
@@ -349,8 +349,8 @@ class Control {
   Bytes VarCommand_;
   Bytes VarLastPacket_;
   std::string StrReceive_;
-  VBBool BlnReplyFlag_ = kFalse;
-  VBBool BlnMoveWatch_ = kFalse;
+  bool BlnReplyFlag_ = false;
+  bool BlnMoveWatch_ = false;
   std::array<std::int32_t, 4> LngWatchHead_{};
   std::array<std::int32_t, 4> LngWatchPos_{};
 };

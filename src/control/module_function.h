@@ -55,7 +55,7 @@ std::string ReadTextFile(const std::string& path);
 // Writes text to a regular file, replacing it (append False) or at its end (append
 // True), and waits until it is on the disk. Reports nothing; returns whether the text
 // reached the file. A path that names anything but a regular file is not written.
-bool WriteTextFile(const std::string& text, const std::string& path, VBBool append);
+bool WriteTextFile(const std::string& text, const std::string& path, bool append);
 // Writes text to a new file that must not exist yet (not even as a symbolic link), and
 // waits until it is on the disk: the replacement that SaveParameter renames into place.
 // When the write fails the new file is removed again.

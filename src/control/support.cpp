@@ -96,12 +96,12 @@ void Control::trapped(const std::function<void()>& handler, const char* operatio
   try {
     handler();
   } catch (const RuntimeFailure& failure) {
-    BlnBusy_ = kFalse;
-    BlnMoveWatch_ = kFalse;
+    BlnBusy_ = false;
+    BlnMoveWatch_ = false;
     report_failure(failure, operation);
   } catch (const std::exception& failure) {
-    BlnBusy_ = kFalse;
-    BlnMoveWatch_ = kFalse;
+    BlnBusy_ = false;
+    BlnMoveWatch_ = false;
     say(MessageKind::Failure,
         Wording{std::string("The operation could not be completed: ") + failure.what(),
                 std::string("操作未能完成：") + failure.what()},
@@ -110,7 +110,7 @@ void Control::trapped(const std::function<void()>& handler, const char* operatio
 }
 
 void Control::gave_up(Words what) {
-  BlnBusy_ = kFalse;
+  BlnBusy_ = false;
   say(MessageKind::Failure,
       Wording{std::string("The monochromator did not answer in time: ") + what.en + ".",
               std::string("单色仪未及时应答：") + what.zh + "。"},

@@ -17,17 +17,16 @@ constexpr int kIndeterminate = 2;   // the check box's third state: the wheel is
 }  // namespace
 
 bool Control::ReadFilterSettings(bool quick) {
-  BlnBusy_ = kTrue;
+  BlnBusy_ = true;
   send(protocol::read_filters(), protocol::kThresholdFilters);
   if (quick) {
     // The check box's variant: the result is not looked at; the newest packet is read.
-    VBBool replied = kFalse;
-    WaitReply(replied);
+    WaitReply();
   } else if (!WaitForData(bounds_.data)) {
     // No record in time: the wheel may not be switched until a read-back succeeds.
     // What the panel shows and the stored state stay as they were.
-    BlnFilterReady_ = kFalse;
-    BlnBusy_ = kFalse;
+    BlnFilterReady_ = false;
+    BlnBusy_ = false;
     return false;
   }
 
@@ -35,12 +34,12 @@ bool Control::ReadFilterSettings(bool quick) {
   if (record.state != 0 && record.state != 1) {
     IntFilterState_ = 2;
     w("ChkUseFilter").set_value(kIndeterminate);
-    BlnFilterReady_ = kFalse;
-    BlnBusy_ = kFalse;
+    BlnFilterReady_ = false;
+    BlnBusy_ = false;
     return true;
   }
 
-  BlnFilterReady_ = kTrue;
+  BlnFilterReady_ = true;
   IntFilterState_ = record.state;
   w("ChkUseFilter").set_value(record.state);
   Widget& count = w("CboFilterCount");
@@ -56,7 +55,7 @@ bool Control::ReadFilterSettings(bool quick) {
     const double nm = record.start[static_cast<std::size_t>(i)] * kStartUnit * DblMonoStep_;
     w(indexed("TxtFilterStartWavelen", i)).set_text(text::format(nm, "0.0"));
   }
-  BlnBusy_ = kFalse;
+  BlnBusy_ = false;
   return true;
 }
 

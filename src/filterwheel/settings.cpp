@@ -51,7 +51,7 @@ void Control::ChkUseFilter_Click() {
     if (!BlnFilterReady_) {
       say(MessageKind::Refusal, Words{"Please set the parameters for filter wheel first.", "滤光片轮未进行设置!重新设置参数"},
           kPrompt, Icon::Information);
-      BlnBusy_ = kFalse;
+      BlnBusy_ = false;
       return;
     }
 
@@ -68,16 +68,15 @@ void Control::ChkUseFilter_Click() {
       box.set_value(enable ? 0 : 1);   // set by the program: no second click
       return;
     }
-    BlnBusy_ = kTrue;
+    BlnBusy_ = true;
     send(protocol::set_filter_state(enable ? 1 : 0), protocol::kThresholdAck);
-    VBBool ok = kFalse;
-    if (!WaitForOK("OKKK", "OK", ok, bounds_.ack)) {
+    if (!wait_for_ack(bounds_.ack)) {
       // Unknown whether the wheel switched: the box shows the state last read back.
       box.set_value(IntFilterState_);
       gave_up(Words{"switching the filter wheel", "切换滤光片轮"});
       return;
     }
-    BlnBusy_ = kFalse;
+    BlnBusy_ = false;
     ReadFilterSettings(true);
   });
 }
@@ -129,25 +128,23 @@ void Control::CmdFilterSet_Click() {
     for (double nm : starts) packets.push_back(protocol::filter_word_packet(protocol::filter_position(nm, DblMonoStep_)));
 
     show_splash(english() ? kSettingCaption.en : kSettingCaption.zh);
-    BlnBusy_ = kTrue;
+    BlnBusy_ = true;
     StrReceive_.clear();
     try {
       for (const Bytes& packet : packets) {
         send(packet, protocol::kThresholdAck);
-        VBBool ok = kFalse;
-        if (!WaitForOK("OKKK", "OK", ok, bounds_.ack)) {
+        if (!wait_for_ack(bounds_.ack)) {
           hide_splash();
           gave_up(Words{"writing the filter settings", "写入滤光片参数"});
           return;
         }
-        VBBool replied = kFalse;
-        WaitReply(replied);
+        WaitReply();
       }
     } catch (const RuntimeFailure&) {
       hide_splash();   // the trap around the handler tells the operator
       throw;
     }
-    BlnBusy_ = kFalse;
+    BlnBusy_ = false;
     hide_splash();
     say(MessageKind::Success, Words{"The filter wheel parameters set successfully.", "滤光片参数设置成功!"}, kPrompt,
         Icon::Information);

@@ -35,13 +35,12 @@ void Control::jog_press(int direction, std::int16_t button) {
     }
     if (BlnBusy_) return;
 
-    BlnStopRequest_ = kFalse;
-    BlnBusy_ = kTrue;
+    BlnStopRequest_ = false;
+    BlnBusy_ = true;
     motion::MotionRuns runs(motion_running_);
     send(protocol::jog(direction), protocol::kThresholdMove);
     runs.started();
-    VBBool replied = kFalse;
-    WaitReply(replied);
+    WaitReply();
 
     // The jog loop: the release or the stop button raise the stop request; the
     // controller may end the motion itself with a packet beginning with "O".
@@ -54,29 +53,28 @@ void Control::jog_press(int direction, std::int16_t button) {
       gave_up(kFinalPosition);
       return;
     }
-    BlnBusy_ = kFalse;
+    BlnBusy_ = false;
   });
 }
 
 void Control::jog_release(std::int16_t button) {
   if (button != motion::kLeftButton) return;
-  BlnStopRequest_ = kTrue;
+  BlnStopRequest_ = true;
   StrReceive_.clear();
   // Letting go of the button while disconnected is no fault of the operator's: no
   // write, no message; the raised stop request ends any loop that still runs.
   if (!port_->is_open()) return;
   trapped([&] {
-    BlnBusy_ = kTrue;
+    BlnBusy_ = true;
     send(protocol::stop(), protocol::kThresholdMove);
     motion_running_ = false;
-    VBBool replied = kFalse;
-    WaitReply(replied);   // the reply to "k" is not examined
-    BlnBusy_ = kTrue;
+    WaitReply();   // the reply to "k" is not examined
+    BlnBusy_ = true;
     if (!settle_position()) {
       gave_up(kFinalPosition);
       return;
     }
-    BlnBusy_ = kFalse;
+    BlnBusy_ = false;
   });
 }
 
@@ -87,10 +85,9 @@ bool Control::settle_position(double bound) {
   const bool strict = bound >= 0;
   if (!strict) bound = bounds_.final_position;
   const auto ask = [&] {
-    BlnReplyFlag_ = kFalse;
+    BlnReplyFlag_ = false;
     send(protocol::question('w'), protocol::kThresholdPosition);
-    VBBool replied = kFalse;
-    reply_within(replied, strict ? std::clamp(start + bound - pump_.now(), 0.0, 0.5) : 0.5);
+    reply_within(strict ? std::clamp(start + bound - pump_.now(), 0.0, 0.5) : 0.5);
   };
   ask();
   // Asked again until a whole position report ("w" and four bytes) is the latest

@@ -42,9 +42,9 @@ void Control::CmdUp_Click() {
     }
     if (!entry_accepted(kMinimum, kMaxStepsUp, std::to_string(N), kTypeInt32, "CboDistance")) return;
     if (BlnBusy_) return;
-    BlnBusy_ = kTrue;
+    BlnBusy_ = true;
     MoveBySteps(N);
-    BlnBusy_ = kFalse;
+    BlnBusy_ = false;
   });
 }
 
@@ -60,10 +60,10 @@ void Control::CmdDown_Click() {
     const std::int32_t N =
         protocol::step_count(text::parse_double(w("CboDistance").text()), DblMonoStep_);
     if (!entry_accepted(kMinimum, kMaxStepsDown, std::to_string(N), kTypeInt32, "CboDistance")) return;
-    BlnBusy_ = kTrue;
+    BlnBusy_ = true;
     std::int32_t down = -N;   // N is 0 to 200000 here
     MoveBySteps(down);
-    BlnBusy_ = kFalse;
+    BlnBusy_ = false;
   });
 }
 
@@ -76,11 +76,11 @@ void Control::CmdRun_Click() {
     if (BlnBusy_) return;
     const std::string entry = w("CboTarget").text();
     if (!entry_accepted(kMinimum, kMaxTarget, entry, kTypeDouble, "CboTarget")) return;
-    BlnStopRequest_ = kFalse;
+    BlnStopRequest_ = false;
     // Targets are moved to at 0.01 nm: 546.074 goes to 546.07.
     double target = text::leading_number(text::format(text::parse_double(entry), "0.00"));
     MonochromatorMoveTo(target);   // its run-time failure is trapped here
-    BlnBusy_ = kFalse;
+    BlnBusy_ = false;
   });
 }
 
@@ -91,18 +91,17 @@ void Control::MoveBySteps(std::int32_t& N) {
   const double count = N < 0 ? -static_cast<double>(N) : static_cast<double>(N);
   const Bytes command = N < 0 ? protocol::move_down(count) : protocol::move_up(count);
 
-  BlnMoveWatch_ = kTrue;
+  BlnMoveWatch_ = true;
   LngWatchHead_.fill(motion::kTargetRecordEmpty);
   LngWatchPos_.fill(motion::kPositionRecordEmpty);
-  BlnStopRequest_ = kFalse;
-  BlnReplyFlag_ = kFalse;
+  BlnStopRequest_ = false;
+  BlnReplyFlag_ = false;
   motion::MotionBound bound(bounds_, pump_.now(), count, motion_speed());
   motion::MotionRuns runs(motion_running_);
   send(command, protocol::kThresholdMove);
   runs.started();
-  VBBool replied = kFalse;
-  WaitReply(replied);   // the receive handler keeps the reply's head as the target record
-  BlnMoveWatch_ = kFalse;
+  WaitReply();   // the receive handler keeps the reply's head as the target record
+  BlnMoveWatch_ = false;
 
   // One position request per pass; BlnBusy stays with the caller. There is no stall
   // test: the loop runs until an end sign shows, the operator presses stop, or the
@@ -118,9 +117,9 @@ void Control::MoveBySteps(std::int32_t& N) {
   }
   runs.ended();
 
-  BlnBusy_ = kTrue;
+  BlnBusy_ = true;
   RequestPosition();   // the closing position request
-  BlnBusy_ = kFalse;
+  BlnBusy_ = false;
 }
 
 }  // namespace brivel

@@ -26,7 +26,7 @@ constexpr std::int32_t kPositionRecordEmpty = 88888888;
 // The end of a motion, tested before every pass of a follow loop: the controller's
 // packet begins with "O", the operator asked to stop (stop button, jog release), or
 // the reported position repeats the target record byte for byte.
-inline bool motion_over(const Bytes& last_packet, VBBool stop_request,
+inline bool motion_over(const Bytes& last_packet, bool stop_request,
                         const std::array<std::int32_t, 4>& target_record,
                         const std::array<std::int32_t, 4>& position_record) {
   return protocol::byte_at(last_packet, 0) == 'O' || stop_request != kFalse ||

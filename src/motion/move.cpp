@@ -73,10 +73,10 @@ void Control::MonochromatorMoveTo(double& dblWavelen) {
   // the move with the flags lowered and reaches the host as the method's error.
   motion::MotionRuns runs(motion_running_);
   try {
-    BlnBusy_ = kTrue;
-    BlnStopRequest_ = kFalse;
+    BlnBusy_ = true;
+    BlnStopRequest_ = false;
     StallSlots slots;
-    BlnMoveWatch_ = kTrue;
+    BlnMoveWatch_ = true;
     LngWatchHead_.fill(motion::kTargetRecordEmpty);
     LngWatchPos_.fill(motion::kPositionRecordEmpty);
 
@@ -85,25 +85,24 @@ void Control::MonochromatorMoveTo(double& dblWavelen) {
     // The distance from where the grating was last reported (motor steps).
     const double distance = (dblWavelen - DblMonoWaveLen_) / DblMonoStep_;
     motion::MotionBound bound(bounds_, pump_.now(), distance, motion_speed());
-    BlnBusy_ = kTrue;
-    BlnReplyFlag_ = kFalse;
+    BlnBusy_ = true;
+    BlnReplyFlag_ = false;
     send(protocol::move_absolute(steps), protocol::kThresholdMove);
     runs.started();
-    VBBool replied = kFalse;
-    WaitReply(replied);   // the receive handler keeps the reply's head as the target record
-    BlnBusy_ = kFalse;
-    BlnMoveWatch_ = kFalse;
+    WaitReply();   // the receive handler keeps the reply's head as the target record
+    BlnBusy_ = false;
+    BlnMoveWatch_ = false;
 
     while (!motion::motion_over(VarLastPacket_, BlnStopRequest_, LngWatchHead_, LngWatchPos_)) {
       pause_10ms();
       for (int i = 0; i < kRequestsPerPass; ++i) {
-        BlnBusy_ = kTrue;
+        BlnBusy_ = true;
         RequestPosition();
       }
       slots.store(DblMonoWaveLen_);
       if (slots.stalled()) {
         say(MessageKind::Failure, kStalled, motion::kPrompt, Icon::Critical);
-        BlnBusy_ = kFalse;
+        BlnBusy_ = false;
         return;
       }
       slots.empty_when_full();
@@ -114,12 +113,12 @@ void Control::MonochromatorMoveTo(double& dblWavelen) {
     }
     runs.ended();
 
-    BlnBusy_ = kTrue;
+    BlnBusy_ = true;
     RequestPosition();   // the closing position request
-    BlnBusy_ = kFalse;
+    BlnBusy_ = false;
   } catch (const RuntimeFailure& failure) {
-    BlnBusy_ = kFalse;
-    BlnMoveWatch_ = kFalse;
+    BlnBusy_ = false;
+    BlnMoveWatch_ = false;
     if (failure.reason() == FailureReason::PortLost) tell_port_lost();
     throw;
   }
@@ -131,7 +130,7 @@ int Control::motion_speed() const {
 
 void Control::motion_overran(const char* operation, double steps, double seconds) {
   stop_motor();   // "k", then the closing position request
-  BlnBusy_ = kFalse;
+  BlnBusy_ = false;
   say(MessageKind::Failure, kOverran, motion::kPrompt, Icon::Critical);
   const std::string count = text::plain(std::round(std::abs(steps)));
   const std::string speed = std::to_string(motion_speed());

@@ -37,22 +37,21 @@ void Control::setIntSpeed(std::int16_t& value) {
   // A property set from the host is an operator-level action here: a failure (a port
   // that vanished) is shown, never passed to the host.
   trapped([&] {
-    BlnBusy_ = kTrue;
+    BlnBusy_ = true;
     speed_was_sent(speed);
     send(protocol::set_speed_property(speed), kKeepThreshold);
-    VBBool replied = kFalse;
-    WaitReply(replied);   // the reply to "V" is not examined
+    WaitReply();   // the reply to "V" is not examined
 
-    BlnBusy_ = kTrue;
+    BlnBusy_ = true;
     send(protocol::question('v'), protocol::kThresholdSpeed);
-    WaitReply(replied);
+    WaitReply();
     // "v", x, speed: the speed the controller took is in byte 2.
     if (protocol::is_answer(VarLastPacket_, 'v', protocol::kThresholdSpeed)) {
       IntSpeed_ = protocol::byte_at(VarLastPacket_, 2);
       reported_speed_ = IntSpeed_;
       w("CboSpeed").set_text(std::to_string(IntSpeed_));
     }
-    BlnBusy_ = kFalse;
+    BlnBusy_ = false;
   });
 }
 
@@ -70,21 +69,20 @@ void Control::CboSpeed_Click() {
     if (typed < kSlowest) speed = kSlowest;
     if (typed > kFastest) speed = kFastest;
 
-    BlnBusy_ = kTrue;
+    BlnBusy_ = true;
     speed_was_sent(speed);
     send(protocol::set_speed_box(speed), kKeepThreshold);
-    VBBool replied = kFalse;
-    WaitReply(replied);
+    WaitReply();
 
-    BlnBusy_ = kTrue;
+    BlnBusy_ = true;
     send(protocol::question('v'), protocol::kThresholdSpeed);
-    WaitReply(replied);
+    WaitReply();
     // The box shows what the controller reports; IntSpeed belongs to the host.
     if (protocol::is_answer(VarLastPacket_, 'v', protocol::kThresholdSpeed)) {
       reported_speed_ = protocol::byte_at(VarLastPacket_, 2);
       w("CboSpeed").set_text(std::to_string(reported_speed_));
     }
-    BlnBusy_ = kFalse;
+    BlnBusy_ = false;
   });
 }
 
@@ -101,7 +99,7 @@ void Control::CmdReAnchor_Click() {
     show_splash(english() ? kResetting.en : kResetting.zh);
     try {
       StrReceive_.clear();
-      BlnBusy_ = kTrue;
+      BlnBusy_ = true;
       // The wait window stays up for the whole return, however long the travel.
       const double bound = reposition_bound(shown_power_on_steps());
       motion::MotionRuns runs(motion_running_);
@@ -109,18 +107,17 @@ void Control::CmdReAnchor_Click() {
       runs.started();
       // The controller answers "OK" only once the grating is back at its reference
       // and out again at its power-on position, which may take minutes.
-      VBBool ok = kFalse;
-      if (!WaitForOK("OKKK", "OK", ok, bound)) {
+      if (!wait_for_ack(bound)) {
         reposition_overran("CmdReAnchor", bound);   // the motor is stopped first
         hide_splash();
         gave_up(kReturnToReference);
         return;
       }
       runs.ended();
-      BlnBusy_ = kFalse;
+      BlnBusy_ = false;
       CmdMonoRefresh_Click();   // re-reads the instrument; shows its own messages
       hide_splash();
-      BlnBusy_ = kFalse;
+      BlnBusy_ = false;
     } catch (const RuntimeFailure&) {
       hide_splash();   // the failure is shown without the wait window behind it
       throw;
@@ -150,7 +147,7 @@ double Control::reposition_bound(double power_on_steps) const {
 
 void Control::reposition_overran(const char* operation, double seconds) {
   stop_motor();   // "k", then the closing position request
-  BlnBusy_ = kFalse;
+  BlnBusy_ = false;
   const std::string bound = text::format(seconds, "0.0");
   const std::string speed = std::to_string(motion_speed());
   note(HostNote::Kind::Failure, operation,

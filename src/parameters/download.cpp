@@ -277,21 +277,19 @@ void Control::LoadParameter(std::string strFilePath) {
   double reset_out = shown_power_on_steps();   // absolute steps the reset drives out to
   // A setting acknowledged with "OK": N, G, P, Z, Y. False when the bound ran out.
   const auto setting = [&](const Bytes& command, Sent item) {
-    BlnBusy_ = kTrue;
-    BlnReplyFlag_ = kFalse;
+    BlnBusy_ = true;
+    BlnReplyFlag_ = false;
     send(command, protocol::kThresholdAck);
     sent.push_back(std::move(item));
-    VBBool ok = kFalse;
-    return WaitForOK("OKKK", "OK", ok, bounds_.ack);
+    return wait_for_ack(bounds_.ack);
   };
   // A setting whose reply is awaited for 0.5 s and not examined: M, T.
   const auto unexamined = [&](const Bytes& command, int threshold, Sent item) {
-    BlnBusy_ = kTrue;
-    BlnReplyFlag_ = kFalse;
+    BlnBusy_ = true;
+    BlnReplyFlag_ = false;
     send(command, threshold);
     sent.push_back(std::move(item));
-    VBBool replied = kFalse;
-    WaitReply(replied);
+    WaitReply();
   };
 
   // Gives nothing when the download and reset are done, else why it stopped.
@@ -334,7 +332,7 @@ void Control::LoadParameter(std::string strFilePath) {
     if (number(line2, 1, "line 2") == 2) {
       // The file holds no wheel: nothing is written to it.
       w("ChkUseFilter").set_value(IntFilterState_);
-      BlnFilterReady_ = kFalse;
+      BlnFilterReady_ = false;
     } else {
       // The wheel's state (field 1) is not sent; the threshold stays at the 2 of "T".
       const std::vector<Bytes> packets = filter_packets(line2, DblMonoStep());
@@ -345,12 +343,10 @@ void Control::LoadParameter(std::string strFilePath) {
         const std::string progress = std::to_string(i + 1) + "/" + std::to_string(packets.size());
         if (i == 0) sent.emplace_back();
         sent.back() = {"filter settings (" + progress + " packets)", "滤光片参数（" + progress + " 包）"};
-        VBBool ok = kFalse;
-        if (!WaitForOK("OKKK", "OK", ok, bounds_.ack)) return kNoAck;
-        VBBool replied = kFalse;
-        WaitReply(replied);
+        if (!wait_for_ack(bounds_.ack)) return kNoAck;
+        WaitReply();
       }
-      BlnBusy_ = kFalse;
+      BlnBusy_ = false;
     }
 
     hide_splash();
@@ -363,19 +359,17 @@ void Control::LoadParameter(std::string strFilePath) {
     // reset's "OKKK" + CR, the threshold of 5 fires one byte early, and the final CR
     // stays below the threshold: the reset would never be seen to finish.
     port_->clear_input();
-    BlnBusy_ = kTrue;
+    BlnBusy_ = true;
     send(protocol::reposition(), protocol::kThresholdMove);
     runs.started();
     sent.push_back({"the reset command", "复位命令"});
-    VBBool replied = kFalse;
-    WaitReply(replied);
-    VBBool ok = kFalse;
-    if (!WaitForOK("OKKK", "OK", ok, bound)) {
+    WaitReply();
+    if (!wait_for_ack(bound)) {
       reposition_overran("LoadParameter", bound);   // the motor is stopped first
       return kNoReset;
     }
     runs.ended();
-    BlnBusy_ = kFalse;
+    BlnBusy_ = false;
     return std::nullopt;
   };
 
@@ -408,7 +402,7 @@ void Control::LoadParameter(std::string strFilePath) {
     OpenCom();
   }
   hide_splash();
-  BlnBusy_ = kFalse;
+  BlnBusy_ = false;
   if (stopped) {
     // The download shows the operator nothing; the host learns why it stopped and what
     // the instrument already holds from this file.

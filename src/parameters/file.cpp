@@ -206,7 +206,7 @@ void Control::SaveParameter(std::string strFilePath) {
   }
 
   const bool saved = !content.empty() && replace_file(strFilePath, content);
-  BlnBusy_ = kFalse;
+  BlnBusy_ = false;
   if (saved) {
     say(MessageKind::Success, Words{"Parameters saved successfully.", "参数保存成功!"}, Words{"Information", "信息"},
         Icon::Information);

@@ -30,7 +30,7 @@ void Control::setDblOpenPos(double& value) {
   try {
     set_power_on(value, true);
   } catch (const RuntimeFailure& failure) {
-    BlnBusy_ = kFalse;
+    BlnBusy_ = false;
     if (failure.reason() == FailureReason::PortLost) tell_port_lost();
     throw;
   }
@@ -53,22 +53,22 @@ void Control::set_power_on(double w, bool from_property) {
           Wording{"Will the initial wavelength be changed to " + value,
                   (from_property ? "将默认波长修改为 " : "将默认波长修改为") + value},
           Words{"Modify monochromator parameters", "修改单色仪参数"}, Icon::None, Buttons::OkCancel);
-  VBBool replied = kFalse;
+  bool replied = false;
   if (answer == Answer::Ok) {
     // The step count is computed before anything is sent: a step size of 0 fails here.
     const Bytes command = protocol::set_power_on(protocol::step_count(w, DblMonoStep_));
-    BlnBusy_ = kTrue;
-    BlnReplyFlag_ = kFalse;
+    BlnBusy_ = true;
+    BlnReplyFlag_ = false;
     send(command, kThresholdPowerOnSet);
-    WaitReply(replied);
+    replied = WaitReply();
     // Shown whatever the controller answered, as described.
     if (from_property)
       say(MessageKind::Success, Words{"Initial wavelength set successfully.", "设置成功！"}, kPrompt, Icon::Information);
   }
   // Also after Cancel: the box returns to the stored value.
   const bool read_back = read_back_power_on();
-  BlnBusy_ = kFalse;
-  if (answer == Answer::Ok) confirm_power_on(w, replied != kFalse, read_back, from_property);
+  BlnBusy_ = false;
+  if (answer == Answer::Ok) confirm_power_on(w, replied, read_back, from_property);
 }
 
 void Control::confirm_power_on(double requested, bool replied, bool read_back, bool from_property) {
@@ -94,8 +94,7 @@ void Control::confirm_power_on(double requested, bool replied, bool read_back, b
 
 bool Control::read_back_power_on() {
   send(protocol::question('m'), protocol::kThresholdPowerOn);
-  VBBool replied = kFalse;
-  WaitReply(replied);
+  const bool replied = WaitReply();
   // Only a fresh, whole "m" answer counts: without a reply the newest packet is an
   // older one, and showing it would pass off a stale value as the stored one.
   if (!replied || !protocol::is_answer(VarLastPacket_, 'm', 5)) return false;
@@ -121,9 +120,9 @@ void Control::TxtOpenPos_KeyPress(std::int16_t& KeyAscii) {
     }
     if (!BlnMonConnectFlag_ || KeyAscii != kEsc) return;
     // Esc: re-read the stored value, abandoning the edit.
-    BlnBusy_ = kTrue;
+    BlnBusy_ = true;
     read_back_power_on();
-    BlnBusy_ = kFalse;
+    BlnBusy_ = false;
   });
 }
 

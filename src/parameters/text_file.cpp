@@ -150,7 +150,7 @@ std::string ReadTextFile(const std::string& path) {
   return file.trouble == FileTrouble::None ? std::move(file.text) : std::string();
 }
 
-bool WriteTextFile(const std::string& text, const std::string& path, VBBool append) {
+bool WriteTextFile(const std::string& text, const std::string& path, bool append) {
 #if BRIVEL_POSIX_FILES
   return write_file(path, text, append != kFalse, false);
 #else
@@ -173,7 +173,7 @@ bool WriteNewTextFile(const std::string& text, const std::string& path) {
 #else
   std::error_code ec;
   if (!usable_path(path) || std::filesystem::exists(std::filesystem::symlink_status(path, ec))) return false;
-  if (WriteTextFile(text, path, kFalse)) return true;
+  if (WriteTextFile(text, path, false)) return true;
   std::filesystem::remove(path, ec);
   return false;
 #endif

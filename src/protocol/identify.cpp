@@ -56,9 +56,7 @@ bool Control::ask_series(const QueryStep* series, std::size_t count, const char*
 
 Control::Query Control::query(char letter, int threshold) {
   send(protocol::question(letter), threshold);
-  VBBool replied = kFalse;
-  WaitReply(replied);
-  if (!replied) return Query::NoReply;
+  if (!WaitReply()) return Query::NoReply;
   // An answer shorter than its threshold carries no data: it counts as a wrong one.
   return protocol::is_answer(VarLastPacket_, letter, static_cast<std::size_t>(threshold))
              ? Query::Ok
@@ -152,9 +150,9 @@ void Control::OpenCom() {
       return;
     }
     RequestPosition();
-    BlnBusy_ = kFalse;
+    BlnBusy_ = false;
     w("Image1").set_picture(2);
-    BlnMonConnectFlag_ = kTrue;
+    BlnMonConnectFlag_ = true;
     // The instrument is identified even if its filter settings cannot be read: it stays
     // connected, with the filter wheel marked not ready.
     if (!ReadFilterSettings())
@@ -166,8 +164,8 @@ void Control::OpenCom() {
     }
     // Stopped on request: not connected, and no box for what the host asked for.
     close_port();
-    BlnMonConnectFlag_ = kFalse;
-    BlnBusy_ = kFalse;
+    BlnMonConnectFlag_ = false;
+    BlnBusy_ = false;
     if (Widget* lamp = surface_.find("Image1")) lamp->set_picture(1);
     report_failure(failure, "OpenCom");
   } catch (const std::exception& failure) {
@@ -178,8 +176,8 @@ void Control::OpenCom() {
 void Control::open_failed(const std::string& why) {
   // Must not throw: OpenCom returns normally to the host whatever happened.
   close_port();
-  BlnMonConnectFlag_ = kFalse;
-  BlnBusy_ = kFalse;
+  BlnMonConnectFlag_ = false;
+  BlnBusy_ = false;
   try {
     if (Widget* lamp = surface_.find("Image1")) lamp->set_picture(1);
     if (!why.empty()) note(HostNote::Kind::Failure, "OpenCom", Wording{why, why});
@@ -210,15 +208,15 @@ void Control::CmdMonoRefresh_Click() {
           Words{"Prompt", "单色仪未连接"});
       return;
     }
-    BlnBusy_ = kTrue;
+    BlnBusy_ = true;
     DblMonoStep_ = kRefreshStep;
-    BlnMonConnectFlag_ = kFalse;
+    BlnMonConnectFlag_ = false;
 
     try {
       if (ask_series(kRefresh, std::size(kRefresh), "CmdMonoRefresh")) {
         RequestPosition();
-        BlnBusy_ = kFalse;
-        BlnMonConnectFlag_ = kTrue;  // the lamp and the filter fields are not touched
+        BlnBusy_ = false;
+        BlnMonConnectFlag_ = true;  // the lamp and the filter fields are not touched
         return;
       }
     } catch (const RuntimeFailure& failure) {
@@ -226,14 +224,14 @@ void Control::CmdMonoRefresh_Click() {
       // stop from outside ends it the same way, but with the host's note, not a box.
       if (failure.reason() == FailureReason::Interrupted) {
         close_port();
-        BlnBusy_ = kFalse;
+        BlnBusy_ = false;
         throw;
       }
     }
     // Not connected any more; the lamp keeps showing connected until the next click.
     say(MessageKind::Failure, Words{"Unable to connect to the monochromator.", "无法连接单色仪!"}, kPrompt, Icon::Information);
     close_port();
-    BlnBusy_ = kFalse;
+    BlnBusy_ = false;
   });
 }
 

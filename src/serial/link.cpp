@@ -21,7 +21,7 @@ constexpr const char* kLineSettings = "9600,N,8,1";
 constexpr int kInBufferSize = 2048;   // bytes
 constexpr int kOutBufferSize = 1024;  // bytes
 constexpr double kReplyWindow = 0.5;  // seconds: WaitReply's limit
-constexpr int kReplyTick = 10;        // ms: WaitReply and WaitForOK
+constexpr int kReplyTick = 10;        // ms: WaitReply and wait_for_ack
 constexpr int kDataTick = 50;         // ms: WaitForData
 constexpr double kFollowPause = 0.01; // seconds: the follow loops' pause
 // A tick whose timer never fires must not hang the host: give up this long after
@@ -58,7 +58,7 @@ void Control::open_port() {
   port_loss_told_ = false;
   const std::string remark = port_->take_open_note();
   if (!remark.empty()) note(HostNote::Kind::Warning, "OpenCom", Wording{remark, remark});
-  BlnBusy_ = kTrue;
+  BlnBusy_ = true;
 }
 
 void Control::close_port() noexcept {
@@ -75,8 +75,8 @@ void Control::CloseCom() {
   // that the operator sees the control as not connected.
   close_port();
   port_gone_ = false;
-  BlnMonConnectFlag_ = kFalse;
-  BlnBusy_ = kFalse;
+  BlnMonConnectFlag_ = false;
+  BlnBusy_ = false;
   if (Widget* lamp = surface_.find("Image1")) lamp->set_picture(1);
 }
 
@@ -103,7 +103,7 @@ void Control::MSComm1_OnComm(int event_code) {
     for (std::size_t i = 0; i < 4; ++i)
       LngWatchHead_[i] = i < VarLastPacket_.size() ? VarLastPacket_[i] : -1;
   }
-  BlnReplyFlag_ = kTrue;
+  BlnReplyFlag_ = true;
 
   // A position report: "w" and four position bytes. A shorter one carries no position
   // and changes nothing.
@@ -213,9 +213,9 @@ void Control::port_went_away() {
 void Control::lose_port() {
   const std::string device = port_->device_name();
   close_port();
-  BlnMonConnectFlag_ = kFalse;
-  BlnBusy_ = kFalse;
-  BlnMoveWatch_ = kFalse;
+  BlnMonConnectFlag_ = false;
+  BlnBusy_ = false;
+  BlnMoveWatch_ = false;
   port_loss_told_ = false;
   port_gone_ = true;
   if (Widget* lamp = surface_.find("Image1")) lamp->set_picture(1);
@@ -227,47 +227,43 @@ void Control::stop_motor(double window) {
   // Each reply window, shortened so that the whole stop ends by `until`.
   const auto within = [&] { return window < 0 ? kReplyWindow : std::clamp(until - pump_.now(), 0.0, kReplyWindow); };
   StrReceive_.clear();
-  BlnBusy_ = kTrue;
+  BlnBusy_ = true;
   send(protocol::stop(), protocol::kThresholdMove);
   motion_running_ = false;
   // The interrupted motion sees the request at its next end test. Raised as soon as
   // "k" is out: should this very wait be stopped from outside, the motion still ends.
-  BlnStopRequest_ = kTrue;
-  VBBool replied = kFalse;
-  reply_within(replied, within());   // the reply to "k" is not examined
-  BlnBusy_ = kFalse;
-  BlnBusy_ = kTrue;
+  BlnStopRequest_ = true;
+  reply_within(within());   // the reply to "k" is not examined
+  BlnBusy_ = false;
+  BlnBusy_ = true;
   // The closing position request.
-  BlnReplyFlag_ = kFalse;
+  BlnReplyFlag_ = false;
   send(protocol::question('w'), protocol::kThresholdPosition);
-  reply_within(replied, within());
-  BlnBusy_ = kFalse;
+  reply_within(within());
+  BlnBusy_ = false;
 }
 
-void Control::WaitReply(VBBool& replied) { reply_within(replied, kReplyWindow); }
+bool Control::WaitReply() { return reply_within(kReplyWindow); }
 
-void Control::reply_within(VBBool& replied, double window) {
-  BlnReplyFlag_ = kFalse;
+bool Control::reply_within(double window) {
+  BlnReplyFlag_ = false;
   const double start = pump_.now();
   for (;;) {
     yield_events();
-    if (pump_.now() - start > window) {
-      replied = kFalse;
-      return;
-    }
+    if (pump_.now() - start > window) return false;
     tick(kReplyTick);
     yield_events();
     if (BlnReplyFlag_) {
-      BlnReplyFlag_ = kFalse;
-      replied = kTrue;
-      return;
+      BlnReplyFlag_ = false;
+      return true;
     }
   }
 }
 
-bool Control::WaitForOK(std::string ending1, std::string ending2, VBBool& ok, double bound) {
-  ending1 += '\r';
-  ending2 += '\r';
+bool Control::wait_for_ack(double bound) {
+  // The controller acknowledges a setting with "OK" + CR; some firmware sends "OKKK".
+  const std::string ending1 = "OKKK\r";
+  const std::string ending2 = "OK\r";
   const double start = pump_.now();
   int idle_waiting = 0;
   for (;;) {
@@ -285,23 +281,19 @@ bool Control::WaitForOK(std::string ending1, std::string ending2, VBBool& ok, do
     yield_events();
     // "OK" at the very end counts with or without its CR; "OKK" does not.
     if (right(StrReceive_, 2) == "OK" || last3 == ending2 || last5 == ending1) break;
-    if (pump_.now() - start > bound) {
-      ok = kFalse;
-      return false;
-    }
+    if (pump_.now() - start > bound) return false;
   }
   StrReceive_.clear();
-  ok = kTrue;
   return true;
 }
 
 bool Control::WaitForData(double bound) {
-  BlnReplyFlag_ = kFalse;
+  BlnReplyFlag_ = false;
   const double start = pump_.now();
   for (;;) {
     tick(kDataTick);
     if (BlnReplyFlag_) {
-      BlnReplyFlag_ = kFalse;
+      BlnReplyFlag_ = false;
       return true;
     }
     if (pump_.now() - start > bound) return false;
@@ -328,10 +320,9 @@ void Control::send(const Bytes& command, int threshold) {
 }
 
 void Control::RequestPosition() {
-  BlnReplyFlag_ = kFalse;
+  BlnReplyFlag_ = false;
   send(protocol::question('w'), protocol::kThresholdPosition);
-  VBBool replied = kFalse;
-  WaitReply(replied);
+  WaitReply();
 }
 
 }  // namespace brivel

@@ -195,15 +195,15 @@ TEST(FilterReadBack, StateCountAndRows) {
   struct Case {
     std::uint8_t state, count;
     int check;
-    VBBool ready;
+    bool ready;
     const char* count_text;
     int rows;
     std::int16_t a;
     const char *b, *row0, *row2, *row5;
   } cases[] = {
-      {7, 3, 2, kFalse, "0", 5, 0, "", "350", "800", "600"},      // not set up: the panel untouched
-      {0, 0, 0, kTrue, "0", 0, -5, "700", "350", "800", "600"},   // off, no filters: read, rows hidden
-      {1, 8, 1, kTrue, "8", 6, -5, "700", "349.6", "800.0", "4.8"},  // above six: all six; n x 16 x 0.05
+      {7, 3, 2, false, "0", 5, 0, "", "350", "800", "600"},      // not set up: the panel untouched
+      {0, 0, 0, true, "0", 0, -5, "700", "350", "800", "600"},   // off, no filters: read, rows hidden
+      {1, 8, 1, true, "8", 6, -5, "700", "349.6", "800.0", "4.8"},  // above six: all six; n x 16 x 0.05
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(static_cast<int>(c.count));

@@ -115,7 +115,7 @@ TEST(Filter, WheelNotSetUpRefusesTheCheckBoxAndAWriteSendsZeroForTheUnreadValues
   const Texts writes = b.write_hex();
   ASSERT_GE(writes.size(), 3u);
   EXPECT_EQ(Texts(writes.begin() + 1, writes.begin() + 3), (Texts{"00 00 0D", "00 00 0D"}));
-  EXPECT_EQ(b.control.BlnFilterReady(), kTrue);   // the write set the wheel up
+  EXPECT_TRUE(b.control.BlnFilterReady());   // the write set the wheel up
 }
 
 TEST(Filter, CountBoxOffersOneToSixAndShowsThatManyRows) {

@@ -87,7 +87,7 @@ TEST(RunPanel, RefusedWhenNotConnected) {
   k.setIntSpeed(zero);         // nothing stored, the variable kept
   k.CmdHandUp_MouseDown(2);    // another mouse button: nothing at all
   k.CmdHandUp_MouseUp(1);      // the port is closed, but the stop request rises
-  EXPECT_EQ(std::make_tuple(zero, k.IntSpeed(), k.BlnStopRequest()), std::make_tuple(0, 250, kTrue));
+  EXPECT_EQ(std::make_tuple(zero, k.IntSpeed(), k.BlnStopRequest()), std::make_tuple(0, 250, true));
   EXPECT_TRUE(b.dialogs.shown().empty() && b.write_hex().empty());
 }
 

@@ -26,7 +26,7 @@ TEST(OutsideStop, StopsAMoveAsTheStopButtonDoesAndEndsTheCall) {
               (double(c.b.sim.position(c.b.pump.now())) - c.b.sim.memory().zero_offset) * step, 0.01)
       << "the wavelength shown is where the motor stopped";
   EXPECT_EQ(c.b.control.BlnBusy(), kFalse);
-  EXPECT_EQ(c.b.control.BlnStopRequest(), kTrue);
+  EXPECT_TRUE(c.b.control.BlnStopRequest());
   EXPECT_FALSE(c.b.control.stop_pending()) << "the request is used up";
   EXPECT_TRUE(c.b.dialogs.shown().empty()) << "no box for what the host asked for";
   EXPECT_FALSE(c.b.sim.moving(c.b.pump.now()));

@@ -148,13 +148,13 @@ TEST(TextFileRoutines, ReadOnlyRegularFilesUpToTheLimitWithoutBlocking) {
   // Writing: replace and append a regular file; a FIFO without a reader and a device
   // are refused at once.
   const std::string target = (dir / "written").string();
-  EXPECT_TRUE(ModuleFunction::WriteTextFile("one", target, kFalse));
-  EXPECT_TRUE(ModuleFunction::WriteTextFile("two", target, kTrue));
+  EXPECT_TRUE(ModuleFunction::WriteTextFile("one", target, false));
+  EXPECT_TRUE(ModuleFunction::WriteTextFile("two", target, true));
   EXPECT_EQ(slurp(target), "onetwo");
-  EXPECT_TRUE(ModuleFunction::WriteTextFile("3", target, kFalse));
+  EXPECT_TRUE(ModuleFunction::WriteTextFile("3", target, false));
   EXPECT_EQ(slurp(target), "3");
   EXPECT_FALSE(ModuleFunction::WriteTextFile("x", fifo.string(), kFalse));
-  EXPECT_FALSE(ModuleFunction::WriteTextFile("x", "/dev/full", kFalse));
+  EXPECT_FALSE(ModuleFunction::WriteTextFile("x", "/dev/full", false));
   EXPECT_FALSE(ModuleFunction::WriteNewTextFile("x", target)) << "an existing file is not new";
   EXPECT_EQ(slurp(target), "3") << "and stays as it was";
   fs::remove_all(dir);

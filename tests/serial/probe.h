@@ -12,21 +12,13 @@ struct ControlProbe {
 
   void open_port() { c.open_port(); }
   void on_comm(int event_code) { c.MSComm1_OnComm(event_code); }
-  bool wait_reply() {
-    VBBool replied = kFalse;
-    c.WaitReply(replied);
-    return replied == kTrue;
-  }
-  bool wait_ok() {
-    VBBool ok = kFalse;
-    const bool ended = c.WaitForOK("OKKK", "OK", ok, c.bounds_.ack);
-    return ended && ok == kTrue;
-  }
+  bool wait_reply() { return c.WaitReply(); }
+  bool wait_ok() { return c.wait_for_ack(c.bounds_.ack); }
   bool wait_data() { return c.WaitForData(c.bounds_.data); }
 
   std::string& StrReceive() { return c.StrReceive_; }
-  VBBool& BlnReplyFlag() { return c.BlnReplyFlag_; }
-  VBBool& BlnMoveWatch() { return c.BlnMoveWatch_; }
+  bool& BlnReplyFlag() { return c.BlnReplyFlag_; }
+  bool& BlnMoveWatch() { return c.BlnMoveWatch_; }
   std::array<std::int32_t, 4>& LngWatchHead() { return c.LngWatchHead_; }
   std::array<std::int32_t, 4>& LngWatchPos() { return c.LngWatchPos_; }
   double& DblMonoStep() { return c.DblMonoStep_; }

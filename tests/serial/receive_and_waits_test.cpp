@@ -51,20 +51,20 @@ TEST_F(ReceiveTest, OnlyTheReceiveEventCountsAndShortPacketsAreSafe) {
   probe.on_comm(kComEvSend);
   EXPECT_TRUE(b.control.VarLastPacket().empty());
   EXPECT_TRUE(probe.StrReceive().empty());
-  EXPECT_EQ(probe.BlnReplyFlag(), kFalse);
+  EXPECT_FALSE(probe.BlnReplyFlag());
   EXPECT_EQ(b.port->bytes_waiting(), 5);
   probe.on_comm(kComEvReceive);
   EXPECT_DOUBLE_EQ(b.control.DblMonoWaveLen(), 204.8);  // the design offset "00000" is 0
 
   // A "w" packet too short to hold a position raises the flag and changes nothing else.
   const double before = b.control.DblMonoWaveLen();
-  probe.BlnReplyFlag() = kFalse;
+  probe.BlnReplyFlag() = false;
   arrive("77 01", 2);
-  EXPECT_EQ(probe.BlnReplyFlag(), kTrue);
+  EXPECT_TRUE(probe.BlnReplyFlag());
   EXPECT_DOUBLE_EQ(b.control.DblMonoWaveLen(), before);
 
   // While the move watch is on, a short head fills the missing places with -1.
-  probe.BlnMoveWatch() = kTrue;
+  probe.BlnMoveWatch() = true;
   arrive("4F 4B", 2);
   EXPECT_EQ(probe.LngWatchHead(), (std::array<std::int32_t, 4>{0x4F, 0x4B, -1, -1}));
   arrive("57 00 00 27 10", 5);
@@ -77,7 +77,7 @@ TEST_F(ReceiveTest, WaitReplyTakesAnyDataWithinHalfASecond) {
   double start = b.pump.now();
   EXPECT_TRUE(probe.wait_reply());
   EXPECT_LT(b.pump.now() - start, 0.25);
-  EXPECT_EQ(probe.BlnReplyFlag(), kFalse);  // consumed
+  EXPECT_FALSE(probe.BlnReplyFlag());  // consumed
 
   // Nothing: gives up after about 0.5 s plus a tick, without spinning: that is some
   // fifty 10 ms ticks, a few pump steps each, where a loop that only yielded would
@@ -91,7 +91,7 @@ TEST_F(ReceiveTest, WaitReplyTakesAnyDataWithinHalfASecond) {
 
   // A reply that arrived before the wait began does not count.
   arrive("41 42", 2);
-  EXPECT_EQ(probe.BlnReplyFlag(), kTrue);
+  EXPECT_TRUE(probe.BlnReplyFlag());
   EXPECT_FALSE(probe.wait_reply());
 
   // Too late is too late: a reply at 0.7 s is not seen by this wait.
