@@ -17,6 +17,14 @@ packages=(
   locales
 )
 
+# Servers: the Tango device server brivel-tango (libtango-dev), its tests (PyTango for
+# Debian's /usr/bin/python3), the TangoTest server, the generic Taurus panels and Xvfb
+# for pictures of them (scripts/tango-panel.sh).
+servers=(
+  libtango-dev python3-tango tango-test python3-taurus xvfb
+)
+packages+=("${servers[@]}")
+
 missing=()
 for p in "${packages[@]}"; do
   if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
