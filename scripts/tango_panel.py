@@ -20,10 +20,11 @@ time.sleep(0.5)
 
 app = TaurusApplication(sys.argv[:1], cmd_line_parser=None)
 form = TaurusForm()
-base = url.split("#")[0]
+base, _, options = url.partition("#")
+suffix = "#" + options if options else ""
 names = ["State", "Status", "Wavelength", "Speed", "PowerOnWavelength", "FilterWheel", "Filters",
          "GratingLines", "StepSize", "InstrumentNo", "ZeroOffset", "Year", "Connected"]
-form.setModel([f"{base}/{name}#dbase=no" if False else f"{base}/{name}" for name in names])
+form.setModel([f"{base}/{name}{suffix}" for name in names])
 form.setWindowTitle("lab/mono/1")
 form.resize(760, 620)
 form.show()
