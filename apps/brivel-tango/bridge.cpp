@@ -1,6 +1,7 @@
 #include "bridge.h"
 
 #include <QByteArray>
+#include <QEventLoop>
 #include <QString>
 #include <QtGlobal>
 
@@ -103,7 +104,12 @@ PortChoice parse_port(const std::string& property) {
 Bridge::Bridge(BridgeSettings settings, Sink sink)
     : settings_(std::move(settings)), port_(parse_port(settings_.port)), sink_(std::move(sink)) {
   ControlThread::Options options;
-  options.make_pump = [] { return std::make_unique<qt::QtEventPump>(); };
+  options.make_pump = [] {
+    // The control's thread is not a QThread: an event loop made on it gives it Qt's
+    // event dispatcher, which the pump's timers and the port's notifiers need.
+    { QEventLoop make_dispatcher; }
+    return std::make_unique<qt::QtEventPump>();
+  };
   const QString device = QString::fromStdString(port_.device);
   options.make_port = [this, device]() -> std::unique_ptr<SerialPort> {
     return std::make_unique<WatchedPort>(std::make_unique<qt::QtSerialPort>(), device,

@@ -8,6 +8,7 @@ const char* to_string(DeviceState state) {
   switch (state) {
     case DeviceState::On: return "ON";
     case DeviceState::Moving: return "MOVING";
+    case DeviceState::Running: return "RUNNING";
     case DeviceState::Fault: return "FAULT";
     case DeviceState::Off: return "OFF";
     case DeviceState::Init: return "INIT";
@@ -28,9 +29,10 @@ DeviceState device_state(const Situation& s) {
   if (c.busy && !c.operation.empty()) {
     if (is_motion(c.operation)) return DeviceState::Moving;
     if (c.operation == "open") return DeviceState::Init;
+    if (c.operation == "close") return DeviceState::Running;
     // A refresh lowers the connected flag while it reads the instrument again; it and
-    // every other short exchange count as the idle connection they run on.
-    if (c.connected || s.wanted) return c.operation == "close" ? DeviceState::Off : DeviceState::On;
+    // every other exchange that turns no motor run on the connection asked for.
+    if (c.connected || s.wanted) return DeviceState::Running;
   }
   if (c.connected) return DeviceState::On;
   return s.wanted ? DeviceState::Fault : DeviceState::Off;
@@ -55,7 +57,9 @@ std::string status_text(const Situation& s, DeviceState state, int language) {
     case DeviceState::On:
       line = en ? "Connected to " + device + ", instrument " + std::to_string(c.instrument_no) + "."
                 : "已连接 " + device + "，仪器编号 " + std::to_string(c.instrument_no) + "。";
-      if (c.busy && !c.operation.empty()) line += en ? " Busy: " + c.operation + "." : " 忙：" + c.operation + "。";
+      break;
+    case DeviceState::Running:
+      line = en ? "Busy (" + c.operation + ") on " + device + "." : "忙（" + c.operation + "）：" + device + "。";
       break;
     case DeviceState::Moving:
       line = en ? "Moving (" + c.operation + ") on " + device + "."

@@ -1,5 +1,6 @@
 #pragma once
-// What the Tango device shows of the control: its state (ON, MOVING, FAULT, OFF, INIT)
+// What the Tango device shows of the control: its state (ON, MOVING, RUNNING, FAULT,
+// OFF, INIT)
 // and its status text. Plain C++ on the control's State, so that the rules can be
 // tested without a Tango server.
 
@@ -9,7 +10,7 @@
 
 namespace brivel::tango {
 
-enum class DeviceState { On, Moving, Fault, Off, Init };
+enum class DeviceState { On, Moving, Running, Fault, Off, Init };
 
 const char* to_string(DeviceState state);
 
@@ -26,8 +27,9 @@ struct Situation {
 // a parameter download (which ends in a reposition).
 bool is_motion(const std::string& operation);
 
-// ON: connected and idle (or busy with an exchange that turns no motor).
+// ON: connected and idle.
 // MOVING: an operation that turns the motor runs.
+// RUNNING: an operation that turns no motor runs (a setting, a refresh, a save).
 // INIT: connecting (the port is open and the instrument is being identified).
 // FAULT: connecting was asked for and the control is not connected: the port went
 //        away, could not be opened, or the instrument did not answer.

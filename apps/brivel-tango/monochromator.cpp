@@ -1,6 +1,7 @@
 #include "monochromator.h"
 
 #include <csignal>
+#include <iostream>
 
 namespace brivel::tango {
 
@@ -10,6 +11,7 @@ Tango::DevState to_tango(DeviceState state) {
   switch (state) {
     case DeviceState::On: return Tango::ON;
     case DeviceState::Moving: return Tango::MOVING;
+    case DeviceState::Running: return Tango::RUNNING;
     case DeviceState::Fault: return Tango::FAULT;
     case DeviceState::Off: return Tango::OFF;
     case DeviceState::Init: return Tango::INIT;
@@ -280,6 +282,16 @@ void Monochromator::LoadParameters(Tango::DevString path) {
 
 // ---- events ----------------------------------------------------------------------
 
+void Monochromator::report_delivery_failure(const Tango::DevFailed& failure) {
+  // Once per kind of failure: an event that could not go out is worth a line in the
+  // server's log, not a line per report.
+  const std::string reason = failure.errors.length() ? failure.errors[0].reason.in() : "";
+  if (reason == last_delivery_failure_) return;
+  last_delivery_failure_ = reason;
+  std::cerr << "brivel-tango: an event could not be pushed: "
+            << (failure.errors.length() ? failure.errors[0].desc.in() : "") << std::endl;
+}
+
 void Monochromator::deliver_position(double nm, const timeval& arrived) {
   try {
     Tango::AutoTangoMonitor sync(this);
@@ -287,6 +299,8 @@ void Monochromator::deliver_position(double nm, const timeval& arrived) {
     pushed_wavelength_ = nm;
     timeval when = arrived;
     push_change_event("Wavelength", &pushed_wavelength_, when, Tango::ATTR_VALID);
+  } catch (const Tango::DevFailed& failure) {
+    report_delivery_failure(failure);
   } catch (...) {
     // A client's trouble or the device going away must not end the delivery.
   }
@@ -327,6 +341,8 @@ void Monochromator::deliver_change() {
       push_change_event("Year", &pushed_year_);
     }
     if (all || v.connected != before.connected) push_change_event("Connected", &p.connected);
+  } catch (const Tango::DevFailed& failure) {
+    report_delivery_failure(failure);
   } catch (...) {
   }
 }

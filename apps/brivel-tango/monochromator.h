@@ -81,6 +81,7 @@ class Monochromator : public Tango::Device_5Impl {
   // On the delivery thread.
   void deliver_position(double nm, const timeval& arrived);
   void deliver_change();
+  void report_delivery_failure(const Tango::DevFailed& failure);
 
   std::unique_ptr<Bridge> bridge_;
   int language_ = 1;
@@ -91,6 +92,7 @@ class Monochromator : public Tango::Device_5Impl {
   Tango::DevString year_text_ = nullptr;
   Tango::DevString pushed_year_ = nullptr;
   std::string status_;
+  std::string last_delivery_failure_;
 };
 
 class MonochromatorClass : public Tango::DeviceClass {

@@ -121,6 +121,7 @@ class Server:
 
     def __init__(self, folder, port_property, **properties):
         self.folder = Path(folder)
+        self.folder.mkdir(parents=True, exist_ok=True)
         self.port = free_port()
         self.database = self.folder / "tango.db"
         lines = [f'brivel-tango/test/DEVICE/BrivelMonochromator: "{DEVICE}"',
@@ -164,6 +165,11 @@ class Server:
         return self.process.returncode
 
 
+# Every subscription a test made, ended before its servers stop (a subscription left to a
+# server that is gone keeps the client library reconnecting).
+_subscriptions = []
+
+
 class Events:
     """A change-event subscription that keeps every event it gets."""
 
@@ -173,6 +179,7 @@ class Events:
         self.errors = []
         self.condition = threading.Condition()
         self.id = device.subscribe_event(attribute, tango.EventType.CHANGE_EVENT, self)
+        _subscriptions.append(self)
 
     def push_event(self, event):
         with self.condition:
@@ -202,10 +209,13 @@ class Events:
             return len(self.values)
 
     def close(self):
+        if self.id is None:
+            return
         try:
             self.device.unsubscribe_event(self.id)
         except tango.DevFailed:
             pass
+        self.id = None
 
 
 def wait_state(device, state, bound=WAIT_BOUND):
@@ -233,6 +243,8 @@ def lab(tmp_path):
 
     lab = Lab()
     yield lab
+    while _subscriptions:
+        _subscriptions.pop().close()
     for server in lab.servers:
         server.stop()
     for sim in lab.sims:

@@ -26,14 +26,15 @@ TEST(DeviceState, EveryOperationThatTurnsTheMotorIsMoving) {
   }
 }
 
-TEST(DeviceState, ShortExchangesKeepTheDeviceOnEvenWhileARefreshLowersTheConnection) {
+TEST(DeviceState, OtherOperationsRunOnTheConnectionEvenWhileARefreshLowersIt) {
   for (const char* operation : {"speed", "refresh", "filters", "save_parameters"}) {
     Situation s = connected_idle();
     s.control.busy = true;
     s.control.operation = operation;
     if (std::string(operation) == "refresh") s.control.connected = false;
-    EXPECT_EQ(device_state(s), DeviceState::On) << operation;
+    EXPECT_EQ(device_state(s), DeviceState::Running) << operation;
   }
+  EXPECT_EQ(device_state(connected_idle()), DeviceState::On);
 }
 
 TEST(DeviceState, NotConnectedIsAFaultOnlyWhenAConnectionWasAskedFor) {

@@ -97,19 +97,25 @@ def test_settings_reach_the_controller(quick):
     device, _, _ = quick
     speeds = Events(device, "Speed")
     device.Speed = 120
-    speeds.wait_for(lambda v: v == 120, what="the speed read back")
+    # Busy with the exchange (no motor turns), then idle with what the controller confirmed.
+    assert device.state() in (tango.DevState.RUNNING, ON)
+    wait_state(device, ON)
     assert device.Speed == 120
+    speeds.wait_for(lambda v: v == 120, what="the speed's change event")
 
     device.PowerOnWavelength = 435.83
-    wait_until(lambda: device.state() == ON and device.PowerOnWavelength == pytest.approx(435.83, abs=0.01),
-               what="the power-on wavelength read back")
+    wait_state(device, ON)
+    assert device.PowerOnWavelength == pytest.approx(435.83, abs=0.01)
 
     device.Filters = [400.0, 700.0]
-    wait_until(lambda: device.state() == ON and list(device.Filters) == pytest.approx([400.0, 700.0], abs=0.1),
-               what="the filter table read back")
+    wait_state(device, ON)
+    assert list(device.Filters) == pytest.approx([400.0, 700.0], abs=0.1)
     device.FilterWheel = False
-    wait_until(lambda: device.state() == ON and not device.FilterWheel, what="the wheel off")
-    speeds.close()
+    wait_state(device, ON)
+    assert not device.FilterWheel
+    device.FilterWheel = True
+    wait_state(device, ON)
+    assert device.FilterWheel
 
 
 def test_reposition_moves_and_refreshes(lab):
