@@ -15,6 +15,7 @@
 #include "control/control.h"
 #include "platform/dialogs.h"
 #include "platform/failure.h"
+#include "control/controller.h"
 #include "qt/core/qt_platform.h"
 #include "qt_dialogs.h"
 #include "surface_view.h"
@@ -109,8 +110,9 @@ Brivel::Brivel(QWidget* parent)
       pump_(std::make_unique<brivel::qt::QtEventPump>()),
       dialogs_(std::make_unique<brivel::qt::QtDialogs>(this)) {
   qRegisterMetaType<BrivelMessage>();
-  logic_ = std::make_unique<brivel::Control>(*pump_, *dialogs_,
+  controller_ = std::make_unique<brivel::Controller>(*pump_, *dialogs_,
                                             std::make_unique<brivel::qt::QtSerialPort>());
+  logic_ = &controller_->control();
   view_ = std::make_unique<brivel::qt::SurfaceView>(
       *logic_, this,
       [this](const char* what, const std::function<void()>& call) { at_boundary(what, call); });
@@ -142,7 +144,8 @@ Brivel::~Brivel() {
   end_questions();
   logic_->set_wait_hook(nullptr);
   view_.reset();   // stops mirroring before the logic goes
-  logic_.reset();  // closes the port (CloseCom)
+  controller_.reset();  // closes the port (CloseCom)
+  logic_ = nullptr;
 }
 
 // ---- the boundary between Qt and the logic ------------------------------------------
@@ -410,6 +413,7 @@ QWidget* Brivel::childControl(const QString& name) const {
 }
 
 brivel::Control& Brivel::logic() { return *logic_; }
+brivel::Controller& Brivel::controller() { return *controller_; }
 
 void Brivel::setPortDevice(int number, const QString& device) {
   brivel::qt::set_port_device(number, device);

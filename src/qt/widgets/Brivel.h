@@ -65,6 +65,7 @@ class QMessageBox;
 
 namespace brivel {
 class Control;
+class Controller;
 struct Message;
 struct HostNote;
 enum class Answer;
@@ -188,6 +189,9 @@ class BRIVELOCX_EXPORT Brivel : public QWidget {
   // The control's logic (its surface, port, bounds). In-tree tools and tests only: its
   // header is not installed and its symbols are not exported.
   brivel::Control& logic();
+  // The same control's non-blocking operations (start, watch, cancel), run on this
+  // widget's thread by its event loop.
+  brivel::Controller& controller();
   // Uses `device` (any path: a /dev/serial/by-id link, a pseudo-terminal) for port
   // number `number` in this process; an empty device removes the override.
   static void setPortDevice(int number, const QString& device);
@@ -252,7 +256,8 @@ class BRIVELOCX_EXPORT Brivel : public QWidget {
 
   std::unique_ptr<brivel::qt::QtEventPump> pump_;
   std::unique_ptr<brivel::qt::QtDialogs> dialogs_;
-  std::unique_ptr<brivel::Control> logic_;
+  std::unique_ptr<brivel::Controller> controller_;  // owns the logic
+  brivel::Control* logic_ = nullptr;
   std::unique_ptr<brivel::qt::SurfaceView> view_;
   std::unique_ptr<Values> announced_;   // the values last announced
   QString last_error_;
