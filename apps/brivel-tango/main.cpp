@@ -10,6 +10,8 @@
 
 #include <iostream>
 
+#include "heartbeat_name.h"
+
 int main(int argc, char* argv[]) {
   // The control's event pump and serial port are Qt objects: the application object
   // comes first, before Tango makes any device (the control's thread is made then).
@@ -19,6 +21,7 @@ int main(int argc, char* argv[]) {
   try {
     util = Tango::Util::init(argc, argv);
     util->server_init(false);
+    brivel::tango::repair_heartbeat_name();
     std::cout << "Ready to accept request" << std::endl;
     util->server_run();
   } catch (const std::bad_alloc&) {
