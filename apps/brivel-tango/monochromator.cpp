@@ -136,7 +136,9 @@ void Monochromator::raise_if_failed(const std::optional<Result>& result, const c
   if (text.empty()) text = detail;
   else if (!detail.empty() && detail != text) text += "\n" + detail;
   if (text.empty()) text = result->operation + ": " + to_string(result->outcome);
-  Tango::Except::throw_exception(std::string("BRIVEL_") + to_string(result->outcome), text,
+  std::string reason = std::string("BRIVEL_") + to_string(result->outcome);
+  for (char& c : reason) c = c == ' ' ? '_' : c;
+  Tango::Except::throw_exception(reason, text,
                                  std::string("BrivelMonochromator::") + origin);
 }
 

@@ -32,8 +32,10 @@ def test_a_port_that_vanishes_mid_move_shows_fault_and_open_recovers(lab):
     # Open fails while the device is gone, and recovers once it is back.
     with pytest.raises(tango.DevFailed) as refused:
         device.Open()
-    assert sim.link in refused.value.args[0].desc or device.state() == FAULT
+    assert refused.value.args[0].reason == "BRIVEL_connection_lost"
+    assert sim.link in refused.value.args[0].desc
     wait_state(device, FAULT)
+    assert "no such device" in device.status()
     back = lab.sim(link=sim.link)
     device.Open()
     wait_state(device, ON)

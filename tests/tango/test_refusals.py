@@ -98,4 +98,5 @@ def test_chinese_messages(lab):
     wait_state(device, ON)
     with pytest.raises(tango.DevFailed) as refused:
         device.Wavelength = -5
-    assert description(refused) == "无法走到这个波长：-5"
+    # Tango strings are bytes: the server sends UTF-8, which PyTango 9.3 decodes as Latin-1.
+    assert description(refused).encode("latin-1").decode("utf-8") == "无法走到这个波长：-5"
