@@ -232,7 +232,8 @@ class Counter : public Tango::CallBack {
 int client_main(const std::string& url) {
   Counter counter(nullptr);
   counter.counting = true;
-  Tango::DeviceProxy device(url);
+  std::string name = url;
+  Tango::DeviceProxy device(name);
   device.subscribe_event("Wavelength", Tango::CHANGE_EVENT, &counter);
   std::cout << "subscribed" << std::endl;
   // Until the benchmark ends it (SIGTERM).
@@ -304,7 +305,8 @@ Figures through_tango(const std::string& self, const std::string& server_program
     for (std::string line; (line = read_line(server)) != "Ready to accept request";)
       if (line.empty() && std::feof(server.out)) throw std::runtime_error("brivel-tango did not start");
     const std::string url = "tango://127.0.0.1:" + std::to_string(port) + "/lab/mono/1#dbase=no";
-    Tango::DeviceProxy device(url);
+    std::string name = url;
+  Tango::DeviceProxy device(name);
     device.set_timeout_millis(5000);
     wait_state(device, Tango::ON, 30);
 
