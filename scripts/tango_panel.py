@@ -20,13 +20,13 @@ time.sleep(0.5)
 
 app = TaurusApplication(sys.argv[:1], cmd_line_parser=None)
 form = TaurusForm()
-base, _, options = url.partition("#")
-suffix = "#" + options if options else ""
-names = ["State", "Status", "Wavelength", "Speed", "PowerOnWavelength", "FilterWheel", "Filters",
+# Taurus names a device without a database with its own scheme, tango-nodb://.
+base = url.partition("#")[0].replace("tango://", "tango-nodb://", 1)
+names = ["State", "Wavelength", "Speed", "PowerOnWavelength", "FilterWheel", "Filters",
          "GratingLines", "StepSize", "InstrumentNo", "ZeroOffset", "Year", "Connected"]
-form.setModel([f"{base}/{name}{suffix}" for name in names])
+form.setModel([f"{base}/{name}" for name in names])
 form.setWindowTitle("lab/mono/1")
-form.resize(760, 620)
+form.resize(760, 560)
 form.show()
 deadline = time.monotonic() + 4
 while time.monotonic() < deadline:
