@@ -155,6 +155,7 @@ Bridge::Bridge(BridgeSettings settings, Sink sink)
 }
 
 Bridge::~Bridge() {
+  alive_.reset();  // what was chained to an operation's end starts nothing more
   control_->controller().unsubscribe(observer_);
   stop_delivery();
   // Stops a running operation (the motor first), closes the port and joins.
@@ -264,7 +265,10 @@ std::optional<Result> Bridge::close() {
     // the port closes as soon as it has ended.
     Operation running = c.stop();
     if (running.valid() && !running.done()) {
-      running.on_done([&c](const Result&) { c.close(); });
+      std::weak_ptr<bool> alive = alive_;
+      running.on_done([&c, alive](const Result&) {
+        if (alive.lock()) c.close();
+      });
       return std::nullopt;
     }
   }

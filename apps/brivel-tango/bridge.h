@@ -80,6 +80,7 @@ class Bridge {
   PortChoice port_;
   Sink sink_;
   std::unique_ptr<ControlThread> control_;
+  std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
   int observer_ = 0;
   std::atomic<std::uint64_t> reports_{0};
   std::atomic<std::uint64_t> writes_{0};

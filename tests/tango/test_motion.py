@@ -132,3 +132,17 @@ def test_reposition_moves_and_refreshes(lab):
     assert "K" in commands and "y" in commands, commands  # the reposition, then the read-out
     assert device.Wavelength == pytest.approx(500.0)
     states.close()
+
+
+def test_close_while_moving_stops_the_motor_before_the_port_closes(slow):
+    device, sim, _ = slow
+    positions = Events(device, "Wavelength")
+    device.Wavelength = 800.0
+    positions.wait_for(lambda nm: nm > 520.0, what="the move under way")
+    mark, happened = sim.mark(), sim.happenings_mark()
+    device.Close()
+    wait_state(device, tango.DevState.OFF)
+    assert "k" in sim.commands(mark), "the motor was told to stop"
+    wait_until(lambda: sim.hung_up(happened), what="the port closed")
+    assert not device.Connected
+    assert 520.0 < device.Wavelength < 800.0
