@@ -87,9 +87,25 @@ class Sim:
         with self.lock:
             return [entry.split()[0] for entry in self.trace[since:] if entry]
 
-    def mark(self):
+    def mark(self, quiet=0.2):
+        """A place in the log, once the trace has been quiet for `quiet` seconds (the
+        trace reaches this process a little after the simulator framed a command).
+        quiet=0: at once (during a motion the trace is never quiet)."""
+        end = time.monotonic() + 5.0
         with self.lock:
-            return len(self.trace)
+            seen = len(self.trace)
+        if quiet <= 0:
+            return seen
+        while time.monotonic() < end:
+            time.sleep(quiet)
+            with self.lock:
+                if len(self.trace) == seen:
+                    break
+                seen = len(self.trace)
+        return seen
+
+    def wait_for_command(self, letter, since=0):
+        wait_until(lambda: letter in self.commands(since), what=f"the command {letter!r}")
 
     def happenings_mark(self):
         with self.lock:

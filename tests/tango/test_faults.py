@@ -106,7 +106,7 @@ def test_sigterm_mid_move_stops_the_motor_first(lab):
     device.Wavelength = 900.0
     positions.wait_for(lambda nm: nm > 520.0, what="the move under way")
     positions.close()
-    mark, happened = sim.mark(), sim.happenings_mark()
+    mark, happened = sim.mark(quiet=0), sim.happenings_mark()
     assert server.stop(signal.SIGTERM) == 0
     commands = sim.commands(mark)
     assert "k" in commands, commands

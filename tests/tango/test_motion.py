@@ -56,7 +56,7 @@ def test_stop_ends_a_move_where_the_grating_is(slow):
     positions = Events(device, "Wavelength")
     device.Wavelength = 800.0
     positions.wait_for(lambda nm: nm > 520.0, what="the move under way")
-    mark = sim.mark()
+    mark = sim.mark(quiet=0)
     device.Stop()
     wait_state(device, ON)
     assert "k" in sim.commands(mark), "the motor was told to stop"
@@ -79,8 +79,10 @@ def test_move_by_steps_from_where_it_is(quick):
 def test_a_second_client_is_refused_while_the_first_moves(slow):
     first, sim, server = slow
     second = server.proxy()
+    before = sim.mark()
     first.Wavelength = 700.0
-    mark = sim.mark()
+    sim.wait_for_command("W", before)
+    mark = sim.mark(quiet=0)
     with pytest.raises(tango.DevFailed) as refused:
         second.Wavelength = 400.0
     assert "running" in refused.value.args[0].desc or "busy" in refused.value.args[0].desc.lower()
@@ -139,7 +141,7 @@ def test_close_while_moving_stops_the_motor_before_the_port_closes(slow):
     positions = Events(device, "Wavelength")
     device.Wavelength = 800.0
     positions.wait_for(lambda nm: nm > 520.0, what="the move under way")
-    mark, happened = sim.mark(), sim.happenings_mark()
+    mark, happened = sim.mark(quiet=0), sim.happenings_mark()
     device.Close()
     wait_state(device, tango.DevState.OFF)
     assert "k" in sim.commands(mark), "the motor was told to stop"
