@@ -5,6 +5,7 @@ import signal
 import subprocess
 import sys
 import textwrap
+import time
 
 import pytest
 import tango
@@ -112,3 +113,18 @@ def test_sigterm_mid_move_stops_the_motor_first(lab):
     assert "k" in commands, commands
     # The port was closed: the simulator saw its client go.
     wait_until(lambda: sim.hung_up(happened), what="the port closed")
+
+
+def test_subscriptions_outlive_the_clients_heartbeat_window(quick):
+    """Clients call an event channel dead when they hear no heartbeat for 10 s; without
+    a database libtango 9.3 would publish it under a name they do not listen for."""
+    device, _, _ = quick
+    states = Events(device, "State")
+    states.wait_for(lambda s: s == ON, what="the first State event")
+    time.sleep(13)  # past the clients' heartbeat window: the subscription must stay up
+    mark = len(states)
+    device.Wavelength = 520.0
+    states.wait_for(lambda s: s == MOVING, what="MOVING after the window")
+    wait_state(device, ON)
+    states.wait_for(lambda s: s == ON and len(states.since(mark)) >= 2, what="ON after the move")
+    assert states.errors == [], states.errors
