@@ -143,7 +143,11 @@ Bridge::Bridge(BridgeSettings settings, Sink sink)
   };
   observer.message = [this](const Message&) { mark_changed(); };
   observer.note = [this](const HostNote& note) {
-    if (note.kind == HostNote::Kind::Failure) {
+    // Why a connection could not be made or went away while idle; other failures
+    // (a move that overran, a download that stopped) are the operation's, not the
+    // connection's, and reach the status as the operator's message.
+    if (note.kind == HostNote::Kind::Failure &&
+        (note.operation == "OpenCom" || note.operation == "MSComm1_OnComm")) {
       std::lock_guard<std::mutex> lock(mutex_);
       fault_en_ = note.text_en;
       fault_zh_ = note.text_zh;
