@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <utility>
 #include <exception>
 #include <limits>
 
@@ -150,19 +151,41 @@ Brivel::~Brivel() {
 
 // ---- the boundary between Qt and the logic ------------------------------------------
 
-void Brivel::report(const QString& message) {
+bool Brivel::set_last_error(const QString& message) {
   const QPointer<Brivel> alive(this);
   if (message != last_error_) {
     last_error_ = message;
     emit lastErrorChanged(message);
-    if (!alive) return;
   }
-  emit failed(message);
+  return !alive.isNull();
+}
+
+void Brivel::report(const QString& message) {
+  failure_told_ = true;
+  if (set_last_error(message)) emit failed(message);
+}
+
+void Brivel::report_message(const brivel::Message& m) {
+  const bool refusal = m.kind == brivel::MessageKind::Refusal;
+  // A failure the host was already told of (a note: why a connection failed, a port
+  // that went away) is not told twice.
+  if (!refusal && (m.kind != brivel::MessageKind::Failure || failure_told_)) return;
+  const QString text = q(m.text);
+  const QString said = call_ ? QStringLiteral("%1: %2").arg(QString::fromUtf8(call_), text) : text;
+  if (!refusal) {
+    report(said);
+    return;
+  }
+  if (set_last_error(said)) emit refused(said);
 }
 
 void Brivel::at_boundary(const char* what, const std::function<void()>& call) {
   // A stop requested while nothing ran is stale: it must not end this call.
-  if (calls_running_.fetch_add(1) == 0) logic_->clear_stop_request();
+  if (calls_running_.fetch_add(1) == 0) {
+    logic_->clear_stop_request();
+    failure_told_ = false;
+  }
+  const char* outer = std::exchange(call_, what);
   try {
     call();
   } catch (const std::exception& failure) {
@@ -170,6 +193,7 @@ void Brivel::at_boundary(const char* what, const std::function<void()>& call) {
   } catch (...) {
     report(QStringLiteral("%1: unknown failure").arg(QString::fromUtf8(what)));
   }
+  call_ = outer;
   calls_running_.fetch_sub(1);
   announce_changes();
 }
@@ -229,6 +253,8 @@ std::optional<brivel::Answer> Brivel::take_message(const brivel::Message& m) {
   if (dying_) return brivel::Answer::Cancel;  // no box while the control goes away
   const QPointer<Brivel> alive(this);
   announce_changes();  // the host sees the state the message speaks of
+  if (!alive) return brivel::Answer::Cancel;
+  report_message(m);
   if (!alive) return brivel::Answer::Cancel;
   if (!host_messages_) return std::nullopt;
 

@@ -31,7 +31,12 @@
 //    emitted. lastError is emptied at the start of every call of the interface, so a
 //    host reads it right after the call it made. Notes the control keeps for the host
 //    (why a port could not be opened, what a download that stopped had written, a
-//    call stopped on request) arrive the same way.
+//    call stopped on request) arrive the same way, and so do the operator's failure
+//    messages that came without such a note ("MonochromatorMoveTo: The position
+//    doesn't change, please check."). A refusal (an operation that did not start: not
+//    connected, busy, a target below 0, an entry out of range) sets lastError too
+//    ("MonochromatorMoveTo: Can't move to the assigned wavelength:-5") and is emitted
+//    as refused(). The operator's box (or messageRequested) comes as before.
 //  * Long calls (OpenCom, MonochromatorMoveTo, LoadParameter) run the host's event loop
 //    while they wait: the window stays live, and the host sees BlnBusy true meanwhile.
 //    A host must not delete the control during such a call (use deleteLater()).
@@ -224,9 +229,14 @@ class BRIVELOCX_EXPORT Brivel : public QWidget {
   void StrYearChanged(const QString& value);
   void IntLanguageChanged(int value);
 
-  // An interface call ended with a run-time failure, or the control left a note for
-  // the host (the text is also in lastError).
+  // An interface call ended with a run-time failure, the control left a note for
+  // the host, or it told the operator of a failure without a note (the text is also in
+  // lastError): "OPERATION: TEXT".
   void failed(const QString& message);
+  // The control refused an operation and told the operator why (the text is also in
+  // lastError): "OPERATION: TEXT", in the language in force. Refusals are the messages
+  // of kind "refusal" (BrivelMessage::kind).
+  void refused(const QString& message);
   // lastError changed: set by a failure or a note, emptied by the next call.
   void lastErrorChanged(const QString& text);
   // The operation went on as the control does, but a script may not expect it (an
@@ -246,6 +256,9 @@ class BRIVELOCX_EXPORT Brivel : public QWidget {
   // The same for the host's calls: empties lastError first.
   void host_call(const char* what, const std::function<void()>& call);
   void report(const QString& message);
+  // A refusal or a failure the operator was told of, for the host too.
+  void report_message(const brivel::Message& message);
+  bool set_last_error(const QString& message);  // false when a slot deleted the control
   // Emits the change signal of every property whose value differs from the one last
   // announced.
   void announce_changes();
@@ -270,5 +283,7 @@ class BRIVELOCX_EXPORT Brivel : public QWidget {
   };
   std::map<int, Question> questions_;   // questions waiting for the host
   std::atomic<int> calls_running_{0};   // calls into the logic in progress (nested too)
+  const char* call_ = nullptr;          // the innermost call into the logic, by name
+  bool failure_told_ = false;           // the outermost call passed a failure to the host
   bool dying_ = false;
 };
