@@ -34,6 +34,11 @@ group_modules=(
 # >>> servers: add their Debian packages here, one line each (e.g. libtango-dev),
 # >>> and their Python packages to pip_servers below, pinned (name==version).
 group_servers=(
+  libtango-dev     # brivel-tango: the Tango device server
+  python3-tango    # its tests (PyTango, for Debian's /usr/bin/python3)
+  tango-test       # the TangoTest server, for trying a Tango installation
+  python3-taurus   # generic Tango panels (docs/tango.md)
+  xvfb             # the Taurus panel's picture (scripts/tango-panel.sh)
 )
 pip_servers=(
 )
