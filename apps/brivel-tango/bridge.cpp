@@ -9,6 +9,7 @@
 #include <chrono>
 #include <utility>
 
+#include "qt/core/device_port.h"
 #include "qt/core/port_map.h"
 #include "qt/core/qt_platform.h"
 
@@ -16,21 +17,19 @@ namespace brivel::tango {
 
 namespace {
 
-// The real port, pinned to the device of the Port property when it names one, and
-// telling the bridge about every command it writes.
+// The real port (qt::DevicePort: pinned to the device of the Port property when it
+// names one), telling the bridge about every command it writes.
 class WatchedPort : public SerialPort {
  public:
-  WatchedPort(std::unique_ptr<SerialPort> inner, QString device, std::function<void()> wrote)
-      : inner_(std::move(inner)), device_(std::move(device)), wrote_(std::move(wrote)) {
+  WatchedPort(std::unique_ptr<SerialPort> inner, std::function<void()> wrote)
+      : inner_(std::move(inner)), wrote_(std::move(wrote)) {
     inner_->set_receive_handler([this](int event_code) { raise_event(event_code); });
   }
 
   void set_port_number(int number) override { inner_->set_port_number(number); }
   int port_number() const override { return inner_->port_number(); }
-  std::string device_name() const override {
-    if (device_.isEmpty()) return inner_->device_name();
-    return qt::normal_device_path(device_).toStdString();
-  }
+  std::string device_name() const override { return inner_->device_name(); }
+  std::string take_open_note() override { return inner_->take_open_note(); }
   void set_settings(const std::string& settings) override { inner_->set_settings(settings); }
   std::string settings() const override { return inner_->settings(); }
   void set_in_buffer_size(int bytes) override { inner_->set_in_buffer_size(bytes); }
@@ -39,15 +38,7 @@ class WatchedPort : public SerialPort {
   void set_input_len(int bytes) override { inner_->set_input_len(bytes); }
   void clear_input() override { inner_->clear_input(); }
   void clear_output() override { inner_->clear_output(); }
-  void open() override {
-    if (!device_.isEmpty()) {
-      // The device of the property wins over a BRIVEL_COM<n> of the environment.
-      const int number = port_number();
-      qunsetenv(("BRIVEL_COM" + QByteArray::number(number)).constData());
-      qt::set_port_device(number, device_);
-    }
-    inner_->open();
-  }
+  void open() override { inner_->open(); }
   void close() override { inner_->close(); }
   bool is_open() const override { return inner_->is_open(); }
   void write(const Bytes& data) override {
@@ -61,7 +52,6 @@ class WatchedPort : public SerialPort {
 
  private:
   std::unique_ptr<SerialPort> inner_;
-  QString device_;
   std::function<void()> wrote_;
 };
 
@@ -104,15 +94,10 @@ PortChoice parse_port(const std::string& property) {
 Bridge::Bridge(BridgeSettings settings, Sink sink)
     : settings_(std::move(settings)), port_(parse_port(settings_.port)), sink_(std::move(sink)) {
   ControlThread::Options options;
-  options.make_pump = [] {
-    // The control's thread is not a QThread: an event loop made on it gives it Qt's
-    // event dispatcher, which the pump's timers and the port's notifiers need.
-    { QEventLoop make_dispatcher; }
-    return std::make_unique<qt::QtEventPump>();
-  };
+  options.make_pump = [] { return std::make_unique<qt::QtEventPump>(); };
   const QString device = QString::fromStdString(port_.device);
   options.make_port = [this, device]() -> std::unique_ptr<SerialPort> {
-    return std::make_unique<WatchedPort>(std::make_unique<qt::QtSerialPort>(), device,
+    return std::make_unique<WatchedPort>(std::make_unique<qt::DevicePort>(device.toStdString()),
                                          [this] { wrote(); });
   };
   options.port_number = port_.number;

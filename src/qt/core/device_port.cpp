@@ -38,7 +38,8 @@ void DevicePort::open() {
 }
 
 std::string DevicePort::device_name() const {
-  return device_.empty() ? device().toStdString() : device_;
+  return device_.empty() ? device().toStdString()
+                         : normal_device_path(QString::fromStdString(device_)).toStdString();
 }
 
 }  // namespace brivel::qt

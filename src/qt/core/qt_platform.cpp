@@ -195,6 +195,11 @@ class QtEventPump::PumpTimer : public Timer {
 
 QtEventPump::QtEventPump(QObject* parent)
     : QObject(parent), origin_(std::chrono::steady_clock::now()), armed_(kNever) {
+  // A thread Qt did not start (a host's std::thread, a ControlThread) has no event
+  // dispatcher until an event loop is made on it; without one nothing would be watched.
+  if (!QAbstractEventDispatcher::instance(thread())) {
+    QEventLoop make_dispatcher;
+  }
   if (QAbstractEventDispatcher* loop = QAbstractEventDispatcher::instance(thread())) {
     connect(loop, &QAbstractEventDispatcher::aboutToBlock, this, [] { host_loop_runs(); });
     connect(loop, &QAbstractEventDispatcher::awake, this, [] { host_loop_runs(); });

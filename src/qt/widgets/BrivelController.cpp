@@ -57,10 +57,7 @@ BrivelController::BrivelController(const QString& device, int port, QObject* par
     : QObject(parent), d_(std::make_unique<Impl>()) {
   brivel::ControlThread::Options o;
   o.port_number = port;
-  o.make_pump = [] {
-    { QEventLoop make_dispatcher; }   // a thread Qt did not start gets its dispatcher here
-    return std::make_unique<brivel::qt::QtEventPump>();
-  };
+  o.make_pump = [] { return std::make_unique<brivel::qt::QtEventPump>(); };
   const std::string path = device.toStdString();
   o.make_port = [path] { return std::make_unique<brivel::qt::DevicePort>(path); };
   d_->thread = std::make_unique<brivel::ControlThread>(std::move(o));
