@@ -12,6 +12,7 @@ brivelctl use.
 
 Failures and refusals the control reports raise brivel.BrivelError subclasses;
 messages go to the logging logger "brivel", the serial traffic to "brivel.serial".
+Moves take wait=False to return a brivel.Status at once (awaitable in asyncio).
 """
 
 import sys as _sys
@@ -28,6 +29,7 @@ except ModuleNotFoundError as _missing:  # pragma: no cover - depends on the ins
     ) from _missing
 
 from ._brivel import BrivelError as BrivelError
+from ._brivel import BusyError as BusyError
 from ._brivel import ConnectionError as ConnectionError  # noqa: A004 - the package's own
 from ._brivel import Message as Message
 from ._brivel import Monochromator as Monochromator
@@ -37,7 +39,9 @@ from ._brivel import OutOfRangeError as OutOfRangeError
 from ._brivel import RefusedError as RefusedError
 from ._brivel import ResolutionWarning as ResolutionWarning
 from ._brivel import Scan as Scan
+from ._brivel import Status as Status
 from ._brivel import StoppedError as StoppedError
+from ._brivel import Subscription as Subscription
 from ._brivel import __version__ as __version__
 from ._ports import PortInfo as PortInfo
 from ._ports import PortMapping as PortMapping
@@ -47,6 +51,7 @@ from ._ports import port_map as port_map
 
 __all__ = [
     "BrivelError",
+    "BusyError",
     "ConnectionError",
     "Message",
     "Monochromator",
@@ -58,7 +63,9 @@ __all__ = [
     "RefusedError",
     "ResolutionWarning",
     "Scan",
+    "Status",
     "StoppedError",
+    "Subscription",
     "__version__",
     "list_ports",
     "mapping_file",

@@ -15,8 +15,8 @@ import pytest
 try:
     import brivel
 except ImportError as missing:  # pragma: no cover - a setup error, not a test
-    sys.exit(f"cannot import the brivel module ({missing}); build it and put its folder "
-             f"(build/python/module) on PYTHONPATH")
+    sys.exit(f"cannot import the brivel package ({missing}); build it and put its folder "
+             f"(build/python/package) on PYTHONPATH, or pip install it")
 
 # Seconds a single test may take. The longest ones wait for a half-second silence a
 # few times or for a reposition at the simulator's own speed.

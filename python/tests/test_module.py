@@ -54,6 +54,7 @@ def test_the_stubs_name_what_the_module_has():
 
 def test_help_reads_well():
     text = pydoc.render_doc(brivel, renderer=pydoc.plaintext)
-    for words in ("Control a grating monochromator", "Monochromator.simulated", "move_to(nm: float) -> float",
-                  "RefusedError", "confirm"):
+    for words in ("Control a grating monochromator", "Monochromator.simulated",
+                  "move_to(nm: float, *, wait: bool = True) -> float | Status", "RefusedError", "confirm",
+                  "add_callback(fn"):
         assert words in text
