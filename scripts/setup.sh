@@ -11,7 +11,7 @@ packages=(
   qt6-tools-dev qt6-tools-dev-tools
   qt6-declarative-dev qml6-module-qtquick qml6-module-qtquick-window
   qml6-module-qtqml-workerscript
-  pybind11-dev python3-pybind11 python3-dev python3-pytest
+  pybind11-dev python3-pybind11 python3-dev python3-pytest python3-venv
   clang libclang-rt-14-dev
   fonts-wqy-microhei
   locales

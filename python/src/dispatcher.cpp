@@ -54,7 +54,7 @@ void run_tasks() {
   }
 }
 
-void stop() {
+void stop_queue() {
   Queue& q = queue();
   std::thread thread;
   {
@@ -109,12 +109,7 @@ bool on_dispatcher_thread() {
   return q.id == std::this_thread::get_id();
 }
 
-void install(py::module_& module) {
-  module.def("_shutdown", &stop,
-             "_shutdown() -> None\n\nDelivers what is queued and stops the package's callback thread "
-             "(at interpreter exit).");
-  py::module_::import("atexit").attr("register")(module.attr("_shutdown"));
-}
+void stop() { stop_queue(); }
 
 }  // namespace dispatcher
 

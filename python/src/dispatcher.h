@@ -54,8 +54,8 @@ bool post(std::function<void()> task);
 // True on the dispatcher thread.
 bool on_dispatcher_thread();
 
-// Registers the shutdown with Python's atexit (at import).
-void install(py::module_& module);
+// Delivers what is queued and stops the dispatcher thread for good (GIL held).
+void stop();
 
 }  // namespace dispatcher
 

@@ -62,6 +62,13 @@ void define_errors(py::module_& module) {
                         "    messages: every brivel.Message the control showed during the call\n"
                         "    device: the serial device, or None",
                         {PyExc_Exception});
+  // Every raised exception sets these; the class carries empty ones, so that an
+  // exception made by a script (BrivelError("...")) has them too.
+  py::handle base(classes.base);
+  for (const char* name : {"text", "text_en", "text_zh", "detail", "detail_en", "detail_zh", "reason", "operation"})
+    base.attr(name) = py::str("");
+  base.attr("messages") = py::list();
+  base.attr("device") = py::none();
   classes.refused = define(module, "RefusedError",
                            "The control refused: the operation did not start and nothing was sent\n"
                            "(for instance the controller is busy).",

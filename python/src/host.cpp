@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QString>
+#include <algorithm>
 #include <chrono>
 #include <clocale>
 #include <stdexcept>
@@ -417,6 +418,37 @@ py::object StatusCore::outcome(const Result& r) {
 
 // ---- Host --------------------------------------------------------------------------------
 
+namespace {
+std::mutex hosts_mutex;
+std::vector<Host*> live_hosts;   // for the shutdown at interpreter exit
+}  // namespace
+
+Controller& Host::controller() {
+  if (!thread_) throw std::runtime_error("the instrument was closed when the interpreter began to exit");
+  return thread_->controller();
+}
+
+State Host::state() const {
+  if (!thread_) throw std::runtime_error("the instrument was closed when the interpreter began to exit");
+  return thread_->controller().state();
+}
+
+void Host::shut_down() {
+  if (!thread_) return;
+  thread_->controller().unsubscribe(observer_);
+  thread_.reset();
+}
+
+void Host::shut_down_all() {
+  std::vector<Host*> hosts;
+  {
+    std::lock_guard<std::mutex> lock(hosts_mutex);
+    hosts = live_hosts;
+  }
+  py::gil_scoped_release release;
+  for (Host* host : hosts) host->shut_down();
+}
+
 Host::Host(std::string device, int com, py::object confirm)
     : Host(std::move(device), com, std::move(confirm), nullptr) {}
 
@@ -443,14 +475,17 @@ Host::Host(std::string device, int com, py::object confirm, std::unique_ptr<sim:
     return relay ? relay->answer(question) : Answer::Ok;
   });
   observer_ = c.subscribe(relay_->observer());
+  std::lock_guard<std::mutex> lock(hosts_mutex);
+  live_hosts.push_back(this);
 }
 
 Host::~Host() {
-  py::gil_scoped_release release;  // a question may be waiting for the GIL on the control's thread
-  if (thread_) {
-    thread_->controller().unsubscribe(observer_);
-    thread_.reset();
+  {
+    std::lock_guard<std::mutex> lock(hosts_mutex);
+    live_hosts.erase(std::remove(live_hosts.begin(), live_hosts.end(), this), live_hosts.end());
   }
+  py::gil_scoped_release release;  // a question may be waiting for the GIL on the control's thread
+  shut_down();
   simulator_.reset();
 }
 
@@ -485,7 +520,7 @@ std::shared_ptr<StatusCore> Host::start(const std::string& operation,
   Operation op;
   {
     py::gil_scoped_release release;
-    op = begin(thread_->controller());
+    op = begin(controller());
   }
   auto core = std::make_shared<StatusCore>(operation, op, yields, failed_as, relay_);
   if (op.done()) {
@@ -511,6 +546,8 @@ void Host::read_int_speed() {
 }
 
 void Host::call(const std::function<void(Control&)>& body) {
+  Controller& c = controller();
+  (void)c;
   py::gil_scoped_release release;
   thread_->call(body);
 }

@@ -144,8 +144,12 @@ class Host {
   Host(const Host&) = delete;
   Host& operator=(const Host&) = delete;
 
-  Controller& controller() { return thread_->controller(); }
-  State state() const { return thread_->controller().state(); }
+  // Raise RuntimeError once the package has shut down for the interpreter's exit.
+  Controller& controller();
+  State state() const;
+  // Every instrument still open at interpreter exit: what runs is stopped, the port
+  // closed, the control's thread ended (GIL held on entry).
+  static void shut_down_all();
   const std::shared_ptr<Relay>& relay() const { return relay_; }
 
   // Starts an operation (GIL held on entry, released around the core). Raises
@@ -170,6 +174,7 @@ class Host {
 
  private:
   Host(std::string device, int com, py::object confirm, std::unique_ptr<sim::PtyServer> simulator);
+  void shut_down();   // GIL released
 
   std::unique_ptr<sim::PtyServer> simulator_;  // outlives the port, which closes first
   std::shared_ptr<Relay> relay_;

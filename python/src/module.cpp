@@ -293,7 +293,13 @@ PYBIND11_MODULE(_brivel, m) {
   m.attr("__version__") = BRIVEL_VERSION;
   brivel::pyhost::define_errors(m);
   brivel::pyhost::define_ports(m);
-  brivel::pyhost::dispatcher::install(m);
+  // At interpreter exit: the instruments still open stop and close, then what the
+  // callback thread holds is delivered and the thread ends.
+  m.def("_shutdown", [] {
+    Host::shut_down_all();
+    brivel::pyhost::dispatcher::stop();
+  }, "_shutdown() -> None\n\nCloses every instrument and stops the callback thread (at interpreter exit).");
+  py::module_::import("atexit").attr("register")(m.attr("_shutdown"));
   resolution_warning = PyErr_NewExceptionWithDoc(
       "brivel.ResolutionWarning",
       "A request finer than the instrument can follow (a scan step below one motor step).",

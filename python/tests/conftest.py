@@ -64,3 +64,8 @@ def commands_since(m, mark):
     """The letters of the commands the simulated controller received after `mark`
     (a length of m.simulator_log taken earlier)."""
     return [entry.split()[0] for entry in m.simulator_log[mark:]]
+
+
+# The pip install test builds the package into fresh venvs (minutes): it has a ctest
+# entry of its own (python.pip_install) and is left out of a plain `pytest` here.
+collect_ignore = ["install"]
