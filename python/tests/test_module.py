@@ -58,3 +58,21 @@ def test_help_reads_well():
                   "move_to(nm: float, *, wait: bool = True) -> float | Status", "RefusedError", "confirm",
                   "add_callback(fn"):
         assert words in text
+
+
+def test_a_script_that_exits_with_a_move_running_ends_cleanly():
+    # The instrument is left open, a move and a subscriber running: at exit the
+    # package stops the motor, closes the port and ends its threads.
+    script = (
+        "import brivel\n"
+        "m = brivel.Monochromator.simulated()\n"
+        "m.open()\n"
+        "m.subscribe(lambda nm: None)\n"
+        "status = m.move_to(1500, wait=False)\n"
+        "status.add_callback(lambda s: print('ended', s.done, flush=True))\n"
+        "print('leaving', flush=True)\n"
+    )
+    run = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True, timeout=120,
+                         env=dict(os.environ))
+    assert run.returncode == 0, run.stderr
+    assert run.stdout.splitlines() == ["leaving", "ended True"]
