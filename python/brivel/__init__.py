@@ -19,9 +19,16 @@ import sys as _sys
 
 try:
     from . import _brivel
-except ModuleNotFoundError as _missing:  # pragma: no cover - depends on the installation
+except ImportError as _missing:  # pragma: no cover - depends on the installation
+    import importlib.machinery as _machinery
+    import os as _os
+
     # The compiled module exists for one Python version (its file name says which):
-    # this Python finds none of its own.
+    # when this Python finds none of its own, say so; any other failure as it is.
+    _own = [_os.path.join(_folder, "_brivel" + _suffix) for _folder in __path__
+            for _suffix in _machinery.EXTENSION_SUFFIXES]
+    if any(_os.path.exists(_path) for _path in _own):
+        raise
     raise ImportError(
         f"the compiled part of brivel (brivel._brivel) was not built for this Python "
         f"({_sys.executable}, {_sys.version.split()[0]}); install the package with the pip "

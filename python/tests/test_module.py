@@ -76,3 +76,19 @@ def test_a_script_that_exits_with_a_move_running_ends_cleanly():
                          env=dict(os.environ))
     assert run.returncode == 0, run.stderr
     assert run.stdout.splitlines() == ["leaving", "ended True"]
+
+
+def test_a_python_without_its_compiled_module_says_what_to_do(tmp_path):
+    # The package folder as another Python would see it: a compiled module for some
+    # other version, none for this one.
+    package = pathlib.Path(brivel.__file__).parent
+    copy = tmp_path / "brivel"
+    copy.mkdir()
+    for source in package.iterdir():
+        if source.suffix in (".py", ".pyi", ".typed"):
+            (copy / source.name).write_bytes(source.read_bytes())
+    (copy / "_brivel.cpython-399-x86_64-linux-gnu.so").write_bytes(b"")
+    run = subprocess.run([sys.executable, "-c", "import brivel"], capture_output=True, text=True, timeout=60,
+                         cwd=tmp_path, env=dict(os.environ, PYTHONPATH=str(tmp_path)))
+    assert run.returncode != 0
+    assert "was not built for this Python" in run.stderr and f"{sys.executable} -m pip install" in run.stderr
