@@ -1,14 +1,26 @@
 # Thin wrapper over CMake presets. `make test` is the one command CI runs first;
 # .ci/run then runs `make asan` and `make fuzz`.
+#
+# Each target first runs scripts/setup.sh with the group of Debian packages it needs
+# (SETUP_GROUP below): `make demo` installs only what the demo builds with, `make test`
+# everything the whole suite needs.
 PRESET ?= default
 JOBS ?= 2
+SETUP_GROUP ?= build
 
 .PHONY: all setup configure build test demo package clean asan fuzz fuzz-build fuzz-long
 
 all: build
 
+# The group a target installs; its prerequisites (setup) inherit it.
+demo: SETUP_GROUP = demo
+test: SETUP_GROUP = test
+package: SETUP_GROUP = package
+fuzz-build: SETUP_GROUP = fuzz
+bench: SETUP_GROUP = bench
+
 setup:
-	@scripts/setup.sh
+	@scripts/setup.sh $(SETUP_GROUP)
 
 configure: setup
 	cmake --preset $(PRESET)
@@ -19,12 +31,17 @@ build: configure
 test: build
 	ctest --preset $(PRESET) -j $(JOBS)
 
-demo: build
+# Builds brivel-demo and brivel-sim only (the CMake target `demo`), not the tests.
+demo: configure
+	cmake --build --preset $(PRESET) -j $(JOBS) --target demo
 	@scripts/demo.sh build
 
-# The Debian package of the build (build/brivel_<version>_<arch>.deb).
-package: build
-	cmake --build --preset $(PRESET) --target package
+# The Debian packages of the build, in build/packages/ (docs/packaging.md): builds
+# what they hold (the CMake target `packaged`), then runs CPack.
+package: configure
+	cmake --build --preset $(PRESET) -j $(JOBS) --target packaged
+	cpack --config build/CPackConfig.cmake -B build/packages
+	@ls build/packages/*.deb
 
 # The whole test suite built with AddressSanitizer and UndefinedBehaviorSanitizer
 # (build-asan/); the first finding fails the run.

@@ -141,7 +141,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   testkit::Bench b(memory);
   b.sim.motor().reposition_rate = 1e7;
   // Short bounds: the same paths in fewer virtual seconds, so more inputs per second.
-  b.control.bounds() = WaitBounds{1.0, 1.0, 2.0, 1.0};
+  WaitBounds& bounds = b.control.bounds();
+  bounds.ack = 1.0;
+  bounds.data = 1.0;
+  bounds.final_position = 1.0;
+  bounds.motion_margin = 2.0;   // a return to the reference: a few seconds besides its travel
   // Every operation but identification starts connected, through the simulated
   // controller; then the input takes over the far end.
   if (operation != Identify) {

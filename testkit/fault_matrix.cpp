@@ -8,6 +8,7 @@
 #include <exception>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <string_view>
 
 #include "platform/failure.h"
@@ -32,26 +33,36 @@ constexpr double kSpeed = 250;     // the factory instrument's motor speed
 
 // The factory instrument stands at 500 nm with 0.00625 nm per step.
 constexpr const char* kTarget = "560";           // nm: 9600 steps away, about 1 s
-constexpr double kTargetSteps = 9600;
+constexpr double kTargetNm = 560;
 constexpr const char* kIncrement = "50";         // nm: 8000 steps
 constexpr double kIncrementSteps = 8000;
 // What SaveParameter writes for the factory instrument, LoadParameter downloads.
 constexpr const char* kParameterFile =
     "12345\t130\t500\t1000\t21\t500\t6\t\r\n1\t0\t700\t3\t350.0\t650.0\t800.0\t\r\n";
 constexpr int kFilterPackets = 6;                // count, A, B, three starts
+// The largest power-on wavelength the control accepts: 6553.5 nm, 1,048,560 steps.
+constexpr std::uint32_t kFarPowerOn = 1048560;
 
-double open_bound(const WaitBounds& w) { return 9 * kExchange + w.data + kSlack; }
-double refresh_bound(const WaitBounds&) { return 8 * kExchange + kSlack; }
+// Where the cell's instrument stands when the operation begins.
+struct Where {
+  double nm;       // the wavelength shown
+  double travel;   // steps of a return to the reference: back from here, out to power-on
+  // Motor steps from here to `target` nm (0.00625 nm per step).
+  double steps_to(double target) const { return (target > nm ? target - nm : nm - target) / 0.00625; }
+};
+
+double open_bound(const WaitBounds& w, const Where&) { return 9 * kExchange + w.data + kSlack; }
+double refresh_bound(const WaitBounds&, const Where&) { return 8 * kExchange + kSlack; }
 // The move command, the last pass (two requests), the stop ("k" and the closing request)
 // and one more request, after the motion bound itself.
 double move_bound(const WaitBounds& w, double steps) { return w.motion(steps, kSpeed) + 6 * kExchange + kSlack; }
 // The final position is read by the release and again by the press, each for at most
 // final_position plus the request in flight.
-double jog_bound(const WaitBounds& w) { return kHeld + 3 * kExchange + 2 * (w.final_position + 2 * kExchange) + kSlack; }
-double filter_write_bound(const WaitBounds& w) { return kFilterPackets * (w.ack + kExchange) + w.data + kSlack; }
-double load_bound(const WaitBounds& w) {
-  return 5 * w.ack + 2 * kExchange + kFilterPackets * (w.ack + kExchange) + kExchange + w.reposition +
-         open_bound(w) + kSlack;
+double jog_bound(const WaitBounds& w, const Where&) { return kHeld + 3 * kExchange + 2 * (w.final_position + 2 * kExchange) + kSlack; }
+double filter_write_bound(const WaitBounds& w, const Where&) { return kFilterPackets * (w.ack + kExchange) + w.data + kSlack; }
+double load_bound(const WaitBounds& w, const Where& at) {
+  return 5 * w.ack + 2 * kExchange + kFilterPackets * (w.ack + kExchange) + kExchange + w.reposition(at.travel, kSpeed) +
+         open_bound(w, at) + kSlack;
 }
 
 // ---- operations --------------------------------------------------------------------
@@ -66,7 +77,7 @@ struct Operation {
   bool connected_first;  // false: runs on a control that is not connected (OpenCom)
   bool host_method;      // may pass RuntimeFailure(PortLost) to the host, as documented
   const char* allowed;   // outcome letters it documents besides '.'
-  double (*bound)(const WaitBounds&);
+  double (*bound)(const WaitBounds&, const Where&);
   void (*run)(Scene&);
 };
 
@@ -76,7 +87,7 @@ const Operation kOperations[] = {
     {"OpenCom", false, false, "CT", open_bound, [](Scene& s) { s.b.control.OpenCom(); }},
     {"refresh", true, false, "U", refresh_bound, [](Scene& s) { s.b.control.CmdMonoRefresh_Click(); }},
     {"MonochromatorMoveTo", true, true, "SBP",
-     [](const WaitBounds& w) { return move_bound(w, kTargetSteps); },
+     [](const WaitBounds& w, const Where& at) { return move_bound(w, at.steps_to(kTargetNm)); },
      [](Scene& s) {
        double target = 560;
        s.b.control.MonochromatorMoveTo(target);
@@ -88,7 +99,7 @@ const Operation kOperations[] = {
        control.CmdHandUp_MouseDown(1);
      }},
     {"stop", true, false, "SBPR",
-     [](const WaitBounds& w) { return move_bound(w, kTargetSteps); },
+     [](const WaitBounds& w, const Where& at) { return move_bound(w, at.steps_to(kTargetNm)); },
      [](Scene& s) {
        Control& control = s.b.control;
        field(s, "CboTarget").set_text(kTarget);
@@ -96,49 +107,49 @@ const Operation kOperations[] = {
        control.CmdRun_Click();
      }},
     {"increment up", true, false, "BP",
-     [](const WaitBounds& w) { return move_bound(w, kIncrementSteps); },
+     [](const WaitBounds& w, const Where&) { return move_bound(w, kIncrementSteps); },
      [](Scene& s) {
        field(s, "CboDistance").set_text(kIncrement);
        s.b.control.CmdUp_Click();
      }},
     {"increment down", true, false, "BP",
-     [](const WaitBounds& w) { return move_bound(w, kIncrementSteps); },
+     [](const WaitBounds& w, const Where&) { return move_bound(w, kIncrementSteps); },
      [](Scene& s) {
        field(s, "CboDistance").set_text(kIncrement);
        s.b.control.CmdDown_Click();
      }},
     {"target run", true, false, "SBP",
-     [](const WaitBounds& w) { return move_bound(w, kTargetSteps); },
+     [](const WaitBounds& w, const Where& at) { return move_bound(w, at.steps_to(kTargetNm)); },
      [](Scene& s) {
        field(s, "CboTarget").set_text(kTarget);
        s.b.control.CmdRun_Click();
      }},
-    {"speed property", true, false, "P", [](const WaitBounds&) { return 2 * kExchange + kSlack; },
+    {"speed property", true, false, "P", [](const WaitBounds&, const Where&) { return 2 * kExchange + kSlack; },
      [](Scene& s) {
        std::int16_t speed = 100;
        s.b.control.setIntSpeed(speed);
      }},
-    {"speed box", true, false, "P", [](const WaitBounds&) { return 2 * kExchange + kSlack; },
+    {"speed box", true, false, "P", [](const WaitBounds&, const Where&) { return 2 * kExchange + kSlack; },
      [](Scene& s) {
        field(s, "CboSpeed").set_text("100");
        s.b.control.CboSpeed_Click();
      }},
     {"reposition", true, false, "TUP",
-     [](const WaitBounds& w) { return w.reposition + 9 * kExchange + kSlack; },
+     [](const WaitBounds& w, const Where& at) { return w.reposition(at.travel, kSpeed) + 9 * kExchange + kSlack; },
      [](Scene& s) { s.b.control.CmdReAnchor_Click(); }},
-    {"power-on property", true, true, "P", [](const WaitBounds&) { return 2 * kExchange + kSlack; },
+    {"power-on property", true, true, "P", [](const WaitBounds&, const Where&) { return 2 * kExchange + kSlack; },
      [](Scene& s) {
        double nm = 435.83;
        s.b.control.setDblOpenPos(nm);
      }},
-    {"power-on Enter", true, false, "P", [](const WaitBounds&) { return 2 * kExchange + kSlack; },
+    {"power-on Enter", true, false, "P", [](const WaitBounds&, const Where&) { return 2 * kExchange + kSlack; },
      [](Scene& s) {
        field(s, "TxtOpenPos").set_text("435.83");
        std::int16_t enter = 13;
        s.b.control.TxtOpenPos_KeyPress(enter);
      }},
     {"filter switch", true, false, "TP",
-     [](const WaitBounds& w) { return w.ack + kExchange + kSlack; },
+     [](const WaitBounds& w, const Where&) { return w.ack + kExchange + kSlack; },
      [](Scene& s) {
        Widget& box = field(s, "ChkUseFilter");   // a click toggles the box first
        box.set_value(box.value() == 1 ? 0 : 1);
@@ -146,16 +157,16 @@ const Operation kOperations[] = {
      }},
     {"filter write", true, false, "TP", filter_write_bound,
      [](Scene& s) { s.b.control.CmdFilterSet_Click(); }},
-    {"SaveParameter", true, false, "", [](const WaitBounds&) { return kInstant; },
+    {"SaveParameter", true, false, "", [](const WaitBounds&, const Where&) { return kInstant; },
      [](Scene& s) { s.b.control.SaveParameter(s.file); }},
     {"LoadParameter", true, false, "NCT", load_bound,
      [](Scene& s) {
        std::ofstream(s.file, std::ios::binary) << kParameterFile;
        s.b.control.LoadParameter(s.file);
      }},
-    {"ShowParaFace", true, false, "", [](const WaitBounds&) { return kInstant; },
+    {"ShowParaFace", true, false, "", [](const WaitBounds&, const Where&) { return kInstant; },
      [](Scene& s) { s.b.control.ShowParaFace(); }},
-    {"ShowRunFace", true, false, "", [](const WaitBounds&) { return kInstant; },
+    {"ShowRunFace", true, false, "", [](const WaitBounds&, const Where&) { return kInstant; },
      [](Scene& s) { s.b.control.ShowRunFace(); }},
 };
 constexpr std::size_t kOperationCount = std::size(kOperations);
@@ -166,6 +177,12 @@ struct Fault {
   const char* name;
   char key;
   void (*apply)(Bench&);
+  // The instrument's memory before the bench is made (nullptr: the factory's): the
+  // motor stands at its power-on position from the start.
+  void (*prepare)(sim::Memory&) = nullptr;
+  // Not a fault of the controller: a stop requested from outside after each of the
+  // operation's writes in turn, one run per write (run_stops).
+  bool stop_each_step = false;
 };
 
 // Count-based faults start counting now: "after 2" means two more commands.
@@ -195,6 +212,11 @@ const Fault kFaults[] = {
     {"duplicate=0.5", 'D', [](Bench& b) { b.sim.faults().duplicate_rate = 0.5; }},
     {"reorder=0.5", 'r', [](Bench& b) { b.sim.faults().reorder_rate = 0.5; }},
     {"slow=0.7", 'l', [](Bench& b) { b.sim.faults().reply_delay = 0.7; }},
+    {"silent-after=4 more (dies mid-sequence)", 'x',
+     [](Bench& b) { b.sim.faults().silent_after = static_cast<int>(from_now(b, 4)); }},
+    {"power-on 6553.5 nm (long returns)", 'L', [](Bench&) {},
+     [](sim::Memory& m) { m.power_on = kFarPowerOn; }},
+    {"a stop requested after each write in turn", 'i', [](Bench&) {}, nullptr, true},
 };
 constexpr std::size_t kFaultCount = std::size(kFaults);
 
@@ -223,29 +245,40 @@ constexpr std::size_t kFaultCount = std::size(kFaults);
 //  c    creeping reports keep changing: no stall test sees them; the bound does (B).
 //  k t  a stall switched on part-way: as S once it bites.
 //  l    replies later than the reply window: as a silent controller for questions.
+//  x    a controller that dies after four more commands, in the middle of a sequence:
+//       identification and refresh fail on their fifth question (C, U), a move's
+//       reports stop (S, B), the filter table stops at its fifth packet (T), the
+//       download at its fifth setting (N); a jog ends on its last report.
+//  L    the power-on position at 6553.5 nm, the largest the control accepts: the
+//       motor stands there, so a return to the reference takes 3.5 minutes (and the
+//       download's reset too); nothing may cut it short.
+//  i    not a fault: a stop requested from outside after each write of the operation
+//       in turn (run_stops). Every run ends within a second of the request with the
+//       host's note or the host method's failure (I), the motor standing, a "k" only
+//       where a motion had been started; operations that write nothing stay '.'.
 // The stop row's stop click comes 0.3 s into its move, before any stall test or
 // bound can end it, unless the motor stalls at once (S).
-//                                 -sawgdpSnvVWhufcktjDrl
+//                                 -sawgdpSnvVWhufcktjDrlxLi
 constexpr std::string_view kExpected[] = {
-    /* OpenCom             */ ".CCC**C...CC***...***C",
-    /* refresh             */ ".UU.**U...UU***...***U",
-    /* MonochromatorMoveTo */ ".SSS**SS.PPP***BSS***S",
-    /* jog press/release   */ ".T.T**T...PP***...***.",
-    /* stop                */ "...S**.S..PP***.S.***.",
-    /* increment up        */ ".BBB**BB.PPP***BBB***B",
-    /* increment down      */ ".BBB**BB.PPP***BBB***B",
-    /* target run          */ ".SSS**SS.PPP***BSS***S",
-    /* speed property      */ "....**....PP***...***.",
-    /* speed box           */ "....**....PP***...***.",
-    /* reposition          */ ".TU.**UTTPUU***T.T***U",
-    /* power-on property   */ "....**....PP***...***.",
-    /* power-on Enter      */ "....**....PP***...***.",
-    /* filter switch       */ ".T..**..T.PP***...***.",
-    /* filter write        */ ".TT.**..T.PP***...***.",
-    /* SaveParameter       */ "....**......***...***.",
-    /* LoadParameter       */ ".NNC**CNNNNN***NNN***C",
-    /* ShowParaFace        */ "....**......***...***.",
-    /* ShowRunFace         */ "....**......***...***.",
+    /* OpenCom             */ ".CCC**C...CC***...***CC.I",
+    /* refresh             */ ".UU.**U...UU***...***UU.I",
+    /* MonochromatorMoveTo */ ".SSS**SS.PPP***BSS***SS.I",
+    /* jog press/release   */ ".T.T**T...PP***...***...I",
+    /* stop                */ "...S**.S..PP***.S.***...I",
+    /* increment up        */ ".BBB**BB.PPP***BBB***BB.I",
+    /* increment down      */ ".BBB**BB.PPP***BBB***BB.I",
+    /* target run          */ ".SSS**SS.PPP***BSS***SS.I",
+    /* speed property      */ "....**....PP***...***...I",
+    /* speed box           */ "....**....PP***...***...I",
+    /* reposition          */ ".TU.**UTTPUU***T.T***UU.I",
+    /* power-on property   */ "....**....PP***...***...I",
+    /* power-on Enter      */ "....**....PP***...***...I",
+    /* filter switch       */ ".T..**..T.PP***...***...I",
+    /* filter write        */ ".TT.**..T.PP***...***.T.I",
+    /* SaveParameter       */ "....**......***...***....",
+    /* LoadParameter       */ ".NNC**CNNNNN***NNN***CN.I",
+    /* ShowParaFace        */ "....**......***...***....",
+    /* ShowRunFace         */ "....**......***...***....",
 };
 
 constexpr bool table_complete() {
@@ -322,6 +355,7 @@ std::vector<std::string> Cell::problems() const {
     found.push_back(std::string("expected outcome ") + expected + ", told " + static_cast<char>(outcome()));
   }
   if (!reconnected) found.push_back("did not connect again once the fault was gone");
+  found.insert(found.end(), wrong.begin(), wrong.end());
   return found;
 }
 
@@ -334,7 +368,7 @@ char Cell::mark() const {
 }
 
 Outcome Cell::outcome() const {
-  static constexpr char kProminence[] = "?FPCUTBSNR";
+  static constexpr char kProminence[] = "?FPCUTBSNRI";
   for (const char* letter = kProminence; *letter; ++letter)
     for (Outcome o : told)
       if (static_cast<char>(o) == *letter) return o;
@@ -359,6 +393,151 @@ const std::vector<FaultInfo>& faults() {
   return all;
 }
 
+namespace {
+
+sim::Memory memory_of(const Fault& fault) {
+  sim::Memory memory = sim::factory_memory();
+  if (fault.prepare) fault.prepare(memory);
+  return memory;
+}
+
+// Connects a fresh bench if the operation wants it; false (and the cell told) when
+// the fault-free instrument does not connect.
+bool set_up(Bench& b, const Operation& op, Cell& cell) {
+  if (op.connected_first) {
+    b.control.OpenCom();
+    if (!b.control.BlnMonConnectFlag()) {
+      cell.escaped = "the fault-free instrument did not connect first";
+      return false;
+    }
+  }
+  b.clear();
+  return true;
+}
+
+Where where(Bench& b) {
+  const sim::Memory& m = b.sim.memory();
+  const double home = static_cast<double>(m.power_on) + m.zero_offset;
+  return {b.control.DblMonoWaveLen(), static_cast<double>(b.sim.position(b.pump.now())) + home};
+}
+
+// Runs the operation; what leaves it that must not is written into the cell.
+// In the stop column a host method passes the stop it was asked for to the host, as
+// documented: counted as what the host was told.
+void run_guarded(const Operation& op, Scene& scene, Cell& cell, const std::function<void()>& body,
+                 bool stops_expected = false) {
+  try {
+    body();
+  } catch (const RuntimeFailure& failure) {
+    if (stops_expected && op.host_method && failure.reason() == FailureReason::Interrupted) {
+      cell.told.push_back(Outcome::Interrupted);
+      cell.texts.push_back(std::string("stopped from outside: ") + failure.what());
+    } else if (!(op.host_method && failure.reason() == FailureReason::PortLost))
+      cell.escaped = std::string("RuntimeFailure (") + to_string(failure.reason()) + "): " + failure.what();
+  } catch (const std::exception& failure) {
+    cell.escaped = failure.what();
+  } catch (const Runaway&) {
+    cell.escaped = "still running a minute after its bound";
+  }
+  (void)scene;
+}
+
+// What the operator and the host were told, by class, into the cell. Notes of a stop
+// the host requested count only where the cell requests them.
+void collect_told(const Bench& b, Cell& cell, bool stops_expected) {
+  for (const Shown& m : b.dialogs.shown()) {
+    if (m.input) continue;
+    cell.told.push_back(classify(m));
+    cell.texts.push_back(m.text);
+  }
+  for (const HostNote& n : b.dialogs.notes()) {
+    if (n.kind == HostNote::Kind::Interrupted) {
+      cell.told.push_back(stops_expected ? Outcome::Interrupted : Outcome::Unknown);
+      cell.texts.push_back("stopped from outside: " + n.text_en);
+    } else if (n.operation == "LoadParameter" && starts_with(n.text_en, "The parameter download stopped: ")) {
+      cell.told.push_back(Outcome::DownloadStopped);
+      cell.texts.push_back(n.text_en);
+    }
+  }
+}
+
+bool is_motion_command(const Bytes& w) {
+  if (w.empty()) return false;
+  if (w[0] == 'W' || w[0] == 'U' || w[0] == 'D') return w.size() == 5;
+  return w.size() == 2 && w[0] == 'K' && (w[1] == 1 || w[1] == 2 || w[1] == 8);
+}
+
+constexpr double kStopWithin = 1.0;   // s: a stop from outside ends the call this soon
+
+// The stop column: the operation once fault-free to count its writes, then once for
+// each write n, with a stop requested from outside as soon as a wait after the n-th
+// write runs. Each run must end within a second of the request, leave the motor
+// standing, send "k" only if a motion command had gone out, and leave the control
+// idle and able to connect again.
+Cell run_stops(const Operation& op, Cell cell) {
+  std::size_t writes = 0;
+  {
+    Bench b;
+    Scene scene{b, parameter_file_path()};
+    if (!set_up(b, op, cell)) return cell;
+    run_guarded(op, scene, cell, [&] { op.run(scene); });
+    writes = b.port->written().size();
+    std::error_code ignored;
+    std::filesystem::remove(scene.file, ignored);
+  }
+  cell.bound = kStopWithin;
+  cell.reconnected = true;
+  if (writes == 0) cell.expected = '.';
+  for (std::size_t n = 1; n <= writes; ++n) {
+    Bench b;
+    Scene scene{b, parameter_file_path()};
+    if (!set_up(b, op, cell)) return cell;
+    double asked_at = -1;
+    bool moving = false, motion_sent = false;
+    std::size_t written_then = 0;
+    const double start = b.pump.now();
+    b.control.set_wait_hook([&] {
+      const auto& written = b.port->written();
+      if (asked_at < 0 && written.size() >= n) {
+        asked_at = b.pump.now();
+        // A "k" just written, still on the line, has stopped the motor all the same.
+        moving = b.sim.moving(asked_at) && written.back().bytes != Bytes{'k'};
+        written_then = written.size();
+        for (const auto& w : written) motion_sent = motion_sent || is_motion_command(w.bytes);
+        b.control.RequestStop();
+      }
+      if (b.pump.now() - start > 600.0) throw Runaway{};
+    });
+    run_guarded(op, scene, cell, [&] { op.run(scene); }, true);
+    const double ended = b.pump.now();
+    b.control.set_wait_hook(nullptr);
+    const std::string at = " (stop after write " + std::to_string(n) + " of " + std::to_string(writes) + ")";
+    if (asked_at >= 0) {
+      cell.seconds = std::max(cell.seconds, ended - asked_at);
+      int stops = 0;
+      const auto& written = b.port->written();
+      for (std::size_t i = written_then; i < written.size(); ++i) stops += written[i].bytes == Bytes{'k'} ? 1 : 0;
+      if (moving && stops == 0) cell.wrong.push_back("the motor was moving and got no \"k\"" + at);
+      if (!motion_sent && stops > 0) cell.wrong.push_back("\"k\" sent although no motion had been started" + at);
+      if (b.sim.moving(ended)) cell.wrong.push_back("the motor still moves after the call" + at);
+    }
+    run_guarded(op, scene, cell, [&] { b.pump.run_for(kSettle); });
+    b.control.clear_stop_request();
+    cell.busy_after = cell.busy_after || b.control.BlnBusy() != kFalse;
+    collect_told(b, cell, true);
+    run_guarded(op, scene, cell, [&] { b.control.OpenCom(); });
+    if (b.control.BlnMonConnectFlag() == kFalse || b.control.BlnBusy() != kFalse) {
+      cell.reconnected = false;
+      cell.wrong.push_back("did not connect again" + at);
+    }
+    std::error_code ignored;
+    std::filesystem::remove(scene.file, ignored);
+  }
+  return cell;
+}
+
+}  // namespace
+
 Cell run_cell(std::size_t o, std::size_t f) {
   const Operation& op = kOperations[o];
   const Fault& fault = kFaults[f];
@@ -367,19 +546,16 @@ Cell run_cell(std::size_t o, std::size_t f) {
   cell.fault = fault.name;
   cell.allowed = op.allowed;
   cell.expected = kExpected[o][f];
-
-  Bench b;
-  Scene scene{b, parameter_file_path()};
-  if (op.connected_first) {
-    b.control.OpenCom();
-    if (!b.control.BlnMonConnectFlag()) {
-      cell.escaped = "the fault-free instrument did not connect first";
-      return cell;
-    }
+  if (fault.stop_each_step) {
+    cell.allowed += "I";
+    return run_stops(op, cell);
   }
-  b.clear();
+
+  Bench b(memory_of(fault));
+  Scene scene{b, parameter_file_path()};
+  if (!set_up(b, op, cell)) return cell;
   fault.apply(b);
-  cell.bound = op.bound(b.control.bounds());
+  cell.bound = op.bound(b.control.bounds(), where(b));
 
   // An operation that overruns its bound is asked to stop a second after it, and cut
   // short a minute after that: the matrix itself must never hang.
@@ -393,18 +569,7 @@ Cell run_cell(std::size_t o, std::size_t f) {
     }
     if (over > 60.0) throw Runaway{};
   });
-  const auto guarded = [&](const auto& body) {
-    try {
-      body();
-    } catch (const RuntimeFailure& failure) {
-      if (!(op.host_method && failure.reason() == FailureReason::PortLost))
-        cell.escaped = std::string("RuntimeFailure (") + to_string(failure.reason()) + "): " + failure.what();
-    } catch (const std::exception& failure) {
-      cell.escaped = failure.what();
-    } catch (const Runaway&) {
-      cell.escaped = "still running a minute after its bound";
-    }
-  };
+  const auto guarded = [&](const std::function<void()>& body) { run_guarded(op, scene, cell, body); };
   guarded([&] { op.run(scene); });
   cell.seconds = b.pump.now() - start;
   guarded([&] { b.pump.run_for(kSettle); });   // clicks scheduled by the operation
@@ -412,20 +577,7 @@ Cell run_cell(std::size_t o, std::size_t f) {
   b.control.clear_stop_request();
   cell.busy_after = b.control.BlnBusy() != kFalse;
 
-  for (const Shown& m : b.dialogs.shown()) {
-    if (m.input) continue;
-    cell.told.push_back(classify(m));
-    cell.texts.push_back(m.text);
-  }
-  for (const HostNote& n : b.dialogs.notes()) {
-    if (n.kind == HostNote::Kind::Interrupted) {
-      cell.told.push_back(Outcome::Unknown);
-      cell.texts.push_back("stopped from outside: " + n.text_en);
-    } else if (n.operation == "LoadParameter" && starts_with(n.text_en, "The parameter download stopped: ")) {
-      cell.told.push_back(Outcome::DownloadStopped);
-      cell.texts.push_back(n.text_en);
-    }
-  }
+  collect_told(b, cell, false);
 
   // The fault goes (a vanished device is plugged in again); the control connects again.
   b.sim.faults() = sim::Faults{};

@@ -33,6 +33,7 @@ enum class Outcome : char {
   PortLost = 'P',         // "The connection to the monochromator was lost. ..."
   DownloadStopped = 'N',  // LoadParameter's note for the host (it shows no box)
   Refused = 'R',          // a refusal (not connected, busy)
+  Interrupted = 'I',      // the host's note of a stop it requested (the stop column only)
   Failed = 'F',           // "The operation could not be completed: ..."
   Unknown = '?',          // a text that no operation documents, or a stop from outside
 };
@@ -49,6 +50,8 @@ struct Cell {
   char expected = '*';          // the table's letter ('*': any documented outcome)
   std::string allowed;          // the outcome letters the operation documents
   bool reconnected = false;     // OpenCom succeeded once the fault was cleared
+  std::vector<std::string> wrong;  // what else the cell found wrong (the stop column: a
+                                   // motor left running, a "k" with no motion)
 
   // What is wrong with the cell; empty when it is clean.
   std::vector<std::string> problems() const;

@@ -12,8 +12,9 @@
 #include <vector>
 
 #include "brivel_version.h"
+#include "commands.h"
 #include "console_dialogs.h"
-#include "control/control.h"
+#include "control/controller.h"
 #include "options.h"
 #include "ports.h"
 #include "qt/core/qt_platform.h"
@@ -90,12 +91,15 @@ int run(const Options& o) {
 
   qt::QtEventPump pump;
   ConsoleDialogs dialogs(std::cerr, o.yes, o.answers);
-  Control control(pump, dialogs, make_port(device));
+  // The control, hosted by a Controller on this thread: the verbs start its operations
+  // and run the event loop until they end; the other steps call the control directly.
+  Controller controller(pump, dialogs, make_port(device));
+  Control& control = controller.control();
   SessionSettings settings;
   settings.stop_on_refusal = o.stop_on_refusal;
   settings.progress = isatty(STDERR_FILENO) == 1;
   settings.width = settings.progress ? terminal_width() : 0;
-  Session session(control, dialogs, std::cout, std::cerr, settings);
+  Session session(controller, dialogs, std::cout, std::cerr, settings);
   progress = &session.progress();
   struct Forget {
     Progress*& progress;
@@ -127,8 +131,20 @@ int main(int argc, char** argv) {
   QCoreApplication app(argc, argv);
   const std::vector<std::string> args(argv + 1, argv + argc);
   const ParsedCommandLine parsed = parse_command_line(args);
+  if (parsed.error.empty() && !parsed.options.help_topic.empty()) {
+    if (print_step_help(std::cout, parsed.options.help_topic)) return 0;
+    return usage_error("help: no step named \"" + parsed.options.help_topic + "\"");
+  }
   if (parsed.options.help) {
-    std::cout << kUsage << std::endl;
+    print_help(std::cout);
+    return 0;
+  }
+  if (parsed.options.man) {
+    print_man(std::cout);
+    return 0;
+  }
+  if (parsed.options.completion) {
+    print_bash_completion(std::cout);
     return 0;
   }
   if (parsed.options.version) {

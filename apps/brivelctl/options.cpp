@@ -1,19 +1,15 @@
 #include "options.h"
 
+#include <cmath>
 #include <functional>
 #include <map>
 
-#include "session.h"
+#include "commands.h"
+#include "platform/failure.h"
 #include "sim_options.h"
+#include "text/convert.h"
 
 namespace brivel::ctl {
-
-const char* const kUsage =
-    "usage: brivelctl [--com N] [--port DEVICE] [--sim] [--lang en|zh] [--yes] "
-    "[--answer TEXT] [--stop-on-refusal] [--trace] [--trace-file PATH] STEP...\n"
-    "       (with --sim also [--sim-fault FAULT] [--sim-memory NAME=VALUE] [--sim-rate STEPS])\n"
-    "       brivelctl ports    lists the serial ports and the devices of port numbers 1 to 16\n"
-    "       brivelctl --help | --version";
 
 namespace {
 
@@ -79,55 +75,100 @@ std::string set_sim_rate(Options& o, const std::string& value) {
   return "--sim-rate takes a positive number of steps, not \"" + value + "\"";
 }
 
-const std::map<std::string, Flag>& flags() {
-  static const std::map<std::string, Flag> kFlags{
-      {"--com", {true, set_com}},
+struct FlagRow {
+  const char* name;
+  Flag flag;
+  const char* value;    // what the value is called in --help ("" for a switch)
+  const char* summary;  // nullptr: hidden from --help and the manual
+};
+
+std::string switch_on(bool Options::*member, Options& o) {
+  o.*member = true;
+  return {};
+}
+
+const std::vector<FlagRow>& flags() {
+  static const std::vector<FlagRow> kFlags{
+      {"--com", {true, set_com}, "N", "the port number, 1 to 16, before the first step"},
       {"--port", {true, [](Options& o, const std::string& v) {
                     o.port = v;
                     return v.empty() ? std::string("--port takes a device") : std::string();
-                  }}},
-      {"--sim", {false, [](Options& o, const std::string&) { o.sim = true; return std::string(); }}},
-      {"--lang", {true, set_language}},
-      {"--yes", {false, [](Options& o, const std::string&) { o.yes = true; return std::string(); }}},
+                  }},
+       "DEVICE", "open DEVICE for the port number in force"},
+      {"--sim", {false, [](Options& o, const std::string&) { return switch_on(&Options::sim, o); }}, "",
+       "use the simulated controller, served inside brivelctl"},
+      {"--lang", {true, set_language}, "en|zh", "the language of the messages"},
+      {"--yes", {false, [](Options& o, const std::string&) { return switch_on(&Options::yes, o); }}, "",
+       "answer questions OK; without it, Cancel"},
       {"--answer", {true, [](Options& o, const std::string& v) {
                       o.answers.push_back(v);
                       return std::string();
-                    }}},
-      {"--trace", {false, [](Options& o, const std::string&) { o.trace = true; return std::string(); }}},
+                    }},
+       "TEXT", "the answer to the next input box; repeatable"},
+      {"--stop-on-refusal",
+       {false, [](Options& o, const std::string&) { return switch_on(&Options::stop_on_refusal, o); }}, "",
+       "end the run at the first step refused or not done"},
+      {"--trace", {false, [](Options& o, const std::string&) { return switch_on(&Options::trace, o); }}, "",
+       "print the serial traffic on standard error"},
       {"--trace-file", {true, [](Options& o, const std::string& v) {
                           o.trace_file = v;
                           return v.empty() ? std::string("--trace-file takes a file") : std::string();
-                        }}},
-      {"--stop-on-refusal",
-       {false, [](Options& o, const std::string&) { o.stop_on_refusal = true; return std::string(); }}},
-      {"--version", {false, [](Options& o, const std::string&) { o.version = true; return std::string(); }}},
-      {"--sim-fault", {true, add_sim_fault}},
-      {"--sim-memory", {true, add_sim_memory}},
-      {"--sim-rate", {true, set_sim_rate}},
-      {"--help", {false, [](Options& o, const std::string&) { o.help = true; return std::string(); }}},
-      {"-h", {false, [](Options& o, const std::string&) { o.help = true; return std::string(); }}},
+                        }},
+       "PATH", "append the serial traffic to PATH"},
+      {"--sim-fault", {true, add_sim_fault}, "FAULT", "with --sim: a fault of the simulator; repeatable"},
+      {"--sim-memory", {true, add_sim_memory}, "NAME=VALUE", "with --sim: a value of its memory; repeatable"},
+      {"--sim-rate", {true, set_sim_rate}, "STEPS", "with --sim: motor steps per second per unit of speed"},
+      {"--help", {false, [](Options& o, const std::string&) { return switch_on(&Options::help, o); }}, "",
+       "list every step and option"},
+      {"-h", {false, [](Options& o, const std::string&) { return switch_on(&Options::help, o); }}, "", nullptr},
+      {"--version", {false, [](Options& o, const std::string&) { return switch_on(&Options::version, o); }}, "",
+       "print the version"},
+      {"--man", {false, [](Options& o, const std::string&) { return switch_on(&Options::man, o); }}, "", nullptr},
+      {"--completion",
+       {false, [](Options& o, const std::string&) { return switch_on(&Options::completion, o); }}, "", nullptr},
   };
   return kFlags;
 }
 
+const FlagRow* flag_row(const std::string& name) {
+  for (const FlagRow& row : flags())
+    if (name == row.name) return &row;
+  return nullptr;
+}
+
+bool is_number_word(const std::string& word) {
+  try {
+    return std::isfinite(text::parse_double(word));
+  } catch (const RuntimeFailure&) {
+    return false;
+  }
+}
+
 }  // namespace
+
+std::vector<OptionDoc> option_docs() {
+  std::vector<OptionDoc> docs;
+  for (const FlagRow& row : flags())
+    if (row.summary) docs.push_back({row.name, row.value, row.summary});
+  return docs;
+}
 
 ParsedCommandLine parse_command_line(const std::vector<std::string>& args) {
   ParsedCommandLine parsed;
   Options& o = parsed.options;
+  bool help_step = false;  // `help` came as the first step: the next word is its topic
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& word = args[i];
-    const auto flag = flags().find(word);
-    if (flag != flags().end()) {
+    if (const FlagRow* row = flag_row(word)) {
       std::string value;
-      if (flag->second.takes_value) {
+      if (row->flag.takes_value) {
         if (i + 1 >= args.size()) {
           parsed.error = word + " needs a value";
           return parsed;
         }
         value = args[++i];
       }
-      parsed.error = flag->second.apply(o, value);
+      parsed.error = row->flag.apply(o, value);
       if (!parsed.error.empty()) return parsed;
       continue;
     }
@@ -135,22 +176,40 @@ ParsedCommandLine parse_command_line(const std::vector<std::string>& args) {
       parsed.error = "unknown option " + word;
       return parsed;
     }
-    const int arity = Session::arity(word);
-    if (arity < 0) {
+    if (help_step) {
+      if (!o.help_topic.empty()) {
+        parsed.error = "help takes one step";
+        return parsed;
+      }
+      o.help_topic = word;
+      continue;
+    }
+    if (word == "help" && o.steps.empty()) {
+      help_step = true;
+      o.help = true;
+      continue;
+    }
+    const Command* c = command(word);
+    if (!c) {
       parsed.error = "unknown step \"" + word + "\"";
       return parsed;
     }
-    if (i + static_cast<std::size_t>(arity) >= args.size()) {
-      parsed.error = "step " + word + " needs " + std::to_string(arity) +
-                     (arity == 1 ? " word" : " words");
+    const auto min = static_cast<std::size_t>(c->min_words);
+    if (i + min >= args.size()) {
+      parsed.error = "step " + word + " needs " + std::to_string(min) + (min == 1 ? " word" : " words");
       return parsed;
     }
+    // The words it must take, then further numbers up to its most.
+    std::size_t taken = min;
+    while (taken < static_cast<std::size_t>(c->max_words) && i + taken + 1 < args.size() &&
+           is_number_word(args[i + taken + 1]))
+      ++taken;
     Step step{word, Words(args.begin() + static_cast<long>(i) + 1,
-                          args.begin() + static_cast<long>(i) + 1 + arity)};
+                          args.begin() + static_cast<long>(i + taken) + 1)};
     o.steps.push_back(std::move(step));
-    i += static_cast<std::size_t>(arity);
+    i += taken;
   }
-  if (o.help || o.version) return parsed;
+  if (o.help || o.version || o.man || o.completion) return parsed;
   const bool sim_settings = !o.sim_faults.empty() || !o.sim_memory.empty() || o.sim_rate > 0;
   if (o.sim && !o.port.empty()) parsed.error = "--sim and --port cannot be used together";
   else if (sim_settings && !o.sim) parsed.error = "--sim-fault, --sim-memory and --sim-rate need --sim";

@@ -3,7 +3,8 @@
 //   brivelctl [--com N] [--port DEVICE] [--sim] [--lang en|zh] [--yes] [--answer TEXT]
 //             [--stop-on-refusal] [--trace] [--trace-file PATH] [--sim-fault FAULT]
 //             [--sim-memory NAME=VALUE] [--sim-rate STEPS] STEP...
-//   brivelctl --help | --version
+//   brivelctl help [STEP] | --help | --version
+//   brivelctl --man | --completion     (hidden: the manual page, the bash completion)
 // Options may stand before, between or after the steps; a step takes the number of
 // words its name asks for (see session.h), whatever they look like.
 
@@ -29,7 +30,10 @@ struct Options {
   bool trace = false;            // the traffic log on standard error
   std::string trace_file;        // --trace-file PATH: the traffic log appended to PATH
   bool help = false;
+  std::string help_topic;    // `help STEP`: the step to tell of
   bool version = false;
+  bool man = false;          // --man: print the manual page in roff
+  bool completion = false;   // --completion: print the bash completion script
   // With --sim: faults ("silent", "stall", ...) and memory values ("instrument-no",
   // "777") of the simulated controller, as brivel-sim takes them.
   std::vector<std::string> sim_faults;
@@ -44,10 +48,13 @@ struct ParsedCommandLine {
   std::string error;  // empty when the command line can be used
 };
 
-// `args` without the program name. The words a step takes are checked later, against
-// the control (see Session::check).
+// `args` without the program name. A step takes the words commands() gives it (a step
+// with a range takes further words while they are numbers); they are checked later,
+// against the control (see Session::check).
 ParsedCommandLine parse_command_line(const std::vector<std::string>& args);
 
-extern const char* const kUsage;
+struct OptionDoc;
+// The options as --help and the manual list them, in that order (hidden ones left out).
+std::vector<OptionDoc> option_docs();
 
 }  // namespace brivel::ctl

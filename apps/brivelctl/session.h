@@ -1,10 +1,13 @@
 #pragma once
 // The steps of brivelctl, run in order on one control.
 //
-// Every step is a row of one table: its name, how many words it takes, a check of
-// those words against the control (before anything runs) and its action. The
-// operator's steps (click, type, key, mouse, hold, later) reach the panels' controls
-// through tables of their own, keyed by the control's name.
+// Every step is a row of one table: its name, a check of its words against the
+// control (before anything runs) and its action; what words it takes and what it is
+// for are in commands.h. The verbs start an operation of the Controller and run the
+// event loop until it ends; the operator's steps (click, type, key, mouse, hold,
+// later) reach the panels' controls through tables of their own, keyed by the
+// control's name. The steps that existed before the verbs (open, close, move, info,
+// get, set) call the control's methods as a host does.
 
 #include <QObject>
 #include <optional>
@@ -14,6 +17,7 @@
 #include <vector>
 
 #include "control/control.h"
+#include "control/controller.h"
 #include "options.h"
 #include "progress.h"
 
@@ -43,14 +47,16 @@ struct SessionSettings {
 
 class Session {
  public:
-  // `out` takes what the steps print (info, get, show, value, ports); `err` the notes
-  // and the progress line. The session installs the control's wait hook.
-  Session(Control& control, ConsoleDialogs& dialogs, std::ostream& out, std::ostream& err,
+  // `out` takes what the steps print (info, get, show, value, ports, scan, watch);
+  // `err` the notes and the progress line. The session installs the control's wait
+  // hook and the controller's answerer (the console's: --yes or no).
+  Session(Controller& controller, ConsoleDialogs& dialogs, std::ostream& out, std::ostream& err,
           SessionSettings settings = {});
   ~Session();
 
-  // Words a step takes; -1 for a name that is no step.
-  static int arity(const std::string& step);
+  // The names a step's words can be, for the shell's completion: "click" (every
+  // clickable control), "get", "set", "hold", "mouse", "key".
+  static std::vector<std::string> names(const std::string& step);
   // Why the step cannot run on this control (unknown control or property, a word
   // that is no number); empty when it can.
   std::string check(const Step& step) const;
@@ -63,6 +69,7 @@ class Session {
   // ---- used by the step table ------------------------------------------------
   Control& control() { return control_; }
   const Control& control() const { return control_; }
+  Controller& controller() { return controller_; }
   std::ostream& out() { return out_; }
   std::ostream& err() { return err_; }
   Progress& progress() { return progress_; }
@@ -78,6 +85,14 @@ class Session {
   // Runs an operator's action from the event loop; a failure that escapes it is kept
   // and ends the run after the current step.
   void guarded(const std::function<void()>& action);
+  // Runs the event loop until `op` has ended and gives its result. A stop signal
+  // cancels it (a queued operation then never starts).
+  Result await(const Operation& op);
+  // The exit status of a verb's result; says on `err` what the operator's messages
+  // did not. A question answered no (without --yes) makes a done operation not done.
+  Exit verdict(const Step& step, const Result& result);
+  // Clears the note of a question answered no; true when one was since the last call.
+  bool take_declined() { return std::exchange(declined_, false); }
 
  private:
   // One step, with its failures reported; the progress line is up meanwhile.
@@ -86,6 +101,7 @@ class Session {
   // The outcome of a stop by a signal, reported once.
   Exit stopped_by_signal();
 
+  Controller& controller_;
   Control& control_;
   ConsoleDialogs& dialogs_;
   std::ostream& out_;
@@ -96,6 +112,7 @@ class Session {
   int pending_ = 0;     // scheduled actions not yet run
   std::string escaped_; // a failure that escaped a scheduled action
   bool opened_before_ = false;
+  bool declined_ = false;  // a question of a verb was answered no
 };
 
 }  // namespace brivel::ctl

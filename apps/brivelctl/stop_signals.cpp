@@ -17,6 +17,15 @@ extern "C" void on_stop_signal(int number) {
   if (g_signal == 0) g_signal = number;
   if (Control* control = g_control.load()) control->RequestStop();
 }
+
+void install() {
+  struct sigaction action {};
+  action.sa_handler = on_stop_signal;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_RESETHAND;  // the second signal takes its default course
+  sigaction(SIGINT, &action, nullptr);
+  sigaction(SIGTERM, &action, nullptr);
+}
 }  // namespace
 
 void catch_stop_signals(Control* control) {
@@ -24,12 +33,14 @@ void catch_stop_signals(Control* control) {
   static bool installed = false;
   if (installed) return;
   installed = true;
-  struct sigaction action {};
-  action.sa_handler = on_stop_signal;
-  sigemptyset(&action.sa_mask);
-  action.sa_flags = SA_RESETHAND;  // the second signal takes its default course
-  sigaction(SIGINT, &action, nullptr);
-  sigaction(SIGTERM, &action, nullptr);
+  install();
+}
+
+void rearm_stop_signals() {
+  // The handler reset itself; a signal between these two lines takes its default course,
+  // as a second one would.
+  g_signal = 0;
+  install();
 }
 
 int stop_signal() { return g_signal; }

@@ -17,6 +17,9 @@ namespace brivel::ctl {
 void catch_stop_signals(Control* control);
 // 0, or the number of the first signal that came.
 int stop_signal();
+// Forgets the signal that came and catches the next one again (the watch step, which
+// a Ctrl-C ends without ending the run).
+void rearm_stop_signals();
 // "SIGINT", "SIGTERM".
 const char* signal_name(int number);
 

@@ -16,6 +16,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <deque>
+#include <thread>
 
 namespace brivel::sim {
 
@@ -123,18 +124,36 @@ struct PtyServer::Loop {
   // The last client closed the device: drop what was on its way.
   void hang_up(double now) {
     if (hung_up) return;
+    // A client may have closed and opened the device again between the poll that saw
+    // the hang-up and this moment (this thread held up on a busy machine): its open is
+    // in the watch, and what it has already written must not be flushed away.
+    if (drain_open_watch() && client_holds()) {
+      outgoing.clear();   // the replies were for the client that left
+      reopened(now);
+      return;
+    }
     hung_up = true;
-    drain_open_watch();  // opens from before do not count
     outgoing.clear();
     tcflush(server.master_, TCIOFLUSH);
     server.trace(now, "-", "hang-up: no client holds the device");
+    // Opened again while the line was flushed: served at once rather than at the next
+    // look, so that its first command is not kept waiting.
+    if (client_holds()) look_for_client(now);
+  }
+
+  bool client_holds() const {
+    pollfd look{server.master_, POLLIN, 0};
+    return ::poll(&look, 1, 0) >= 0 && !(look.revents & POLLHUP);
   }
 
   // Looks whether a client holds the device again.
   void look_for_client(double now) {
-    pollfd look{server.master_, POLLIN, 0};
-    if (::poll(&look, 1, 0) < 0 || (look.revents & POLLHUP)) return;
+    if (!client_holds()) return;
     hung_up = false;
+    reopened(now);
+  }
+
+  void reopened(double now) {
     tcflush(server.master_, TCOFLUSH);  // nothing stale for the new client
     {
       std::lock_guard<std::mutex> lock(server.mutex_);
@@ -185,6 +204,10 @@ struct PtyServer::Loop {
         drain_open_watch();
         look_for_client(now);
       } else if (count == 2 && (fds[1].revents & (POLLHUP | POLLERR)) && !(fds[1].revents & POLLIN)) {
+        if (server.options_.hold_up > 0.0) {
+          std::this_thread::sleep_for(std::chrono::duration<double>(server.options_.hold_up));
+          now = server.elapsed();
+        }
         hang_up(now);
       } else if (count == 2 && (fds[1].revents & POLLIN)) {
         read_host(now);

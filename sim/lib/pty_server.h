@@ -36,6 +36,9 @@ struct PtyOptions {
   double byte_time = 10.0 / 9600.0;  // seconds per reply byte: 9600 baud, 8N1
   double hangup_poll = 0.05;         // seconds between looks while no client holds the device
                                      // (only where the device's opens cannot be watched)
+  double hold_up = 0.0;              // seconds the thread stands still after a poll that saw the
+                                     // client hang up, before it acts on it (a busy machine
+                                     // holding the thread up: for tests)
 };
 
 class PtyServer {

@@ -50,7 +50,6 @@ struct Wording {
 struct WaitBounds {
   double ack = 10.0;             // WaitForOK after a setting ("OK" + CR)
   double data = 5.0;             // WaitForData (the filter read-back)
-  double reposition = 180.0;     // WaitForOK after "K" 8 (the grating returns to its reference)
   double final_position = 5.0;   // the repeated position request after a jog
 
   // The follow loop of a move ("W", "U", "D"): the time its distance takes at the
@@ -69,6 +68,12 @@ struct WaitBounds {
     const double distance = steps < 0 ? -steps : steps;
     return distance / (motion_rate * s) * motion_factor + motion_margin;
   }
+
+  // WaitForOK after "K" 8 (the reposition button, the download's reset): the motor
+  // drives from where it stands back to its reference switch, the controller resets
+  // and drives out to its power-on position, and only then answers. `travel` is both
+  // legs together in motor steps; the bound is that travel's motion bound at `speed`.
+  double reposition(double travel, int speed) const { return motion(travel, speed); }
 };
 
 class Control {
@@ -127,13 +132,18 @@ class Control {
   // identification) to stop. Safe from any thread and from a signal handler: it only
   // sets a flag. Every wait looks at it at least once a tick (10 or 50 ms); the first
   // to see it stops the motor as the stop button does ("k", then the closing position
-  // request), lowers BlnBusy and ends the call with RuntimeFailure(Interrupted), which
-  // each operation's trap turns into a host note (no message box). A request made
+  // request) when a motion runs, and sends nothing otherwise (a table of filter
+  // packets stops between two packets), lowers BlnBusy and ends the call within a
+  // second with RuntimeFailure(Interrupted), which each operation's trap turns into a
+  // host note (no message box). A request made
   // while nothing runs stays pending until the next wait; hosts that may call it while
   // idle drop it first with clear_stop_request().
   void RequestStop() noexcept { stop_requested_.store(true); }
   bool stop_pending() const noexcept { return stop_requested_.load(); }
   void clear_stop_request() noexcept { stop_requested_.store(false); }
+  // Whether the last stop from outside found a motion running and sent "k" (else it
+  // sent nothing: the call ended between two commands).
+  bool stop_stopped_motor() const noexcept { return stop_stopped_motor_; }
   // Runs once a tick inside every wait, before the stop request is looked at: a host
   // notices its own kind of stop there (Python's Ctrl-C) and calls RequestStop().
   // It may throw nothing.
@@ -193,6 +203,8 @@ class Control {
   void tick(int milliseconds);       // one tick of Timer1
   void pause_10ms();                 // the follow loops' pause (at least 10 ms)
   void WaitReply(VBBool& replied);   // any data within 0.5 s
+  // WaitReply with a window of its own (a stop from outside shortens its waits).
+  void reply_within(VBBool& replied, double window);
   // Until StrReceive ends in an accepted ending. Gives false when `bound` seconds
   // pass first (the control's bound; the wait itself has no other failure).
   bool WaitForOK(std::string ending1, std::string ending2, VBBool& ok, double bound);
@@ -205,8 +217,13 @@ class Control {
   // running operation ends with RuntimeFailure(PortLost).
   [[noreturn]] void lose_port();
   // The stop button's sequence: "k", then the closing position request. Used by
-  // CmdStop_Click and by a stop requested from outside.
-  void stop_motor();
+  // CmdStop_Click, by a bound that runs out and by a stop requested from outside,
+  // whose waits together end within `window` seconds (a negative window: the reply
+  // windows as they are).
+  void stop_motor(double window = -1);
+  // A stop requested from outside: the motor is stopped when a motion runs, then the
+  // call ends with RuntimeFailure(Interrupted).
+  [[noreturn]] void stop_from_outside();
   // Puts `command` in VarCommand and writes it; sets the receive threshold first
   // unless `threshold` is negative.
   void send(const Bytes& command, int threshold);
@@ -236,8 +253,19 @@ class Control {
   void MoveBySteps(std::int32_t& N);
   void jog_press(int direction, std::int16_t button);
   void jog_release(std::int16_t button);
-  // Repeats "w" until a position report arrives (or the bound passes) and shows it.
-  bool settle_position();
+  // Repeats "w" until a position report arrives (or `bound` seconds pass: a negative
+  // bound is bounds().final_position) and shows it.
+  bool settle_position(double bound = -1);
+  // Seconds the return to the reference may take: from the position last reported
+  // back to the reference and out to the power-on position (absolute steps), at the
+  // speed in force.
+  double reposition_bound(double power_on_steps) const;
+  // Absolute steps of the power-on position the controller reported (DblOpenPos and
+  // the zero offset).
+  double shown_power_on_steps() const;
+  // A return to the reference did not end within its bound: stops the motor ("k" and
+  // the closing position request) and tells the host the figures in a note.
+  void reposition_overran(const char* operation, double seconds);
   // The motor speed the follow loops' bound assumes: the one the controller last
   // reported, or the slowest (1) while none is known.
   int motion_speed() const;
@@ -286,8 +314,12 @@ class Control {
   WaitBounds bounds_;
   std::atomic<bool> stop_requested_{false};
   bool stopping_ = false;              // stop_from_outside is sending "k" and "w"
+  bool motion_running_ = false;        // a motion command went out; no end or "k" since
+  bool stop_stopped_motor_ = false;    // the last stop from outside sent "k"
+  double last_position_ = -1;          // absolute steps of the newest whole report; -1: none
   bool port_expected_open_ = false;    // opened by OpenCom and not closed by the control
   bool port_loss_told_ = false;        // the operator was told of the latest port loss
+  bool port_gone_ = false;             // the port was lost since it was last opened
   int nesting_ = 0;                    // waits and messages running (see port_went_away)
   std::function<void()> wait_hook_;
   std::function<void()> tick_hook_;

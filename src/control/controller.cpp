@@ -363,6 +363,9 @@ State Controller::read_state() const {
 }
 
 State Controller::state() const {
+  // On the control's own thread a blocking call may have changed the control since the
+  // last publication: read it afresh.
+  if (std::this_thread::get_id() == thread_) const_cast<Controller*>(this)->publish();
   std::lock_guard<std::mutex> lock(mutex_);
   return state_;
 }

@@ -63,10 +63,14 @@ void Control::note(HostNote::Kind kind, const char* operation, const Wording& te
 void Control::report_failure(const RuntimeFailure& failure, const char* operation) {
   switch (failure.reason()) {
     case FailureReason::Interrupted:
+      // The motor is named only when the stop had one to stop.
       note(HostNote::Kind::Interrupted, operation,
-           Wording{"stopped on request; the motor was stopped", "已按要求停止，电机已停止"});
+           stop_stopped_motor_ ? Wording{"stopped on request; the motor was stopped", "已按要求停止，电机已停止"}
+                               : Wording{"stopped on request", "已按要求停止"});
       return;
     case FailureReason::PortLost:
+      // One note and one message for each loss, however many traps it passes.
+      if (port_loss_told_) return;
       note(HostNote::Kind::Failure, operation, Wording{failure.what(), failure.what()});
       tell_port_lost();
       return;

@@ -4,6 +4,8 @@
 // press handler's waits) sends "k", raises the stop request and reads the final
 // position. The stop button interrupts any motion the same way.
 
+#include <algorithm>
+
 #include "control/control.h"
 #include "motion/motion_common.h"
 #include "platform/failure.h"
@@ -35,7 +37,9 @@ void Control::jog_press(int direction, std::int16_t button) {
 
     BlnStopRequest_ = kFalse;
     BlnBusy_ = kTrue;
+    motion::MotionRuns runs(motion_running_);
     send(protocol::jog(direction), protocol::kThresholdMove);
+    runs.started();
     VBBool replied = kFalse;
     WaitReply(replied);
 
@@ -45,6 +49,7 @@ void Control::jog_press(int direction, std::int16_t button) {
       pause_10ms();
       RequestPosition();
     }
+    runs.ended();   // released, stopped, or at the end of travel
     if (!settle_position()) {
       gave_up(kFinalPosition);
       return;
@@ -63,6 +68,7 @@ void Control::jog_release(std::int16_t button) {
   trapped([&] {
     BlnBusy_ = kTrue;
     send(protocol::stop(), protocol::kThresholdMove);
+    motion_running_ = false;
     VBBool replied = kFalse;
     WaitReply(replied);   // the reply to "k" is not examined
     BlnBusy_ = kTrue;
@@ -74,20 +80,28 @@ void Control::jog_release(std::int16_t button) {
   });
 }
 
-bool Control::settle_position() {
+bool Control::settle_position(double bound) {
   const double start = pump_.now();
-  RequestPosition();
+  // A bound of the caller's (a stop from outside) is kept to the end: no request
+  // waits past it. The jog's own bound lets the last request have its whole window.
+  const bool strict = bound >= 0;
+  if (!strict) bound = bounds_.final_position;
+  const auto ask = [&] {
+    BlnReplyFlag_ = kFalse;
+    send(protocol::question('w'), protocol::kThresholdPosition);
+    VBBool replied = kFalse;
+    reply_within(replied, strict ? std::clamp(start + bound - pump_.now(), 0.0, 0.5) : 0.5);
+  };
+  ask();
   // Asked again until a whole position report ("w" and four bytes) is the latest
   // packet; a controller that never reports gives up after the bound.
   while (!protocol::is_answer(VarLastPacket_, 'w', protocol::kThresholdPosition)) {
-    if (pump_.now() - start > bounds_.final_position) return false;
+    if (strict ? pump_.now() - start >= bound : pump_.now() - start > bound) return false;
     // Whatever waits below the threshold now is the tail of a split or late reply;
     // left there it would shift every later packet, so no report could ever begin
     // with "w" again. The request is asked afresh on an empty queue.
     port_->clear_input();
-    send(protocol::question('w'), protocol::kThresholdPosition);
-    VBBool replied = kFalse;
-    WaitReply(replied);
+    ask();
     yield_events();
   }
   show_wavelength(report_wavelength(VarLastPacket_));

@@ -97,7 +97,9 @@ void Control::MoveBySteps(std::int32_t& N) {
   BlnStopRequest_ = kFalse;
   BlnReplyFlag_ = kFalse;
   motion::MotionBound bound(bounds_, pump_.now(), count, motion_speed());
+  motion::MotionRuns runs(motion_running_);
   send(command, protocol::kThresholdMove);
+  runs.started();
   VBBool replied = kFalse;
   WaitReply(replied);   // the receive handler keeps the reply's head as the target record
   BlnMoveWatch_ = kFalse;
@@ -114,6 +116,7 @@ void Control::MoveBySteps(std::int32_t& N) {
       return;
     }
   }
+  runs.ended();
 
   BlnBusy_ = kTrue;
   RequestPosition();   // the closing position request

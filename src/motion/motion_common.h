@@ -33,6 +33,21 @@ inline bool motion_over(const Bytes& last_packet, VBBool stop_request,
          target_record == position_record;
 }
 
+// Marks a motion as running from the command that starts it (started()) to the end of
+// the operation that follows it, whatever ends it; a "k" clears the mark before.
+class MotionRuns {
+ public:
+  explicit MotionRuns(bool& running) : running_(running) {}
+  ~MotionRuns() { running_ = false; }
+  MotionRuns(const MotionRuns&) = delete;
+  MotionRuns& operator=(const MotionRuns&) = delete;
+  void started() { running_ = true; }
+  void ended() { running_ = false; }
+
+ private:
+  bool& running_;
+};
+
 // The bound of one follow loop (WaitBounds::motion), from the moment the move was
 // sent. A speed that changes while the loop runs (the host sets IntSpeed) starts the
 // bound afresh for the whole distance at the new speed, so it never runs out early.

@@ -71,6 +71,7 @@ void Control::MonochromatorMoveTo(double& dblWavelen) {
 
   // A run-time failure (no step size, port closed, a count beyond 32 bits) gives up
   // the move with the flags lowered and reaches the host as the method's error.
+  motion::MotionRuns runs(motion_running_);
   try {
     BlnBusy_ = kTrue;
     BlnStopRequest_ = kFalse;
@@ -87,6 +88,7 @@ void Control::MonochromatorMoveTo(double& dblWavelen) {
     BlnBusy_ = kTrue;
     BlnReplyFlag_ = kFalse;
     send(protocol::move_absolute(steps), protocol::kThresholdMove);
+    runs.started();
     VBBool replied = kFalse;
     WaitReply(replied);   // the receive handler keeps the reply's head as the target record
     BlnBusy_ = kFalse;
@@ -110,6 +112,7 @@ void Control::MonochromatorMoveTo(double& dblWavelen) {
         return;
       }
     }
+    runs.ended();
 
     BlnBusy_ = kTrue;
     RequestPosition();   // the closing position request

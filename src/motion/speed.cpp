@@ -3,6 +3,7 @@
 // Repositioning sends "K" 8, waits (with the wait window shown) for the controller's
 // "OK" once the grating is back at its reference, and then re-reads the instrument.
 
+#include <algorithm>
 #include <string>
 
 #include "control/control.h"
@@ -24,6 +25,8 @@ constexpr Words kRepositionQuestion{"Do you really want to reposition?", "真的
 constexpr Words kRepositionTitle{"Reposition", "重新定位"};
 constexpr Words kResetting{"The monochromator is resetting. Please wait a moment.", "仪器复位....请等待. "};
 constexpr Words kReturnToReference{"the return to the reference position", "返回参考位置"};
+// nm: the farthest the run panel's target mode sends the grating.
+constexpr double kFarthestTarget = 99999;
 }  // namespace
 
 void Control::setIntSpeed(std::int16_t& value) {
@@ -99,15 +102,21 @@ void Control::CmdReAnchor_Click() {
     try {
       StrReceive_.clear();
       BlnBusy_ = kTrue;
+      // The wait window stays up for the whole return, however long the travel.
+      const double bound = reposition_bound(shown_power_on_steps());
+      motion::MotionRuns runs(motion_running_);
       send(protocol::reposition(), protocol::kThresholdMove);
-      // The controller answers "OK" only once the grating is back at its reference,
-      // which may take minutes.
+      runs.started();
+      // The controller answers "OK" only once the grating is back at its reference
+      // and out again at its power-on position, which may take minutes.
       VBBool ok = kFalse;
-      if (!WaitForOK("OKKK", "OK", ok, bounds_.reposition)) {
+      if (!WaitForOK("OKKK", "OK", ok, bound)) {
+        reposition_overran("CmdReAnchor", bound);   // the motor is stopped first
         hide_splash();
         gave_up(kReturnToReference);
         return;
       }
+      runs.ended();
       BlnBusy_ = kFalse;
       CmdMonoRefresh_Click();   // re-reads the instrument; shows its own messages
       hide_splash();
@@ -117,6 +126,37 @@ void Control::CmdReAnchor_Click() {
       throw;
     }
   });
+}
+
+double Control::shown_power_on_steps() const {
+  // The power-on wavelength the controller reported (or confirmed), in its absolute
+  // steps: the zero offset above the reference added, as the controller drives there.
+  const double steps = DblMonoStep_ > 0 ? DblOpenPos_ / DblMonoStep_ : 0.0;
+  return std::max(0.0, steps) + std::max<double>(0, LngZeroPos_);
+}
+
+double Control::reposition_bound(double power_on_steps) const {
+  // Back from the position last reported to the reference, then out to the power-on
+  // position. With no report since the port opened, the motor may stand anywhere the
+  // run panel can send it: the target mode's largest wavelength.
+  double back = last_position_;
+  if (back < 0) {
+    const Widget* zero = surface_.find("TxtZeroOffset");
+    const double offset = zero ? text::leading_number(zero->text()) : 0.0;
+    back = (DblMonoStep_ > 0 ? kFarthestTarget / DblMonoStep_ : 0.0) + std::max(0.0, offset);
+  }
+  return bounds_.reposition(back + std::max(0.0, power_on_steps), motion_speed());
+}
+
+void Control::reposition_overran(const char* operation, double seconds) {
+  stop_motor();   // "k", then the closing position request
+  BlnBusy_ = kFalse;
+  const std::string bound = text::format(seconds, "0.0");
+  const std::string speed = std::to_string(motion_speed());
+  note(HostNote::Kind::Failure, operation,
+       Wording{"the return to the reference position did not end within " + bound + " s at speed " + speed +
+                   "; the motor was stopped",
+               "返回参考位置未在 " + bound + " 秒内完成（速度 " + speed + "），电机已停止"});
 }
 
 void Control::speed_was_sent(std::int16_t speed) {

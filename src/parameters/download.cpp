@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "control/control.h"
+#include "motion/motion_common.h"
 #include "platform/failure.h"
 #include "protocol/commands.h"
 #include "text/convert.h"
@@ -273,6 +274,7 @@ void Control::LoadParameter(std::string strFilePath) {
   const std::optional<Words> no_file = parameter_text(strFilePath, content);
 
   std::vector<Sent> sent;
+  double reset_out = shown_power_on_steps();   // absolute steps the reset drives out to
   // A setting acknowledged with "OK": N, G, P, Z, Y. False when the bound ran out.
   const auto setting = [&](const Bytes& command, Sent item) {
     BlnBusy_ = kTrue;
@@ -318,6 +320,9 @@ void Control::LoadParameter(std::string strFilePath) {
     if (!setting(protocol::set_word('Y', year), value_sent("year", "出厂年份", year))) return kNoAck;
 
     const std::int32_t power_on = protocol::step_count(number(line1, 6, l1), DblMonoStep());
+    // The reset drives out to the power-on position the controller holds then: the
+    // one sent here, or, should "M" not have been taken, the one it had.
+    reset_out = std::max(shown_power_on_steps(), static_cast<double>(power_on) + std::max(0.0, zero));
     unexamined(protocol::set_power_on(power_on), kThresholdPowerOnSet,
                value_sent("power-on position", "开机位置", power_on, " steps", " 步"));
     const double type = number(line1, 7, l1);
@@ -350,6 +355,8 @@ void Control::LoadParameter(std::string strFilePath) {
 
     hide_splash();
     show_splash(pick(kResetCaption));
+    const double bound = reposition_bound(reset_out);
+    motion::MotionRuns runs(motion_running_);
     StrReceive_.clear();
     // The CR that ends the last acknowledgement may still wait alone in the receive
     // queue (the "OK" before it already satisfied WaitForOK). Left there, it joins the
@@ -358,11 +365,16 @@ void Control::LoadParameter(std::string strFilePath) {
     port_->clear_input();
     BlnBusy_ = kTrue;
     send(protocol::reposition(), protocol::kThresholdMove);
+    runs.started();
     sent.push_back({"the reset command", "复位命令"});
     VBBool replied = kFalse;
     WaitReply(replied);
     VBBool ok = kFalse;
-    if (!WaitForOK("OKKK", "OK", ok, bounds_.reposition)) return kNoReset;
+    if (!WaitForOK("OKKK", "OK", ok, bound)) {
+      reposition_overran("LoadParameter", bound);   // the motor is stopped first
+      return kNoReset;
+    }
+    runs.ended();
     BlnBusy_ = kFalse;
     return std::nullopt;
   };

@@ -55,12 +55,37 @@ std::string grating_field(const std::string& grating_text) {
 
 std::string field(const std::string& text) { return text + '\t'; }
 
-// Beside the target, so that the final rename never crosses file systems.
+// The longest file name the folder takes, in bytes (255 on the usual file systems).
+std::size_t longest_name(const std::filesystem::path& folder) {
+#if defined(__unix__) || defined(__APPLE__)
+  const long limit = ::pathconf(folder.empty() ? "." : folder.c_str(), _PC_NAME_MAX);
+  if (limit > 0) return static_cast<std::size_t>(limit);
+#else
+  (void)folder;
+#endif
+  return 255;
+}
+
+// `name` cut to at most `bytes` bytes, never inside a UTF-8 character.
+std::string cut_name(const std::string& name, std::size_t bytes) {
+  if (name.size() <= bytes) return name;
+  std::size_t end = bytes;
+  while (end > 0 && (static_cast<unsigned char>(name[end]) & 0xC0) == 0x80) --end;
+  return name.substr(0, end);
+}
+
+// Beside the target, so that the final rename never crosses file systems:
+// "<name>.saving". A name so long that the ending would not fit the folder's limit
+// is cut first, so that every name the file system takes can be saved to.
 std::filesystem::path temporary_beside(const std::filesystem::path& target) {
   std::error_code ec;
+  const std::string name = target.filename().string();
+  const std::size_t limit = longest_name(target.parent_path());
   for (int n = 0; n < 100; ++n) {
+    const std::string ending = ".saving" + (n == 0 ? std::string() : "." + std::to_string(n));
+    if (ending.size() >= limit) return {};
     std::filesystem::path candidate = target;
-    candidate += ".saving" + (n == 0 ? std::string() : "." + std::to_string(n));
+    candidate.replace_filename(cut_name(name, limit - ending.size()) + ending);
     if (!std::filesystem::exists(std::filesystem::symlink_status(candidate, ec))) return candidate;
   }
   return {};

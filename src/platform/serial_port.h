@@ -61,6 +61,9 @@ class SerialPort {
   virtual int threshold() const = 0;
   virtual int bytes_waiting() const = 0;
   virtual Bytes read_all() = 0;
+  // What the last open() did on the way that the host should hear of (a stale lock
+  // file it removed), once; empty when nothing.
+  virtual std::string take_open_note() { return {}; }
 
   void set_receive_handler(ReceiveHandler handler) { handler_ = std::move(handler); }
 

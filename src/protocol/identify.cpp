@@ -221,8 +221,14 @@ void Control::CmdMonoRefresh_Click() {
         BlnMonConnectFlag_ = kTrue;  // the lamp and the filter fields are not touched
         return;
       }
-    } catch (const RuntimeFailure&) {
-      // A port that fails mid-way is a failed refresh, as a silent controller is.
+    } catch (const RuntimeFailure& failure) {
+      // A port that fails mid-way is a failed refresh, as a silent controller is. A
+      // stop from outside ends it the same way, but with the host's note, not a box.
+      if (failure.reason() == FailureReason::Interrupted) {
+        close_port();
+        BlnBusy_ = kFalse;
+        throw;
+      }
     }
     // Not connected any more; the lamp keeps showing connected until the next click.
     say(MessageKind::Failure, Words{"Unable to connect to the monochromator.", "无法连接单色仪!"}, kPrompt, Icon::Information);

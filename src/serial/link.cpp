@@ -27,6 +27,12 @@ constexpr double kFollowPause = 0.01; // seconds: the follow loops' pause
 // A tick whose timer never fires must not hang the host: give up this long after
 // the tick was due.
 constexpr double kTickGrace = 1.0;    // seconds
+// The text buffer is only ever looked at from its end (an acknowledgement's last five
+// characters at most); between the points that empty it, it keeps this many.
+constexpr std::size_t kReceiveKept = 1024;   // bytes
+// A stop from outside ends the call within a second: its own exchanges ("k", the
+// closing position request) share this much time when the controller is slow.
+constexpr double kStopWindow = 0.9;   // seconds
 
 std::string right(const std::string& text, std::size_t n) {
   return text.size() <= n ? text : text.substr(text.size() - n);
@@ -44,13 +50,20 @@ void Control::open_port() {
   port_->set_input_len(0);
   port_->clear_input();
   port_->clear_output();
+  motion_running_ = false;
+  last_position_ = -1;
   port_->open();
   port_expected_open_ = true;
+  port_gone_ = false;
+  port_loss_told_ = false;
+  const std::string remark = port_->take_open_note();
+  if (!remark.empty()) note(HostNote::Kind::Warning, "OpenCom", Wording{remark, remark});
   BlnBusy_ = kTrue;
 }
 
 void Control::close_port() noexcept {
   port_expected_open_ = false;
+  motion_running_ = false;
   try {
     if (port_->is_open()) port_->close();
   } catch (...) {
@@ -61,6 +74,7 @@ void Control::CloseCom() {
   // Closing never reports a failure; the flags and the lamp follow in any case, so
   // that the operator sees the control as not connected.
   close_port();
+  port_gone_ = false;
   BlnMonConnectFlag_ = kFalse;
   BlnBusy_ = kFalse;
   if (Widget* lamp = surface_.find("Image1")) lamp->set_picture(1);
@@ -78,6 +92,9 @@ void Control::MSComm1_OnComm(int event_code) {
   VarLastPacket_ = port_->read_all();
   const std::size_t counted = std::min(n, VarLastPacket_.size());
   for (std::size_t i = 0; i < counted; ++i) StrReceive_ += static_cast<char>(VarLastPacket_[i]);
+  // Only the end of the buffer is ever read: a host that moves for days without an
+  // acknowledgement must not grow it without end.
+  if (StrReceive_.size() > 2 * kReceiveKept) StrReceive_.erase(0, StrReceive_.size() - kReceiveKept);
 
   if (BlnMoveWatch_) {
     // The head of the reply to a move command becomes the target record. Places a
@@ -92,6 +109,7 @@ void Control::MSComm1_OnComm(int event_code) {
   // and changes nothing.
   if (!VarLastPacket_.empty() && VarLastPacket_[0] == 'w' && VarLastPacket_.size() >= 5) {
     for (std::size_t i = 0; i < 4; ++i) LngWatchPos_[i] = VarLastPacket_[i + 1];
+    last_position_ = protocol::assemble32(VarLastPacket_[1], VarLastPacket_[2], VarLastPacket_[3], VarLastPacket_[4]);
     show_wavelength(report_wavelength(VarLastPacket_));
     if (position_hook_) position_hook_(DblMonoWaveLen_);
   }
@@ -144,23 +162,32 @@ void Control::check_outside() {
   // A port that went away (an unplugged adapter, a closed far end) ends every wait at
   // once: no wait would ever see a reply again.
   if (port_expected_open_ && !port_->is_open()) lose_port();
-  if (!stopping_ && stop_requested_.exchange(false)) {
+  if (!stopping_ && stop_requested_.exchange(false)) stop_from_outside();
+}
+
+void Control::stop_from_outside() {
+  // Only a motor that turns is stopped: an identification, a setting or a table of
+  // filter packets ends where it is, between two commands, and nothing more is sent
+  // (a "k" amid the filter packets would be taken for filter data).
+  stop_stopped_motor_ = motion_running_ && port_->is_open();
+  if (stop_stopped_motor_) {
     stopping_ = true;   // the waits of the stop itself do not stop again
+    const double until = pump_.now() + kStopWindow;
     try {
-      if (port_->is_open()) {
-        stop_motor();
-        // The reply to "k" may have taken the report the interrupted request was
-        // waiting for, so the closing request got the "k"'s reply: ask until a whole
-        // position report shows where the motor stopped (bounded).
-        if (!protocol::is_answer(VarLastPacket_, 'w', protocol::kThresholdPosition)) settle_position();
-      }
+      stop_motor(kStopWindow);
+      // The reply to "k" may have taken the report the interrupted request was
+      // waiting for, so the closing request got the "k"'s reply: ask until a whole
+      // position report shows where the motor stopped, while the stop's time lasts.
+      if (!protocol::is_answer(VarLastPacket_, 'w', protocol::kThresholdPosition) && pump_.now() < until)
+        settle_position(until - pump_.now());
     } catch (...) {
       stopping_ = false;
       throw;
     }
     stopping_ = false;
-    throw RuntimeFailure(FailureReason::Interrupted, "a stop was requested");
   }
+  throw RuntimeFailure(FailureReason::Interrupted,
+                       stop_stopped_motor_ ? "a stop was requested; the motor was stopped" : "a stop was requested");
 }
 
 void Control::yield_events() {
@@ -190,30 +217,41 @@ void Control::lose_port() {
   BlnBusy_ = kFalse;
   BlnMoveWatch_ = kFalse;
   port_loss_told_ = false;
+  port_gone_ = true;
   if (Widget* lamp = surface_.find("Image1")) lamp->set_picture(1);
   throw RuntimeFailure(FailureReason::PortLost, device + " went away");
 }
 
-void Control::stop_motor() {
+void Control::stop_motor(double window) {
+  const double until = pump_.now() + window;
+  // Each reply window, shortened so that the whole stop ends by `until`.
+  const auto within = [&] { return window < 0 ? kReplyWindow : std::clamp(until - pump_.now(), 0.0, kReplyWindow); };
   StrReceive_.clear();
   BlnBusy_ = kTrue;
   send(protocol::stop(), protocol::kThresholdMove);
-  VBBool replied = kFalse;
-  WaitReply(replied);   // the reply to "k" is not examined
-  BlnBusy_ = kFalse;
-  // The interrupted motion sees the request at its next end test.
+  motion_running_ = false;
+  // The interrupted motion sees the request at its next end test. Raised as soon as
+  // "k" is out: should this very wait be stopped from outside, the motion still ends.
   BlnStopRequest_ = kTrue;
+  VBBool replied = kFalse;
+  reply_within(replied, within());   // the reply to "k" is not examined
+  BlnBusy_ = kFalse;
   BlnBusy_ = kTrue;
-  RequestPosition();    // the closing position request
+  // The closing position request.
+  BlnReplyFlag_ = kFalse;
+  send(protocol::question('w'), protocol::kThresholdPosition);
+  reply_within(replied, within());
   BlnBusy_ = kFalse;
 }
 
-void Control::WaitReply(VBBool& replied) {
+void Control::WaitReply(VBBool& replied) { reply_within(replied, kReplyWindow); }
+
+void Control::reply_within(VBBool& replied, double window) {
   BlnReplyFlag_ = kFalse;
   const double start = pump_.now();
   for (;;) {
     yield_events();
-    if (pump_.now() - start > kReplyWindow) {
+    if (pump_.now() - start > window) {
       replied = kFalse;
       return;
     }
@@ -274,6 +312,10 @@ void Control::send(const Bytes& command, int threshold) {
   if (threshold >= 0) port_->set_threshold(threshold);
   VarCommand_ = command;
   if (port_expected_open_ && !port_->is_open()) lose_port();
+  // Whatever the running operation still sends after a loss meets the same loss (and
+  // its one message), not a second failure of its own.
+  if (port_gone_ && !port_->is_open())
+    throw RuntimeFailure(FailureReason::PortLost, port_->device_name() + " went away");
   if (!port_->is_open()) throw RuntimeFailure(FailureReason::PortFailure, "the port is not open");
   try {
     port_->write(VarCommand_);

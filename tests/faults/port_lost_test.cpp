@@ -123,5 +123,22 @@ TEST(PortLostWhileIdle, TheControlShowsItAtOnceAndTellsTheHost) {
   EXPECT_EQ(c.b.control.surface().at("Image1").picture(), 2);
 }
 
+TEST(PortLostWhileWaiting, AtTheJogReleaseIsToldOnce) {
+  // The adapter goes just as the button is let go: the release's "k" fails, and the
+  // press, still following the jog, then meets the same loss. One message, one note.
+  Connected c;
+  c.b.pump.after(0.3, [&] {
+    c.b.port->unplug_at_write(1);
+    c.b.control.CmdHandUp_MouseUp(1);
+  });
+  c.b.control.CmdHandUp_MouseDown(1);
+  c.b.pump.run_for(1.0);
+  expect_lost(c.b);
+  EXPECT_EQ(c.b.dialogs.shown().size(), 1u) << c.b.dialogs.last().text;
+  int failures = 0;
+  for (const HostNote& n : c.b.dialogs.notes()) failures += n.kind == HostNote::Kind::Failure ? 1 : 0;
+  EXPECT_EQ(failures, 1);
+}
+
 }  // namespace
 }  // namespace brivel

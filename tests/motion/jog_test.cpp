@@ -141,13 +141,15 @@ TEST(Reposition, CancelledConfirmedOrUnanswered) {
   EXPECT_EQ(c.b.control.BlnMonConnectFlag(), kTrue);
 
   c.b.clear();
-  c.b.control.bounds().reposition = 2.0;
+  c.b.control.bounds().motion_rate = 1e9;   // the bound is little more than its margin
+  c.b.control.bounds().motion_margin = 2.0;
   c.b.port->on_write([](const Bytes&) { return Bytes{}; });   // never acknowledges
   const double start = c.b.pump.now();
   c.b.control.CmdReAnchor_Click();
-  EXPECT_EQ(c.b.write_hex(), (Hex{"4B 08"}));
+  // The motor is stopped before the operator is told: "k", then the closing request.
+  EXPECT_EQ(c.b.write_hex(), (Hex{"4B 08", "6B", "77"}));
   EXPECT_EQ(c.b.dialogs.last().text, "The monochromator did not answer in time: the return to the reference position.");
-  EXPECT_LT(c.b.pump.now() - start, 3.0);
+  EXPECT_LT(c.b.pump.now() - start, 2.0 + 2 * 0.52) << "the bound, then the stop's two exchanges";
   EXPECT_FALSE(c.b.control.surface().at("FrmSplash").visible());
   EXPECT_EQ(c.b.control.BlnBusy(), kFalse);
 }

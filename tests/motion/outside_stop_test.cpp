@@ -63,6 +63,53 @@ TEST(OutsideStop, TheWaitHookRunsEveryTickAndCanRequestTheStop) {
   c.b.control.set_wait_hook(nullptr);
 }
 
+TEST(OutsideStop, SendsNothingWhenNoMotionRunsAndEndsAtOnce) {
+  // Identifying a port where nothing answers: the stop ends the call between two
+  // questions; there is no motor to stop, so no "k" and no position requests.
+  testkit::Bench b;
+  b.sim.faults().silent = true;
+  b.pump.after(0.2, [&] { b.control.RequestStop(); });
+  const double start = b.pump.now();
+  b.control.OpenCom();
+  EXPECT_LT(b.pump.now() - start, 0.2 + 0.05) << "seen within a tick";
+  EXPECT_EQ(b.write_hex(), Hex{"79"}) << "the first question only";
+  EXPECT_EQ(b.control.BlnMonConnectFlag(), kFalse);
+  EXPECT_EQ(b.control.BlnBusy(), kFalse);
+  EXPECT_FALSE(b.control.stop_stopped_motor());
+  EXPECT_TRUE(b.dialogs.shown().empty());
+  ASSERT_EQ(b.dialogs.notes().size(), 1u);
+  EXPECT_EQ(b.dialogs.notes()[0].kind, HostNote::Kind::Interrupted);
+  EXPECT_EQ(b.dialogs.notes()[0].text_en, "stopped on request") << "no motor was stopped";
+
+  // The same between the settings of a connected instrument: the speed property.
+  Connected c;
+  c.b.sim.faults().silent = true;
+  c.b.pump.after(0.2, [&] { c.b.control.RequestStop(); });
+  std::int16_t speed = 100;
+  c.b.control.setIntSpeed(speed);
+  EXPECT_EQ(count_of(c.b.write_hex(), "6B"), 0);
+  EXPECT_EQ(c.b.dialogs.notes().back().text_en, "stopped on request");
+}
+
+TEST(OutsideStop, EndsWithinASecondWhenTheControllerFallsSilentAsItStops) {
+  // A move whose controller stops answering just as the stop comes: the "k" and the
+  // closing request each wait, but together no longer than the stop's second.
+  Connected c;
+  c.b.pump.after(0.3, [&] {
+    c.b.sim.faults().silent = true;
+    c.b.control.RequestStop();
+  });
+  const double start = c.b.pump.now();
+  EXPECT_EQ(testkit::failure_of([&] { move_to(c.b.control, 5000); }), FailureReason::Interrupted);
+  EXPECT_LT(c.b.pump.now() - start, 0.3 + 1.0);
+  const Hex tail = after(c.b.write_hex(), "6B");
+  EXPECT_EQ(count_of(c.b.write_hex(), "6B"), 1);
+  EXPECT_GE(tail.size(), 1u);
+  EXPECT_EQ(count_of(tail, "77"), int(tail.size()));
+  EXPECT_TRUE(c.b.control.stop_stopped_motor());
+  EXPECT_EQ(c.b.control.BlnBusy(), kFalse);
+}
+
 TEST(PortLost, EndsTheMoveAtOnceAndShowsNotConnected) {
   Connected c;
   c.b.sim.faults().vanish_mid_move = true;

@@ -82,6 +82,31 @@ TEST_F(ParameterFileTest, SaveThatCannotWriteTellsTheOperatorAndKeepsTheOldFileB
   EXPECT_EQ(saved(b), kLine1 + kLine2) << "and saves again once it can";
 }
 
+TEST_F(ParameterFileTest, EveryNameTheFileSystemTakesCanBeSavedTo) {
+  // Names up to the 255-byte limit: the temporary file beside them must fit too. The
+  // long names are made of three-byte characters as well, so that a cut never splits
+  // one. An old file of the same name is replaced.
+  Bench b(instrument());
+  connect(b);
+  const std::string ming = "\xE6\x98\x8E";   // one character, three bytes
+  for (std::size_t bytes : {248u, 249u, 250u, 254u, 255u}) {
+    for (const bool wide : {false, true}) {
+      std::string name = wide ? "" : std::string(bytes - 4, 'p') + ".txt";
+      while (wide && name.size() + ming.size() <= bytes - 4) name += ming;
+      if (wide) name += std::string(bytes - 4 - name.size(), 'q') + ".txt";
+      ASSERT_EQ(name.size(), bytes);
+      const fs::path target = dir / name;
+      std::ofstream(target, std::ios::binary) << "old";
+      b.dialogs.clear();
+      b.control.SaveParameter(target.string());
+      EXPECT_EQ(said(b), Strings{"Parameters saved successfully."}) << bytes << (wide ? " wide" : "");
+      EXPECT_EQ(slurp(target.string()), kLine1 + kLine2) << bytes;
+      EXPECT_EQ(entries(), 1u) << "no temporary file left beside it";
+      fs::remove(target);
+    }
+  }
+}
+
 TEST(TextFileRoutines, ReadOnlyRegularFilesUpToTheLimitWithoutBlocking) {
   const fs::path dir = fs::temp_directory_path() / ("brivel-text-" + std::to_string(::getpid()));
   fs::remove_all(dir);

@@ -194,6 +194,47 @@ TEST_F(ParameterFileTest, StoppedDownloadTellsTheHostWhatWasAlreadySent) {
   }
 }
 
+TEST_F(ParameterFileTest, AStopDuringTheFilterTableEndsAtAPacketBoundaryAndCountsWhatWentOut) {
+  // A stop requested after the controller framed its n-th filter packet: nothing but
+  // whole packets goes out (no "k" or "w" among them, which it would store as filter
+  // data), the call ends within a second, and the note counts exactly n packets.
+  for (int n = 1; n <= 6; ++n) {
+    SCOPED_TRACE(n);
+    Bench b(instrument());
+    connect(b);
+    put(kLine1 + kLine2);
+    b.sim.clear_log();
+    const auto filter_packets = [&] {
+      int framed = 0;
+      for (const std::string& command : b.sim.log()) framed += command.rfind("F ", 0) == 0 ? 1 : 0;
+      return framed;
+    };
+    double asked = -1;
+    b.control.set_wait_hook([&] {
+      if (asked < 0 && filter_packets() == n) {
+        asked = b.pump.now();
+        b.control.RequestStop();
+      }
+    });
+    b.control.LoadParameter(file);
+    b.control.set_wait_hook(nullptr);
+    ASSERT_GE(asked, 0);
+    EXPECT_LT(b.pump.now() - asked, 1.0);
+    b.pump.run_for(3.0);   // whatever was still on its way arrives
+    const Strings writes = b.write_hex();
+    EXPECT_EQ(writes, Strings(kDownload.begin(), kDownload.begin() + 7 + n));
+    EXPECT_EQ(filter_packets(), n);
+    expect_idle(b);
+    EXPECT_EQ(said(b), Strings{});
+    ASSERT_EQ(b.dialogs.notes().size(), 1u);
+    const HostNote& note = b.dialogs.notes()[0];
+    EXPECT_EQ(note.kind, HostNote::Kind::Interrupted);
+    EXPECT_NE(note.text_en.find("it was stopped on request"), std::string::npos) << note.text_en;
+    EXPECT_NE(note.text_en.find("filter settings (" + std::to_string(n) + "/6 packets)"), std::string::npos)
+        << note.text_en;
+  }
+}
+
 // The power-on wavelength: the DblOpenPos property and the TxtOpenPos box. The
 // instrument() holds 8717 steps (435.85 nm at 0.05 nm per step).
 

@@ -80,3 +80,24 @@ TEST_F(ControllerObjectTest, ARefusalAndACancelEndTheirOperations) {
 }
 
 }  // namespace
+
+#include "control/controller.h"
+#include "control_fixture.h"
+
+namespace brivel::qt_tests {
+
+// The widget's own control, driven without blocking: the operation runs on the GUI
+// thread from its event loop, and the widget's change signals follow it.
+TEST_F(ControlTest, TheWidgetsControlTakesNonBlockingOperations) {
+  connect_control();
+  QSignalSpy moved(control_.get(), &::Brivel::DblMonoWaveLenChanged);
+  brivel::Operation op = control_->controller().move_to(612.5);
+  EXPECT_FALSE(op.done());
+  const brivel::Result r = op.wait();   // on the GUI thread: runs its event loop meanwhile
+  EXPECT_TRUE(r.ok()) << r.text_en;
+  EXPECT_DOUBLE_EQ(prop("DblMonoWaveLen").toDouble(), 612.5);
+  EXPECT_GE(moved.count(), 1);
+  EXPECT_EQ(control_->controller().move_to(-5).wait().outcome, brivel::Outcome::Refused);
+}
+
+}  // namespace brivel::qt_tests

@@ -241,6 +241,55 @@ TEST_F(HostMessageTest, NotesForTheHostArriveInLastErrorAndFailed) {
   EXPECT_EQ(last_error.at(1).at(0).toString(), "");
 }
 
+TEST_F(HostMessageTest, RefusalsReachTheHostInLastErrorAndRefused) {
+  QSignalSpy refused(control_.get(), &::Brivel::refused);
+  QSignalSpy failed(control_.get(), &::Brivel::failed);
+  // The operator's stop button without a connection: the box, and the host told.
+  child<QAbstractButton>("CmdStop")->click();
+  ASSERT_EQ(refused.count(), 1);
+  EXPECT_EQ(refused.at(0).at(0).toString(), "CmdStop_Click: Please connect the monochromator first.");
+  EXPECT_EQ(prop("lastError").toString(), refused.at(0).at(0).toString());
+  ASSERT_EQ(shown_.size(), 1u);   // the box came as well
+
+  // The host's own call, as the README's host checks it; in Chinese too.
+  connect_control();
+  control_->setHostMessages(true);
+  QSignalSpy asked(control_.get(), &::Brivel::messageRequested);
+  control_->MonochromatorMoveTo(-5);
+  EXPECT_EQ(control_->lastError(), "MonochromatorMoveTo: Can't move to the assigned wavelength:-5");
+  ASSERT_EQ(refused.count(), 2);
+  EXPECT_EQ(refused.at(1).at(0).toString(), control_->lastError());
+  ASSERT_EQ(asked.count(), 1);
+  EXPECT_EQ(asked.at(0).at(0).value<BrivelMessage>().kind, "refusal");
+  control_->setIntLanguage(0);
+  control_->MonochromatorMoveTo(-5);
+  EXPECT_EQ(control_->lastError(), QString::fromUtf8("MonochromatorMoveTo: 无法走到这个波长：-5"));
+  EXPECT_EQ(refused.count(), 3);
+  EXPECT_EQ(failed.count(), 0);   // a refusal is no failure
+
+  // What succeeds, informs or asks leaves lastError empty; the next call empties it.
+  control_->setIntLanguage(1);
+  control_->MonochromatorMoveTo(450);
+  EXPECT_TRUE(control_->lastError().isEmpty()) << control_->lastError().toStdString();
+  control_->setMessageTimeout(0);   // questions not answered from the signal count as Cancel
+  control_->setDblOpenPos(450);      // a question, answered Cancel, and nothing else
+  EXPECT_TRUE(control_->lastError().isEmpty()) << control_->lastError().toStdString();
+  EXPECT_EQ(refused.count(), 3);
+}
+
+TEST_F(HostMessageTest, AFailureToldOnlyToTheOperatorReachesTheHostOnce) {
+  connect_control();
+  QSignalSpy failed(control_.get(), &::Brivel::failed);
+  // A grating text that is no grating: the save fails with the operator's message alone.
+  control_->logic().surface().at("TxtGratingLines").set_text("x");
+  control_->SaveParameter(QDir::temp().filePath("brivel-never-written.txt"));
+  ASSERT_EQ(shown_.size(), 1u);
+  EXPECT_EQ(shown_[0].text, "Failed to save parameters.");
+  ASSERT_EQ(failed.count(), 1);
+  EXPECT_EQ(failed.at(0).at(0).toString(), "SaveParameter: Failed to save parameters.");
+  EXPECT_EQ(control_->lastError(), failed.at(0).at(0).toString());
+}
+
 TEST_F(HostMessageTest, AnAdapterPulledOutWhileIdleReachesTheHostWhileItsLoopRuns) {
   connect_control();
   control_->setHostMessages(true);

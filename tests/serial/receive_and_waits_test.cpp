@@ -151,5 +151,20 @@ TEST_F(ReceiveTest, WaitForDataIsBoundedAndIgnoresEarlierData) {
   EXPECT_LT(b.pump.now() - start, 1.1);
 }
 
+TEST_F(ReceiveTest, TheTextBufferStaysBoundedWithoutChangingWhatTheAcknowledgementSees) {
+  // Position reports only, for as long as a host may move without a setting: the
+  // buffer keeps its end and no more.
+  for (int i = 0; i < 3000; ++i) arrive("77 00 01 3C 68", 5);
+  EXPECT_LE(probe.StrReceive().size(), 2048u + 5u);
+  EXPECT_GE(probe.StrReceive().size(), 5u);
+  EXPECT_EQ(probe.StrReceive().substr(probe.StrReceive().size() - 5), std::string("w\0\x01\x3C\x68", 5));
+  // An acknowledgement at the end of the long stream still ends the wait.
+  b.control.bounds().ack = 0.3;
+  b.port->set_threshold(3);
+  b.pump.after(0.05, [&] { b.port->inject(unhex("4F 4B 0D")); });
+  EXPECT_TRUE(probe.wait_ok());
+  EXPECT_TRUE(probe.StrReceive().empty());
+}
+
 }  // namespace
 }  // namespace brivel

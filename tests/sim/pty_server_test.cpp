@@ -129,5 +129,33 @@ TEST(PtyServer, VanishingDeviceHangsUpItsClient) {
   EXPECT_EQ(server.end(), PtyServer::End::Vanished);
 }
 
+TEST(PtyServer, AClientThatClosesAndOpensAgainWhileTheServerIsHeldUpIsAnswered) {
+  // The server's thread stands still between seeing the hang-up and acting on it, as
+  // on a busy machine; meanwhile the client opens the device again and asks. Its
+  // question must be answered at once: not flushed away with the old session's bytes,
+  // nor left until the server looks for a client again.
+  PtyOptions options;
+  options.hold_up = 0.3;
+  PtyServer server(factory_memory(), Faults{}, options);
+  std::string error;
+  ASSERT_TRUE(server.start_background(error)) << error;
+  for (int round = 0; round < 3; ++round) {
+    SCOPED_TRACE(round);
+    {
+      Client first(server.device());
+      ASSERT_GE(first.fd, 0);
+      EXPECT_EQ(first.ask({'y'}, 2), (Bytes{'y', 21}));
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));   // the server sees the hang-up
+    Client again(server.device());
+    ASSERT_GE(again.fd, 0);
+    const double asked = seconds_now();
+    EXPECT_EQ(again.ask({'y'}, 2, 1.5), (Bytes{'y', 21}));
+    EXPECT_LT(seconds_now() - asked, 0.3 + 0.15) << "answered once the server moves again";
+  }
+  server.stop();
+  server.join();
+}
+
 }  // namespace
 }  // namespace brivel::sim

@@ -2,10 +2,12 @@
 
 #include <QFile>
 #include <QFileInfo>
-#include <QLockFile>
 #include <QSerialPort>
 #include <QStandardPaths>
 #include <QStringList>
+
+#include <cstdint>
+#include <cstring>
 
 #ifdef Q_OS_UNIX
 #include <grp.h>
@@ -13,8 +15,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <signal.h>
+
 #include <cerrno>
-#include <cstring>
+#include <limits>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -98,7 +102,8 @@ TtyAnswer is_terminal(dev_t number) {
 #endif
 
 // The lock file QSerialPort takes for `device`: "LCK.." and the port name (the path
-// without "/dev/", "/" made "_"), in the first lock folder that can be used.
+// without "/dev/", "/" made "_"), in the first lock folder that is readable and either
+// holds that file already or can be written (QSerialPort's own rule).
 QString lock_file_of(const QString& device) {
   QString name = device;
   if (name.startsWith(QLatin1String("/dev/"))) name.remove(0, 5);
@@ -110,14 +115,101 @@ QString lock_file_of(const QString& device) {
       QStandardPaths::writableLocation(QStandardPaths::TempLocation)};
   for (const QString& folder : folders) {
     const QString path = folder + QStringLiteral("/LCK..") + name;
-    if (QFile::exists(path)) return path;
+    const QFileInfo info(folder);
+    if (info.isReadable() && (QFile::exists(path) || info.isWritable())) return path;
   }
   return {};
+}
+
+// Whether process `pid` runs: signal 0 reaches it, or it exists but belongs to
+// someone this process may not signal.
+bool process_runs(qint64 pid) {
+  if (pid <= 0 || pid > std::numeric_limits<pid_t>::max()) return false;
+  return ::kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM;
+}
+
+QString this_host() {
+  char name[256] = {};
+  if (::gethostname(name, sizeof name - 1) != 0) return {};
+  return QString::fromLocal8Bit(name);
 }
 
 #endif  // Q_OS_UNIX
 
 }  // namespace
+
+QString holder_of(qint64 pid, const QString& application, const QString& lock) {
+  QString who;
+  if (!application.isEmpty()) who += application + QStringLiteral(", ");
+  if (pid > 0) who += QStringLiteral("process %1, ").arg(pid);
+  return QStringLiteral(" (%1lock file %2)").arg(who, lock);
+}
+
+qint64 lock_file_pid(const QByteArray& content, QString* host, QString* application) {
+  if (host) host->clear();
+  if (application) application->clear();
+  // A binary lock: the process number as the machine's int, nothing else.
+  if (content.size() == static_cast<int>(sizeof(std::int32_t))) {
+    bool text = true;
+    for (char c : content) text = text && ((c >= '0' && c <= '9') || c == ' ' || c == '\n');
+    if (!text) {
+      std::int32_t pid = 0;
+      std::memcpy(&pid, content.constData(), sizeof pid);
+      // Four bytes of text that happen to be no digits are no process number either.
+      constexpr std::int32_t kHighestPid = 1 << 22;   // the most any Linux system gives
+      return pid > 0 && pid <= kHighestPid ? pid : 0;
+    }
+  }
+  // Text: the number on the first line, blanks around it allowed ("%10d\n"); QLockFile
+  // writes the program's name and the machine's on the next lines.
+  const QList<QByteArray> lines = content.split('\n');
+  const QByteArray first = lines.value(0).trimmed();
+  if (first.isEmpty() || first.size() > 19) return 0;
+  for (char c : first)
+    if (c < '0' || c > '9') return 0;
+  if (application && lines.size() > 1) *application = QString::fromUtf8(lines[1].trimmed());
+  if (host && lines.size() > 2) *host = QString::fromUtf8(lines[2].trimmed());
+  const qint64 pid = first.toLongLong();
+  return pid > 0 ? pid : 0;
+}
+
+LockFile check_lock_file(const QString& device) {
+  LockFile lock;
+#ifdef Q_OS_UNIX
+  lock.path = lock_file_of(device);
+  if (lock.path.isEmpty()) return lock;
+  QFile file(lock.path);
+  if (!file.exists()) return lock;
+  if (!file.open(QIODevice::ReadOnly)) {
+    // Unreadable: whose it is cannot be told, so it is respected.
+    lock.state = LockFile::State::Held;
+    return lock;
+  }
+  const QByteArray content = file.read(4096);
+  file.close();
+  QString host;
+  lock.pid = lock_file_pid(content, &host, &lock.application);
+  const bool elsewhere = !host.isEmpty() && host != this_host();
+  if (lock.pid > 0 && (elsewhere || process_runs(lock.pid))) {
+    lock.state = LockFile::State::Held;
+    return lock;
+  }
+  const QString why = lock.pid > 0
+                          ? QStringLiteral("of process %1, which no longer runs").arg(lock.pid)
+                          : QStringLiteral("which names no process");
+  if (::unlink(QFile::encodeName(lock.path).constData()) != 0 && errno != ENOENT) {
+    lock.state = LockFile::State::Stuck;
+    lock.note = QStringLiteral("a stale lock file %1 (%2) is in the way and cannot be removed: %3")
+                    .arg(lock.path, why, QString::fromLocal8Bit(std::strerror(errno)));
+    return lock;
+  }
+  lock.state = LockFile::State::Replaced;
+  lock.note = QStringLiteral("removed the stale lock file %1 (%2)").arg(lock.path, why);
+#else
+  Q_UNUSED(device);
+#endif
+  return lock;
+}
 
 QString device_problem(const QString& device) {
 #ifdef Q_OS_UNIX
@@ -166,12 +258,12 @@ QString open_failure(const QString& device, int error, const QString& error_text
       if (error_text.contains(QLatin1String("creating lock file")))
         return QStringLiteral("no folder for lock files can be written (/var/lock, /tmp)");
       const QString lock = lock_file_of(device);
-      qint64 pid = 0;
-      QString host, application;
-      if (!lock.isEmpty() && QLockFile(lock).getLockInfo(&pid, &host, &application) && pid > 0)
-        held += application.isEmpty()
-                    ? QStringLiteral(" (process %1)").arg(pid)
-                    : QStringLiteral(" (%1, process %2)").arg(application).arg(pid);
+      QFile file(lock);
+      if (!lock.isEmpty() && file.open(QIODevice::ReadOnly)) {
+        QString application;
+        const qint64 pid = lock_file_pid(file.read(4096), nullptr, &application);
+        held += holder_of(pid, application, lock);
+      }
 #endif
       return held;
     }

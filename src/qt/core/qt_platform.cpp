@@ -442,6 +442,17 @@ void QtSerialPort::open() {
   port_->setDataBits(line.data);
   port_->setStopBits(line.stop);
   port_->setFlowControl(QSerialPort::NoFlowControl);
+  // The lock file first: a live holder's (whatever format it wrote) is respected, a
+  // stale one replaced, before QSerialPort judges it by rules of its own.
+  const LockFile lock = check_lock_file(name);
+  if (lock.state == LockFile::State::Held) {
+    const QString holder = (lock.pid == QCoreApplication::applicationPid() ? QStringLiteral("already open in this program")
+                                                                           : QStringLiteral("in use by another program")) +
+                           holder_of(lock.pid, lock.application, lock.path);
+    throw RuntimeFailure(FailureReason::PortFailure, which + holder.toStdString());
+  }
+  if (lock.state == LockFile::State::Stuck) throw RuntimeFailure(FailureReason::PortFailure, which + lock.note.toStdString());
+  if (lock.state == LockFile::State::Replaced) open_note_ = lock.note.toStdString();
   failed_ = false;
   if (!port_->open(QIODevice::ReadWrite)) {
     const QString why = open_failure(name, static_cast<int>(port_->error()), port_->errorString());

@@ -9,6 +9,8 @@
 #include <QString>
 #include <chrono>
 #include <memory>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/event_pump.h"
@@ -145,6 +147,7 @@ class QtSerialPort : public QObject, public SerialPort {
   // device_for_port).
   QString device() const;
   std::string device_name() const override;
+  std::string take_open_note() override { return std::exchange(open_note_, {}); }
 
  private:
   friend class QtEventPump;
@@ -170,6 +173,7 @@ class QtSerialPort : public QObject, public SerialPort {
   QSerialPort* port_;
   int number_ = 1;
   std::string settings_ = "9600,N,8,1";
+  std::string open_note_;   // what the last open() did on the way (take_open_note)
   int threshold_ = 0;
   int in_buffer_size_ = 1024;
   int out_buffer_size_ = 512;

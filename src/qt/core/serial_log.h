@@ -10,27 +10,26 @@
 // handler, "brivel.serial: ..." on standard error) or with set_serial_logging(), and
 // may send the lines to a file with set_serial_log_file(). Every QtSerialPort logs,
 // so the widget's traffic is in it as well as brivelctl's.
+//
+// set_serial_logging(), serial_logging() and set_serial_log_file() are declared in
+// the widget library's public header brivel_serial_log.h: the shared library
+// Brivelocx exports them to its hosts (this static library is built with hidden
+// visibility, so nothing else of it is exported). The rest is for brivelctl, the
+// Python module and the port itself.
 
 #include <QLoggingCategory>
 #include <QString>
 #include <functional>
 
+#include "../widgets/brivel_serial_log.h"
 #include "platform/serial_port.h"
 
 namespace brivel::qt {
 
 const QLoggingCategory& serial_category();
 
-// Turns the category's lines on or off (QLoggingCategory::setEnabled for debug
-// messages). A later QLoggingCategory::setFilterRules() of the host decides again.
-void set_serial_logging(bool on);
-bool serial_logging();
-
-// Sends the lines to `path` (appended, each line flushed as it is written) instead of
-// Qt's message handler, and turns the category on. An empty path closes the file and
-// gives the lines back to Qt's handler. False, with the reason in `why`, when the
-// file cannot be opened for appending.
-bool set_serial_log_file(const QString& path, QString* why = nullptr);
+// set_serial_logging(bool), serial_logging(), set_serial_log_file(path, why):
+// brivel_serial_log.h.
 
 // Receivers of the lines besides the file (brivelctl --trace). While there is a file
 // or a receiver, the lines go to them and not to Qt's message handler. add gives an

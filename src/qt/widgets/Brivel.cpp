@@ -9,12 +9,14 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <utility>
 #include <exception>
 #include <limits>
 
 #include "control/control.h"
 #include "platform/dialogs.h"
 #include "platform/failure.h"
+#include "control/controller.h"
 #include "qt/core/qt_platform.h"
 #include "qt_dialogs.h"
 #include "surface_view.h"
@@ -109,8 +111,9 @@ Brivel::Brivel(QWidget* parent)
       pump_(std::make_unique<brivel::qt::QtEventPump>()),
       dialogs_(std::make_unique<brivel::qt::QtDialogs>(this)) {
   qRegisterMetaType<BrivelMessage>();
-  logic_ = std::make_unique<brivel::Control>(*pump_, *dialogs_,
+  controller_ = std::make_unique<brivel::Controller>(*pump_, *dialogs_,
                                             std::make_unique<brivel::qt::QtSerialPort>());
+  logic_ = &controller_->control();
   view_ = std::make_unique<brivel::qt::SurfaceView>(
       *logic_, this,
       [this](const char* what, const std::function<void()>& call) { at_boundary(what, call); });
@@ -142,24 +145,47 @@ Brivel::~Brivel() {
   end_questions();
   logic_->set_wait_hook(nullptr);
   view_.reset();   // stops mirroring before the logic goes
-  logic_.reset();  // closes the port (CloseCom)
+  controller_.reset();  // closes the port (CloseCom)
+  logic_ = nullptr;
 }
 
 // ---- the boundary between Qt and the logic ------------------------------------------
 
-void Brivel::report(const QString& message) {
+bool Brivel::set_last_error(const QString& message) {
   const QPointer<Brivel> alive(this);
   if (message != last_error_) {
     last_error_ = message;
     emit lastErrorChanged(message);
-    if (!alive) return;
   }
-  emit failed(message);
+  return !alive.isNull();
+}
+
+void Brivel::report(const QString& message) {
+  failure_told_ = true;
+  if (set_last_error(message)) emit failed(message);
+}
+
+void Brivel::report_message(const brivel::Message& m) {
+  const bool refusal = m.kind == brivel::MessageKind::Refusal;
+  // A failure the host was already told of (a note: why a connection failed, a port
+  // that went away) is not told twice.
+  if (!refusal && (m.kind != brivel::MessageKind::Failure || failure_told_)) return;
+  const QString text = q(m.text);
+  const QString said = call_ ? QStringLiteral("%1: %2").arg(QString::fromUtf8(call_), text) : text;
+  if (!refusal) {
+    report(said);
+    return;
+  }
+  if (set_last_error(said)) emit refused(said);
 }
 
 void Brivel::at_boundary(const char* what, const std::function<void()>& call) {
   // A stop requested while nothing ran is stale: it must not end this call.
-  if (calls_running_.fetch_add(1) == 0) logic_->clear_stop_request();
+  if (calls_running_.fetch_add(1) == 0) {
+    logic_->clear_stop_request();
+    failure_told_ = false;
+  }
+  const char* outer = std::exchange(call_, what);
   try {
     call();
   } catch (const std::exception& failure) {
@@ -167,6 +193,7 @@ void Brivel::at_boundary(const char* what, const std::function<void()>& call) {
   } catch (...) {
     report(QStringLiteral("%1: unknown failure").arg(QString::fromUtf8(what)));
   }
+  call_ = outer;
   calls_running_.fetch_sub(1);
   announce_changes();
 }
@@ -226,6 +253,8 @@ std::optional<brivel::Answer> Brivel::take_message(const brivel::Message& m) {
   if (dying_) return brivel::Answer::Cancel;  // no box while the control goes away
   const QPointer<Brivel> alive(this);
   announce_changes();  // the host sees the state the message speaks of
+  if (!alive) return brivel::Answer::Cancel;
+  report_message(m);
   if (!alive) return brivel::Answer::Cancel;
   if (!host_messages_) return std::nullopt;
 
@@ -410,6 +439,7 @@ QWidget* Brivel::childControl(const QString& name) const {
 }
 
 brivel::Control& Brivel::logic() { return *logic_; }
+brivel::Controller& Brivel::controller() { return *controller_; }
 
 void Brivel::setPortDevice(int number, const QString& device) {
   brivel::qt::set_port_device(number, device);

@@ -31,7 +31,12 @@
 //    emitted. lastError is emptied at the start of every call of the interface, so a
 //    host reads it right after the call it made. Notes the control keeps for the host
 //    (why a port could not be opened, what a download that stopped had written, a
-//    call stopped on request) arrive the same way.
+//    call stopped on request) arrive the same way, and so do the operator's failure
+//    messages that came without such a note ("MonochromatorMoveTo: The position
+//    doesn't change, please check."). A refusal (an operation that did not start: not
+//    connected, busy, a target below 0, an entry out of range) sets lastError too
+//    ("MonochromatorMoveTo: Can't move to the assigned wavelength:-5") and is emitted
+//    as refused(). The operator's box (or messageRequested) comes as before.
 //  * Long calls (OpenCom, MonochromatorMoveTo, LoadParameter) run the host's event loop
 //    while they wait: the window stays live, and the host sees BlnBusy true meanwhile.
 //    A host must not delete the control during such a call (use deleteLater()).
@@ -65,6 +70,7 @@ class QMessageBox;
 
 namespace brivel {
 class Control;
+class Controller;
 struct Message;
 struct HostNote;
 enum class Answer;
@@ -188,6 +194,9 @@ class BRIVELOCX_EXPORT Brivel : public QWidget {
   // The control's logic (its surface, port, bounds). In-tree tools and tests only: its
   // header is not installed and its symbols are not exported.
   brivel::Control& logic();
+  // The same control's non-blocking operations (start, watch, cancel), run on this
+  // widget's thread by its event loop.
+  brivel::Controller& controller();
   // Uses `device` (any path: a /dev/serial/by-id link, a pseudo-terminal) for port
   // number `number` in this process; an empty device removes the override.
   static void setPortDevice(int number, const QString& device);
@@ -220,9 +229,14 @@ class BRIVELOCX_EXPORT Brivel : public QWidget {
   void StrYearChanged(const QString& value);
   void IntLanguageChanged(int value);
 
-  // An interface call ended with a run-time failure, or the control left a note for
-  // the host (the text is also in lastError).
+  // An interface call ended with a run-time failure, the control left a note for
+  // the host, or it told the operator of a failure without a note (the text is also in
+  // lastError): "OPERATION: TEXT".
   void failed(const QString& message);
+  // The control refused an operation and told the operator why (the text is also in
+  // lastError): "OPERATION: TEXT", in the language in force. Refusals are the messages
+  // of kind "refusal" (BrivelMessage::kind).
+  void refused(const QString& message);
   // lastError changed: set by a failure or a note, emptied by the next call.
   void lastErrorChanged(const QString& text);
   // The operation went on as the control does, but a script may not expect it (an
@@ -242,6 +256,9 @@ class BRIVELOCX_EXPORT Brivel : public QWidget {
   // The same for the host's calls: empties lastError first.
   void host_call(const char* what, const std::function<void()>& call);
   void report(const QString& message);
+  // A refusal or a failure the operator was told of, for the host too.
+  void report_message(const brivel::Message& message);
+  bool set_last_error(const QString& message);  // false when a slot deleted the control
   // Emits the change signal of every property whose value differs from the one last
   // announced.
   void announce_changes();
@@ -252,7 +269,8 @@ class BRIVELOCX_EXPORT Brivel : public QWidget {
 
   std::unique_ptr<brivel::qt::QtEventPump> pump_;
   std::unique_ptr<brivel::qt::QtDialogs> dialogs_;
-  std::unique_ptr<brivel::Control> logic_;
+  std::unique_ptr<brivel::Controller> controller_;  // owns the logic
+  brivel::Control* logic_ = nullptr;
   std::unique_ptr<brivel::qt::SurfaceView> view_;
   std::unique_ptr<Values> announced_;   // the values last announced
   QString last_error_;
@@ -265,5 +283,7 @@ class BRIVELOCX_EXPORT Brivel : public QWidget {
   };
   std::map<int, Question> questions_;   // questions waiting for the host
   std::atomic<int> calls_running_{0};   // calls into the logic in progress (nested too)
+  const char* call_ = nullptr;          // the innermost call into the logic, by name
+  bool failure_told_ = false;           // the outermost call passed a failure to the host
   bool dying_ = false;
 };
