@@ -61,10 +61,12 @@ fuzz-long: fuzz-build
 	scripts/fuzz.sh --runs 10000000 --keep
 
 # Builds every program in bench/ and runs them one after the other (they print
-# figures; a missed goal fails the target after all have run).
+# figures; a missed goal fails the target after all have run), then the Python
+# package's figures (python/bench).
 .PHONY: bench
 bench: configure
-	cmake --build --preset $(PRESET) -j $(JOBS) --target run_benchmarks
+	cmake --build --preset $(PRESET) -j $(JOBS) --target run_benchmarks brivel_python
+	PYTHONPATH=build/python/package /usr/bin/python3 python/bench/bench_python.py
 
 clean:
 	rm -rf build build-asan build-fuzz

@@ -48,14 +48,16 @@ set(brivel_package_of_tools brivel-tools)
 set(brivel_package_of_designer brivel-designer-plugin)
 set(brivel_package_of_python python3-brivel)
 
-# ---- the Python module, where Debian's python3 looks for it -------------------------------
-# python/ installs the module for `cmake --install` into lib/python3.X/dist-packages
-# (right for /usr/local); a package for /usr puts it in /usr/lib/python3/dist-packages.
+# ---- the Python package, where Debian's python3 looks for it ------------------------------
+# python/ installs the package brivel/ for `cmake --install` into
+# lib/python3.X/dist-packages (right for /usr/local); a package for /usr puts it in
+# /usr/lib/python3/dist-packages: the compiled brivel/_brivel*.so next to the rest of
+# python/brivel/ (__init__.py, the pure-Python modules, the stubs, py.typed).
 if(TARGET brivel_python)
-  install(TARGETS brivel_python LIBRARY DESTINATION lib/python3/dist-packages
+  install(TARGETS brivel_python LIBRARY DESTINATION lib/python3/dist-packages/brivel
           COMPONENT python EXCLUDE_FROM_ALL)
-  install(FILES ${PROJECT_SOURCE_DIR}/python/brivel.pyi DESTINATION lib/python3/dist-packages
-          COMPONENT python EXCLUDE_FROM_ALL)
+  install(DIRECTORY ${PROJECT_SOURCE_DIR}/python/brivel/ DESTINATION lib/python3/dist-packages/brivel
+          COMPONENT python EXCLUDE_FROM_ALL PATTERN "__pycache__" EXCLUDE)
 endif()
 
 # ---- each package's documents: copyright and changelog.Debian.gz ------------------------

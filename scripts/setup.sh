@@ -23,12 +23,13 @@ group_demo=(
   locales
 )
 # modules: what `make build` builds besides: the Qt Designer plugin, the QML host,
-# the Python module.
+# the Python package.
 group_modules=(
   qt6-tools-dev qt6-tools-dev-tools
   qt6-declarative-dev qml6-module-qtquick qml6-module-qtquick-window
   qml6-module-qtqml-workerscript
   pybind11-dev python3-pybind11 python3-dev
+  python3-venv              # pip install of the Python package into a venv
 )
 # servers: the control servers and their tests.
 # >>> servers: add their Debian packages here, one line each (e.g. libtango-dev),

@@ -4,7 +4,6 @@
 
 #include <initializer_list>
 
-#include "control/module_function.h"
 
 namespace brivel::pyhost {
 
@@ -14,6 +13,7 @@ namespace {
 struct Classes {
   PyObject* base = nullptr;
   PyObject* refused = nullptr;
+  PyObject* busy = nullptr;
   PyObject* out_of_range = nullptr;
   PyObject* not_connected = nullptr;
   PyObject* operation = nullptr;
@@ -37,6 +37,7 @@ PyObject* define(py::module_& module, const char* name, const char* doc,
 PyObject* class_of(ErrorType type) {
   switch (type) {
     case ErrorType::Refused: return classes.refused;
+    case ErrorType::Busy: return classes.busy;
     case ErrorType::OutOfRange: return classes.out_of_range;
     case ErrorType::NotConnected: return classes.not_connected;
     case ErrorType::Operation: return classes.operation;
@@ -61,10 +62,22 @@ void define_errors(py::module_& module) {
                         "    messages: every brivel.Message the control showed during the call\n"
                         "    device: the serial device, or None",
                         {PyExc_Exception});
+  // Every raised exception sets these; the class carries empty ones, so that an
+  // exception made by a script (BrivelError("...")) has them too.
+  py::handle base(classes.base);
+  for (const char* name : {"text", "text_en", "text_zh", "detail", "detail_en", "detail_zh", "reason", "operation"})
+    base.attr(name) = py::str("");
+  base.attr("messages") = py::list();
+  base.attr("device") = py::none();
   classes.refused = define(module, "RefusedError",
                            "The control refused: the operation did not start and nothing was sent\n"
                            "(for instance the controller is busy).",
                            {classes.base});
+  classes.busy = define(module, "BusyError",
+                        "Another operation of this instrument is in flight (a move started with\n"
+                        "wait=False, a scan, a call from another thread): this one did not start.\n"
+                        "Wait for the other one, or stop it first.",
+                        {classes.refused});
   classes.out_of_range = define(module, "OutOfRangeError",
                                 "An entry lies outside the range the control accepts (also a ValueError);\n"
                                 "nothing was sent.",
@@ -89,7 +102,7 @@ void define_errors(py::module_& module) {
 }
 
 void raise_error(const ErrorInfo& info) {
-  const bool english = ModuleFunction::IntLanguage() != 0;
+  const bool english = info.language != 0;
   const std::string& text = english ? info.text_en : info.text_zh;
   const std::string& detail = english ? info.detail_en : info.detail_zh;
   const std::string shown = detail.empty() ? text : text + " (" + detail + ")";

@@ -3,16 +3,19 @@
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QString>
-#include <QtGlobal>
+#include <algorithm>
+#include <chrono>
 #include <clocale>
-#include <mutex>
 #include <stdexcept>
 
-#include "errors.h"
 #include "platform/failure.h"
 #include "pty_server.h"
+#include "qt/core/device_port.h"
+#include "qt/core/port_map.h"
 #include "qt/core/qt_platform.h"
+#include "qt/core/serial_log.h"
 #include "sim_options.h"
+#include "text/convert.h"
 
 namespace brivel::pyhost {
 
@@ -21,11 +24,13 @@ namespace {
 constexpr int kLogDebug = 10;    // logging.DEBUG
 constexpr int kLogInfo = 20;     // logging.INFO
 constexpr int kLogWarning = 30;  // logging.WARNING
+constexpr double kSlice = 0.05;  // s: how often a waiting thread looks for Ctrl-C
+constexpr double kStopBound = 60;  // s: the longest wait for a cancelled operation to end
 
-// The Qt event loop needs an application object. A host that already has one (a Qt
-// program embedding Python) keeps it; otherwise one is made that lives as long as the
-// process. Qt takes the environment's locale on Unix when it starts; the Python host
-// keeps the locale it had.
+// The Qt event loops of the control threads need an application object. A host that
+// already has one (a Qt program embedding Python) keeps it; otherwise one is made that
+// lives as long as the process. Qt takes the environment's locale on Unix when it
+// starts; the Python host keeps the locale it had.
 void ensure_application() {
   if (QCoreApplication::instance()) return;
   static int argc = 1;
@@ -37,98 +42,454 @@ void ensure_application() {
   std::setlocale(LC_ALL, saved.c_str());
 }
 
-// The port of an instrument opened by device path: the device is pinned for whatever
-// port number is in force when the port opens, and wins over BRIVEL_COM<n> from the
-// environment. The device map is process-wide, so one port at a time pins, opens and
-// unpins.
-std::mutex pin_mutex;
+double monotonic() {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
 
-class DevicePort : public qt::QtSerialPort {
- public:
-  explicit DevicePort(std::string device) : device_(std::move(device)) {}
+double wall_clock() {
+  return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
+}
 
-  void open() override {
-    if (device_.empty()) {
-      qt::QtSerialPort::open();
-      return;
-    }
-    std::lock_guard<std::mutex> lock(pin_mutex);
-    const int number = port_number();
-    const QByteArray variable = "BRIVEL_COM" + QByteArray::number(number);
-    const bool had_variable = qEnvironmentVariableIsSet(variable.constData());
-    const QByteArray value = qgetenv(variable.constData());
-    if (had_variable) qunsetenv(variable.constData());
-    qt::set_port_device(number, QString::fromStdString(device_));
-    struct Unpin {
-      int number;
-      bool had;
-      QByteArray variable, value;
-      ~Unpin() {
-        qt::set_port_device(number, QString());
-        if (had) qputenv(variable.constData(), value);
-      }
-    } unpin{number, had_variable, variable, value};
-    qt::QtSerialPort::open();
-  }
+// brivel._support, where the Python side of logging and awaiting lives.
+py::object support(const char* name) { return py::module_::import("brivel._support").attr(name); }
 
-  std::string device_name() const override {
-    return device_.empty() ? device().toStdString() : device_;
-  }
+void log(int level, const std::string& text) {
+  dispatcher::post([level, text] { support("log")("brivel", level, text); });
+}
 
- private:
-  std::string device_;
-};
+// ---- the serial traffic ------------------------------------------------------------------
 
-const char* const kNotConnectedEn = "The monochromator is not connected: call open() first.";
-const char* const kNotConnectedZh = "单色仪未连接：请先调用 open()。";
+std::atomic<bool> serial_wanted{false};
+std::once_flag serial_receiver_once;
+
+void install_serial_receiver() {
+  std::call_once(serial_receiver_once, [] {
+    qt::add_serial_log_receiver([](const QString& line) {
+      if (!serial_wanted) return;
+      const double created = wall_clock();
+      dispatcher::post([created, text = line.trimmed().toStdString()] {
+        support("serial_line")(created, text);
+      });
+    });
+  });
+}
+
+thread_local std::optional<double> delivering_report;  // when the report being delivered arrived
 
 }  // namespace
 
-// What one call leaves behind.
-struct Instrument::Frame {
-  const char* operation = "";
-  bool connected_before = false;
-  std::vector<Message> messages;
-  std::vector<HostNote> notes;
-  std::optional<RuntimeFailure> failure;           // passed on by the control
-  std::string other_failure;                       // any other C++ exception
-  std::optional<py::error_already_set> python_error;  // Ctrl-C, or a callback's exception
-};
-
-Instrument::Instrument(std::string device, int com, py::object confirm)
-    : Instrument(std::move(device), com, std::move(confirm), nullptr) {}
-
-Instrument::Instrument(std::string device, int com, py::object confirm,
-                       std::unique_ptr<sim::PtyServer> simulator)
-    : owner_(std::this_thread::get_id()),
-      device_(std::move(device)),
-      confirm_(std::move(confirm)),
-      simulator_(std::move(simulator)) {
-  ensure_application();
-  // A thread that Qt did not start gets its event dispatcher here, before any timer
-  // or socket notifier of this instrument is made.
-  { QEventLoop make_dispatcher; }
-  pump_ = std::make_unique<qt::QtEventPump>();
-  control_ = std::make_unique<Control>(*pump_, static_cast<Dialogs&>(*this),
-                                      std::make_unique<DevicePort>(device_));
-  std::int16_t number = static_cast<std::int16_t>(com);
-  control_->setIntUseCom(number);
-  control_->set_wait_hook([this] { on_tick(); });
-}
-
-Instrument::~Instrument() {
-  if (!owner_thread()) {
-    // Qt objects may not be destroyed from another thread: the port and the event
-    // pump are left to the end of the process rather than risk the host.
-    (void)control_.release();
-    (void)pump_.release();
+void refresh_serial_logging() {
+  bool wanted = false;
+  try {
+    wanted = py::module_::import("logging").attr("getLogger")("brivel.serial").attr("isEnabledFor")(kLogDebug).cast<bool>();
+  } catch (py::error_already_set&) {
+    wanted = false;
   }
-  // Otherwise the control closes its port first, then the simulator stops.
-  control_.reset();
-  pump_.reset();
+  install_serial_receiver();
+  serial_wanted = wanted;
+  qt::set_serial_logging(wanted);
 }
 
-std::unique_ptr<Instrument> Instrument::simulated(const SimulatorSettings& settings, py::object confirm) {
+std::optional<double> report_lag() {
+  if (!delivering_report) return std::nullopt;
+  return monotonic() - *delivering_report;
+}
+
+// ---- Relay -----------------------------------------------------------------------------
+
+Relay::Relay(std::string device, py::object confirm)
+    : pinned_device_(device), device_(std::move(device)), confirm_(share(std::move(confirm))) {}
+
+std::string Relay::device() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return device_;
+}
+
+Observer Relay::observer() {
+  // Called on the control's thread: nothing here waits for Python.
+  std::weak_ptr<Relay> weak = shared_from_this();
+  Observer o;
+  o.position = [weak](double nm) {
+    const double arrived = monotonic();
+    if (auto self = weak.lock()) {
+      {
+        std::lock_guard<std::mutex> lock(self->mutex_);
+        if (self->subscribers_.empty()) return;
+      }
+      dispatcher::post([self, nm, arrived] { self->deliver_position(nm, arrived); });
+    }
+  };
+  o.state = [weak](const State& s) {
+    if (auto self = weak.lock()) {
+      self->language_ = s.language;
+      std::lock_guard<std::mutex> lock(self->mutex_);
+      if (self->pinned_device_.empty() && !s.device.empty()) self->device_ = s.device;
+    }
+  };
+  o.message = [](const Message& m) {
+    switch (m.kind) {
+      case MessageKind::Information:
+      case MessageKind::Success:
+        log(kLogInfo, m.text);
+        break;
+      case MessageKind::Question:
+        break;  // logged with its answer
+      case MessageKind::Refusal:
+      case MessageKind::Failure:
+        log(kLogDebug, m.text);  // raised as an exception by the operation's Status
+        break;
+    }
+  };
+  o.note = [](const HostNote& n) {
+    if (n.kind == HostNote::Kind::Warning) log(kLogWarning, n.text_en);
+  };
+  return o;
+}
+
+Answer Relay::answer(const Message& question) {
+  bool yes = true;
+  if (!finalizing()) {
+    py::gil_scoped_acquire gil;
+    py::handle confirm = confirm_->get();
+    if (PyBool_Check(confirm.ptr())) {
+      yes = confirm.ptr() == Py_True;
+    } else if (!confirm.is_none()) {
+      try {
+        yes = py::bool_(confirm(question.text));
+      } catch (py::error_already_set& error) {
+        // Raised by the operation's Status; the question is declined.
+        py::object value = py::reinterpret_borrow<py::object>(error.value());
+        if (error.trace() && value) PyException_SetTraceback(value.ptr(), error.trace().ptr());
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (!error_) error_ = share(std::move(value));
+        yes = false;
+      }
+    }
+  }
+  log(kLogInfo, question.text + (yes ? " -> yes" : " -> no"));
+  return yes ? Answer::Ok : Answer::Cancel;
+}
+
+SharedPy Relay::take_error() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return std::move(error_);
+}
+
+std::shared_ptr<Subscriber> Relay::subscribe(py::object fn) {
+  auto subscriber = std::make_shared<Subscriber>();
+  subscriber->fn = share(std::move(fn));
+  std::lock_guard<std::mutex> lock(mutex_);
+  subscribers_.push_back(subscriber);
+  return subscriber;
+}
+
+namespace {
+// The subscriber being called on the dispatcher thread, so that unsubscribe() can wait
+// for its call to end.
+std::mutex calling_mutex;
+std::condition_variable calling_done;
+const Subscriber* calling = nullptr;
+}  // namespace
+
+void Relay::unsubscribe(const std::shared_ptr<Subscriber>& subscriber) {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    subscriber->active = false;
+    for (auto it = subscribers_.begin(); it != subscribers_.end(); ++it) {
+      if (*it == subscriber) {
+        subscribers_.erase(it);
+        break;
+      }
+    }
+  }
+  if (dispatcher::on_dispatcher_thread()) return;  // inside a callback: none other runs
+  py::gil_scoped_release release;
+  std::unique_lock<std::mutex> lock(calling_mutex);
+  calling_done.wait_for(lock, std::chrono::duration<double>(kStopBound),
+                        [&] { return calling != subscriber.get(); });
+}
+
+void Relay::deliver_position(double nm, double arrived) {
+  std::vector<std::shared_ptr<Subscriber>> now;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    now = subscribers_;
+  }
+  delivering_report = arrived;
+  for (const auto& subscriber : now) {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      if (!subscriber->active) continue;
+    }
+    {
+      std::lock_guard<std::mutex> lock(calling_mutex);
+      calling = subscriber.get();
+    }
+    try {
+      subscriber->fn->get()(nm);
+    } catch (py::error_already_set& error) {
+      error.discard_as_unraisable("a brivel position subscriber");
+    }
+    {
+      std::lock_guard<std::mutex> lock(calling_mutex);
+      calling = nullptr;
+    }
+    calling_done.notify_all();
+  }
+  delivering_report.reset();
+}
+
+// ---- StatusCore --------------------------------------------------------------------------
+
+StatusCore::StatusCore(std::string operation, Operation op, Yields yields, ErrorType failed_as,
+                       std::shared_ptr<Relay> relay)
+    : operation_(std::move(operation)),
+      op_(std::move(op)),
+      yields_(yields),
+      failed_as_(failed_as),
+      relay_(std::move(relay)) {}
+
+std::shared_ptr<StatusCore> StatusCore::finished(std::string operation, double wavelength) {
+  auto core = std::make_shared<StatusCore>(std::move(operation), Operation(), Yields::Wavelength,
+                                           ErrorType::Operation, nullptr);
+  Result r;
+  r.outcome = Outcome::Done;
+  r.operation = core->operation_;
+  r.wavelength = wavelength;
+  core->result_ = r;
+  core->delivered_ = true;
+  return core;
+}
+
+void StatusCore::watch(const std::shared_ptr<StatusCore>& self) {
+  // On the control's thread (or here, when it has already ended): the exception of
+  // `confirm` belongs to this operation; the end is delivered after what came before.
+  self->op_.on_done([self](const Result& result) {
+    {
+      std::lock_guard<std::mutex> lock(self->mutex_);
+      self->result_ = result;
+      if (self->relay_) self->kept_error_ = self->relay_->take_error();
+    }
+    if (!dispatcher::post([self] { self->deliver(); })) {
+      // The package has shut down (interpreter exit): delivered without callbacks.
+      std::lock_guard<std::mutex> lock(self->mutex_);
+      self->delivered_ = true;
+      self->callbacks_.clear();
+      self->delivered_cv_.notify_all();
+    }
+  });
+}
+
+void StatusCore::deliver() {
+  std::vector<std::pair<SharedPy, SharedPy>> callbacks;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    delivered_ = true;
+    callbacks.swap(callbacks_);
+  }
+  delivered_cv_.notify_all();
+  for (const auto& [fn, status] : callbacks) {
+    try {
+      fn->get()(status->get());
+    } catch (py::error_already_set& error) {
+      error.discard_as_unraisable("a brivel.Status callback");
+    }
+  }
+}
+
+bool StatusCore::done() const {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (delivered_) return true;
+  }
+  return dispatcher::on_dispatcher_thread() && op_.valid() && op_.done();
+}
+
+void StatusCore::cancel() {
+  if (!op_.valid()) return;
+  py::gil_scoped_release release;
+  op_.cancel();
+}
+
+void StatusCore::add_callback(py::object fn, py::object status) {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!delivered_) {
+      callbacks_.emplace_back(share(std::move(fn)), share(std::move(status)));
+      return;
+    }
+  }
+  fn(status);
+}
+
+py::object StatusCore::wait(std::optional<double> timeout) {
+  const double start = monotonic();
+  const auto left = [&] { return timeout ? *timeout - (monotonic() - start) : kSlice; };
+  const bool inside_callback = dispatcher::on_dispatcher_thread();
+  // Ends when delivered (or, in a callback, when the core's operation has ended).
+  const auto ended = [&] {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      if (delivered_) return true;
+    }
+    return inside_callback && op_.valid() && op_.done();
+  };
+  std::optional<py::error_already_set> interrupted;
+  while (!ended()) {
+    if (timeout && left() <= 0) break;
+    {
+      py::gil_scoped_release release;
+      const double slice = std::min(kSlice, std::max(0.0, left()));
+      if (inside_callback) {
+        op_.wait_for(slice);
+      } else {
+        std::unique_lock<std::mutex> lock(mutex_);
+        delivered_cv_.wait_for(lock, std::chrono::duration<double>(slice), [&] { return delivered_; });
+      }
+    }
+    if (PyErr_CheckSignals() != 0) {
+      // Ctrl-C (or whatever a signal handler raised): the stop button, then the exception.
+      interrupted.emplace();
+      {
+        py::gil_scoped_release release;
+        if (op_.valid()) {
+          op_.cancel();
+          op_.wait_for(kStopBound);
+        }
+      }
+      if (!inside_callback) {
+        py::gil_scoped_release release;
+        std::unique_lock<std::mutex> lock(mutex_);
+        delivered_cv_.wait_for(lock, std::chrono::duration<double>(kStopBound), [&] { return delivered_; });
+      }
+      throw std::move(*interrupted);
+    }
+  }
+  std::optional<Result> result;
+  SharedPy kept;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    result = result_;
+    kept = kept_error_;
+  }
+  if (!result && inside_callback && op_.valid() && op_.done()) result = op_.result();
+  if (!result) {
+    PyErr_SetString(PyExc_TimeoutError,
+                    (operation_ + " is still running after " + text::plain(timeout.value_or(0)) + " s").c_str());
+    throw py::error_already_set();
+  }
+  if (kept) {
+    // The exception of `confirm` is what the script has to see.
+    py::handle error = kept->get();
+    PyErr_SetObject(reinterpret_cast<PyObject*>(Py_TYPE(error.ptr())), error.ptr());
+    throw py::error_already_set();
+  }
+  return outcome(*result);
+}
+
+py::object StatusCore::outcome(const Result& r) {
+  if (r.outcome == Outcome::Done) {
+    if (yields_ == Yields::Wavelength) return py::float_(r.wavelength);
+    return py::none();
+  }
+  ErrorInfo info;
+  info.operation = operation_;
+  info.text_en = r.text_en;
+  info.text_zh = r.text_zh;
+  info.detail_en = r.detail_en;
+  info.detail_zh = r.detail_zh;
+  info.messages = r.messages;
+  info.language = relay_ ? relay_->language() : 1;
+  switch (r.outcome) {
+    case Outcome::Refused: info.type = ErrorType::Refused; break;
+    case Outcome::NotConnected: info.type = ErrorType::NotConnected; break;
+    case Outcome::Busy: info.type = ErrorType::Busy; break;
+    case Outcome::OutOfRange: info.type = ErrorType::OutOfRange; break;
+    case Outcome::Stopped: info.type = ErrorType::Stopped; break;
+    case Outcome::ConnectionLost: info.type = ErrorType::Connection; break;
+    case Outcome::Failed: info.type = failed_as_; break;
+    case Outcome::Pending:
+    case Outcome::Done: info.type = ErrorType::Operation; break;
+  }
+  if (info.type == ErrorType::Connection || info.type == ErrorType::NotConnected)
+    info.device = relay_ ? relay_->device() : std::string();
+  raise_error(info);
+}
+
+// ---- Host --------------------------------------------------------------------------------
+
+namespace {
+std::mutex hosts_mutex;
+std::vector<Host*> live_hosts;   // for the shutdown at interpreter exit
+}  // namespace
+
+Controller& Host::controller() {
+  if (!thread_) throw std::runtime_error("the instrument was closed when the interpreter began to exit");
+  return thread_->controller();
+}
+
+State Host::state() const {
+  if (!thread_) throw std::runtime_error("the instrument was closed when the interpreter began to exit");
+  return thread_->controller().state();
+}
+
+void Host::shut_down() {
+  if (!thread_) return;
+  thread_->controller().unsubscribe(observer_);
+  thread_.reset();
+}
+
+void Host::shut_down_all() {
+  std::vector<Host*> hosts;
+  {
+    std::lock_guard<std::mutex> lock(hosts_mutex);
+    hosts = live_hosts;
+  }
+  py::gil_scoped_release release;
+  for (Host* host : hosts) host->shut_down();
+}
+
+Host::Host(std::string device, int com, py::object confirm)
+    : Host(std::move(device), com, std::move(confirm), nullptr) {}
+
+Host::Host(std::string device, int com, py::object confirm, std::unique_ptr<sim::PtyServer> simulator)
+    : simulator_(std::move(simulator)), relay_(std::make_shared<Relay>(device, std::move(confirm))) {
+  ensure_application();
+  refresh_serial_logging();
+  ControlThread::Options options;
+  options.make_pump = [] {
+    // A thread that Qt did not start gets its event dispatcher here, before any timer
+    // or socket notifier of the control is made.
+    { QEventLoop make_dispatcher; }
+    return std::make_unique<qt::QtEventPump>();
+  };
+  options.make_port = [device] { return std::make_unique<qt::DevicePort>(device); };
+  options.port_number = com;
+  options.language = 1;
+  py::gil_scoped_release release;
+  thread_ = std::make_unique<ControlThread>(std::move(options));
+  Controller& c = thread_->controller();
+  std::weak_ptr<Relay> weak = relay_;
+  c.set_answerer([weak](const Message& question) {
+    auto relay = weak.lock();
+    return relay ? relay->answer(question) : Answer::Ok;
+  });
+  observer_ = c.subscribe(relay_->observer());
+  std::lock_guard<std::mutex> lock(hosts_mutex);
+  live_hosts.push_back(this);
+}
+
+Host::~Host() {
+  {
+    std::lock_guard<std::mutex> lock(hosts_mutex);
+    live_hosts.erase(std::remove(live_hosts.begin(), live_hosts.end(), this), live_hosts.end());
+  }
+  py::gil_scoped_release release;  // a question may be waiting for the GIL on the control's thread
+  shut_down();
+  simulator_.reset();
+}
+
+std::unique_ptr<Host> Host::simulated(const SimulatorSettings& settings, py::object confirm) {
   sim::Memory memory = sim::factory_memory();
   std::string error;
   for (const auto& [name, value] : settings.memory)
@@ -148,267 +509,67 @@ std::unique_ptr<Instrument> Instrument::simulated(const SimulatorSettings& setti
   if (!server->start_background(error))
     throw RuntimeFailure(FailureReason::PortFailure, "the simulator cannot start: " + error);
   const std::string device = server->device();
-  return std::unique_ptr<Instrument>(new Instrument(device, 1, std::move(confirm), std::move(server)));
+  return std::unique_ptr<Host>(new Host(device, 1, std::move(confirm), std::move(server)));
 }
 
-void Instrument::check_thread() const {
-  if (!owner_thread())
-    throw std::runtime_error(
-        "a brivel.Monochromator is used from the thread that made it (only stop() works from "
-        "other threads)");
+std::shared_ptr<StatusCore> Host::start(const std::string& operation,
+                                        const std::function<Operation(Controller&)>& begin, Yields yields,
+                                        bool needs_connection, ErrorType failed_as) {
+  if (needs_connection && !state().connected) raise_not_connected(operation);
+  refresh_serial_logging();
+  Operation op;
+  {
+    py::gil_scoped_release release;
+    op = begin(controller());
+  }
+  auto core = std::make_shared<StatusCore>(operation, op, yields, failed_as, relay_);
+  if (op.done()) {
+    // Refused at once because another operation is in flight: raised here, whether
+    // the caller waits or not.
+    const Result result = op.result();
+    if (result.outcome == Outcome::Busy) core->outcome(result);
+  }
+  StatusCore::watch(core);
+  return core;
 }
 
-Control& Instrument::control() {
-  check_thread();
-  return *control_;
+std::string Host::device() const {
+  const std::string pinned = relay_->device();
+  if (!pinned.empty()) return pinned;
+  return qt::device_for_port(state().port_number).toStdString();
 }
 
-const Control& Instrument::control() const {
-  check_thread();
-  return *control_;
+void Host::read_int_speed() {
+  int speed = int_speed_;
+  call([&speed](Control& c) { speed = c.IntSpeed(); });
+  int_speed_ = speed;
 }
 
-std::string Instrument::device() const {
-  if (!device_.empty()) return device_;
-  return qt::device_for_port(control_->IntUseCom()).toStdString();
+void Host::call(const std::function<void(Control&)>& body) {
+  Controller& c = controller();
+  (void)c;
+  py::gil_scoped_release release;
+  thread_->call(body);
 }
 
-std::vector<std::string> Instrument::simulator_log() const {
+std::vector<std::string> Host::simulator_log() const {
   std::vector<std::string> log;
-  if (simulator_) simulator_->with_controller([&](sim::Controller& c) { log = c.log(); });
+  if (simulator_) {
+    py::gil_scoped_release release;
+    simulator_->with_controller([&](sim::Controller& c) { log = c.log(); });
+  }
   return log;
 }
 
-bool Instrument::in_call() const { return owner_thread() && !frames_.empty(); }
-
-void Instrument::request_stop() noexcept { control_->RequestStop(); }
-
-void Instrument::require_connected(const char* operation) const {
-  if (control().BlnMonConnectFlag()) return;
+void Host::raise_not_connected(const std::string& operation) const {
   ErrorInfo info;
   info.type = ErrorType::NotConnected;
   info.operation = operation;
-  info.text_en = kNotConnectedEn;
-  info.text_zh = kNotConnectedZh;
+  info.text_en = "The monochromator is not connected: call open() first.";
+  info.text_zh = "单色仪未连接：请先调用 open()。";
   info.device = device();
+  info.language = relay_->language();
   raise_error(info);
-}
-
-void Instrument::run(const char* operation, const std::function<void()>& body, Judge judge,
-                     const Wording& refused) {
-  check_thread();
-  Frame frame;
-  frame.operation = operation;
-  frame.connected_before = control_->BlnMonConnectFlag() != 0;
-  if (judge == Judge::RangeChecked) ModuleFunction::BytRangeOK() = 1;
-  const bool outermost = frames_.empty();
-  if (outermost) control_->clear_stop_request();  // a stop() made while idle is void
-  frames_.push_back(&frame);
-  {
-    py::gil_scoped_release release;
-    try {
-      body();
-    } catch (const RuntimeFailure& failure) {
-      frame.failure.emplace(failure);
-    } catch (const std::exception& failure) {
-      frame.other_failure = failure.what();
-    } catch (...) {
-      frame.other_failure = "an unknown failure";
-    }
-  }
-  frames_.pop_back();
-  if (outermost) control_->clear_stop_request();
-  conclude(frame, judge, refused);
-}
-
-void Instrument::conclude(Frame& frame, Judge judge, const Wording& refused) {
-  // A Ctrl-C (or any exception of a signal handler or a callback) wins: it is what
-  // the script has to see, and the call has already ended cleanly.
-  if (frame.python_error) {
-    py::error_already_set error = std::move(*frame.python_error);
-    frame.python_error.reset();
-    throw error;
-  }
-
-  const bool connected_after = control_->BlnMonConnectFlag() != 0;
-  const Message* first = nullptr;  // the first refusal or failure
-  for (const Message& m : frame.messages) {
-    if (m.kind == MessageKind::Refusal || m.kind == MessageKind::Failure) {
-      first = &m;
-      break;
-    }
-  }
-  const HostNote* failure_note = nullptr;
-  bool interrupted = frame.failure && frame.failure->reason() == FailureReason::Interrupted;
-  for (const HostNote& n : frame.notes) {
-    if (n.kind == HostNote::Kind::Warning) log(kLogWarning, n.text_en);
-    if (n.kind == HostNote::Kind::Interrupted) interrupted = true;
-    if (n.kind == HostNote::Kind::Failure && !failure_note) failure_note = &n;
-  }
-
-  ErrorInfo info;
-  info.operation = frame.operation;
-  info.messages = frame.messages;
-  if (failure_note) {
-    info.detail_en = failure_note->text_en;
-    info.detail_zh = failure_note->text_zh;
-  }
-  const auto text_from = [&](const Message* m, const std::string& en, const std::string& zh) {
-    info.text_en = m ? m->text_en : en;
-    info.text_zh = m ? m->text_zh : zh;
-  };
-
-  if (interrupted) {
-    info.type = ErrorType::Stopped;
-    text_from(nullptr, "The call was stopped on request; the motor was stopped.",
-              "已按要求停止，电机已停止。");
-    raise_error(info);
-  }
-
-  if (judge == Judge::Connection) {
-    if (connected_after) {
-      // Connected: what went wrong on the way (the filter wheel could not be read) is a
-      // warning, not a failure of the connection.
-      for (const Message& m : frame.messages)
-        if (m.kind == MessageKind::Failure || m.kind == MessageKind::Refusal) log(kLogWarning, m.text);
-      return;
-    }
-    info.type = ErrorType::Connection;
-    info.device = device();
-    text_from(first, "Monochromator connection failed.", "单色仪连接失败!");
-    if (info.detail_en.empty() && frame.failure) info.detail_en = info.detail_zh = frame.failure->what();
-    raise_error(info);
-  }
-
-  if (frame.failure) {
-    const bool lost = frame.failure->reason() == FailureReason::PortLost;
-    info.type = lost ? ErrorType::Connection : ErrorType::Operation;
-    if (lost) info.device = device();
-    const std::string why = frame.failure->what();
-    text_from(first, "The operation could not be completed: " + why + ".", "操作未能完成：" + why + "。");
-    if (info.detail_en.empty()) info.detail_en = info.detail_zh = why;
-    raise_error(info);
-  }
-  if (!frame.other_failure.empty()) {
-    info.type = ErrorType::Operation;
-    text_from(first, "The operation could not be completed: " + frame.other_failure + ".",
-              "操作未能完成：" + frame.other_failure + "。");
-    raise_error(info);
-  }
-
-  const bool lost_connection = frame.connected_before && !connected_after;
-  if (first) {
-    if (first->kind == MessageKind::Refusal) {
-      info.type = ErrorType::Refused;
-    } else {
-      info.type = lost_connection ? ErrorType::Connection : ErrorType::Operation;
-      if (lost_connection) info.device = device();
-    }
-    text_from(first, "", "");
-    raise_error(info);
-  }
-  if (failure_note) {
-    // A failure the control reported only to the host (a download that stopped).
-    info.type = lost_connection ? ErrorType::Connection : ErrorType::Operation;
-    if (lost_connection) info.device = device();
-    info.text_en = failure_note->text_en;
-    info.text_zh = failure_note->text_zh;
-    info.detail_en.clear();
-    info.detail_zh.clear();
-    raise_error(info);
-  }
-  if (judge == Judge::RangeChecked && ModuleFunction::BytRangeOK() == 0) {
-    info.type = ErrorType::OutOfRange;
-    text_from(nullptr, refused.en, refused.zh);
-    raise_error(info);
-  }
-}
-
-// ---- the operator's side ------------------------------------------------------------
-
-Answer Instrument::message(const std::string& text, const std::string& title, Icon icon,
-                           Buttons buttons) {
-  // Every message comes through show(); this is what a message without its kind does.
-  Message m;
-  m.text = m.text_en = m.text_zh = text;
-  m.title = m.title_en = m.title_zh = title;
-  m.icon = icon;
-  m.buttons = buttons;
-  m.kind = buttons == Buttons::OkCancel ? MessageKind::Question : MessageKind::Information;
-  return show(m);
-}
-
-std::optional<std::string> Instrument::input(const std::string&, const std::string&, const std::string&) {
-  return std::nullopt;  // the port dialog of the lamp: a script sets the port itself
-}
-
-Answer Instrument::show(const Message& m) {
-  if (Frame* frame = top()) frame->messages.push_back(m);
-  switch (m.kind) {
-    case MessageKind::Information:
-    case MessageKind::Success:
-      log(kLogInfo, m.text);
-      return Answer::Ok;
-    case MessageKind::Question:
-      return ask(m);
-    case MessageKind::Refusal:
-    case MessageKind::Failure:
-      // Raised as an exception when the call returns.
-      log(kLogDebug, m.text);
-      return Answer::Ok;
-  }
-  return Answer::Ok;
-}
-
-void Instrument::note(const HostNote& n) {
-  if (Frame* frame = top()) frame->notes.push_back(n);
-}
-
-Answer Instrument::ask(const Message& question) {
-  bool yes = true;
-  {
-    py::gil_scoped_acquire gil;
-    if (PyBool_Check(confirm_.ptr())) {
-      yes = confirm_.ptr() == Py_True;
-    } else if (!confirm_.is_none()) {
-      try {
-        yes = py::bool_(confirm_(question.text));
-      } catch (py::error_already_set& error) {
-        keep(std::move(error), false);  // raised after the call; the question is declined
-        yes = false;
-      }
-    }
-  }
-  log(kLogInfo, question.text + (yes ? " -> yes" : " -> no"));
-  return yes ? Answer::Ok : Answer::Cancel;
-}
-
-void Instrument::log(int level, const std::string& text) {
-  py::gil_scoped_acquire gil;
-  try {
-    py::module_::import("logging").attr("getLogger")("brivel").attr("log")(level, "%s", text);
-  } catch (py::error_already_set& error) {
-    keep(std::move(error), true);
-  }
-}
-
-void Instrument::on_tick() noexcept {
-  if (frames_.empty()) return;
-  try {
-    py::gil_scoped_acquire gil;
-    if (PyErr_CheckSignals() != 0) {
-      py::error_already_set error;  // takes the pending exception (KeyboardInterrupt)
-      keep(std::move(error), true);
-    }
-  } catch (...) {
-    // The hook may throw nothing into the control.
-  }
-}
-
-void Instrument::keep(py::error_already_set&& error, bool stop) {
-  Frame* frame = top();
-  if (frame && !frame->python_error) frame->python_error.emplace(std::move(error));
-  if (stop && frame) control_->RequestStop();
 }
 
 }  // namespace brivel::pyhost

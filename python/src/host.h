@@ -1,51 +1,45 @@
 #pragma once
-// The control hosted in a Python process: one brivel::Control on the Qt core platform
-// (QtEventPump, QtSerialPort), as brivelctl hosts it, with Python as the operator.
+// The control hosted for Python: a brivel::ControlThread (the control on a thread of
+// its own, with a Qt event pump and serial port) and the bridge between its callbacks
+// and Python.
 //
-// Every call into the control runs through run(): the GIL is released for the whole
-// call and taken again only in the callbacks (the wait hook, messages, questions,
-// logging). What the control reports during the call (its messages and host notes,
-// a run-time failure it passes on, an exception of a Python callback, a Ctrl-C) is
-// collected and turned into a Python exception once the call has returned.
+//   Host        one instrument: the control thread, the simulated controller if any,
+//               and the Relay. Every method may be called from any Python thread.
+//   Relay       what the control's thread hands to Python: messages and notes for the
+//               `brivel` logger, position reports for subscribers, questions for the
+//               `confirm` callable. It holds no Qt object, so a callback may outlive
+//               the Host.
+//   StatusCore  one started operation as Python sees it (brivel.Status): the core's
+//               Operation, its Result once the end has been delivered to Python, and
+//               the callbacks to call then. Ends are delivered through the dispatcher
+//               (dispatcher.h), after every message and report of the operation.
 //
-// A Ctrl-C reaches the call through the wait hook, which runs once a tick inside
-// every wait: PyErr_CheckSignals() runs Python's signal handlers there; the exception
-// a handler raises is kept and the control is asked to stop (RequestStop), which
-// stops the motor as the stop button does and ends the call; the kept exception is
-// raised when the call has returned.
-//
-// The Qt objects belong to the thread that made the instrument: every call but
-// request_stop() must come from that thread.
+// The GIL is never held while the core is called or waited for, and the control's
+// thread takes it only to ask `confirm`.
 
 #include <pybind11/pybind11.h>
 
+#include <atomic>
+#include <condition_variable>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
-#include <thread>
 #include <utility>
 #include <vector>
 
-#include "control/control.h"
+#include "control/controller.h"
+#include "dispatcher.h"
+#include "errors.h"
 
 namespace brivel::sim {
 class PtyServer;
-}
-namespace brivel::qt {
-class QtEventPump;
 }
 
 namespace brivel::pyhost {
 
 namespace py = pybind11;
-
-// How the outcome of a call is judged once it has returned.
-enum class Judge {
-  Messages,      // a refusal or failure message of the control raises
-  Connection,    // connecting: the control is connected afterwards, or it raises
-  RangeChecked,  // as Messages; an entry the range check refused raises too
-};
 
 // The simulated controller's settings, by the names brivel-sim takes.
 struct SimulatorSettings {
@@ -54,78 +48,147 @@ struct SimulatorSettings {
   double rate = 0;  // motor steps per second per unit of speed; 0: the simulator's own
 };
 
-class Instrument final : private Dialogs {
+// What the value of a finished operation is.
+enum class Yields { Nothing, Wavelength };
+
+class Relay;
+
+class StatusCore {
+ public:
+  StatusCore(std::string operation, Operation op, Yields yields, ErrorType failed_as, std::shared_ptr<Relay> relay);
+  // An operation that ended without being started (move_by(0)): Done, `wavelength`.
+  static std::shared_ptr<StatusCore> finished(std::string operation, double wavelength);
+
+  const std::string& operation() const { return operation_; }
+  const Operation& op() const { return op_; }
+
+  // Delivered to Python (wait() returns, callbacks run). On the dispatcher thread,
+  // where delivery waits for the running callback, the core's own end counts.
+  bool done() const;
+  // Waits until done; with the GIL held on entry (released while waiting). A Python
+  // signal handler's exception (Ctrl-C) cancels the operation, waits for its end and
+  // is raised. Raises TimeoutError when `timeout` (s) passes first.
+  py::object wait(std::optional<double> timeout);
+  void cancel();
+  // Calls fn(status) once when delivered (at once, here, when it already is).
+  void add_callback(py::object fn, py::object status);
+
+  // ---- for the host ------------------------------------------------------------------
+  // Arranges the delivery once the operation ends (call once, right after starting).
+  static void watch(const std::shared_ptr<StatusCore>& self);
+  // The value of a result, or the exception it stands for, raised (GIL held).
+  py::object outcome(const Result& result);
+
+ private:
+  void deliver();                 // dispatcher thread, GIL held
+
+  std::string operation_;
+  Operation op_;
+  Yields yields_;
+  ErrorType failed_as_;          // what a Failed outcome raises (ConnectionError for open)
+  std::shared_ptr<Relay> relay_;
+
+  mutable std::mutex mutex_;
+  std::condition_variable delivered_cv_;
+  bool delivered_ = false;
+  std::optional<Result> result_;
+  SharedPy kept_error_;          // an exception of `confirm` during the operation
+  std::vector<std::pair<SharedPy, SharedPy>> callbacks_;  // fn, status
+};
+
+// A subscriber of position reports.
+struct Subscriber {
+  SharedPy fn;
+  bool active = true;  // under Relay's mutex
+};
+
+class Relay : public std::enable_shared_from_this<Relay> {
+ public:
+  Relay(std::string device, py::object confirm);
+
+  // The Observer the control's thread calls (registered once per Host).
+  Observer observer();
+  // How questions are answered (Controller::set_answerer).
+  Answer answer(const Message& question);
+
+  // The exception `confirm` raised during the running operation, taken once.
+  SharedPy take_error();
+  // Subscribers (any thread).
+  std::shared_ptr<Subscriber> subscribe(py::object fn);
+  // After it returns (from any thread but the dispatcher's own) fn is not called again.
+  void unsubscribe(const std::shared_ptr<Subscriber>& subscriber);
+
+  int language() const { return language_; }
+  std::string device() const;
+
+ private:
+  void deliver_position(double nm, double arrived);   // dispatcher thread, GIL held
+
+  mutable std::mutex mutex_;
+  std::string pinned_device_;            // the device given to the constructor, if any
+  std::string device_;                   // the device the port opens
+  SharedPy confirm_;
+  SharedPy error_;
+  std::vector<std::shared_ptr<Subscriber>> subscribers_;
+  std::atomic<int> language_{1};
+};
+
+class Host {
  public:
   // `device` (any path, or a name under /dev) is opened whatever port number is in
   // force; empty: the port number `com` maps to its device as the control always does.
   // `confirm`: None (answer yes), a bool, or a callable taking the question's text.
-  Instrument(std::string device, int com, py::object confirm);
-  ~Instrument() override;
-  Instrument(const Instrument&) = delete;
-  Instrument& operator=(const Instrument&) = delete;
+  Host(std::string device, int com, py::object confirm);
+  static std::unique_ptr<Host> simulated(const SimulatorSettings& settings, py::object confirm);
+  ~Host();  // stops what runs, closes the port, ends the control's thread (GIL released)
+  Host(const Host&) = delete;
+  Host& operator=(const Host&) = delete;
 
-  // Starts the simulated controller on a pseudo-terminal and hosts the control on it.
-  // Throws std::invalid_argument for a setting the simulator does not know, and
-  // RuntimeFailure(PortFailure) when no pseudo-terminal can be had.
-  static std::unique_ptr<Instrument> simulated(const SimulatorSettings& settings, py::object confirm);
+  // Raise RuntimeError once the package has shut down for the interpreter's exit.
+  Controller& controller();
+  State state() const;
+  // Every instrument still open at interpreter exit: what runs is stopped, the port
+  // closed, the control's thread ended (GIL held on entry).
+  static void shut_down_all();
+  const std::shared_ptr<Relay>& relay() const { return relay_; }
 
-  // The control, for reading its properties (checks the calling thread).
-  Control& control();
-  const Control& control() const;
+  // Starts an operation (GIL held on entry, released around the core). Raises
+  // BusyError at once when another operation is in flight, NotConnectedError when
+  // `needs_connection` and the instrument is not connected.
+  std::shared_ptr<StatusCore> start(const std::string& operation, const std::function<Operation(Controller&)>& begin,
+                                    Yields yields = Yields::Nothing, bool needs_connection = false,
+                                    ErrorType failed_as = ErrorType::Operation);
+  // Runs `body` on the control's thread and waits for it (only for reads and settings
+  // that exchange nothing with the controller).
+  void call(const std::function<void(Control&)>& body);
 
-  // Runs `body` (which calls the control) with the GIL released, then raises what
-  // the call reported; `operation` names the call in the exception. With
-  // Judge::RangeChecked, `refused` says what the range check refused.
-  void run(const char* operation, const std::function<void()>& body, Judge judge = Judge::Messages,
-           const Wording& refused = Wording{"", ""});
-
-  // Raises NotConnectedError when the control is not connected.
-  void require_connected(const char* operation) const;
-
-  // Ends the running call as the stop button does; from any thread. A request made
-  // while no call runs is dropped when the next call starts.
-  void request_stop() noexcept;
-  // True when the calling thread is the instrument's and a call is running on it.
-  bool in_call() const;
-  bool owner_thread() const { return std::this_thread::get_id() == owner_; }
-
-  std::string device() const;      // the device opened (or that the port number maps to)
+  // The device given, else the one the port number maps to now.
+  std::string device() const;
+  // The control's IntSpeed (what the host last set and the controller confirmed), as
+  // read after the last setting; 250 before any.
+  int int_speed() const { return int_speed_; }
+  void read_int_speed();
   bool is_simulated() const { return simulator_ != nullptr; }
-  // The commands the simulated controller has framed so far, as text like
-  // "W 00 00 27 10" (empty for a real instrument).
   std::vector<std::string> simulator_log() const;
-
-  // Raises a Python RuntimeError when called from another thread than the instrument's.
-  void check_thread() const;
+  void raise_not_connected(const std::string& operation) const;
 
  private:
-  struct Frame;
+  Host(std::string device, int com, py::object confirm, std::unique_ptr<sim::PtyServer> simulator);
+  void shut_down();   // GIL released
 
-  Instrument(std::string device, int com, py::object confirm, std::unique_ptr<sim::PtyServer> simulator);
-
-  // ---- the operator's side, for Python (Dialogs) ----------------------------------
-  Answer message(const std::string& text, const std::string& title, Icon icon, Buttons buttons) override;
-  std::optional<std::string> input(const std::string& prompt, const std::string& title,
-                                   const std::string& default_text) override;
-  Answer show(const Message& m) override;
-  void note(const HostNote& n) override;
-
-  Answer ask(const Message& question);          // the confirm callable
-  void log(int level, const std::string& text); // the `brivel` logger
-  void on_tick() noexcept;                       // the wait hook
-  // Keeps the Python exception being handled for the running call; `stop` asks the
-  // call to end as well.
-  void keep(py::error_already_set&& error, bool stop);
-  Frame* top() { return frames_.empty() ? nullptr : frames_.back(); }
-  void conclude(Frame& frame, Judge judge, const Wording& refused);
-
-  std::thread::id owner_;
-  std::string device_;
-  py::object confirm_;
   std::unique_ptr<sim::PtyServer> simulator_;  // outlives the port, which closes first
-  std::unique_ptr<qt::QtEventPump> pump_;
-  std::unique_ptr<Control> control_;
-  std::vector<Frame*> frames_;                 // the calls running, innermost last
+  std::shared_ptr<Relay> relay_;
+  std::unique_ptr<ControlThread> thread_;
+  int observer_ = 0;
+  std::atomic<int> int_speed_{250};
 };
+
+// The serial traffic for the `brivel.serial` logger: refreshes whether that logger
+// wants DEBUG records (GIL held), and turns the traffic log of the ports on or off.
+void refresh_serial_logging();
+
+// For brivel._report_lag(): on the dispatcher thread, while a position report is being
+// delivered, the seconds since the control's thread received it; else nullopt.
+std::optional<double> report_lag();
 
 }  // namespace brivel::pyhost

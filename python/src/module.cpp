@@ -1,26 +1,35 @@
-// The Python module `brivel`: bindings, argument checks and docstrings.
+// brivel._brivel, the compiled part of the package `brivel`: bindings, argument checks
+// and docstrings (python/brivel/__init__.py gives the names to the package).
 
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
 
 #include <cmath>
+#include <optional>
 #include <stdexcept>
 #include <string>
 
 #include "brivel_version.h"
 #include "errors.h"
 #include "monochromator.h"
+#include "parameters/parameter_text.h"
 #include "platform/failure.h"
+#include "ports.h"
 #include "text/convert.h"
 
 namespace py = pybind11;
 using brivel::Control;
 using brivel::Message;
-using brivel::pyhost::Instrument;
-using brivel::pyhost::Judge;
+using brivel::Judge;
+using brivel::State;
+using brivel::pyhost::Host;
 using brivel::pyhost::Limits;
 using brivel::pyhost::Monochromator;
+using brivel::pyhost::Relay;
 using brivel::pyhost::ScanPlan;
+using brivel::pyhost::StatusCore;
+using brivel::pyhost::StatusPtr;
+using brivel::pyhost::Subscriber;
 
 namespace {
 
@@ -32,14 +41,37 @@ std::string type_name(py::handle value) { return Py_TYPE(value.ptr())->tp_name; 
 
 std::string shown(double value) { return brivel::text::plain(value); }
 
+// Text and bytes are never numbers, nor are booleans: b'\x90' is not 144.
+bool is_text_or_bytes(py::handle value) {
+  return PyUnicode_Check(value.ptr()) || PyBytes_Check(value.ptr()) || PyByteArray_Check(value.ptr()) ||
+         PyMemoryView_Check(value.ptr());
+}
+
 double number(py::handle value, const std::string& what) {
-  if (PyBool_Check(value.ptr()) || !PyNumber_Check(value.ptr()))
+  if (PyBool_Check(value.ptr()) || is_text_or_bytes(value) || !PyNumber_Check(value.ptr()))
     throw py::type_error(what + " must be a number, not " + type_name(value));
   const double x = PyFloat_AsDouble(value.ptr());
-  if (x == -1.0 && PyErr_Occurred()) throw py::error_already_set();
+  if (x == -1.0 && PyErr_Occurred()) {
+    // An integer too large for a float is a value out of range, not an arithmetic error.
+    if (PyErr_ExceptionMatches(PyExc_OverflowError)) {
+      PyErr_Clear();
+      throw py::value_error(what + " is out of range");
+    }
+    throw py::error_already_set();
+  }
   if (!std::isfinite(x))
     throw py::value_error(what + " must be a finite number, not " + py::repr(value).cast<std::string>());
   return x;
+}
+
+// The numbers of a list (filters, a memory value): any iterable of numbers but text and
+// bytes, whose items would otherwise pass for numbers one by one.
+std::vector<py::object> number_items(py::handle value, const std::string& what) {
+  if (is_text_or_bytes(value) || !py::isinstance<py::iterable>(value))
+    throw py::type_error(what + " must be a list of numbers, not " + type_name(value));
+  std::vector<py::object> items;
+  for (py::handle item : value) items.push_back(py::reinterpret_borrow<py::object>(item));
+  return items;
 }
 
 double within(py::handle value, const std::string& what, double lowest, double highest,
@@ -110,9 +142,9 @@ std::string memory_value(py::handle value, const std::string& name) {
   if (PyBool_Check(value.ptr())) throw py::type_error("memory value " + name + " must be a number");
   if (PyIndex_Check(value.ptr())) return std::to_string(whole(value, "memory value " + name));
   if (PyNumber_Check(value.ptr())) return shown(number(value, "memory value " + name));
-  if (py::isinstance<py::iterable>(value)) {
+  if (py::isinstance<py::iterable>(value) && !is_text_or_bytes(value)) {
     std::string joined;
-    for (py::handle item : value) {
+    for (const py::object& item : number_items(value, "memory value " + name)) {
       if (!joined.empty()) joined += ',';
       joined += shown(number(item, "memory value " + name));
     }
@@ -121,7 +153,39 @@ std::string memory_value(py::handle value, const std::string& name) {
   throw py::type_error("memory value " + name + " must be a number, a str or a list of numbers");
 }
 
-// ---- a scan ---------------------------------------------------------------------------
+
+PyObject* resolution_warning = nullptr;  // brivel.ResolutionWarning
+
+std::optional<double> timeout_arg(py::handle value) {
+  if (value.is_none()) return std::nullopt;
+  const double seconds = number(value, "timeout");
+  if (seconds < 0) throw py::value_error("timeout must be 0 or more seconds, not " + shown(seconds));
+  return seconds;
+}
+
+// ---- Status, Subscription, Scan --------------------------------------------------------
+
+struct Status {
+  StatusPtr core;
+};
+
+// The blocking form of a call waits; the other gives its Status.
+py::object finish(StatusPtr core, bool wait) {
+  if (wait) return core->wait(std::nullopt);
+  return py::cast(Status{std::move(core)});
+}
+
+struct Subscription {
+  std::shared_ptr<Relay> relay;
+  std::shared_ptr<Subscriber> subscriber;
+  bool active = true;
+
+  void unsubscribe() {
+    if (!active) return;
+    active = false;
+    relay->unsubscribe(subscriber);
+  }
+};
 
 struct Scan {
   py::object owner;  // keeps the Monochromator alive while the scan runs
@@ -129,12 +193,12 @@ struct Scan {
   ScanPlan plan;
   long long next = 0;
 
-  double advance() {
+  py::object advance() {
     if (next >= plan.count) throw py::stop_iteration();
     const double target = plan.at(next);
     try {
       ++next;
-      return instrument->move_to(target);
+      return instrument->move_to(target)->wait(std::nullopt);
     } catch (...) {
       next = plan.count;  // as a generator, a scan that raised is over
       throw;
@@ -144,22 +208,7 @@ struct Scan {
 
 // ---- docstrings -------------------------------------------------------------------------
 
-const char* const kModuleDoc = R"doc(Control a grating monochromator from Python.
-
-The monochromator (and its optional filter wheel) is driven through its motion
-controller on a serial line, by the same control logic the embedded control and
-brivelctl use.
-
-    import brivel
-
-    with brivel.Monochromator.simulated() as m:     # or Monochromator("/dev/ttyUSB0")
-        for nm in m.scan(400, 700, 1):
-            print(nm)                                # read your detector here
-
-Failures and refusals the control reports raise brivel.BrivelError subclasses;
-informational messages go to the logging logger "brivel". Ctrl-C during a long call
-stops the motor as the stop button does and raises KeyboardInterrupt.
-)doc";
+const char* const kModuleDoc = R"doc(The compiled part of the package brivel (import brivel instead).)doc";
 
 const char* const kClassDoc = R"doc(A monochromator on a serial port.
 
@@ -168,8 +217,8 @@ Monochromator(device=None, *, com=None, confirm=None)
     device   the serial device: a path ("/dev/ttyUSB0", "/dev/serial/by-id/...") or a
              name under /dev ("ttyUSB0"). It wins over BRIVEL_COM<n> in the environment.
     com      instead of a device: the port number 1 to 16, mapped to its device as the
-             control always does (BRIVEL_COM<n>, the mapping file, USB adapters, /dev/ttyS<n-1>).
-             Neither given: port 1.
+             control always does (BRIVEL_COM<n>, the mapping file, USB adapters,
+             /dev/ttyS<n-1>); brivel.list_ports() shows the numbers. Neither given: port 1.
     confirm  answers the questions the control would ask an operator (before
              repositioning, switching the filter wheel, writing settings): None answers
              yes (the script asked for the operation), True or False answers always
@@ -181,8 +230,9 @@ Nothing is opened until open() or a with block:
     with brivel.Monochromator("/dev/ttyUSB0") as m:
         m.move_to(546.07)
 
-A Monochromator is used from the thread that made it; only stop() may be called from
-other threads.
+The control runs on a thread of its own: a Monochromator may be used from any thread.
+One operation runs at a time; starting another meanwhile raises BusyError. Moves,
+repositioning and refresh take wait=False to return a brivel.Status at once.
 )doc";
 
 const char* const kSimulatedDoc = R"doc(simulated(*, faults: Iterable[str] = (), rate: float | None = None, memory: dict | None = None, confirm=None) -> Monochromator
@@ -208,16 +258,64 @@ zero offset 1000 steps, power-on wavelength 500 nm, filter wheel on with filters
 350, 650 and 800 nm.
 )doc";
 
+const char* const kStatusDoc = R"doc(An operation started with wait=False.
+
+    status = m.move_to(700, wait=False)
+    ...                                  # the grating moves meanwhile
+    nm = status.wait()                   # the result, or the operation's exception
+
+done         True once the operation has ended (and wait() returns at once)
+wait(timeout=None)
+             waits for the end; gives the result (the wavelength reached for moves,
+             None otherwise) or raises what the blocking call would raise; TimeoutError
+             when `timeout` seconds pass first. Ctrl-C while waiting stops the operation.
+add_callback(fn)
+             calls fn(status) once when the operation has ended, on the package's
+             callback thread (at once, on this thread, when it already has)
+cancel()     the stop button for this operation: the motor stops and wait() raises
+             StoppedError; nothing happens once it has ended
+
+A Status is awaitable: `nm = await m.move_to(700, wait=False)` in a coroutine; a
+cancelled task stops the operation.
+)doc";
+
+// The state every property reads, as of the last report or operation end.
+State state_of(const Monochromator& x) { return x.state(); }
+
 }  // namespace
 
-PYBIND11_MODULE(brivel, m) {
+PYBIND11_MODULE(_brivel, m) {
   // Docstrings begin with a signature in Python's terms (pybind11's would show the C++
-  // argument types); the stubs in brivel.pyi carry the full types for editors.
+  // argument types); the stubs in _brivel.pyi carry the full types for editors.
   py::options options;
   options.disable_function_signatures();
   m.doc() = kModuleDoc;
   m.attr("__version__") = BRIVEL_VERSION;
   brivel::pyhost::define_errors(m);
+  brivel::pyhost::define_ports(m);
+  // At interpreter exit: the instruments still open stop and close, then what the
+  // callback thread holds is delivered and the thread ends.
+  m.def("_shutdown", [] {
+    Host::shut_down_all();
+    brivel::pyhost::dispatcher::stop();
+  }, "_shutdown() -> None\n\nCloses every instrument and stops the callback thread (at interpreter exit).");
+  py::module_::import("atexit").attr("register")(m.attr("_shutdown"));
+  resolution_warning = PyErr_NewExceptionWithDoc(
+      "brivel.ResolutionWarning",
+      "A request finer than the instrument can follow (a scan step below one motor step).",
+      PyExc_UserWarning, nullptr);
+  if (!resolution_warning) throw py::error_already_set();
+  m.add_object("ResolutionWarning", py::handle(resolution_warning));
+
+  m.def(
+      "_report_lag",
+      [] {
+        const std::optional<double> lag = brivel::pyhost::report_lag();
+        return lag ? py::object(py::float_(*lag)) : py::object(py::none());
+      },
+      "_report_lag() -> float | None\n\n"
+      "Inside a position subscriber: the seconds since the control's thread received the\n"
+      "report being delivered (for benchmarks); None elsewhere.");
 
   py::class_<Message>(m, "Message",
                       "A message of the control: what an operator's message box would show.")
@@ -233,6 +331,49 @@ PYBIND11_MODULE(brivel, m) {
         return "<brivel.Message " + std::string(brivel::to_string(x.kind)) + ": " +
                py::repr(py::str(x.text)).cast<std::string>() + ">";
       });
+
+  py::class_<Status>(m, "Status", kStatusDoc)
+      .def_property_readonly("done", [](const Status& s) { return s.core->done(); },
+                             "True once the operation has ended.")
+      .def_property_readonly("operation", [](const Status& s) { return s.core->operation(); },
+                             "The method that started it, e.g. 'move_to'.")
+      .def("wait", [](Status& s, py::object timeout) { return s.core->wait(timeout_arg(timeout)); },
+           py::arg("timeout") = py::none(),
+           "wait(timeout: float | None = None) -> Any\n\n"
+           "Waits for the end; gives the result or raises the operation's exception.")
+      .def("cancel", [](Status& s) { s.core->cancel(); },
+           "cancel() -> None\n\nStops the operation as the stop button does (wait() then raises StoppedError).")
+      .def("add_callback",
+           [](py::object self, py::object fn) {
+             if (!PyCallable_Check(fn.ptr())) throw py::type_error("the callback must be callable, not " + type_name(fn));
+             self.cast<Status&>().core->add_callback(fn, self);
+           },
+           py::arg("fn"),
+           "add_callback(fn: Callable[[Status], object]) -> None\n\n"
+           "Calls fn(status) once when the operation has ended.")
+      .def("__await__",
+           [](py::object self) {
+             return py::module_::import("brivel._support").attr("until_done")(self).attr("__await__")();
+           },
+           "__await__() -> Generator\n\nawait status: the result of wait(), without blocking the event loop.")
+      .def("__repr__", [](const Status& s) {
+        return "<brivel.Status " + s.core->operation() + (s.core->done() ? " done>" : " running>");
+      });
+
+  py::class_<Subscription>(m, "Subscription",
+                           "A subscription to position reports (Monochromator.subscribe()); also a\n"
+                           "context manager that unsubscribes when the block ends.")
+      .def("unsubscribe", [](Subscription& s) { s.unsubscribe(); },
+           "unsubscribe() -> None\n\n"
+           "After it returns the callable is not called again (a call in progress on another\n"
+           "thread has ended).")
+      .def_property_readonly("active", [](const Subscription& s) { return s.active; },
+                             "True until unsubscribe().")
+      .def("__enter__", [](py::object self) { return self; }, "__enter__() -> Subscription")
+      .def("__exit__", [](Subscription& s, py::args) {
+        s.unsubscribe();
+        return false;
+      }, "__exit__(*exc) -> False\n\nunsubscribe().");
 
   py::class_<Scan>(m, "Scan", "The moves of Monochromator.scan(), one per iteration.")
       .def("__iter__", [](py::object self) { return self; }, "__iter__() -> Scan")
@@ -252,8 +393,7 @@ PYBIND11_MODULE(brivel, m) {
             int number = 1;
             if (!device.is_none()) pinned = path(device, "device");
             if (!com.is_none()) number = whole_within(com, "com", Limits::kFirstPort, Limits::kLastPort);
-            return std::make_unique<Monochromator>(
-                std::make_unique<Instrument>(pinned, number, std::move(confirm)));
+            return std::make_unique<Monochromator>(std::make_unique<Host>(pinned, number, std::move(confirm)));
           }),
           py::arg("device") = py::none(), py::kw_only(), py::arg("com") = py::none(),
           py::arg("confirm") = py::none(),
@@ -265,7 +405,7 @@ PYBIND11_MODULE(brivel, m) {
       [](py::object faults, py::object rate, py::object memory, py::object confirm) {
         confirm = confirm_arg(confirm);
         brivel::pyhost::SimulatorSettings settings;
-        if (py::isinstance<py::str>(faults)) throw py::type_error("faults must be a list of names, not a str");
+        if (is_text_or_bytes(faults)) throw py::type_error("faults must be a list of names, not " + type_name(faults));
         for (py::handle fault : faults) {
           if (!py::isinstance<py::str>(fault)) throw py::type_error("a fault is a name (str), not " + type_name(fault));
           settings.faults.push_back(fault.cast<std::string>());
@@ -285,7 +425,7 @@ PYBIND11_MODULE(brivel, m) {
           }
         }
         try {
-          return std::make_unique<Monochromator>(Instrument::simulated(settings, std::move(confirm)));
+          return std::make_unique<Monochromator>(Host::simulated(settings, std::move(confirm)));
         } catch (const std::invalid_argument& bad) {
           throw py::value_error(bad.what());
         } catch (const brivel::RuntimeFailure& failure) {
@@ -300,52 +440,71 @@ PYBIND11_MODULE(brivel, m) {
       py::arg("memory") = py::none(), py::arg("confirm") = py::none(), kSimulatedDoc);
 
   // ---- connection ---------------------------------------------------------------------------
-  cls.def("open", &Monochromator::open,
+  cls.def("open", [](Monochromator& x) { x.open()->wait(std::nullopt); },
           "open() -> None\n\n"
           "Opens the port and identifies the instrument (and reads its filter settings).\n\n"
           "Raises brivel.ConnectionError (with .device and .reason) when it ends not connected.");
-  cls.def("close", &Monochromator::close,
+  cls.def("close", [](Monochromator& x) { x.close()->wait(std::nullopt); },
           "close() -> None\n\n"
-          "Closes the port. Nothing is sent; a motion in progress is not stopped.");
+          "Stops what runs (as the stop button does), then closes the port.");
   cls.def("__enter__", [](py::object self) {
-    self.cast<Monochromator&>().open();
+    self.cast<Monochromator&>().open()->wait(std::nullopt);
     return self;
   }, "__enter__() -> Monochromator\n\nopen(), then the instrument.");
   cls.def("__exit__", [](Monochromator& x, py::args) {
-    x.close();
+    x.close()->wait(std::nullopt);
     return false;
   }, "__exit__(*exc) -> False\n\nclose(), also when the block raised.");
   cls.def("__repr__", [](const Monochromator& x) {
-    if (!x.instrument().owner_thread()) return std::string("<brivel.Monochromator>");
-    const Control& c = x.control();
-    std::string state = c.BlnMonConnectFlag()
-                            ? "connected, " + brivel::text::format(c.DblMonoWaveLen(), "0.00") + " nm"
-                            : "not connected";
-    return "<brivel.Monochromator " + x.instrument().device() + " " + state + ">";
+    const State s = state_of(x);
+    std::string state = s.connected ? "connected, " + brivel::text::format(s.wavelength, "0.00") + " nm"
+                                    : "not connected";
+    return "<brivel.Monochromator " + x.host().device() + " " + state + ">";
   }, "__repr__() -> str");
 
   // ---- motion -------------------------------------------------------------------------------------
-  cls.def("move_to", [](Monochromator& x, py::object nm) { return x.move_to(wavelength(nm)); },
-          py::arg("nm"),
-          "move_to(nm: float) -> float\n\n"
+  cls.def("move_to",
+          [](Monochromator& x, py::object nm, bool wait) { return finish(x.move_to(wavelength(nm)), wait); },
+          py::arg("nm"), py::kw_only(), py::arg("wait") = true,
+          "move_to(nm: float, *, wait: bool = True) -> float | Status\n\n"
           "Moves the grating to `nm` (0 to 99999) and follows the motion until it is over.\n\n"
-          "Returns the wavelength the controller reports at the end. Raises OperationError\n"
-          "when the grating stops short (the position does not change).");
-  cls.def("move_by", [](Monochromator& x, py::object nm) { return x.move_by(number(nm, "distance")); },
-          py::arg("nm"),
-          "move_by(nm: float) -> float\n\n"
+          "Returns the wavelength the controller reports at the end (with wait=False a\n"
+          "brivel.Status at once). Raises OperationError when the grating stops more than a\n"
+          "motor step away from the target (a travel end, a stall), saying where it stopped.");
+  cls.def("move_by",
+          [](Monochromator& x, py::object nm, bool wait) {
+            return finish(x.move_by(within(nm, "distance", -Limits::kHighestWavelength, Limits::kHighestWavelength)),
+                          wait);
+          },
+          py::arg("nm"), py::kw_only(), py::arg("wait") = true,
+          "move_by(nm: float, *, wait: bool = True) -> float | Status\n\n"
           "Moves the grating by `nm` (negative: towards shorter wavelengths), as the up and\n"
           "down buttons do with that increment. Returns the wavelength reported at the end.\n"
           "Raises OutOfRangeError for an increment beyond the buttons' range.");
   cls.def("stop", &Monochromator::stop,
           "stop() -> None\n\n"
-          "The stop button. From another thread (or a callback) it ends the running call,\n"
-          "which raises StoppedError after stopping the motor.");
-  cls.def("reposition", &Monochromator::reposition,
-          "reposition() -> None\n\n"
+          "The stop button: ends the operation in flight (its wait() raises StoppedError)\n"
+          "after stopping the motor. From any thread.");
+  cls.def("reposition", [](Monochromator& x, bool wait) { return finish(x.reposition(), wait); },
+          py::kw_only(), py::arg("wait") = true,
+          "reposition(*, wait: bool = True) -> None | Status\n\n"
           "Sends the grating back to its reference position, then reads the instrument's\n"
           "data again (asks confirm first). May take minutes; Ctrl-C stops it.");
-  cls.def("refresh", &Monochromator::refresh, "refresh() -> None\n\nReads the instrument's data again.");
+  cls.def("refresh", [](Monochromator& x) { x.refresh()->wait(std::nullopt); },
+          "refresh() -> None\n\nReads the instrument's data again.");
+  cls.def(
+      "subscribe",
+      [](Monochromator& x, py::object fn) {
+        if (!PyCallable_Check(fn.ptr())) throw py::type_error("the subscriber must be callable, not " + type_name(fn));
+        Subscription s;
+        s.relay = x.host().relay();
+        s.subscriber = s.relay->subscribe(fn);
+        return s;
+      },
+      py::arg("fn"),
+      "subscribe(fn: Callable[[float], object]) -> Subscription\n\n"
+      "Calls fn(nm) for every position report, on the package's callback thread, in\n"
+      "order. Returns a Subscription: .unsubscribe(), or use it in a with block.");
   cls.def(
       "scan",
       [](py::object self, py::object start, py::object stop, py::object step) {
@@ -353,12 +512,20 @@ PYBIND11_MODULE(brivel, m) {
         const double a = wavelength(start, "start");
         const double b = wavelength(stop, "stop");
         const double d = number(step, "step");
-        x.instrument().require_connected("scan");
+        if (!state_of(x).connected) x.host().raise_not_connected("scan");
         Scan scan;
         try {
           scan.plan = ScanPlan::make(a, b, d);
         } catch (const std::invalid_argument& bad) {
           throw py::value_error(bad.what());
+        }
+        // Points closer than one motor step land on the same position.
+        const double resolution = state_of(x).step;
+        if (resolution > 0 && std::fabs(d) < resolution * (1 - 1e-9) && scan.plan.count > 1) {
+          const std::string text = "the step of " + shown(std::fabs(d)) +
+                                   " nm is finer than the instrument's step of " + shown(resolution) +
+                                   " nm: neighbouring points may land on the same position";
+          if (PyErr_WarnEx(resolution_warning, text.c_str(), 1) != 0) throw py::error_already_set();
         }
         scan.owner = self;
         scan.instrument = &x;
@@ -366,181 +533,238 @@ PYBIND11_MODULE(brivel, m) {
       },
       py::arg("start"), py::arg("stop"), py::arg("step") = 1.0,
       "scan(start: float, stop: float, step: float = 1.0) -> Scan\n\n"
-      "Moves to start, start + step, ... up to stop (included), one move per iteration,\n"
-      "and yields the wavelength the controller reports after each move:\n\n"
+      "Moves to start, start + step, ... up to stop (included when a step lands on it),\n"
+      "one move per iteration, and yields the wavelength the controller reports after\n"
+      "each move:\n\n"
       "    for nm in m.scan(400, 700, 1):\n"
       "        counts = detector.read()\n\n"
-      "A negative step scans downwards. Arguments are checked before the first move.");
+      "A negative step scans downwards; a step larger than the span gives start alone.\n"
+      "Arguments are checked before the first move; a step finer than the instrument's\n"
+      "motor step warns (brivel.ResolutionWarning).");
 
   // ---- properties -----------------------------------------------------------------------------
-  cls.def_property_readonly("wavelength", [](const Monochromator& x) { return x.control().DblMonoWaveLen(); },
+  cls.def_property_readonly("wavelength", [](const Monochromator& x) { return state_of(x).wavelength; },
                             "The current wavelength, nm (0.01 nm), as the controller last reported it.");
-  cls.def_property_readonly("step_nm", [](const Monochromator& x) { return x.control().DblMonoStep(); },
+  cls.def_property_readonly("step_nm", [](const Monochromator& x) { return state_of(x).step; },
                             "Wavelength per motor step, nm (0 until the grating is known).");
-  cls.def_property_readonly("grating_lines", [](const Monochromator& x) { return x.control().IntGratingLines(); },
+  cls.def_property_readonly("grating_lines", [](const Monochromator& x) { return state_of(x).grating_lines; },
                             "Grating line density, lines per mm.");
-  cls.def_property_readonly("instrument_no", [](const Monochromator& x) { return x.control().LngInstrumentNo(); },
+  cls.def_property_readonly("instrument_no", [](const Monochromator& x) { return state_of(x).instrument_no; },
                             "The instrument number.");
-  cls.def_property_readonly("zero_offset", [](const Monochromator& x) { return x.control().LngZeroPos(); },
+  cls.def_property_readonly("zero_offset", [](const Monochromator& x) { return state_of(x).zero_offset; },
                             "The zero offset, motor steps.");
-  cls.def_property_readonly("year", [](const Monochromator& x) { return x.control().StrYear(); },
+  cls.def_property_readonly("year", [](const Monochromator& x) { return state_of(x).year; },
                             "The manufacture year as the instrument gives it (two digits, e.g. '21').");
-  cls.def_property_readonly("busy", [](const Monochromator& x) { return x.control().BlnBusy() != 0; },
-                            "True while an exchange with the controller is in progress.");
-  cls.def_property_readonly("connected", [](const Monochromator& x) { return x.control().BlnMonConnectFlag() != 0; },
+  cls.def_property_readonly("busy", [](const Monochromator& x) { return state_of(x).busy; },
+                            "True while an operation runs (or an exchange with the controller is in progress).");
+  cls.def_property_readonly("connected", [](const Monochromator& x) { return state_of(x).connected; },
                             "True when the instrument is connected and identified.");
-  cls.def_property_readonly("com", [](const Monochromator& x) { return x.control().IntUseCom(); },
+  cls.def_property_readonly("com", [](const Monochromator& x) { return state_of(x).port_number; },
                             "The port number in use (1 to 16).");
-  cls.def_property_readonly("device", [](const Monochromator& x) { return x.instrument().device(); },
+  cls.def_property_readonly("device", [](const Monochromator& x) { return x.host().device(); },
                             "The serial device opened (or that the port number maps to).");
-  cls.def_property_readonly("is_simulated", [](const Monochromator& x) { return x.instrument().is_simulated(); },
+  cls.def_property_readonly("is_simulated", [](const Monochromator& x) { return x.host().is_simulated(); },
                             "True for Monochromator.simulated().");
   cls.def_property_readonly(
       "simulator_log",
       [](const Monochromator& x) -> py::object {
-        if (!x.instrument().is_simulated()) return py::none();
-        x.instrument().check_thread();
-        return py::cast(x.instrument().simulator_log());
+        if (!x.host().is_simulated()) return py::none();
+        return py::cast(x.host().simulator_log());
       },
       "For Monochromator.simulated(): every command the simulated controller has received,\n"
       "as text like 'W 00 01 86 A0' (letter, then the argument bytes in hex). None for a\n"
       "real instrument.");
   cls.def_property(
-      "speed", &Monochromator::speed,
+      "speed", [](const Monochromator& x) { return state_of(x).speed; },
       [](Monochromator& x, py::object v) {
-        x.set_speed(whole_within(v, "speed", Limits::kSlowest, Limits::kFastest));
+        const StatusPtr status = x.set_speed(whole_within(v, "speed", Limits::kSlowest, Limits::kFastest));
+        try {
+          status->wait(std::nullopt);
+        } catch (...) {
+          x.host().read_int_speed();
+          throw;
+        }
+        x.host().read_int_speed();
       },
       "Motor speed, 1 to 250, as the controller last reported it. Setting it sends it and\n"
       "reads it back (OperationError when the controller does not confirm it).");
   cls.def_property(
-      "power_on_wavelength", [](const Monochromator& x) { return x.control().DblOpenPos(); },
+      "power_on_wavelength", [](const Monochromator& x) { return state_of(x).power_on; },
       [](Monochromator& x, py::object v) {
-        x.set_power_on_wavelength(within(v, "power-on wavelength", 0, Limits::kHighestPowerOn));
+        x.set_power_on_wavelength(within(v, "power-on wavelength", 0, Limits::kHighestPowerOn))
+            ->wait(std::nullopt);
       },
       "The wavelength the instrument goes to when switched on, nm (0 to 6553.5). Setting\n"
       "it asks confirm, writes it and reads back what the controller keeps (whole steps).");
   cls.def_property(
-      "language", &Monochromator::language,
+      "language", [](const Monochromator& x) { return std::string(state_of(x).language == 0 ? "zh" : "en"); },
       [](Monochromator& x, py::object v) {
         if (!py::isinstance<py::str>(v)) throw py::type_error("language must be 'en' or 'zh', not " + type_name(v));
         const std::string language = v.cast<std::string>();
         if (language != "en" && language != "zh")
           throw py::value_error("language must be 'en' or 'zh', not " + py::repr(v).cast<std::string>());
-        x.set_language(language);
+        x.set_language(language)->wait(std::nullopt);
       },
-      "'en' or 'zh': the language of the messages (and of BrivelError.text). One value\n"
-      "for every instrument of this thread.");
+      "'en' or 'zh': the language of the messages (and of BrivelError.text) of this\n"
+      "instrument.");
   cls.def_property(
-      "filter_wheel", &Monochromator::filter_wheel,
-      [](Monochromator& x, py::object v) { x.set_filter_wheel(on_off(v, "filter_wheel")); },
+      "filter_wheel",
+      [](const Monochromator& x) -> py::object {
+        const int filter_state = state_of(x).filter_state;
+        if (filter_state == 2) return py::none();
+        return py::bool_(filter_state == 1);
+      },
+      [](Monochromator& x, py::object v) { x.set_filter_wheel(on_off(v, "filter_wheel"))->wait(std::nullopt); },
       "True when the filter wheel is in use, False when not, None when it is not set up.\n"
       "Setting it asks confirm, switches the wheel and reads its settings back.");
   cls.def_property(
-      "filters", &Monochromator::filters,
+      "filters", [](const Monochromator& x) { return state_of(x).filters; },
       [](Monochromator& x, py::object v) {
-        if (py::isinstance<py::str>(v) || !py::isinstance<py::iterable>(v))
-          throw py::type_error("filters must be a list of start wavelengths, not " + type_name(v));
         std::vector<double> starts;
-        for (py::handle item : v)
+        for (const py::object& item : number_items(v, "filters"))
           starts.push_back(within(item, "a filter's start wavelength", 0, Limits::kHighestFilterStart));
         if (starts.empty() || starts.size() > static_cast<std::size_t>(Limits::kMostFilters))
           throw py::value_error("the filter wheel takes 1 to 6 filters, not " + std::to_string(starts.size()));
-        x.set_filters(starts);
+        x.set_filters(starts)->wait(std::nullopt);
       },
       "The filters' start wavelengths, nm, as last read back from the controller (empty\n"
       "when the wheel is not set up). Setting it (1 to 6 values, 0 to 50000) asks confirm,\n"
       "writes the table (sorted) and reads it back.");
 
   // ---- parameters -------------------------------------------------------------------------------
-  cls.def("save_parameters", [](Monochromator& x, py::object p) { x.save_parameters(path(p)); },
+  cls.def("save_parameters", [](Monochromator& x, py::object p) { x.save_parameters(path(p))->wait(std::nullopt); },
           py::arg("path"),
           "save_parameters(path: str | os.PathLike) -> None\n\n"
           "Writes the instrument's parameter set (two lines of text) to `path`.");
   cls.def("load_parameters",
           [](Monochromator& x, py::object p) {
             const std::string file = path(p);
-            // A file that cannot be read is the script's error: raise it as Python does.
-            py::module_::import("builtins").attr("open")(file, "rb").attr("close")();
-            x.load_parameters(file);
+            if (!state_of(x).connected) x.host().raise_not_connected("load_parameters");
+            // A file that cannot be read is the script's error: raised as Python raises it.
+            py::object content;
+            {
+              py::object handle = py::module_::import("builtins").attr("open")(file, "rb");
+              try {
+                // More than any parameter file: enough to tell it is none.
+                content = handle.attr("read")(65537);
+              } catch (...) {
+                handle.attr("close")();
+                throw;
+              }
+              handle.attr("close")();
+            }
+            // Checked whole before anything is sent: a file that is no parameter file
+            // names its first problem and sends nothing.
+            const std::string bytes = content.cast<std::string>();
+            const std::optional<std::string> problem =
+                bytes.size() > 65536 ? std::optional<std::string>("the file is larger than 64 KiB, far more than any parameter file")
+                                     : brivel::check_parameter_text(bytes);
+            if (problem) throw py::value_error(file + " is no parameter file: " + *problem + "; nothing was sent");
+            x.load_parameters(file)->wait(std::nullopt);
           },
           py::arg("path"),
           "load_parameters(path: str | os.PathLike) -> None\n\n"
           "Downloads a parameter file into the instrument, which then returns to its\n"
-          "reference position, resets, and is connected again. Raises OperationError (its\n"
-          "detail says what had already been written) when the download stops.");
+          "reference position, resets, and is connected again. The file is checked first:\n"
+          "one that is not a parameter file raises ValueError naming the line and field of\n"
+          "its first problem, and nothing is sent. Raises OperationError (its detail says\n"
+          "what had already been written) when the download stops.");
 
   // ---- the control's own member names, for scripts ported from a host program ------------------
   cls.def("OpenCom", [](Monochromator& x) {
-    x.instrument().run("OpenCom", [&x] { x.control().OpenCom(); }, Judge::Connection);
+    x.submit("OpenCom", [](Control& c) { c.OpenCom(); }, Judge::Connection)->wait(std::nullopt);
   }, "OpenCom() -> None\n\nThe control's OpenCom: as open().");
-  cls.def("CloseCom", [](Monochromator& x) { x.close(); }, "CloseCom() -> None\n\nThe control's CloseCom: as close().");
+  cls.def("CloseCom", [](Monochromator& x) { x.close()->wait(std::nullopt); },
+          "CloseCom() -> None\n\nThe control's CloseCom: as close().");
   cls.def("MonochromatorMoveTo", [](Monochromator& x, py::object nm) {
-    double target = number(nm, "dblWavelen");
-    x.instrument().run("MonochromatorMoveTo", [&] { x.control().MonochromatorMoveTo(target); });
+    const double target = number(nm, "dblWavelen");
+    x.submit("MonochromatorMoveTo", [target](Control& c) {
+      double value = target;
+      c.MonochromatorMoveTo(value);
+    })->wait(std::nullopt);
   }, py::arg("dblWavelen"),
      "MonochromatorMoveTo(dblWavelen: float) -> None\n\n"
      "The control's absolute move, with its own checks (a negative target is refused\n"
      "with its message: RefusedError).");
   cls.def("SaveParameter", [](Monochromator& x, py::object p) {
     const std::string file = path(p, "strFilePath");
-    x.instrument().run("SaveParameter", [&] { x.control().SaveParameter(file); });
+    x.submit("SaveParameter", [file](Control& c) { c.SaveParameter(file); })->wait(std::nullopt);
   }, py::arg("strFilePath"),
      "SaveParameter(strFilePath: str | os.PathLike) -> None\n\n"
      "The control's SaveParameter (does nothing while not connected).");
   cls.def("LoadParameter", [](Monochromator& x, py::object p) {
     const std::string file = path(p, "strFilePath");
-    x.instrument().run("LoadParameter", [&] { x.control().LoadParameter(file); });
+    x.submit("LoadParameter", [file](Control& c) { c.LoadParameter(file); })->wait(std::nullopt);
   }, py::arg("strFilePath"),
-     "LoadParameter(strFilePath: str | os.PathLike) -> None\n\nThe control's LoadParameter.");
+     "LoadParameter(strFilePath: str | os.PathLike) -> None\n\nThe control's LoadParameter, as it is.");
   cls.def("ShowParaFace", [](Monochromator& x) {
-    x.instrument().run("ShowParaFace", [&] { x.control().ShowParaFace(); });
+    x.submit("ShowParaFace", [](Control& c) { c.ShowParaFace(); }, Judge::Messages, false)->wait(std::nullopt);
   }, "ShowParaFace() -> None\n\nShows the parameter panel (of the control's surface; there is no window).");
   cls.def("ShowRunFace", [](Monochromator& x) {
-    x.instrument().run("ShowRunFace", [&] { x.control().ShowRunFace(); });
+    x.submit("ShowRunFace", [](Control& c) { c.ShowRunFace(); }, Judge::Messages, false)->wait(std::nullopt);
   }, "ShowRunFace() -> None\n\nShows the run panel (of the control's surface; there is no window).");
   cls.def_property(
-      "IntUseCom", [](const Monochromator& x) { return x.control().IntUseCom(); },
+      "IntUseCom", [](const Monochromator& x) { return state_of(x).port_number; },
       [](Monochromator& x, py::object v) {
-        std::int16_t n = int16(v, "IntUseCom");
-        x.instrument().run("IntUseCom", [&] { x.control().setIntUseCom(n); });
+        const std::int16_t n = int16(v, "IntUseCom");
+        x.submit("IntUseCom", [n](Control& c) {
+          std::int16_t value = n;
+          c.setIntUseCom(value);
+        }, Judge::Messages, false)->wait(std::nullopt);
       },
       "The control's port number (1 to 16; other values are ignored, as the control does).");
   cls.def_property(
-      "IntSpeed", [](const Monochromator& x) { return x.control().IntSpeed(); },
+      "IntSpeed", [](const Monochromator& x) { return x.host().int_speed(); },
       [](Monochromator& x, py::object v) {
-        std::int16_t n = int16(v, "IntSpeed");
-        x.instrument().run("IntSpeed", [&] { x.control().setIntSpeed(n); });
+        const std::int16_t n = int16(v, "IntSpeed");
+        const StatusPtr status = x.submit("IntSpeed", [n](Control& c) {
+          std::int16_t value = n;
+          c.setIntSpeed(value);
+        });
+        try {
+          status->wait(std::nullopt);
+        } catch (...) {
+          x.host().read_int_speed();
+          throw;
+        }
+        x.host().read_int_speed();
       },
-      "The control's IntSpeed: the speed the host last set and the controller confirmed\n(setting it limits to 1..250; ignored while not connected).");
+      "The control's IntSpeed: the speed the host last set and the controller confirmed\n"
+      "(setting it limits to 1..250; ignored while not connected).");
   cls.def_property(
-      "DblOpenPos", [](const Monochromator& x) { return x.control().DblOpenPos(); },
+      "DblOpenPos", [](const Monochromator& x) { return state_of(x).power_on; },
       [](Monochromator& x, py::object v) {
-        double nm = number(v, "DblOpenPos");
-        x.instrument().run("DblOpenPos", [&] { x.control().setDblOpenPos(nm); });
+        const double nm = number(v, "DblOpenPos");
+        x.submit("DblOpenPos", [nm](Control& c) {
+          double value = nm;
+          c.setDblOpenPos(value);
+        })->wait(std::nullopt);
       },
       "The control's power-on wavelength, nm (setting it asks confirm and writes it).");
   cls.def_property(
-      "IntLanguage", [](const Monochromator& x) { return x.control().IntLanguage(); },
+      "IntLanguage", [](const Monochromator& x) { return state_of(x).language; },
       [](Monochromator& x, py::object v) {
-        std::int16_t n = int16(v, "IntLanguage");
-        x.instrument().run("IntLanguage", [&] { x.control().setIntLanguage(n); });
+        const std::int16_t n = int16(v, "IntLanguage");
+        x.submit("IntLanguage", [n](Control& c) {
+          std::int16_t value = n;
+          c.setIntLanguage(value);
+        }, Judge::Messages, false)->wait(std::nullopt);
       },
-      "The control's language: 0 Chinese, 1 English (one value for the thread).");
-  cls.def_property_readonly("BlnBusy", [](const Monochromator& x) { return x.control().BlnBusy() != 0; },
-      "The control's busy flag.");
-  cls.def_property_readonly("BlnMonConnectFlag",
-                            [](const Monochromator& x) { return x.control().BlnMonConnectFlag() != 0; },
-      "The control's connected flag.");
-  cls.def_property_readonly("DblMonoWaveLen", [](const Monochromator& x) { return x.control().DblMonoWaveLen(); },
-      "The control's current wavelength, nm.");
-  cls.def_property_readonly("LngInstrumentNo", [](const Monochromator& x) { return x.control().LngInstrumentNo(); },
-      "The control's instrument number.");
-  cls.def_property_readonly("IntGratingLines", [](const Monochromator& x) { return x.control().IntGratingLines(); },
-      "The control's grating line density, lines per mm.");
-  cls.def_property_readonly("LngZeroPos", [](const Monochromator& x) { return x.control().LngZeroPos(); },
-      "The control's zero offset, motor steps.");
-  cls.def_property_readonly("DblMonoStep", [](const Monochromator& x) { return x.control().DblMonoStep(); },
-      "The control's wavelength per motor step, nm.");
-  cls.def_property_readonly("StrYear", [](const Monochromator& x) { return x.control().StrYear(); },
-      "The control's year field text.");
+      "The control's language: 0 Chinese, 1 English.");
+  cls.def_property_readonly("BlnBusy", [](const Monochromator& x) { return state_of(x).busy; },
+                            "The control's busy flag.");
+  cls.def_property_readonly("BlnMonConnectFlag", [](const Monochromator& x) { return state_of(x).connected; },
+                            "The control's connected flag.");
+  cls.def_property_readonly("DblMonoWaveLen", [](const Monochromator& x) { return state_of(x).wavelength; },
+                            "The control's current wavelength, nm.");
+  cls.def_property_readonly("LngInstrumentNo", [](const Monochromator& x) { return state_of(x).instrument_no; },
+                            "The control's instrument number.");
+  cls.def_property_readonly("IntGratingLines", [](const Monochromator& x) { return state_of(x).grating_lines; },
+                            "The control's grating line density, lines per mm.");
+  cls.def_property_readonly("LngZeroPos", [](const Monochromator& x) { return state_of(x).zero_offset; },
+                            "The control's zero offset, motor steps.");
+  cls.def_property_readonly("DblMonoStep", [](const Monochromator& x) { return state_of(x).step; },
+                            "The control's wavelength per motor step, nm.");
+  cls.def_property_readonly("StrYear", [](const Monochromator& x) { return state_of(x).year; },
+                            "The control's year field text.");
 }

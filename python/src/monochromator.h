@@ -1,13 +1,12 @@
 #pragma once
-// brivel.Monochromator: the control's operations in Python's terms.
+// brivel.Monochromator: the control's operations in Python's terms, on the core's
+// Controller (control/controller.h).
 //
-// Members with a host method call it (OpenCom, MonochromatorMoveTo, SaveParameter,
-// the property setters, ...). Operations the control offers only to its operator
-// (a relative move, repositioning, refresh, the filter wheel) set the panel field
-// that the operator would fill in and call the same handler the button runs, as
-// brivelctl does. Arguments have been checked for type and range before they get
-// here (module.cpp); the control decides everything else.
+// Every operation starts at once and gives a StatusCore; the blocking form of a call
+// is that start followed by StatusCore::wait(). Arguments have been checked for type
+// and range before they get here (module.cpp); the control decides everything else.
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -41,45 +40,48 @@ struct ScanPlan {
   double at(long long index) const;
 };
 
+using StatusPtr = std::shared_ptr<StatusCore>;
+
 class Monochromator {
  public:
-  explicit Monochromator(std::unique_ptr<Instrument> instrument);
+  explicit Monochromator(std::unique_ptr<Host> host);
 
-  Instrument& instrument() { return *instrument_; }
-  const Instrument& instrument() const { return *instrument_; }
-  Control& control() { return instrument_->control(); }
-  const Control& control() const { return instrument_->control(); }
+  Host& host() { return *host_; }
+  const Host& host() const { return *host_; }
+  State state() const { return host_->state(); }
 
   // ---- connection ------------------------------------------------------------------
-  void open();    // OpenCom; raises ConnectionError when it ends not connected
-  void close();   // CloseCom
+  StatusPtr open();    // OpenCom; a failure raises ConnectionError
+  // Stops what runs (as the stop button does), then CloseCom.
+  StatusPtr close();
 
   // ---- motion ------------------------------------------------------------------------
-  double move_to(double nm);   // gives the wavelength the controller reports at the end
-  double move_by(double nm);   // through the increment entry and the up / down buttons
-  void stop();                 // the stop button; from another thread: ends the running call
-  void reposition();           // the reposition button (asks confirm first)
-  void refresh();              // the refresh button
+  StatusPtr move_to(double nm);   // yields the wavelength reported at the end
+  StatusPtr move_by(double nm);   // through the up / down buttons
+  StatusPtr reposition();         // the reposition button (asks confirm first)
+  StatusPtr refresh();            // the refresh button
+  // The stop button: ends the operation in flight (which then raises StoppedError);
+  // with none, the button as the operator presses it.
+  void stop();
 
   // ---- settings ----------------------------------------------------------------------
-  int speed() const;   // as the controller last reported it (the speed box shows it)
-  void set_speed(int speed);
-  void set_power_on_wavelength(double nm);
-  std::string language() const;           // "en" or "zh"
-  void set_language(const std::string& language);
+  StatusPtr set_speed(int speed);
+  StatusPtr set_power_on_wavelength(double nm);
+  StatusPtr set_language(const std::string& language);  // "en" or "zh"
+  StatusPtr set_filter_wheel(bool on);
+  StatusPtr set_filters(const std::vector<double>& starts);
 
   // ---- parameters ---------------------------------------------------------------------
-  void save_parameters(const std::string& path);
-  void load_parameters(const std::string& path);
+  StatusPtr save_parameters(const std::string& path);
+  // The file has been checked to be a parameter file (module.cpp).
+  StatusPtr load_parameters(const std::string& path);
 
-  // ---- filter wheel ---------------------------------------------------------------------
-  std::optional<bool> filter_wheel() const;   // nullopt: the wheel is not set up
-  void set_filter_wheel(bool on);
-  std::vector<double> filters() const;        // start wavelengths as last read back, nm
-  void set_filters(const std::vector<double>& starts);
+  // ---- any call of the control (the control's own member names) ----------------------
+  StatusPtr submit(const std::string& operation, std::function<void(Control&)> body,
+                   Judge judge = Judge::Messages, bool exclusive = true);
 
  private:
-  std::unique_ptr<Instrument> instrument_;
+  std::unique_ptr<Host> host_;
 };
 
 }  // namespace brivel::pyhost

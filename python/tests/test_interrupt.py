@@ -50,6 +50,20 @@ class TestCtrlC:
         # And the instrument takes the next call.
         assert m.move_to(stopped_at + 1) == pytest.approx(stopped_at + 1)
 
+    def test_while_waiting_for_a_status(self, slow_mono):
+        m = slow_mono
+        mark = len(m.simulator_log)
+        status = m.move_to(1500, wait=False)
+        timer = ctrl_c_after(0.3)
+        with pytest.raises(KeyboardInterrupt):
+            status.wait()
+        timer.join()
+        # The operation was stopped, not left running behind the script's back.
+        assert status.done and not m.busy
+        with pytest.raises(brivel.StoppedError):
+            status.wait(0)
+        assert_stopped_like_the_stop_button(m, mark, "W")
+
     def test_during_a_scan(self, slow_mono):
         m = slow_mono
         reached = []

@@ -153,6 +153,11 @@ class TestFilterWheel:
         ("350", TypeError),
         (350, TypeError),
         (["350"], TypeError),
+        (b"\x90\x01", TypeError),         # bytes are not the numbers 144 and 1
+        (bytearray(b"\x90"), TypeError),
+        (memoryview(b"\x90"), TypeError),
+        ([b"\x90"], TypeError),
+        ([2**1024], ValueError),
     ])
     def test_bad_tables_send_nothing(self, mono, table, error):
         mark = len(mono.simulator_log)
@@ -196,13 +201,33 @@ class TestParameterFiles:
             mono.load_parameters(tmp_path / "missing.txt")
         assert mono.simulator_log[mark:] == []
 
-    def test_a_file_that_is_no_parameter_file(self, mono, tmp_path):
-        path = tmp_path / "empty.txt"
-        path.write_bytes(b"")
-        with pytest.raises(brivel.OperationError) as caught:
+    @pytest.mark.parametrize("content, where", [
+        (b"", "empty"),
+        (b"Shopping list\r\nmilk\teggs\r\n", "line 1"),                        # a text file
+        (b"root:x:0:0:root:/root:/bin/bash\ndaemon:x:1:1::/usr/sbin\n", "line 1"),   # /etc/passwd
+        (b"\x7fELF\x02\x01\x01\x00" + bytes(range(256)), "text"),                # binary
+        (b"04711\t130\t500\t1200\t09\t435.85\t0\t\r\n1\t0\t700\t2\t350.0\t\r\n", "line 2"),  # a filter short
+        (b"04711\t130\tabc\t1200\t09\t435.85\t0\t\r\n2\t\r\n", "line 1 field 3"),
+    ])
+    def test_a_file_that_is_no_parameter_file_sends_nothing(self, mono, tmp_path, content, where):
+        path = tmp_path / "notes.txt"
+        path.write_bytes(content)
+        mark = len(mono.simulator_log)
+        with pytest.raises(ValueError) as caught:
             mono.load_parameters(path)
-        assert "nothing was sent" in caught.value.text_en
+        assert where in str(caught.value) and "nothing was sent" in str(caught.value)
+        assert not isinstance(caught.value, brivel.BrivelError)
+        # Not even the first field went out, and the file is not repeated at length.
+        assert mono.simulator_log[mark:] == []
+        assert len(str(caught.value)) < 400
         assert mono.connected and not mono.busy
+
+    def test_a_saved_file_passes_the_check(self, mono, tmp_path):
+        path = tmp_path / "p.txt"
+        mono.save_parameters(path)
+        mark = len(mono.simulator_log)
+        mono.load_parameters(path)
+        assert commands_since(mono, mark)[0] == "N"
 
     def test_saving_where_no_file_can_be(self, mono, tmp_path):
         with pytest.raises(brivel.OperationError) as caught:

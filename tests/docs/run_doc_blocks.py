@@ -6,7 +6,7 @@ A fenced block is runnable when its info string holds the word `runnable`:
 
     ```sh runnable            a shell block: every command must succeed, except that a
                               line whose comment says `# status N` must end with status N
-    ```python runnable        a Python block, with the module built in build/python/module
+    ```python runnable        a Python block, with the package built in build/python/package
 
 Each block runs on its own, in a fresh folder where `build` is the build folder (so
 `build/apps/brivelctl` and `build/brivel-sim` are where the README says), with
@@ -98,7 +98,7 @@ def environment(build, work):
         "XDG_CONFIG_HOME": os.path.join(work, ".home", ".config"),
         "XDG_CONFIG_DIRS": os.path.join(work, ".none"),
         "QT_QPA_PLATFORM": "offscreen",
-        "PYTHONPATH": os.path.join(build, "python", "module"),
+        "PYTHONPATH": os.path.join(build, "python", "package"),
         "PYTHONDONTWRITEBYTECODE": "1",
     })
     os.makedirs(env["XDG_CONFIG_HOME"])

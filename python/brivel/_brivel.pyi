@@ -1,23 +1,13 @@
-"""Control a grating monochromator from Python.
-
-The monochromator (and its optional filter wheel) is driven through its motion
-controller on a serial line, by the same control logic the embedded control and
-brivelctl use.
-
-    import brivel
-
-    with brivel.Monochromator.simulated() as m:     # or Monochromator("/dev/ttyUSB0")
-        for nm in m.scan(400, 700, 1):
-            print(nm)                                # read your detector here
-"""
+"""The compiled part of the package brivel (import brivel instead)."""
 
 import builtins
 import os
-from typing import Callable, Iterable, Iterator, List, Literal, Mapping, Optional, Sequence, Union
+from typing import (Any, Callable, Generator, Iterable, Iterator, List, Literal, Mapping, Optional,
+                    Sequence, Tuple, Union, overload)
 
 __version__: str
 
-_Path = Union[str, bytes, os.PathLike]
+_Path = Union[str, bytes, "os.PathLike[str]", "os.PathLike[bytes]"]
 _Confirm = Union[None, bool, Callable[[str], object]]
 _MemoryValue = Union[int, float, str, Sequence[float]]
 
@@ -68,6 +58,9 @@ class BrivelError(Exception):
 class RefusedError(BrivelError):
     """The control refused: the operation did not start and nothing was sent."""
 
+class BusyError(RefusedError):
+    """Another operation of this instrument is in flight: this one did not start."""
+
 class OutOfRangeError(RefusedError, ValueError):
     """An entry lies outside the range the control accepts; nothing was sent."""
 
@@ -82,6 +75,43 @@ class NotConnectedError(RefusedError, ConnectionError):
 
 class StoppedError(BrivelError):
     """The call was stopped from outside (stop() from another thread); the motor was stopped."""
+
+class ResolutionWarning(UserWarning):
+    """A request finer than the instrument can follow (a scan step below one motor step)."""
+
+def _list_ports() -> List[Tuple[str, str, str, str, Optional[int], Optional[int], Optional[int]]]: ...
+def _port_map() -> Tuple[List[Tuple[int, Optional[str], str, str, str]], List[str], str, bool]: ...
+
+def _report_lag() -> Optional[float]: ...
+def _shutdown() -> None: ...
+
+class Status:
+    """An operation started with wait=False: wait(), done, add_callback(), cancel(),
+    and awaitable in asyncio."""
+
+    @property
+    def done(self) -> bool:
+        """True once the operation has ended."""
+    @property
+    def operation(self) -> str:
+        """The method that started it, e.g. 'move_to'."""
+    def wait(self, timeout: Optional[float] = None) -> Any:
+        """Waits for the end; the result (the wavelength reached for moves), or raises the
+        operation's exception; TimeoutError when `timeout` seconds pass first."""
+    def cancel(self) -> None:
+        """Stops the operation as the stop button does (wait() then raises StoppedError)."""
+    def add_callback(self, fn: Callable[["Status"], object]) -> None:
+        """Calls fn(status) once when the operation has ended."""
+    def __await__(self) -> Generator[Any, None, Any]: ...
+
+class Subscription:
+    """A subscription to position reports; a context manager that unsubscribes."""
+
+    def unsubscribe(self) -> None: ...
+    @property
+    def active(self) -> bool: ...
+    def __enter__(self) -> "Subscription": ...
+    def __exit__(self, *exc: object) -> Literal[False]: ...
 
 class Scan(Iterator[float]):
     """The moves of Monochromator.scan(), one per iteration."""
@@ -100,8 +130,8 @@ class Monochromator:
     confirm: answers the control's questions: None answers yes, a bool always that, a
     callable gets the question's text and answers with its truth value.
 
-    Nothing is opened until open() or a with block. Use it from the thread that made it;
-    only stop() may be called from other threads.
+    Nothing is opened until open() or a with block. The control runs on a thread of its
+    own: the instrument may be used from any thread, one operation at a time.
     """
 
     def __init__(self, device: Optional[_Path] = None, *, com: Optional[int] = None,
@@ -129,18 +159,32 @@ class Monochromator:
     def __exit__(self, *exc: object) -> Literal[False]: ...
 
     # ---- motion ----
-    def move_to(self, nm: float) -> float:
-        """Moves to nm (0 to 99999) and gives the wavelength reported at the end."""
-    def move_by(self, nm: float) -> float:
-        """Moves by nm (negative: downwards) and gives the wavelength reported at the end."""
+    @overload
+    def move_to(self, nm: float, *, wait: Literal[True] = ...) -> float: ...
+    @overload
+    def move_to(self, nm: float, *, wait: Literal[False]) -> Status: ...
+    @overload
+    def move_to(self, nm: float, *, wait: bool) -> Union[float, Status]: ...
+    @overload
+    def move_by(self, nm: float, *, wait: Literal[True] = ...) -> float: ...
+    @overload
+    def move_by(self, nm: float, *, wait: Literal[False]) -> Status: ...
+    @overload
+    def move_by(self, nm: float, *, wait: bool) -> Union[float, Status]: ...
     def stop(self) -> None:
-        """The stop button; from another thread it ends the running call (StoppedError)."""
-    def reposition(self) -> None:
-        """Sends the grating back to its reference position (asks confirm first)."""
+        """The stop button: ends the operation in flight (StoppedError); from any thread."""
+    @overload
+    def reposition(self, *, wait: Literal[True] = ...) -> None: ...
+    @overload
+    def reposition(self, *, wait: Literal[False]) -> Status: ...
+    @overload
+    def reposition(self, *, wait: bool) -> Optional[Status]: ...
     def refresh(self) -> None:
         """Reads the instrument's data again."""
     def scan(self, start: float, stop: float, step: float = 1.0) -> Scan:
         """Moves to start, start + step, ... up to stop, yielding each reported wavelength."""
+    def subscribe(self, fn: Callable[[float], object]) -> Subscription:
+        """Calls fn(nm) for every position report, on the package's callback thread."""
 
     # ---- state ----
     @property
@@ -185,7 +229,7 @@ class Monochromator:
     def power_on_wavelength(self, value: float) -> None: ...
     @property
     def language(self) -> Literal["en", "zh"]:
-        """Language of the messages; one value for every instrument of this thread."""
+        """Language of the messages of this instrument."""
     @language.setter
     def language(self, value: Literal["en", "zh"]) -> None: ...
     @property
