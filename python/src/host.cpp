@@ -457,12 +457,7 @@ Host::Host(std::string device, int com, py::object confirm, std::unique_ptr<sim:
   ensure_application();
   refresh_serial_logging();
   ControlThread::Options options;
-  options.make_pump = [] {
-    // A thread that Qt did not start gets its event dispatcher here, before any timer
-    // or socket notifier of the control is made.
-    { QEventLoop make_dispatcher; }
-    return std::make_unique<qt::QtEventPump>();
-  };
+  options.make_pump = [] { return std::make_unique<qt::QtEventPump>(); };
   options.make_port = [device] { return std::make_unique<qt::DevicePort>(device); };
   options.port_number = com;
   options.language = 1;
