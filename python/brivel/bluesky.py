@@ -239,7 +239,7 @@ class EpicsMonochromator(StandardReadable, Movable[float], Stoppable):
         self.connected = epics_signal_r(bool, prefix + ":CONNECTED")
         self.message = epics_signal_r(str, prefix + ":MSG")
         # A put with completion on STOP would wait for nothing useful.
-        self.stop_ = epics_signal_w(int, prefix + ":STOP", wait=False)
+        self.stop_ = epics_signal_w(bool, prefix + ":STOP", wait=False)
         self._moving = None
         self._stop_success = None
         super().__init__(name=name)
@@ -252,7 +252,7 @@ class EpicsMonochromator(StandardReadable, Movable[float], Stoppable):
         target = float(value)
         self._stop_success = None
         initial = await self.wavelength.get_value()
-        self._moving = asyncio.ensure_future(self.target.set(target, wait=True, timeout=timeout))
+        self._moving = asyncio.ensure_future(self.target.set(target, timeout=timeout))
         try:
             async for current in observe_value(self.wavelength,
                                                done_status=AsyncStatus(asyncio.shield(self._moving))):
@@ -272,7 +272,7 @@ class EpicsMonochromator(StandardReadable, Movable[float], Stoppable):
         """Puts 1 to P:STOP."""
         self._stop_success = success
         if self._moving is not None or not await self.done.get_value():
-            await self.stop_.set(1)
+            await self.stop_.set(True)
 
     async def locate(self):
         return {"setpoint": await self.target.get_value(),

@@ -90,7 +90,7 @@ class MonochromatorIoc:
             MDEL=-1, ADEL=-1, **high)
         self.dmov = builder.boolIn("DMOV", ZNAM="Moving", ONAM="Done", initial_value=1, **high)
         self.movn = builder.boolIn("MOVN", ZNAM="Stopped", ONAM="Moving", initial_value=0, **high)
-        self.stop_record = builder.Action("STOP", ZNAM="", ONAM="Stop", initial_value=0,
+        self.stop_record = builder.Action("STOP", ZNAM="Idle", ONAM="Stop", initial_value=0,
                                           on_update=self._put_stop)
         self.speed = builder.longOut("SPEED", DRVL=1, DRVH=250, initial_value=250,
                                      blocking=True, on_update=self._put_speed)
@@ -104,9 +104,9 @@ class MonochromatorIoc:
                                      blocking=True, on_update=self._put_wheel)
         self.twv = builder.aOut("TWV", initial_value=1.0, EGU="nm", PREC=2, LOPR=0,
                                 HOPR=HIGHEST_NM)
-        self.twf = builder.Action("TWF", ZNAM="", ONAM="Tweak", blocking=True,
+        self.twf = builder.Action("TWF", ZNAM="Idle", ONAM="Tweak", initial_value=0, blocking=True,
                                   on_update=lambda value: self._put_tweak(value, +1))
-        self.twr = builder.Action("TWR", ZNAM="", ONAM="Tweak", blocking=True,
+        self.twr = builder.Action("TWR", ZNAM="Idle", ONAM="Tweak", initial_value=0, blocking=True,
                                   on_update=lambda value: self._put_tweak(value, -1))
 
     # ---- life --------------------------------------------------------------------------
@@ -307,12 +307,7 @@ class MonochromatorIoc:
             instrument.speed = int(value)
             return instrument.speed
 
-        try:
-            confirmed = await self._owner.call(apply)
-        except Exception as error:  # noqa: BLE001
-            self._refuse(self.speed, error)
-            confirmed = self._speed
-        self._show_speed(confirmed, later=True)
+        await self._apply_setting(self.speed, apply, self._show_speed, self._speed)
 
     async def _put_filters(self, values):
         wanted = [float(v) for v in values]
@@ -324,12 +319,7 @@ class MonochromatorIoc:
             instrument.filters = wanted
             return list(instrument.filters)
 
-        try:
-            confirmed = await self._owner.call(apply)
-        except Exception as error:  # noqa: BLE001
-            self._refuse(self.filters, error)
-            confirmed = self._filters
-        self._show_filters(confirmed, later=True)
+        await self._apply_setting(self.filters, apply, self._show_filters, self._filters)
 
     async def _put_wheel(self, value):
         wanted = bool(value)
@@ -341,39 +331,51 @@ class MonochromatorIoc:
             instrument.filter_wheel = wanted
             return instrument.filter_wheel
 
+        await self._apply_setting(self.wheel, apply, self._show_wheel, self._wheel)
+
+    async def _apply_setting(self, record, apply, show, held):
+        """Sends a setting; the record then shows what the controller holds, in alarm
+        if the put was refused."""
         try:
             confirmed = await self._owner.call(apply)
+            refused = False
         except Exception as error:  # noqa: BLE001
-            self._refuse(self.wheel, error)
-            confirmed = self._wheel
-        self._show_wheel(confirmed, later=True)
+            self._refuse(record, error)
+            confirmed, refused = held, True
+        # The put's processing is still under way (PACT): the value stored now is what
+        # its completion posts.
+        show(confirmed, refused, inside_put=True)
 
-    # Settings records show what the controller holds. Inside a put's own processing
-    # the new value is written back after the put completes (later=True), so that the
-    # write-back is a processing of its own, which the put handler then ignores.
+    # Settings records show what the controller holds. The value and its alarm are
+    # stored without processing; outside a put the record is then processed to post
+    # them (the values are equal, so the put handler does not run again).
 
-    def _write_back(self, record, value, later):
-        if later:
-            self._loop.call_soon(lambda: record.set(value))
+    @staticmethod
+    def _post(record, value, refused=False, inside_put=False):
+        if refused:
+            severity, status = alarm.MAJOR_ALARM, alarm.WRITE_ALARM
         else:
+            severity, status = alarm.NO_ALARM, alarm.NO_ALARM
+        record.set(value, process=False, severity=severity, alarm=status)
+        if not inside_put:
             record.set(value)
 
-    def _show_speed(self, speed, later=False):
+    def _show_speed(self, speed, refused=False, inside_put=False):
         if speed is None:
             return
         self._speed = int(speed)
-        self._write_back(self.speed, self._speed, later)
+        self._post(self.speed, self._speed, refused, inside_put)
 
-    def _show_filters(self, filters, later=False):
+    def _show_filters(self, filters, refused=False, inside_put=False):
         if filters is None:
             return
         self._filters = [float(v) for v in filters][:FILTER_SLOTS]
-        self._write_back(self.filters, self._filters, later)
+        self._post(self.filters, self._filters, refused, inside_put)
 
-    def _show_wheel(self, wheel, later=False):
+    def _show_wheel(self, wheel, refused=False, inside_put=False):
         # None: the wheel is not set up; shown as Off.
         self._wheel = bool(wheel) if wheel is not None else False
-        self._write_back(self.wheel, int(self._wheel), later)
+        self._post(self.wheel, int(self._wheel), refused, inside_put)
 
 
 class _MessageHandler(logging.Handler):

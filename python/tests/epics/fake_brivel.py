@@ -110,7 +110,7 @@ class Subscription:
 class Monochromator:
     """Moves at `rate` nm/s and reports its position every `report_period` s."""
 
-    def __init__(self, device=None, *, rate=500.0, faults=(), report_period=0.01):
+    def __init__(self, device=None, *, rate=62.5, faults=(), report_period=0.01):
         self.device = device or "/dev/fake"
         self._rate = float(rate)
         self._faults = set(faults)
@@ -130,7 +130,9 @@ class Monochromator:
 
     @classmethod
     def simulated(cls, *, rate=None, faults=(), memory=None, confirm=None):
-        return cls("/dev/pts/fake", rate=500.0 if rate is None else rate / 4.0, faults=faults)
+        # As the simulated controller: 40 steps/s per unit of speed move 62.5 nm/s.
+        return cls("/dev/pts/fake", rate=62.5 * (40 if rate is None else rate) / 40,
+                   faults=faults)
 
     # ---- state, readable from any thread ----
     @property
@@ -260,6 +262,8 @@ class Monochromator:
     def filters(self, value):
         if len(value) > 6:
             raise ValueError("at most six filters")
+        if any(not 0 <= v <= 50000 for v in value):
+            raise ValueError("a filter's start wavelength must be from 0 to 50000 nm")
         self._settle("filters")
         self._filters = sorted(float(v) for v in value)
 
