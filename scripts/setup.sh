@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages Brivel needs to build, test and run its demo, and
-# only those that are missing. Run as root (or with sudo available).
+# only those that are missing. Run as root (or with sudo available). Then makes the
+# Python environment of the EPICS and Bluesky tests, .venv/epics (see epics_venv).
 set -euo pipefail
 
 packages=(
@@ -11,7 +12,7 @@ packages=(
   qt6-tools-dev qt6-tools-dev-tools
   qt6-declarative-dev qml6-module-qtquick qml6-module-qtquick-window
   qml6-module-qtqml-workerscript
-  pybind11-dev python3-pybind11 python3-dev python3-pytest
+  pybind11-dev python3-pybind11 python3-dev python3-pytest python3-venv
   clang libclang-rt-14-dev
   fonts-wqy-microhei
   locales
@@ -37,9 +38,38 @@ ensure_comma_locale() {
   locale-gen >/dev/null
 }
 
+# The EPICS and Bluesky tests (ctest label `epics`) run in a venv of /usr/bin/python3,
+# the Python the compiled module is built for, with the pinned packages of
+# python/requirements-epics.txt from PyPI. Made again only when that file changes.
+# BRIVEL_NO_EPICS_VENV=1 skips it (the tests are then not registered).
+epics_venv() {
+  local root venv requirements stamp
+  root=$(cd "$(dirname "$0")/.." && pwd)
+  venv=$root/.venv/epics
+  requirements=$root/python/requirements-epics.txt
+  stamp=$venv/requirements.sha256
+  if [ "${BRIVEL_NO_EPICS_VENV:-0}" = 1 ]; then
+    echo "setup: BRIVEL_NO_EPICS_VENV=1: no venv for the EPICS tests"
+    return 0
+  fi
+  if [ -x "$venv/bin/python" ] && [ -f "$stamp" ] &&
+     [ "$(sha256sum < "$requirements")" = "$(cat "$stamp")" ]; then
+    echo "setup: .venv/epics is up to date"
+    return 0
+  fi
+  echo "setup: making .venv/epics from python/requirements-epics.txt"
+  rm -rf "$venv"
+  /usr/bin/python3 -m venv "$venv"
+  "$venv/bin/python" -m pip install --quiet --disable-pip-version-check \
+    --no-deps --requirement "$requirements"
+  "$venv/bin/python" -m pip check
+  sha256sum < "$requirements" > "$stamp"
+}
+
 if [ ${#missing[@]} -eq 0 ]; then
   echo "setup: every package is installed"
   ensure_comma_locale
+  epics_venv
   exit 0
 fi
 
@@ -57,3 +87,4 @@ export DEBIAN_FRONTEND=noninteractive
 "${as_root[@]}" apt-get update -qq
 "${as_root[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
 ensure_comma_locale
+epics_venv
