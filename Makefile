@@ -49,5 +49,11 @@ fuzz-long: fuzz-build
 bench: configure
 	cmake --build --preset $(PRESET) -j $(JOBS) --target run_benchmarks
 
+# Figures of brivel-ioc and the Bluesky device against the simulated controller
+# (python/bench/epics_bench.py, in .venv/epics; a missed goal fails the target).
+.PHONY: bench-epics
+bench-epics: build
+	PYTHONPATH=build/python/package .venv/epics/bin/python python/bench/epics_bench.py
+
 clean:
 	rm -rf build build-asan build-fuzz

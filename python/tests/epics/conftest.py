@@ -14,6 +14,7 @@ import socket
 import subprocess
 import sys
 import time
+import warnings
 
 import pytest
 
@@ -120,8 +121,10 @@ class Ioc:
         while time.monotonic() < end:
             if self.process.poll() is not None:
                 raise RuntimeError("brivel-ioc ended:\n" + self.output())
-            if caget(self.pv("CONNECTED"), timeout=0.5) == 1:
-                return
+            with warnings.catch_warnings():
+                warnings.simplefilter("ignore")  # "timed out" while the IOC starts
+                if caget(self.pv("CONNECTED"), timeout=0.5) == 1:
+                    return
             time.sleep(0.1)
         raise RuntimeError("brivel-ioc did not connect:\n" + self.output())
 

@@ -227,6 +227,11 @@ class Monochromator:
         status = self._start("move_by", self._wavelength + nm)
         return status.wait() if wait else status
 
+    def scan(self, start, stop, step=1.0):
+        count = int(round((stop - start) / step)) + 1
+        for i in range(count):
+            yield self.move_to(start + i * step)
+
     def MonochromatorMoveTo(self, nm):
         self.move_to(nm)
 
