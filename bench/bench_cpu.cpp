@@ -140,6 +140,8 @@ class SpinningPump : public brivel::EventPump {
   void yield() override { inner_.yield(); }
   void wait_until(double) override { inner_.yield(); }
   std::unique_ptr<brivel::Timer> make_timer() override { return inner_.make_timer(); }
+  void post(std::function<void()> task) override { inner_.post(std::move(task)); }
+  void idle() override { inner_.idle(); }
 
  private:
   brivel::EventPump& inner_;

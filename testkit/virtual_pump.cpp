@@ -173,14 +173,49 @@ void VirtualPump::step_towards(double limit) {
   run_due();
 }
 
+void VirtualPump::post(std::function<void()> task) {
+  {
+    std::lock_guard<std::mutex> lock(posted_mutex_);
+    posted_.push_back(std::move(task));
+  }
+  posted_cv_.notify_one();
+}
+
+void VirtualPump::take_posted() {
+  std::vector<std::function<void()>> tasks;
+  {
+    std::lock_guard<std::mutex> lock(posted_mutex_);
+    tasks.swap(posted_);
+  }
+  for (auto& task : tasks) schedule(now_, std::move(task));
+}
+
+void VirtualPump::idle() {
+  ++steps_;
+  take_posted();
+  if (run_due()) return;
+  const double next = next_due();
+  if (std::isfinite(next)) {
+    step_towards(next);
+    return;
+  }
+  std::unique_lock<std::mutex> lock(posted_mutex_);
+  posted_cv_.wait(lock, [this] { return !posted_.empty(); });
+  lock.unlock();
+  take_posted();
+  run_due();
+}
+
 void VirtualPump::yield() {
   ++steps_;
+  take_posted();
   if (run_due()) return;
   step_towards(now_ + kYieldStep);
 }
 
 void VirtualPump::wait_until(double deadline) {
   ++steps_;
+  take_posted();
   if (run_due()) return;
   const bool ahead = std::isfinite(deadline) && deadline > now_;
   step_towards(ahead ? deadline : now_ + kYieldStep);

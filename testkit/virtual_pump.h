@@ -11,9 +11,11 @@
 // Progress: every yield() and wait_until() either runs at least one event or moves
 // the clock forward, so a caller that loops on them can never spin at one instant.
 
+#include <condition_variable>
 #include <cstddef>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <vector>
 
 #include "platform/event_pump.h"
@@ -51,6 +53,11 @@ class VirtualPump : public EventPump {
   // Timers tick every interval (at least 1 ms) while enabled; enabling or changing
   // the interval of an enabled timer restarts the interval.
   std::unique_ptr<Timer> make_timer() override;
+  // Posted tasks are scheduled for the virtual now of the pass that takes them.
+  void post(std::function<void()> task) override;
+  // Runs what is due; when nothing is, moves to the next event; when no event is
+  // pending at all, sleeps in real time until a task is posted.
+  void idle() override;
 
   // Scripted actions: run `action` at virtual time `time` (or `delay` from now),
   // inside whatever yield or wait is running then. A time in the past means now.
@@ -78,6 +85,8 @@ class VirtualPump : public EventPump {
   double next_due() const;
   // One pass over what is due now; true when something ran.
   bool run_due();
+  // Schedules what other threads posted, for now.
+  void take_posted();
   void advance_to(double time);
   void step_towards(double limit);
 
@@ -87,6 +96,9 @@ class VirtualPump : public EventPump {
   std::vector<Scheduled> scheduled_;
   std::vector<Source*> sources_;
   std::vector<VirtualTimer*> timers_;
+  std::mutex posted_mutex_;
+  std::condition_variable posted_cv_;
+  std::vector<std::function<void()>> posted_;
 };
 
 }  // namespace brivel::testkit

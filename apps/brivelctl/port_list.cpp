@@ -1,6 +1,5 @@
 #include "port_list.h"
 
-#include <QFileInfo>
 #include <algorithm>
 #include <string>
 #include <vector>
@@ -33,22 +32,6 @@ void print_table(std::ostream& out, const std::vector<Row>& rows) {
   }
 }
 
-std::string state_of(const qt::PortAssignment& port) {
-  if (port.source == qt::PortSource::Unusable) return "unusable";
-  return QFileInfo::exists(port.device) ? "present" : "absent";
-}
-
-// Where the device came from; for a link, the device it leads to now.
-std::string from_of(const qt::PortAssignment& port) {
-  if (port.source == qt::PortSource::Unusable) return port.problem.toStdString();
-  std::string from = port.origin.toStdString();
-  const QFileInfo info(port.device);
-  const QString target = info.canonicalFilePath();
-  if (info.isSymLink() && !target.isEmpty() && target != port.device)
-    from += "; leads to " + target.toStdString();
-  return from;
-}
-
 }  // namespace
 
 int print_port_list(std::ostream& out, std::ostream& err) {
@@ -67,7 +50,8 @@ int print_port_list(std::ostream& out, std::ostream& err) {
   const qt::PortMap map = qt::current_port_map();
   std::vector<Row> rows{{"PORT", "DEVICE", "STATE", "FROM"}};
   for (const qt::PortAssignment& port : map.ports())
-    rows.push_back({std::to_string(port.number), or_dash(port.device), state_of(port), from_of(port)});
+    rows.push_back({std::to_string(port.number), or_dash(port.device), qt::port_state(port).toStdString(),
+                    qt::port_origin_text(port).toStdString()});
   print_table(out, rows);
   out << '\n'
       << "mapping file: " << qt::mapping_file_path().toStdString()

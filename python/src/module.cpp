@@ -10,6 +10,7 @@
 #include "brivel_version.h"
 #include "errors.h"
 #include "monochromator.h"
+#include "ports.h"
 #include "platform/failure.h"
 #include "text/convert.h"
 
@@ -32,14 +33,37 @@ std::string type_name(py::handle value) { return Py_TYPE(value.ptr())->tp_name; 
 
 std::string shown(double value) { return brivel::text::plain(value); }
 
+// Text and bytes are never numbers, nor are booleans: b'\x90' is not 144.
+bool is_text_or_bytes(py::handle value) {
+  return PyUnicode_Check(value.ptr()) || PyBytes_Check(value.ptr()) || PyByteArray_Check(value.ptr()) ||
+         PyMemoryView_Check(value.ptr());
+}
+
 double number(py::handle value, const std::string& what) {
-  if (PyBool_Check(value.ptr()) || !PyNumber_Check(value.ptr()))
+  if (PyBool_Check(value.ptr()) || is_text_or_bytes(value) || !PyNumber_Check(value.ptr()))
     throw py::type_error(what + " must be a number, not " + type_name(value));
   const double x = PyFloat_AsDouble(value.ptr());
-  if (x == -1.0 && PyErr_Occurred()) throw py::error_already_set();
+  if (x == -1.0 && PyErr_Occurred()) {
+    // An integer too large for a float is a value out of range, not an arithmetic error.
+    if (PyErr_ExceptionMatches(PyExc_OverflowError)) {
+      PyErr_Clear();
+      throw py::value_error(what + " is out of range");
+    }
+    throw py::error_already_set();
+  }
   if (!std::isfinite(x))
     throw py::value_error(what + " must be a finite number, not " + py::repr(value).cast<std::string>());
   return x;
+}
+
+// The numbers of a list (filters, a memory value): any iterable of numbers but text and
+// bytes, whose items would otherwise pass for numbers one by one.
+std::vector<py::object> number_items(py::handle value, const std::string& what) {
+  if (is_text_or_bytes(value) || !py::isinstance<py::iterable>(value))
+    throw py::type_error(what + " must be a list of numbers, not " + type_name(value));
+  std::vector<py::object> items;
+  for (py::handle item : value) items.push_back(py::reinterpret_borrow<py::object>(item));
+  return items;
 }
 
 double within(py::handle value, const std::string& what, double lowest, double highest,
@@ -110,9 +134,9 @@ std::string memory_value(py::handle value, const std::string& name) {
   if (PyBool_Check(value.ptr())) throw py::type_error("memory value " + name + " must be a number");
   if (PyIndex_Check(value.ptr())) return std::to_string(whole(value, "memory value " + name));
   if (PyNumber_Check(value.ptr())) return shown(number(value, "memory value " + name));
-  if (py::isinstance<py::iterable>(value)) {
+  if (py::isinstance<py::iterable>(value) && !is_text_or_bytes(value)) {
     std::string joined;
-    for (py::handle item : value) {
+    for (const py::object& item : number_items(value, "memory value " + name)) {
       if (!joined.empty()) joined += ',';
       joined += shown(number(item, "memory value " + name));
     }
@@ -120,6 +144,8 @@ std::string memory_value(py::handle value, const std::string& name) {
   }
   throw py::type_error("memory value " + name + " must be a number, a str or a list of numbers");
 }
+
+PyObject* resolution_warning = nullptr;  // brivel.ResolutionWarning
 
 // ---- a scan ---------------------------------------------------------------------------
 
@@ -210,7 +236,7 @@ zero offset 1000 steps, power-on wavelength 500 nm, filter wheel on with filters
 
 }  // namespace
 
-PYBIND11_MODULE(brivel, m) {
+PYBIND11_MODULE(_brivel, m) {
   // Docstrings begin with a signature in Python's terms (pybind11's would show the C++
   // argument types); the stubs in brivel.pyi carry the full types for editors.
   py::options options;
@@ -218,6 +244,13 @@ PYBIND11_MODULE(brivel, m) {
   m.doc() = kModuleDoc;
   m.attr("__version__") = BRIVEL_VERSION;
   brivel::pyhost::define_errors(m);
+  brivel::pyhost::define_ports(m);
+  resolution_warning = PyErr_NewExceptionWithDoc(
+      "brivel.ResolutionWarning",
+      "A request finer than the instrument can follow (a scan step below one motor step).",
+      PyExc_UserWarning, nullptr);
+  if (!resolution_warning) throw py::error_already_set();
+  m.add_object("ResolutionWarning", py::handle(resolution_warning));
 
   py::class_<Message>(m, "Message",
                       "A message of the control: what an operator's message box would show.")
@@ -331,7 +364,10 @@ PYBIND11_MODULE(brivel, m) {
           "Moves the grating to `nm` (0 to 99999) and follows the motion until it is over.\n\n"
           "Returns the wavelength the controller reports at the end. Raises OperationError\n"
           "when the grating stops short (the position does not change).");
-  cls.def("move_by", [](Monochromator& x, py::object nm) { return x.move_by(number(nm, "distance")); },
+  cls.def("move_by",
+          [](Monochromator& x, py::object nm) {
+            return x.move_by(within(nm, "distance", -Limits::kHighestWavelength, Limits::kHighestWavelength));
+          },
           py::arg("nm"),
           "move_by(nm: float) -> float\n\n"
           "Moves the grating by `nm` (negative: towards shorter wavelengths), as the up and\n"
@@ -359,6 +395,14 @@ PYBIND11_MODULE(brivel, m) {
           scan.plan = ScanPlan::make(a, b, d);
         } catch (const std::invalid_argument& bad) {
           throw py::value_error(bad.what());
+        }
+        // Points closer than one motor step land on the same position.
+        const double resolution = x.step_nm();
+        if (resolution > 0 && std::fabs(d) < resolution * (1 - 1e-9) && scan.plan.count > 1) {
+          const std::string text = "the step of " + shown(std::fabs(d)) +
+                                   " nm is finer than the instrument's step of " + shown(resolution) +
+                                   " nm: neighbouring points may land on the same position";
+          if (PyErr_WarnEx(resolution_warning, text.c_str(), 1) != 0) throw py::error_already_set();
         }
         scan.owner = self;
         scan.instrument = &x;
@@ -438,10 +482,8 @@ PYBIND11_MODULE(brivel, m) {
   cls.def_property(
       "filters", &Monochromator::filters,
       [](Monochromator& x, py::object v) {
-        if (py::isinstance<py::str>(v) || !py::isinstance<py::iterable>(v))
-          throw py::type_error("filters must be a list of start wavelengths, not " + type_name(v));
         std::vector<double> starts;
-        for (py::handle item : v)
+        for (const py::object& item : number_items(v, "filters"))
           starts.push_back(within(item, "a filter's start wavelength", 0, Limits::kHighestFilterStart));
         if (starts.empty() || starts.size() > static_cast<std::size_t>(Limits::kMostFilters))
           throw py::value_error("the filter wheel takes 1 to 6 filters, not " + std::to_string(starts.size()));

@@ -20,21 +20,24 @@ constexpr double kMostPoints = 1e9;
 
 ScanPlan ScanPlan::make(double start, double stop, double step) {
   if (step == 0) throw std::invalid_argument("the step of a scan cannot be 0");
-  const double intervals = (stop - start) / step;
-  if (intervals < -1e-9)
+  // The sign of the step decides the direction; however small or large, a step of the
+  // wrong sign never reaches stop.
+  if ((stop > start && step < 0) || (stop < start && step > 0))
     throw std::invalid_argument("the step leads away from stop: give a " +
                                 std::string(stop < start ? "negative" : "positive") +
                                 " step to go from start to stop");
+  const double intervals = (stop - start) / step;  // 0 or more
   if (!(intervals < kMostPoints)) throw std::invalid_argument("the scan would have too many points");
   ScanPlan plan;
   plan.start = start;
   plan.stop = stop;
   plan.step = step;
-  plan.count = static_cast<long long>(std::floor(std::max(0.0, intervals) + 1e-9)) + 1;
+  plan.count = static_cast<long long>(std::floor(intervals + 1e-9)) + 1;
   return plan;
 }
 
 double ScanPlan::at(long long index) const {
+  if (index == 0) return start;
   const double nm = start + static_cast<double>(index) * step;
   // The last point lands on stop when the steps reach it within rounding.
   if (index == count - 1 && std::fabs(nm - stop) <= std::fabs(step) * 1e-9) return stop;

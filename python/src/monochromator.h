@@ -54,6 +54,8 @@ class Monochromator {
   void open();    // OpenCom; raises ConnectionError when it ends not connected
   void close();   // CloseCom
 
+  double step_nm() const { return control().DblMonoStep(); }
+
   // ---- motion ------------------------------------------------------------------------
   double move_to(double nm);   // gives the wavelength the controller reports at the end
   double move_by(double nm);   // through the increment entry and the up / down buttons

@@ -155,6 +155,9 @@ class TestArguments:
         ({"memory": {"bogus": 1}}, ValueError),
         ({"memory": {"speed": 999}}, ValueError),
         ({"memory": ["speed"]}, TypeError),
+        ({"memory": {"filters": b"\x90\x01"}}, TypeError),
+        ({"memory": {"instrument_no": 2**80}}, ValueError),
+        ({"rate": b"1"}, TypeError),
     ])
     def test_simulated(self, kwargs, error):
         with pytest.raises(error):

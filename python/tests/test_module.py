@@ -26,8 +26,8 @@ def test_the_documented_example_runs_as_written():
 
 
 def stub_tree():
-    stubs = pathlib.Path(brivel.__file__).with_name("brivel.pyi")
-    assert stubs.exists(), "brivel.pyi is not next to the module"
+    stubs = pathlib.Path(brivel.__file__).with_name("_brivel.pyi")
+    assert stubs.exists(), "_brivel.pyi is not next to the module"
     return ast.parse(stubs.read_text(encoding="utf-8"))
 
 
@@ -38,15 +38,16 @@ def public(names):
 def test_the_stubs_name_what_the_module_has():
     tree = stub_tree()
     classes = {node.name: node for node in tree.body if isinstance(node, ast.ClassDef)}
-    module_classes = {name for name in public(dir(brivel)) if isinstance(getattr(brivel, name), type)}
+    compiled = brivel._brivel
+    module_classes = {name for name in public(dir(compiled)) if isinstance(getattr(compiled, name), type)}
     assert set(classes) == module_classes
     for name, node in classes.items():
         stubbed = set()
         for member in node.body:
             if isinstance(member, (ast.FunctionDef, ast.AnnAssign)):
                 stubbed.add(member.name if isinstance(member, ast.FunctionDef) else member.target.id)
-        own = public(vars(getattr(brivel, name)))
-        if issubclass(getattr(brivel, name), BaseException):
+        own = public(vars(getattr(compiled, name)))
+        if issubclass(getattr(compiled, name), BaseException):
             continue  # attributes are set per instance
         assert public(stubbed) == own, name
 

@@ -1,6 +1,7 @@
 """Moves, scans and relative moves, what the controller reports, and bad input."""
 
 import math
+import warnings
 
 import pytest
 
@@ -39,7 +40,10 @@ class TestMoveTo:
         (-float("inf"), ValueError),
         (-0.01, ValueError),
         (1e6, ValueError),
+        (2**1024, ValueError),
         ("500", TypeError),
+        (b"500", TypeError),
+        (bytearray(b"\x01\xf4"), TypeError),
         (None, TypeError),
         (True, TypeError),
         ([500], TypeError),
@@ -90,6 +94,31 @@ class TestScan:
             mono.scan(start, stop, step)
         assert mono.simulator_log[mark:] == []
 
+    @pytest.mark.parametrize("start, stop, step, points", [
+        (400, 700, 1e12, [400]),          # one step beyond stop: the start alone
+        (500, 500, -3, [500]),            # start is stop: one point whatever the step
+        (500, 502, 1.5, [500, 501.5]),    # stop between steps is not reached
+        (700, 400, -1e12, [700]),
+    ])
+    def test_steps_larger_than_the_span(self, mono, start, stop, step, points):
+        assert list(mono.scan(start, stop, step)) == pytest.approx(points)
+
+    @pytest.mark.parametrize("step", [-1e308, -20, -1e-300, 5e-324 * -1])
+    def test_a_step_of_the_wrong_sign_never_moves(self, mono, step):
+        mark = len(mono.simulator_log)
+        with pytest.raises(ValueError, match="leads away"):
+            mono.scan(500, 510, step)
+        assert mono.simulator_log[mark:] == []
+
+    def test_a_step_finer_than_the_motor_step_warns_once(self, mono):
+        with pytest.warns(brivel.ResolutionWarning, match="0.00625 nm") as caught:
+            scan = mono.scan(500, 500.01, 0.001)
+        assert len(caught) == 1 and len(scan) == 11
+        with warnings.catch_warnings():
+            warnings.simplefilter("error")
+            mono.scan(500, 500.02, 0.00625)     # one motor step: fine
+            mono.scan(500, 500, 0.001)          # one point: nothing to land twice
+
     def test_a_failed_step_ends_the_scan(self):
         m = brivel.Monochromator.simulated(faults=["stall"], rate=FAST)
         with m:
@@ -121,10 +150,21 @@ class TestMoveBy:
         assert isinstance(caught.value, ValueError)
         assert mono.simulator_log[mark:] == []
 
-    @pytest.mark.parametrize("distance, error", [(math.inf, ValueError), ("1", TypeError)])
+    @pytest.mark.parametrize("distance, error", [
+        (math.inf, ValueError),
+        (2**31, ValueError),        # no instrument moves that far: not a failed operation
+        (-2**63, ValueError),
+        (2**1024, ValueError),      # too large for a float
+        (100000, ValueError),
+        ("1", TypeError),
+        (b"1", TypeError),
+        (True, TypeError),
+    ])
     def test_bad_distances(self, mono, distance, error):
+        mark = len(mono.simulator_log)
         with pytest.raises(error):
             mono.move_by(distance)
+        assert mono.simulator_log[mark:] == []
 
 
 class TestFaults:

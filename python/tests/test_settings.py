@@ -153,6 +153,11 @@ class TestFilterWheel:
         ("350", TypeError),
         (350, TypeError),
         (["350"], TypeError),
+        (b"\x90\x01", TypeError),         # bytes are not the numbers 144 and 1
+        (bytearray(b"\x90"), TypeError),
+        (memoryview(b"\x90"), TypeError),
+        ([b"\x90"], TypeError),
+        ([2**1024], ValueError),
     ])
     def test_bad_tables_send_nothing(self, mono, table, error):
         mark = len(mono.simulator_log)

@@ -138,6 +138,13 @@ class Control {
   // notices its own kind of stop there (Python's Ctrl-C) and calls RequestStop().
   // It may throw nothing.
   void set_wait_hook(std::function<void()> hook) { wait_hook_ = std::move(hook); }
+  // For an observer of the control (Controller): `tick` runs once a tick inside every
+  // wait, before the wait hook; `position` once for every position report, with the
+  // wavelength it shows. Neither may throw.
+  void set_observer_hooks(std::function<void()> tick, std::function<void(double)> position) {
+    tick_hook_ = std::move(tick);
+    position_hook_ = std::move(position);
+  }
 
   // ---- for hosts and tests -------------------------------------------------
   Surface& surface() { return surface_; }
@@ -283,6 +290,8 @@ class Control {
   bool port_loss_told_ = false;        // the operator was told of the latest port loss
   int nesting_ = 0;                    // waits and messages running (see port_went_away)
   std::function<void()> wait_hook_;
+  std::function<void()> tick_hook_;
+  std::function<void(double)> position_hook_;
 
   // Instrument state.
   std::int16_t IntUseCom_ = 1;

@@ -13,6 +13,12 @@
 //    return early after running events; callers loop on their own condition.
 //  * A Timer ticks once its interval has passed while it is enabled, from inside
 //    yield() or wait_until(), and again every interval until it is disabled.
+//  * post(task) may be called from any thread: the task runs on the pump's thread,
+//    from inside a later yield(), wait_until() or idle() (or the host's own event
+//    loop), after the tasks posted before it. A task posted while an operation waits
+//    runs inside that wait; whoever posts decides what a task may do then.
+//  * idle() is the pump's thread having nothing to do: it lets pending events run and,
+//    when there are none, sleeps until one arrives (a posted task, bytes, a tick).
 
 #include <functional>
 #include <memory>
@@ -45,6 +51,8 @@ class EventPump {
   virtual void yield() = 0;
   virtual void wait_until(double deadline) = 0;
   virtual std::unique_ptr<Timer> make_timer() = 0;
+  virtual void post(std::function<void()> task) = 0;
+  virtual void idle() = 0;
 };
 
 }  // namespace brivel

@@ -93,6 +93,7 @@ void Control::MSComm1_OnComm(int event_code) {
   if (!VarLastPacket_.empty() && VarLastPacket_[0] == 'w' && VarLastPacket_.size() >= 5) {
     for (std::size_t i = 0; i < 4; ++i) LngWatchPos_[i] = VarLastPacket_[i + 1];
     show_wavelength(report_wavelength(VarLastPacket_));
+    if (position_hook_) position_hook_(DblMonoWaveLen_);
   }
 }
 
@@ -138,6 +139,7 @@ void Control::pause_10ms() {
 }
 
 void Control::check_outside() {
+  if (tick_hook_) tick_hook_();
   if (wait_hook_) wait_hook_();
   // A port that went away (an unplugged adapter, a closed far end) ends every wait at
   // once: no wait would ever see a reply again.

@@ -279,6 +279,35 @@ void set_program_port_device(int number, const QString& device) {
     program_devices()[number] = device;
 }
 
+QString port_state(const PortAssignment& port) {
+  if (port.source == PortSource::Unusable) return QStringLiteral("unusable");
+  return QFileInfo::exists(port.device) ? QStringLiteral("present") : QStringLiteral("absent");
+}
+
+QString port_origin_text(const PortAssignment& port) {
+  if (port.source == PortSource::Unusable) return port.problem;
+  QString from = port.origin;
+  const QFileInfo info(port.device);
+  const QString target = info.canonicalFilePath();
+  if (info.isSymLink() && !target.isEmpty() && target != port.device)
+    from += QStringLiteral("; leads to ") + target;
+  return from;
+}
+
+int port_number_of(const PortMap& map, const QString& device) {
+  // The device a path names in the end: links resolved when it exists.
+  const auto resolved = [](const QString& path) {
+    const QString normal = normal_device_path(path);
+    const QString canonical = QFileInfo(normal).canonicalFilePath();
+    return canonical.isEmpty() ? normal : canonical;
+  };
+  if (device.trimmed().isEmpty()) return 0;
+  const QString wanted = resolved(device);
+  for (const PortAssignment& port : map.ports())
+    if (!port.device.isEmpty() && resolved(port.device) == wanted) return port.number;
+  return 0;
+}
+
 std::vector<SerialDevice> available_serial_devices() {
   std::vector<SerialDevice> devices;
   for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts()) {

@@ -101,6 +101,17 @@ bool mapping_file_exists();
 PortSources current_port_sources();
 PortMap current_port_map();
 
+// How a port number stands now, as lists of ports show it: "present" (its device
+// exists), "absent" (nothing at that path now) or "unusable" (a broken mapping file).
+QString port_state(const PortAssignment& port);
+// Where the device came from ("BRIVEL_COM3", "PATH line 2", ...), and for a link the
+// device it leads to now ("...; leads to /dev/ttyUSB0"); for an unusable number, why.
+QString port_origin_text(const PortAssignment& port);
+// The lowest port number whose device is `device`, links resolved on both sides (a
+// /dev/serial/by-id link and the /dev/ttyUSB0 it leads to are one device); 0 when no
+// number maps to it.
+int port_number_of(const PortMap& map, const QString& device);
+
 // set_port_device(): `device` for port `number` in this process; empty removes it.
 void set_program_port_device(int number, const QString& device);
 

@@ -342,6 +342,14 @@ void QtEventPump::wait_until(double deadline) {
   check_ports();
 }
 
+void QtEventPump::post(std::function<void()> task) {
+  QMetaObject::invokeMethod(this, std::move(task), Qt::QueuedConnection);
+}
+
+void QtEventPump::idle() {
+  QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+}
+
 void QtEventPump::watch_ports(bool watched) {
   for (std::size_t i = 0; i < live_ports.size(); ++i) live_ports[i]->watch_device(watched);
 }

@@ -52,6 +52,11 @@ class QtEventPump : public QObject, public EventPump {
   void yield() override;
   void wait_until(double deadline) override;
   std::unique_ptr<Timer> make_timer() override;
+  // A queued call on this object: it runs in the pump's thread's event loop.
+  void post(std::function<void()> task) override;
+  // One pass of the event loop as the host's own loop makes it: the devices watched,
+  // asleep until an event arrives.
+  void idle() override;
   // True while a pump of this thread runs a yield or a wait (the control is inside an
   // operation and lets the event loop run), false in the host's own event loop.
   static bool inside();

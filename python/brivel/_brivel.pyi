@@ -13,7 +13,7 @@ brivelctl use.
 
 import builtins
 import os
-from typing import Callable, Iterable, Iterator, List, Literal, Mapping, Optional, Sequence, Union
+from typing import Callable, Iterable, Iterator, List, Literal, Mapping, Optional, Sequence, Tuple, Union
 
 __version__: str
 
@@ -82,6 +82,12 @@ class NotConnectedError(RefusedError, ConnectionError):
 
 class StoppedError(BrivelError):
     """The call was stopped from outside (stop() from another thread); the motor was stopped."""
+
+class ResolutionWarning(UserWarning):
+    """A request finer than the instrument can follow (a scan step below one motor step)."""
+
+def _list_ports() -> List[Tuple[str, str, str, str, Optional[int], Optional[int], Optional[int]]]: ...
+def _port_map() -> Tuple[List[Tuple[int, Optional[str], str, str, str]], List[str], str, bool]: ...
 
 class Scan(Iterator[float]):
     """The moves of Monochromator.scan(), one per iteration."""
