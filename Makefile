@@ -68,5 +68,11 @@ bench: configure
 	cmake --build --preset $(PRESET) -j $(JOBS) --target run_benchmarks brivel_python
 	PYTHONPATH=build/python/package /usr/bin/python3 python/bench/bench_python.py
 
+# Figures of brivel-ioc and the Bluesky device against the simulated controller
+# (python/bench/epics_bench.py, in .venv/epics; a missed goal fails the target).
+.PHONY: bench-epics
+bench-epics: build
+	PYTHONPATH=build/python/package .venv/epics/bin/python python/bench/epics_bench.py
+
 clean:
 	rm -rf build build-asan build-fuzz

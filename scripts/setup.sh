@@ -71,6 +71,8 @@ declare -A includes=(
 )
 # Groups whose tests need a locale with a decimal comma.
 needs_comma_locale=" test asan all "
+# Groups that make the Python environment of the EPICS and Bluesky tests.
+needs_epics_venv=" test all "
 
 # ---- installing ---------------------------------------------------------------------------
 
@@ -80,6 +82,7 @@ requested=("$@")
 apt_wanted=()
 pip_wanted=()
 comma_locale=0
+epics=0
 for group in "${requested[@]}"; do
   if [ -z "${includes[$group]+set}" ]; then
     echo "setup: no group '$group' (groups: ${!includes[*]})" >&2
@@ -96,6 +99,7 @@ for group in "${requested[@]}"; do
     fi
   done
   [[ "$needs_comma_locale" == *" $group "* ]] && comma_locale=1
+  [[ "$needs_epics_venv" == *" $group "* ]] && epics=1
 done
 [ ${#pip_wanted[@]} -eq 0 ] || apt_wanted+=(python3-pip)
 
@@ -156,3 +160,32 @@ if [ ${#pip_missing[@]} -gt 0 ]; then
 fi
 
 [ $comma_locale -eq 0 ] || ensure_comma_locale
+
+# The EPICS and Bluesky tests (ctest label `epics`) run in a venv of /usr/bin/python3,
+# the Python the compiled module is built for, with the pinned packages of
+# python/requirements-epics.txt from PyPI. Made again only when that file changes.
+# BRIVEL_NO_EPICS_VENV=1 skips it (the tests are then not registered).
+epics_venv() {
+  local root venv requirements stamp
+  root=$(cd "$(dirname "$0")/.." && pwd)
+  venv=$root/.venv/epics
+  requirements=$root/python/requirements-epics.txt
+  stamp=$venv/requirements.sha256
+  if [ "${BRIVEL_NO_EPICS_VENV:-0}" = 1 ]; then
+    echo "setup: BRIVEL_NO_EPICS_VENV=1: no venv for the EPICS tests"
+    return 0
+  fi
+  if [ -x "$venv/bin/python" ] && [ -f "$stamp" ] &&
+     [ "$(sha256sum < "$requirements")" = "$(cat "$stamp")" ]; then
+    echo "setup: .venv/epics is up to date"
+    return 0
+  fi
+  echo "setup: making .venv/epics from python/requirements-epics.txt"
+  rm -rf "$venv"
+  /usr/bin/python3 -m venv "$venv"
+  "$venv/bin/python" -m pip install --quiet --disable-pip-version-check \
+    --no-deps --requirement "$requirements"
+  "$venv/bin/python" -m pip check
+  sha256sum < "$requirements" > "$stamp"
+}
+[ $epics -eq 0 ] || epics_venv
