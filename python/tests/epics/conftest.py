@@ -1,9 +1,7 @@
 """Fixtures of the EPICS and Bluesky tests: loopback-only Channel Access and PV Access
 on free ports, IOCs run as child processes, and the instrument package to drive.
 
-The instrument is the brivel package's simulated controller when the package offers
-its non-blocking calls (brivel.Status); otherwise, or with BRIVEL_EPICS_FAKE=1, the
-stand-in of fake_brivel.py. Every IOC a test starts is ended by the fixture that
+The instrument is the brivel package's simulated controller. Every IOC a test starts is ended by the fixture that
 started it, and every wait has a bound (a hung test is ended by faulthandler).
 """
 
@@ -61,21 +59,7 @@ def _loopback_only():
 _loopback_only()
 
 
-def _choose_package():
-    if os.environ.get("BRIVEL_EPICS_FAKE") != "1":
-        try:
-            import brivel
-            if hasattr(brivel, "Status") and hasattr(brivel.Monochromator, "subscribe"):
-                return brivel, False
-        except ImportError:
-            pass
-        for name in [n for n in sys.modules if n == "brivel" or n.startswith("brivel.")]:
-            del sys.modules[name]
-    import fake_brivel
-    return fake_brivel.install(), True
-
-
-brivel, FAKE = _choose_package()
+import brivel  # noqa: E402  (after the loopback environment is set)
 
 # Seconds a single test may take.
 TEST_BOUND = float(os.environ.get("BRIVEL_TEST_BOUND", "120"))
@@ -99,8 +83,6 @@ class Ioc:
         Ioc.count += 1
         self.prefix = f"BRIVELTEST{os.getpid()}-{Ioc.count}"
         command = [sys.executable, os.path.join(HERE, "run_ioc.py")]
-        if FAKE:
-            command.append("--fake")
         command += ["--simulated", "--prefix", self.prefix, "--reconnect", "0", *sim_args]
         self.log_path = os.path.join(os.environ.get("TMPDIR", "/tmp"),
                                      f"brivel-ioc-{self.prefix}.log")
