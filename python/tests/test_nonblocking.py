@@ -3,6 +3,7 @@ and the honest end of a move."""
 
 import asyncio
 import threading
+import time
 
 import pytest
 
@@ -51,7 +52,13 @@ class TestStatus:
 
     def test_a_second_operation_meanwhile_is_refused_at_once(self, slow_mono):
         m = slow_mono
+        before = len(m.simulator_log)
         status = m.move_to(560, wait=False)
+        # The move's own command goes out from the control's thread: wait for it first.
+        deadline = time.monotonic() + 10
+        while not any(entry[0] == "W" for entry in m.simulator_log[before:]):
+            assert time.monotonic() < deadline, "the move sent nothing"
+            time.sleep(0.005)
         mark = len(m.simulator_log)
         for start in (lambda: m.move_to(600), lambda: m.move_by(1, wait=False), lambda: m.reposition(wait=False),
                       lambda: setattr(m, "speed", 100)):

@@ -100,7 +100,7 @@ def test_import_outside_the_tree(installed, tmp_path):
     assert any(f.startswith("_brivel.cpython-") for f in probe["files"])
     assert probe["reached"] == pytest.approx([510, 520])
     requires = " | ".join(probe["requires"])
-    for pinned in ("softioc==4.7.2", "pyepics==3.5.10", "bluesky==1.15.1", "ophyd-async==0.21.3"):
+    for pinned in ("softioc==4.7.2", "pyepics==3.5.10", "bluesky==1.15.1", "ophyd-async[ca]==0.21.3"):
         assert pinned in requires
     assert 'extra == "epics"' in requires and 'extra == "bluesky"' in requires
     assert probe["scripts"] == {"brivel-ioc": "brivel.ioc:main"}
