@@ -147,11 +147,11 @@ fi
 
 # Python packages from PyPI, each pinned (name==version), for Debian's python3.
 pip_missing=()
-for spec in "${pip_wanted[@]}"; do
-  name=${spec%%==*}
-  version=${spec#*==}
+for pinned in "${pip_wanted[@]}"; do
+  name=${pinned%%==*}
+  version=${pinned#*==}
   have=$(/usr/bin/python3 -m pip show "$name" 2>/dev/null | sed -n 's/^Version: //p')
-  [ "$have" = "$version" ] || pip_missing+=("$spec")
+  [ "$have" = "$version" ] || pip_missing+=("$pinned")
 done
 if [ ${#pip_missing[@]} -gt 0 ]; then
   echo "setup: installing from PyPI ${pip_missing[*]}"
@@ -184,7 +184,7 @@ epics_venv() {
   rm -rf "$venv"
   /usr/bin/python3 -m venv "$venv"
   "$venv/bin/python" -m pip install --quiet --disable-pip-version-check \
-    --no-deps --requirement "$requirements"
+    --requirement "$requirements"
   "$venv/bin/python" -m pip check
   sha256sum < "$requirements" > "$stamp"
 }
