@@ -10,8 +10,7 @@
    simulator (goal <= 1.2).
 
 Channel Access runs on the loopback address and on free ports only. Exit status 1 if
-a goal is missed. BRIVEL_EPICS_FAKE=1 (or a package without its non-blocking calls)
-measures against the tests' stand-in instead.
+a goal is missed.
 """
 
 import os
@@ -127,8 +126,7 @@ def ioc_figures():
 
 
 def main():
-    source = "the tests' stand-in" if conftest.FAKE else "the simulated controller"
-    print(f"brivel EPICS and Bluesky figures, against {source} at {RATE} steps/s per unit "
+    print(f"brivel EPICS and Bluesky figures, against the simulated controller at {RATE} steps/s per unit "
           f"of speed")
     missed = []
 
