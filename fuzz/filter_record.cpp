@@ -77,7 +77,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const Surface& panel = b.control.surface();
   if (record.size() < static_cast<std::size_t>(protocol::kFilterRecordLength)) {
     // Too short to raise the receive event: the read-back runs out of time.
-    FUZZ_CHECK(b.control.BlnFilterReady() == kFalse, "no record, wheel not ready");
+    FUZZ_CHECK(!b.control.BlnFilterReady(), "no record, wheel not ready");
     return 0;
   }
   // The receive event comes once 28 bytes wait: the first 28 are the record.
@@ -86,10 +86,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (r.state > 1) {
     FUZZ_CHECK(b.control.IntFilterState() == 2, "an unknown state means not set up");
     FUZZ_CHECK(panel.at("ChkUseFilter").value() == 2, "the check box is indeterminate");
-    FUZZ_CHECK(b.control.BlnFilterReady() == kFalse, "not set up, not ready");
+    FUZZ_CHECK(!b.control.BlnFilterReady(), "not set up, not ready");
     return 0;
   }
-  FUZZ_CHECK(b.control.BlnFilterReady() == kTrue, "a record with state 0 or 1 makes the wheel ready");
+  FUZZ_CHECK(b.control.BlnFilterReady(), "a record with state 0 or 1 makes the wheel ready");
   FUZZ_CHECK(b.control.IntFilterState() == r.state, "the state is kept");
   FUZZ_CHECK(panel.at("ChkUseFilter").value() == r.state, "the check box shows the state");
   FUZZ_CHECK(panel.at("CboFilterCount").text() == std::to_string(r.count), "the count is shown");
