@@ -10,8 +10,10 @@
 // their order (N, G, P, Z, Y, M, T, the filter packets, the reset "K" 8), stops at the
 // first field it cannot use, and then either reconnects (the download went through) or
 // tells the host in one note what was already sent. It never shows the operator a box,
-// and it leaves BlnBusy lowered and the wait window hidden.
+// and it leaves BlnBusy lowered and the wait window hidden. The check that hosts run
+// before a download (find_parameter_problem) reads the same bytes and names a place.
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -23,6 +25,7 @@
 
 #include "control/module_function.h"
 #include "fuzz_input.h"
+#include "parameters/parameter_text.h"
 #include "testkit/bench.h"
 
 namespace {
@@ -103,6 +106,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   FUZZ_CHECK(ModuleFunction::ReadTextFile(file) == std::string(content.begin(), content.end()),
              "a small file reads back byte for byte");
+
+  // The check hosts run before a download: it names a place inside the file, in both
+  // languages, or finds nothing wrong.
+  const std::string text(content.begin(), content.end());
+  const auto problem = find_parameter_problem(text);
+  if (problem) {
+    const int lines = static_cast<int>(std::count(text.begin(), text.end(), '\r')) + 1;
+    FUZZ_CHECK(problem->line >= 0 && problem->line <= std::max(lines, 3) && problem->field >= 0,
+               "the place is a line of the file and a field");
+    FUZZ_CHECK(!problem->text_en.empty() && !problem->text_zh.empty(), "the problem is worded in both languages");
+    FUZZ_CHECK(check_parameter_text(text) == problem->text_en,
+               "both forms of the check agree");
+  }
 
   testkit::Bench b(memory);
   b.sim.motor().reposition_rate = 1e7;   // the reset takes no time worth waiting for

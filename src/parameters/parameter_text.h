@@ -24,7 +24,7 @@
 namespace brivel {
 
 struct ParameterTextProblem {
-  int line = 0;          // 1 or 2 (3 for a line too many); 0: the file as a whole
+  int line = 0;          // the line (1, 2; 3 or later for what follows line 2); 0: the file as a whole
   int field = 0;         // counted from 1; 0: the line as a whole
   std::string text_en;   // "line 1 field 3 (\"abc\") is not a number: the blaze wavelength stands there"
   std::string text_zh;
