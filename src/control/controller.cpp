@@ -171,7 +171,7 @@ Controller::Controller(EventPump& pump, Dialogs& dialogs, std::unique_ptr<Serial
       control_(std::make_unique<Control>(pump, *recorder_, std::move(port))),
       alive_(std::make_shared<Controller*>(this)),
       thread_(std::this_thread::get_id()) {
-  control_->set_observer_hooks([this] { publish(); }, [this](double nm) { on_position(nm); });
+  control_->set_observer_hooks([this] { tick(); }, [this](double nm) { on_position(nm); });
   state_ = notified_ = read_state();
 }
 
@@ -369,6 +369,18 @@ State Controller::state() const {
   if (std::this_thread::get_id() == thread_) const_cast<Controller*>(this)->publish();
   std::lock_guard<std::mutex> lock(mutex_);
   return state_;
+}
+
+void Controller::tick() {
+  // On a host's own thread (the widget's) a tick costs that thread: the state is read
+  // only when someone listens or an operation of ours runs. state() read on the
+  // control's thread reads it afresh anyway.
+  bool wanted = publish_on_ticks_;
+  if (!wanted) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    wanted = !observers_.empty() || in_flight_ != nullptr;
+  }
+  if (wanted) publish();
 }
 
 void Controller::publish() {
@@ -680,6 +692,7 @@ ControlThread::ControlThread(Options options) {
       pump_ = options.make_pump();
       dialogs_ = options.make_dialogs ? options.make_dialogs() : std::make_unique<SilentDialogs>();
       controller_ = std::make_unique<Controller>(*pump_, *dialogs_, options.make_port());
+      controller_->publish_on_ticks_ = true;   // its own thread: other threads read state()
       controller_->set_answerer([](const Message&) { return Answer::Ok; });
       Control& c = controller_->control();
       std::int16_t number = static_cast<std::int16_t>(options.port_number);

@@ -166,6 +166,7 @@ class Controller {
   void finish(const std::shared_ptr<Operation::Shared>& op, Result result);
   // Reads the control's state and tells the observers of a change (control's thread).
   void publish();
+  void tick();   // once a tick inside every wait
   void on_position(double nm);
   void told(const Message& m);
   void noted(const HostNote& n);
@@ -191,6 +192,7 @@ class Controller {
   int next_observer_ = 1;
   Answerer answerer_;
   std::atomic<bool> quit_{false};
+  bool publish_on_ticks_ = false;        // a ControlThread's: state() is read from other threads
 };
 
 // A Controller on a thread of its own.
