@@ -9,6 +9,7 @@
 #include <chrono>
 #include <utility>
 
+#include "platform/forwarding_port.h"
 #include "qt/core/device_port.h"
 #include "qt/core/port_map.h"
 #include "qt/core/qt_platform.h"
@@ -19,39 +20,16 @@ namespace {
 
 // The real port (qt::DevicePort: pinned to the device of the Port property when it
 // names one), telling the bridge about every command it writes.
-class WatchedPort : public SerialPort {
+class WatchedPort : public ForwardingPort {
  public:
   WatchedPort(std::unique_ptr<SerialPort> inner, std::function<void()> wrote)
-      : inner_(std::move(inner)), wrote_(std::move(wrote)) {
-    inner_->set_receive_handler([this](int event_code) { raise_event(event_code); });
-  }
-
-  void set_port_number(int number) override { inner_->set_port_number(number); }
-  int port_number() const override { return inner_->port_number(); }
-  std::string device_name() const override { return inner_->device_name(); }
-  std::string take_open_note() override { return inner_->take_open_note(); }
-  void set_settings(const std::string& settings) override { inner_->set_settings(settings); }
-  std::string settings() const override { return inner_->settings(); }
-  void set_in_buffer_size(int bytes) override { inner_->set_in_buffer_size(bytes); }
-  void set_out_buffer_size(int bytes) override { inner_->set_out_buffer_size(bytes); }
-  void set_binary_mode(bool bytes) override { inner_->set_binary_mode(bytes); }
-  void set_input_len(int bytes) override { inner_->set_input_len(bytes); }
-  void clear_input() override { inner_->clear_input(); }
-  void clear_output() override { inner_->clear_output(); }
-  void open() override { inner_->open(); }
-  void close() override { inner_->close(); }
-  bool is_open() const override { return inner_->is_open(); }
+      : ForwardingPort(std::move(inner)), wrote_(std::move(wrote)) {}
   void write(const Bytes& data) override {
-    inner_->write(data);
+    ForwardingPort::write(data);
     wrote_();
   }
-  void set_threshold(int bytes) override { inner_->set_threshold(bytes); }
-  int threshold() const override { return inner_->threshold(); }
-  int bytes_waiting() const override { return inner_->bytes_waiting(); }
-  Bytes read_all() override { return inner_->read_all(); }
 
  private:
-  std::unique_ptr<SerialPort> inner_;
   std::function<void()> wrote_;
 };
 

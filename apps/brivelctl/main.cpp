@@ -16,7 +16,7 @@
 #include "console_dialogs.h"
 #include "control/controller.h"
 #include "options.h"
-#include "ports.h"
+#include "qt/core/device_port.h"
 #include "qt/core/qt_platform.h"
 #include "qt/core/serial_log.h"
 #include "session.h"
@@ -33,12 +33,10 @@ int usage_error(const std::string& why) {
   return static_cast<int>(Exit::Usage);
 }
 
-// The real port, pinned to a device when one was given.
+// The real port, opening the device given (--port, --sim) whatever the port number,
+// or the port number's own device when none was given.
 std::unique_ptr<SerialPort> make_port(const std::string& device) {
-  std::unique_ptr<SerialPort> port = std::make_unique<qt::QtSerialPort>();
-  if (!device.empty())
-    port = std::make_unique<PinnedDevicePort>(std::move(port), QString::fromStdString(device));
-  return port;
+  return std::make_unique<qt::DevicePort>(device);
 }
 
 int terminal_width() {

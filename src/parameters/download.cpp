@@ -176,34 +176,8 @@ constexpr Words kNotText{"the file is not a text file", "文件不是文本文�
 // blanks and tabs; a file with NUL bytes, other control characters or bytes that are
 // not UTF-8 is binary junk or a file of another kind, and none of it goes out.
 bool is_text(std::string_view bytes) {
-  std::size_t i = 0;
-  while (i < bytes.size()) {
-    const auto c = static_cast<unsigned char>(bytes[i]);
-    if (c < 0x80) {
-      if ((c < 0x20 && c != '\t' && c != '\r' && c != '\n') || c == 0x7F) return false;
-      ++i;
-      continue;
-    }
-    // The length of the sequence and the range of its second byte (no overlong forms,
-    // no surrogates, nothing above U+10FFFF).
-    std::size_t length = 0;
-    unsigned char low = 0x80, high = 0xBF;
-    if (c >= 0xC2 && c <= 0xDF) length = 2;
-    else if (c == 0xE0) length = 3, low = 0xA0;
-    else if (c >= 0xE1 && c <= 0xEC) length = 3;
-    else if (c == 0xED) length = 3, high = 0x9F;
-    else if (c >= 0xEE && c <= 0xEF) length = 3;
-    else if (c == 0xF0) length = 4, low = 0x90;
-    else if (c >= 0xF1 && c <= 0xF3) length = 4;
-    else if (c == 0xF4) length = 4, high = 0x8F;
-    else return false;
-    if (bytes.size() - i < length) return false;
-    for (std::size_t k = 1; k < length; ++k) {
-      const auto next = static_cast<unsigned char>(bytes[i + k]);
-      if (next < (k == 1 ? low : 0x80) || next > (k == 1 ? high : 0xBF)) return false;
-    }
-    i += length;
-  }
+  for (std::size_t i = 0, length = 0; i < bytes.size(); i += length)
+    if ((length = text::text_sequence(bytes, i)) == 0) return false;
   return true;
 }
 

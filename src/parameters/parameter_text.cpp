@@ -48,33 +48,6 @@ std::string shown(const std::string& field) {
   return "\"" + (field.size() > kShown ? field.substr(0, kShown) + "..." : field) + "\"";
 }
 
-// The length of the UTF-8 sequence at `i` (no overlong forms, no surrogates, nothing
-// above U+10FFFF), or 0 when the bytes there are no text. Control characters other
-// than tab, CR and LF are no text either.
-std::size_t text_sequence(std::string_view bytes, std::size_t i) {
-  const auto c = static_cast<unsigned char>(bytes[i]);
-  if (c < 0x80) {
-    const bool control = (c < 0x20 && c != '\t' && c != '\r' && c != '\n') || c == 0x7F;
-    return control ? 0 : 1;
-  }
-  std::size_t length = 0;
-  unsigned char low = 0x80, high = 0xBF;
-  if (c >= 0xC2 && c <= 0xDF) length = 2;
-  else if (c == 0xE0) length = 3, low = 0xA0;
-  else if (c >= 0xE1 && c <= 0xEC) length = 3;
-  else if (c == 0xED) length = 3, high = 0x9F;
-  else if (c >= 0xEE && c <= 0xEF) length = 3;
-  else if (c == 0xF0) length = 4, low = 0x90;
-  else if (c >= 0xF1 && c <= 0xF3) length = 4;
-  else if (c == 0xF4) length = 4, high = 0x8F;
-  else return 0;
-  if (bytes.size() - i < length) return 0;
-  for (std::size_t k = 1; k < length; ++k) {
-    const auto next = static_cast<unsigned char>(bytes[i + k]);
-    if (next < (k == 1 ? low : 0x80) || next > (k == 1 ? high : 0xBF)) return 0;
-  }
-  return length;
-}
 
 // Line and field (from 1) of the byte at `at`, counted as the download splits.
 void locate(std::string_view text, std::size_t at, int& line, int& field) {
@@ -92,7 +65,7 @@ void locate(std::string_view text, std::size_t at, int& line, int& field) {
 
 std::optional<ParameterTextProblem> not_text(std::string_view text) {
   for (std::size_t i = 0; i < text.size();) {
-    const std::size_t length = text_sequence(text, i);
+    const std::size_t length = text::text_sequence(text, i);
     if (length == 0) {
       int line = 0, field = 0;
       locate(text, i, line, field);

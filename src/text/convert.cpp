@@ -300,4 +300,29 @@ std::string plain(double value) {
   return out;
 }
 
+std::size_t text_sequence(std::string_view bytes, std::size_t i) {
+  const auto c = static_cast<unsigned char>(bytes[i]);
+  if (c < 0x80) {
+    const bool control = (c < 0x20 && c != '\t' && c != '\r' && c != '\n') || c == 0x7F;
+    return control ? 0 : 1;
+  }
+  std::size_t length = 0;
+  unsigned char low = 0x80, high = 0xBF;
+  if (c >= 0xC2 && c <= 0xDF) length = 2;
+  else if (c == 0xE0) length = 3, low = 0xA0;
+  else if (c >= 0xE1 && c <= 0xEC) length = 3;
+  else if (c == 0xED) length = 3, high = 0x9F;
+  else if (c >= 0xEE && c <= 0xEF) length = 3;
+  else if (c == 0xF0) length = 4, low = 0x90;
+  else if (c >= 0xF1 && c <= 0xF3) length = 4;
+  else if (c == 0xF4) length = 4, high = 0x8F;
+  else return 0;
+  if (bytes.size() - i < length) return 0;
+  for (std::size_t k = 1; k < length; ++k) {
+    const auto next = static_cast<unsigned char>(bytes[i + k]);
+    if (next < (k == 1 ? low : 0x80) || next > (k == 1 ? high : 0xBF)) return 0;
+  }
+  return length;
+}
+
 }  // namespace brivel::text

@@ -12,6 +12,7 @@
 // RuntimeFailure(Overflow) outside the type's range.
 
 #include <cstdint>
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -57,5 +58,10 @@ std::string format(double value, std::string_view pattern);
 // written with an exponent (1e20 -> "1E+20", 1e-5 -> "1E-05"). NaN or an infinity
 // is RuntimeFailure(Overflow).
 std::string plain(double value);
+
+// The length of the UTF-8 sequence at `i` (no overlong forms, no surrogates, nothing
+// above U+10FFFF), or 0 when the bytes there are no text. Control characters other
+// than tab, CR and LF are no text either. Never reads past the end of `bytes`.
+std::size_t text_sequence(std::string_view bytes, std::size_t i);
 
 }  // namespace brivel::text

@@ -1,19 +1,20 @@
 #pragma once
-// Serial-port decorators of brivelctl. Each wraps the real port and passes every call
-// on; a decorator overrides only what it changes. The receive event of the wrapped
-// port is raised again by the decorator, so the control sees one port. (The traffic
-// of --trace is logged by the real port itself, see qt/core/serial_log.h.)
+// A serial port that passes every call on to the port it wraps, and raises the wrapped
+// port's receive events again as its own, so the control sees one port. Decorators
+// (brivelctl's, the Tango server's) derive from it and override only what they change.
 
-#include <QString>
 #include <memory>
+#include <string>
 
 #include "platform/serial_port.h"
 
-namespace brivel::ctl {
+namespace brivel {
 
 class ForwardingPort : public SerialPort {
  public:
-  explicit ForwardingPort(std::unique_ptr<SerialPort> inner);
+  explicit ForwardingPort(std::unique_ptr<SerialPort> inner) : inner_(std::move(inner)) {
+    inner_->set_receive_handler([this](int event_code) { raise_event(event_code); });
+  }
 
   void set_port_number(int number) override { inner_->set_port_number(number); }
   int port_number() const override { return inner_->port_number(); }
@@ -34,6 +35,7 @@ class ForwardingPort : public SerialPort {
   int threshold() const override { return inner_->threshold(); }
   int bytes_waiting() const override { return inner_->bytes_waiting(); }
   Bytes read_all() override { return inner_->read_all(); }
+  std::string take_open_note() override { return inner_->take_open_note(); }
 
  protected:
   SerialPort& inner() { return *inner_; }
@@ -42,16 +44,4 @@ class ForwardingPort : public SerialPort {
   std::unique_ptr<SerialPort> inner_;
 };
 
-// Opens `device` for whatever port number is in force when the port opens (--port,
-// --sim). The explicit device wins over a BRIVEL_COM<n> variable of the environment.
-class PinnedDevicePort : public ForwardingPort {
- public:
-  PinnedDevicePort(std::unique_ptr<SerialPort> inner, QString device);
-  void open() override;
-  std::string device_name() const override;
-
- private:
-  QString device_;
-};
-
-}  // namespace brivel::ctl
+}  // namespace brivel
