@@ -192,16 +192,23 @@ TEST(Controller, CompletionCallbacksRunOnceAndMayStartTheNextOperation) {
   std::vector<double> ends;
   Operation second;
   Operation first = t.c().move_to(450);
+  // The callback runs on the control's thread, or at once on this one when the move
+  // has already ended (virtual time is quick): it must not hold the lock while the next
+  // operation's own callback may run.
   first.on_done([&](const Result& r) {
-    std::lock_guard<std::mutex> lock(m);
-    ends.push_back(r.wavelength);
-    // Chained from the callback, on the control's thread.
-    second = t.c().move_to(470);
-    second.on_done([&](const Result& r2) {
+    {
+      std::lock_guard<std::mutex> lock(m);
+      ends.push_back(r.wavelength);
+    }
+    // Chained from the callback.
+    Operation next = t.c().move_to(470);
+    next.on_done([&](const Result& r2) {
       std::lock_guard<std::mutex> lock2(m);
       ends.push_back(r2.wavelength);
       cv.notify_all();
     });
+    std::lock_guard<std::mutex> lock(m);
+    second = next;
   });
   ASSERT_TRUE(eventually(m, cv, [&] { return ends.size() == 2; }));
   EXPECT_EQ(ends, (std::vector<double>{450, 470}));
