@@ -97,7 +97,7 @@ int run(const Options& o) {
   settings.stop_on_refusal = o.stop_on_refusal;
   settings.progress = isatty(STDERR_FILENO) == 1;
   settings.width = settings.progress ? terminal_width() : 0;
-  Session session(controller, dialogs, std::cout, std::cerr, settings);
+  ctl::Session session(controller, dialogs, std::cout, std::cerr, settings);
   progress = &session.progress();
   struct Forget {
     Progress*& progress;

@@ -1,5 +1,6 @@
 // The control's creation and teardown, the simple members of its public interface,
-// the two panel switches and the status lamp's mouse handler.
+// the two panel switches, the status lamp's mouse handler, and what the link tells
+// the control.
 
 #include "control/control.h"
 
@@ -12,7 +13,6 @@
 namespace brivel {
 
 namespace {
-constexpr Words kPrompt{"Prompt", "提示"};
 constexpr std::int16_t kFirstPort = 1;
 constexpr std::int16_t kLastPort = 16;
 
@@ -29,10 +29,13 @@ bool valid_port(std::int16_t number) { return number >= kFirstPort && number <= 
 }  // namespace
 
 Control::Control(EventPump& pump, Dialogs& dialogs, std::unique_ptr<SerialPort> port)
-    : pump_(pump), dialogs_(dialogs), port_(std::move(port)), Timer1_(pump.make_timer()) {
-  Timer1_->set_enabled(false);
-  Timer1_->set_tick_handler([this] { Timer1_Timer(); });
-  port_->set_receive_handler([this](int event_code) { MSComm1_OnComm(event_code); });
+    : link_(pump, std::move(port)),
+      session_(link_, surface_, dialogs),
+      wheel_(session_),
+      identification_(session_, wheel_),
+      motion_(session_, identification_),
+      power_on_(session_) {
+  link_.set_owner(this);
   build_surface();
 
   // Creation, in this order.
@@ -53,21 +56,9 @@ Control::Control(EventPump& pump, Dialogs& dialogs, std::unique_ptr<SerialPort> 
 
   ModuleFunction::IntLanguage() = 1;
 
-  DblMonoWaveLen_ = 0;
-  LngInstrumentNo_ = 0;
-  IntGratingLines_ = 0;
-  LngZeroPos_ = 0;
-  IntFilterState_ = 0;
-  BlnFilterReady_ = false;
-  IntSpeed_ = 250;
-  IntUseCom_ = 1;
-  BlnMonConnectFlag_ = false;
-  BlnBusy_ = false;
-  BlnReplyFlag_ = false;
-
   Widget& speed = w("CboSpeed");
   for (int s = 1; s <= kTopSpeed; ++s) speed.add_item(std::to_string(s));
-  fill_filter_counts();
+  wheel_.fill_counts();
 
   ApplyLanguage();
 }
@@ -80,9 +71,7 @@ Control::~Control() {
     CloseCom();
   } catch (...) {
   }
-  // No event may reach a control that is going away.
-  port_->set_receive_handler(nullptr);
-  Timer1_->set_tick_handler(nullptr);
+  link_.set_owner(nullptr);
 }
 
 std::string Control::StrYear() const {
@@ -92,7 +81,7 @@ std::string Control::StrYear() const {
 
 void Control::setIntUseCom(std::int16_t& value) {
   // Any other number is dropped without a message; it takes effect at the next OpenCom.
-  if (valid_port(value)) IntUseCom_ = value;
+  if (valid_port(value)) session_.state.port_number = value;
 }
 
 std::int16_t Control::IntLanguage() const { return ModuleFunction::IntLanguage(); }
@@ -111,7 +100,7 @@ void Control::show_panel(const char* shown, const char* hidden, Words failure) {
     panel.set_visible(true);
     panel.move(0, 0);
   } catch (const std::exception&) {
-    say(MessageKind::Failure, failure, kPrompt, Icon::Information);
+    session_.say(MessageKind::Failure, failure, kPrompt, Icon::Information);
   }
 }
 
@@ -129,22 +118,40 @@ void Control::Image1_MouseDown(std::int16_t button) {
   // Any run-time failure ends the handler silently (OpenCom traps its own).
   try {
     if (button == 1) {
-      if (BlnMonConnectFlag_) CloseCom();
+      if (state().connected) CloseCom();
       else OpenCom();
       return;
     }
     // Any other button chooses the port; the new number takes effect at the next OpenCom.
-    Nested asking(nesting_);   // the box runs the host's event loop
+    const std::string number_now = std::to_string(state().port_number);
     const std::optional<std::string> answer =
-        english() ? dialogs_.input("Please enter the serial number", "Choose the serial no.",
-                                   std::to_string(IntUseCom_))
-                  : dialogs_.input("请输入串口号", "选择串口号", std::to_string(IntUseCom_));
+        english() ? session_.ask("Please enter the serial number", "Choose the serial no.", number_now)
+                  : session_.ask("请输入串口号", "选择串口号", number_now);
     if (!answer) return;
     // A fractional answer is rounded; text that is not a number or too large ends here.
     const std::int16_t number = text::parse_int16(*answer);
-    if (valid_port(number)) IntUseCom_ = number;
+    if (valid_port(number)) session_.state.port_number = number;
   } catch (const std::exception&) {
   }
 }
+
+void Control::OpenCom() { identification_.connect(); }
+
+void Control::CloseCom() { identification_.close(); }
+
+void Control::position_report(const Bytes& packet) {
+  session_.show_wavelength(session_.report_wavelength(packet));
+  if (position_hook_) position_hook_(state().wavelength);
+}
+
+void Control::port_lost() {
+  session_.state.connected = false;
+  session_.state.busy = false;
+  if (Widget* lamp = surface_.find("Image1")) lamp->set_picture(1);
+}
+
+void Control::lost_while_idle(const RuntimeFailure& failure) { session_.report_failure(failure, "MSComm1_OnComm"); }
+
+void Control::stop_motion(double window) { motion_.stop_from_outside(window); }
 
 }  // namespace brivel

@@ -11,7 +11,6 @@ namespace brivel {
 
 namespace {
 
-constexpr int kMostFilters = 6;       // rows of the filter table
 constexpr double kWaitSlice = 0.05;   // s: how often a wait on the control's own thread looks
 
 bool same_settings(const State& a, const State& b) {
@@ -46,6 +45,7 @@ struct Operation::Shared {
   // Runs after judging, on the control's thread: may turn a Done into a failure.
   std::function<void(Control&, Result&)> check;
   std::string refused_en, refused_zh;   // an entry the range check refused
+  bool refused = false;                 // the body's typed entry point refused its value
 
   EventPump* pump = nullptr;
   std::thread::id control_thread;
@@ -288,7 +288,6 @@ Result Controller::execute(Operation::Shared& op) {
     recorder_->answerer = answerer_;
   }
   recorder_->record = &record;
-  if (op.how == Judge::RangeChecked) ModuleFunction::BytRangeOK() = 1;
   control_->clear_stop_request();   // a stop asked for before this operation is void
   try {
     op.body(*control_);
@@ -303,7 +302,7 @@ Result Controller::execute(Operation::Shared& op) {
   control_->clear_stop_request();
   record.connected_after = control_->BlnMonConnectFlag() != 0;
   record.motor_stopped = control_->stop_stopped_motor();
-  record.range_refused = op.how == Judge::RangeChecked && ModuleFunction::BytRangeOK() == 0;
+  record.range_refused = op.how == Judge::RangeChecked && op.refused;
   Result result = judge(record, op.how, op.refused_en, op.refused_zh);
   result.wavelength = control_->DblMonoWaveLen();
   if (result.ok() && op.check) op.check(*control_, result);
@@ -338,11 +337,8 @@ State Controller::read_state() const {
   State s;
   s.connected = c.BlnMonConnectFlag() != 0;
   s.wavelength = c.DblMonoWaveLen();
-  const Widget* speed_box = c.surface().find("CboSpeed");
-  // The speed box shows what the controller reported; IntSpeed what a host last set.
-  s.speed = speed_box && !speed_box->text().empty()
-                ? static_cast<int>(text::leading_number(speed_box->text()))
-                : c.IntSpeed();
+  // The speed the controller reported; before any report, what a host last set.
+  s.speed = c.state().reported_speed > 0 ? c.state().reported_speed : c.IntSpeed();
   s.power_on = c.DblOpenPos();
   s.instrument_no = c.LngInstrumentNo();
   s.grating_lines = c.IntGratingLines();
@@ -352,14 +348,7 @@ State Controller::read_state() const {
   s.language = c.IntLanguage();
   s.port_number = c.IntUseCom();
   s.filter_state = c.IntFilterState();
-  if (c.BlnFilterReady()) {
-    const Widget* count_box = c.surface().find("CboFilterCount");
-    const double count = count_box ? text::leading_number(count_box->text()) : 0;
-    for (int i = 0; i < kMostFilters && i < count; ++i) {
-      const Widget* row = c.surface().find(indexed("TxtFilterStartWavelen", i));
-      if (row) s.filters.push_back(text::leading_number(row->text()));
-    }
-  }
+  if (c.BlnFilterReady()) s.filters = c.state().filter_starts;
   return s;
 }
 
@@ -526,15 +515,10 @@ Operation Controller::move_by(double nm) {
                    " nm is beyond what the up and down buttons move; nothing was sent.";
   op->refused_zh = "移动距离 " + text::plain(nm) + " nm 超出上下按钮的范围，未发送任何命令。";
   auto start = std::make_shared<double>(0);
-  op->body = [nm, start](Control& c) {
+  Operation::Shared* self = op.get();   // alive while its body runs
+  op->body = [nm, start, self](Control& c) {
     *start = c.DblMonoWaveLen();
-    if (nm == 0) return;
-    // The increment entry takes the distance; the button gives the direction.
-    c.surface().at("CboDistance").set_text(text::plain(std::fabs(nm)));
-    if (nm > 0)
-      c.CmdUp_Click();
-    else
-      c.CmdDown_Click();
+    self->refused = !c.move_by(nm);
   };
   op->check = [nm, start](Control& c, Result& r) {
     if (nm == 0) return;
@@ -624,12 +608,7 @@ Operation Controller::set_power_on(double nm) {
 }
 
 Operation Controller::set_filter_wheel(bool on) {
-  return submit("filter_wheel", [on](Control& c) {
-    if (c.IntFilterState() == (on ? 1 : 0)) return;   // already so: nothing to send
-    // As a click does: the box changes first, then its handler runs.
-    c.surface().at("ChkUseFilter").set_value(on ? 1 : 0);
-    c.ChkUseFilter_Click();
-  }, Judge::Messages, true, true);
+  return submit("filter_wheel", [on](Control& c) { c.switch_filter_wheel(on); }, Judge::Messages, true, true);
 }
 
 Operation Controller::set_filters(const std::vector<double>& starts) {
@@ -639,14 +618,8 @@ Operation Controller::set_filters(const std::vector<double>& starts) {
   op->how = Judge::RangeChecked;
   op->refused_en = "The filter table is outside the range the control accepts; nothing was sent.";
   op->refused_zh = "滤光片参数超出控件允许的范围，未发送任何命令。";
-  op->body = [starts](Control& c) {
-    // The table's entries as the operator fills them in; the set button's handler
-    // checks and sends them.
-    c.surface().at("CboFilterCount").set_text(std::to_string(starts.size()));
-    for (std::size_t i = 0; i < starts.size() && i < static_cast<std::size_t>(kMostFilters); ++i)
-      c.surface().at(indexed("TxtFilterStartWavelen", static_cast<int>(i))).set_text(text::plain(starts[i]));
-    c.CmdFilterSet_Click();
-  };
+  Operation::Shared* self = op.get();   // alive while its body runs
+  op->body = [starts, self](Control& c) { self->refused = !c.write_filter_table(starts); };
   return enqueue(std::move(op));
 }
 

@@ -4,67 +4,69 @@
 #include <algorithm>
 #include <string>
 
-#include "control/control.h"
+#include "filterwheel/filter_wheel.h"
 #include "protocol/commands.h"
 #include "text/convert.h"
 
 namespace brivel {
 
 namespace {
-constexpr int kFilterRows = 6;      // rows 0 to 5 of the filter table
 constexpr double kStartUnit = 16;   // a start position counts units of 16 motor steps
 constexpr int kIndeterminate = 2;   // the check box's third state: the wheel is not set up
 }  // namespace
 
-bool Control::ReadFilterSettings(bool quick) {
-  BlnBusy_ = true;
-  send(protocol::read_filters(), protocol::kThresholdFilters);
+bool FilterWheel::read_settings(bool quick) {
+  InstrumentState& st = s_.state;
+  st.busy = true;
+  s_.link.send(protocol::read_filters(), protocol::kThresholdFilters);
   if (quick) {
-    // The check box's variant: the result is not looked at; the newest packet is read.
-    WaitReply();
-  } else if (!WaitForData(bounds_.data)) {
+    // After a switch: the result is not looked at; the newest packet is read.
+    s_.link.wait_reply();
+  } else if (!s_.link.wait_for_data(s_.bounds.data)) {
     // No record in time: the wheel may not be switched until a read-back succeeds.
     // What the panel shows and the stored state stay as they were.
-    BlnFilterReady_ = false;
-    BlnBusy_ = false;
+    st.filter_ready = false;
+    st.busy = false;
     return false;
   }
 
-  const protocol::FilterRecord record = protocol::decode_filter_record(VarLastPacket_);
+  const protocol::FilterRecord record = protocol::decode_filter_record(s_.link.last_packet());
   if (record.state != 0 && record.state != 1) {
-    IntFilterState_ = 2;
-    w("ChkUseFilter").set_value(kIndeterminate);
-    BlnFilterReady_ = false;
-    BlnBusy_ = false;
+    st.filter_state = 2;
+    s_.w("ChkUseFilter").set_value(kIndeterminate);
+    st.filter_ready = false;
+    st.busy = false;
     return true;
   }
 
-  BlnFilterReady_ = true;
-  IntFilterState_ = record.state;
-  w("ChkUseFilter").set_value(record.state);
-  Widget& count = w("CboFilterCount");
+  st.filter_ready = true;
+  st.filter_state = record.state;
+  s_.w("ChkUseFilter").set_value(record.state);
+  Widget& count = s_.w("CboFilterCount");
   count.set_text(std::to_string(record.count));
-  IntFilterParamA_ = record.value_a;
-  StrFilterParamB_ = std::to_string(record.value_b);
+  st.filter_a = record.value_a;
+  st.filter_b = std::to_string(record.value_b);
 
   // The rows follow the count as the box now shows it; a count above six shows all six.
   const double shown = text::leading_number(count.text());
-  const int rows = static_cast<int>(std::clamp(shown, 0.0, static_cast<double>(kFilterRows)));
-  show_filter_rows(rows);
+  const int rows = static_cast<int>(std::clamp(shown, 0.0, static_cast<double>(kRows)));
+  show_rows(rows);
+  st.filter_starts.clear();
   for (int i = 0; i < rows; ++i) {
-    const double nm = record.start[static_cast<std::size_t>(i)] * kStartUnit * DblMonoStep_;
-    w(indexed("TxtFilterStartWavelen", i)).set_text(text::format(nm, "0.0"));
+    const std::string shown = text::format(record.start[static_cast<std::size_t>(i)] * kStartUnit * st.step, "0.0");
+    s_.w(indexed("TxtFilterStartWavelen", i)).set_text(shown);
+    st.filter_starts.push_back(text::leading_number(shown));
   }
-  BlnBusy_ = false;
+  st.busy = false;
   return true;
 }
 
-void Control::show_filter_rows(int count) {
+void FilterWheel::show_rows(int count) {
   // Rows below the count are shown, the rest hidden; hidden rows keep their text.
-  for (int i = 0; i < kFilterRows; ++i) {
+  for (int i = 0; i < kRows; ++i) {
     const bool shown = i < count;
-    w(indexed("TxtFilterStartWavelen", i)).set_visible(shown);
-    w(indexed("Label21", i)).set_visible(shown);
+    s_.w(indexed("TxtFilterStartWavelen", i)).set_visible(shown);
+    s_.w(indexed("Label21", i)).set_visible(shown);
   }
 }
 

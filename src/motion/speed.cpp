@@ -6,7 +6,8 @@
 #include <algorithm>
 #include <string>
 
-#include "control/control.h"
+#include "identify/identification.h"
+#include "motion/motion.h"
 #include "motion/motion_common.h"
 #include "platform/failure.h"
 #include "protocol/commands.h"
@@ -15,12 +16,6 @@
 namespace brivel {
 
 namespace {
-// Motor speed range, both ends included.
-constexpr std::int16_t kSlowest = 1;
-constexpr std::int16_t kFastest = 250;
-// "V" keeps the receive threshold of whatever was sent before it.
-constexpr int kKeepThreshold = -1;
-
 constexpr Words kRepositionQuestion{"Do you really want to reposition?", "真的要重新定位吗?"};
 constexpr Words kRepositionTitle{"Reposition", "重新定位"};
 constexpr Words kResetting{"The monochromator is resetting. Please wait a moment.", "仪器复位....请等待. "};
@@ -29,137 +24,103 @@ constexpr Words kReturnToReference{"the return to the reference position", "返�
 constexpr double kFarthestTarget = 99999;
 }  // namespace
 
-void Control::setIntSpeed(std::int16_t& value) {
-  if (!BlnMonConnectFlag_) return;
-  if (value < kSlowest) value = kSlowest;
-  if (value > kFastest) value = kFastest;
-  const std::int16_t speed = value;
-  // A property set from the host is an operator-level action here: a failure (a port
-  // that vanished) is shown, never passed to the host.
-  trapped([&] {
-    BlnBusy_ = true;
-    speed_was_sent(speed);
-    send(protocol::set_speed_property(speed), kKeepThreshold);
-    WaitReply();   // the reply to "V" is not examined
+void Motion::set_speed(std::int16_t speed, bool from_property) {
+  InstrumentState& st = s_.state;
+  serial::Link& link = s_.link;
+  st.busy = true;
+  speed_was_sent(speed);
+  // "V" keeps the receive threshold of whatever was sent before it.
+  link.send(from_property ? protocol::set_speed_property(speed) : protocol::set_speed_box(speed),
+            serial::Link::kKeepThreshold);
+  link.wait_reply();   // the reply to "V" is not examined
 
-    BlnBusy_ = true;
-    send(protocol::question('v'), protocol::kThresholdSpeed);
-    WaitReply();
-    // "v", x, speed: the speed the controller took is in byte 2.
-    if (protocol::is_answer(VarLastPacket_, 'v', protocol::kThresholdSpeed)) {
-      IntSpeed_ = protocol::byte_at(VarLastPacket_, 2);
-      reported_speed_ = IntSpeed_;
-      w("CboSpeed").set_text(std::to_string(IntSpeed_));
-    }
-    BlnBusy_ = false;
-  });
+  st.busy = true;
+  link.send(protocol::question('v'), protocol::kThresholdSpeed);
+  link.wait_reply();
+  // "v", x, speed: the speed the controller took is in byte 2. The box shows what the
+  // controller reports; the property keeps it too.
+  if (protocol::is_answer(link.last_packet(), 'v', protocol::kThresholdSpeed)) {
+    st.reported_speed = protocol::byte_at(link.last_packet(), 2);
+    if (from_property) st.speed = st.reported_speed;
+    s_.w("CboSpeed").set_text(std::to_string(st.reported_speed));
+  }
+  st.busy = false;
 }
 
-void Control::CboSpeed_Click() {
-  trapped([&] {
-    if (BlnBusy_) return;
-    if (!BlnMonConnectFlag_) {
-      say(MessageKind::Refusal, motion::kNotConnected, motion::kPrompt);
+void Motion::reposition() {
+  InstrumentState& st = s_.state;
+  serial::Link& link = s_.link;
+  if (!st.connected) {
+    s_.say(MessageKind::Refusal, motion::kNotConnected, kPrompt);
+    return;
+  }
+  if (st.busy) return;
+  if (s_.say(MessageKind::Question, kRepositionQuestion, kRepositionTitle, Icon::None, Buttons::OkCancel) ==
+      Answer::Cancel)
+    return;
+
+  s_.show_splash(kResetting);
+  try {
+    link.clear_received();
+    st.busy = true;
+    // The wait window stays up for the whole return, however long the travel.
+    const double bound = reposition_bound(shown_power_on_steps());
+    motion::MotionRuns runs(link);
+    link.send(protocol::reposition(), protocol::kThresholdMove);
+    runs.started();
+    // The controller answers "OK" only once the grating is back at its reference
+    // and out again at its power-on position, which may take minutes.
+    if (!link.wait_for_ack(bound)) {
+      reposition_overran("CmdReAnchor", bound);   // the motor is stopped first
+      s_.hide_splash();
+      s_.gave_up(kReturnToReference);
       return;
     }
-    // Text that is not a number, or beyond 16 bits, is a run-time failure shown
-    // to the operator.
-    const double typed = text::parse_double(w("CboSpeed").text());
-    std::int16_t speed = text::to_int16(typed);
-    if (typed < kSlowest) speed = kSlowest;
-    if (typed > kFastest) speed = kFastest;
-
-    BlnBusy_ = true;
-    speed_was_sent(speed);
-    send(protocol::set_speed_box(speed), kKeepThreshold);
-    WaitReply();
-
-    BlnBusy_ = true;
-    send(protocol::question('v'), protocol::kThresholdSpeed);
-    WaitReply();
-    // The box shows what the controller reports; IntSpeed belongs to the host.
-    if (protocol::is_answer(VarLastPacket_, 'v', protocol::kThresholdSpeed)) {
-      reported_speed_ = protocol::byte_at(VarLastPacket_, 2);
-      w("CboSpeed").set_text(std::to_string(reported_speed_));
-    }
-    BlnBusy_ = false;
-  });
+    runs.ended();
+    st.busy = false;
+    identification_.refresh();   // re-reads the instrument; shows its own messages
+    s_.hide_splash();
+    st.busy = false;
+  } catch (const RuntimeFailure&) {
+    s_.hide_splash();   // the failure is shown without the wait window behind it
+    throw;
+  }
 }
 
-void Control::CmdReAnchor_Click() {
-  trapped([&] {
-    if (!BlnMonConnectFlag_) {
-      say(MessageKind::Refusal, motion::kNotConnected, motion::kPrompt);
-      return;
-    }
-    if (BlnBusy_) return;
-    if (say(MessageKind::Question, kRepositionQuestion, kRepositionTitle, Icon::None, Buttons::OkCancel) == Answer::Cancel)
-      return;
-
-    show_splash(english() ? kResetting.en : kResetting.zh);
-    try {
-      StrReceive_.clear();
-      BlnBusy_ = true;
-      // The wait window stays up for the whole return, however long the travel.
-      const double bound = reposition_bound(shown_power_on_steps());
-      motion::MotionRuns runs(motion_running_);
-      send(protocol::reposition(), protocol::kThresholdMove);
-      runs.started();
-      // The controller answers "OK" only once the grating is back at its reference
-      // and out again at its power-on position, which may take minutes.
-      if (!wait_for_ack(bound)) {
-        reposition_overran("CmdReAnchor", bound);   // the motor is stopped first
-        hide_splash();
-        gave_up(kReturnToReference);
-        return;
-      }
-      runs.ended();
-      BlnBusy_ = false;
-      CmdMonoRefresh_Click();   // re-reads the instrument; shows its own messages
-      hide_splash();
-      BlnBusy_ = false;
-    } catch (const RuntimeFailure&) {
-      hide_splash();   // the failure is shown without the wait window behind it
-      throw;
-    }
-  });
-}
-
-double Control::shown_power_on_steps() const {
+double Motion::shown_power_on_steps() const {
   // The power-on wavelength the controller reported (or confirmed), in its absolute
   // steps: the zero offset above the reference added, as the controller drives there.
-  const double steps = DblMonoStep_ > 0 ? DblOpenPos_ / DblMonoStep_ : 0.0;
-  return std::max(0.0, steps) + std::max<double>(0, LngZeroPos_);
+  const InstrumentState& st = s_.state;
+  const double steps = st.step > 0 ? st.power_on / st.step : 0.0;
+  return std::max(0.0, steps) + std::max<double>(0, st.zero_offset);
 }
 
-double Control::reposition_bound(double power_on_steps) const {
+double Motion::reposition_bound(double power_on_steps) const {
   // Back from the position last reported to the reference, then out to the power-on
   // position. With no report since the port opened, the motor may stand anywhere the
   // run panel can send it: the target mode's largest wavelength.
-  double back = last_position_;
-  if (back < 0) {
-    const Widget* zero = surface_.find("TxtZeroOffset");
-    const double offset = zero ? text::leading_number(zero->text()) : 0.0;
-    back = (DblMonoStep_ > 0 ? kFarthestTarget / DblMonoStep_ : 0.0) + std::max(0.0, offset);
-  }
-  return bounds_.reposition(back + std::max(0.0, power_on_steps), motion_speed());
+  const InstrumentState& st = s_.state;
+  double back = s_.link.last_position();
+  if (back < 0) back = (st.step > 0 ? kFarthestTarget / st.step : 0.0) + std::max<double>(0, st.zero_offset);
+  return s_.bounds.reposition(back + std::max(0.0, power_on_steps), st.motion_speed());
 }
 
-void Control::reposition_overran(const char* operation, double seconds) {
+void Motion::reposition_overran(const char* operation, double seconds) {
   stop_motor();   // "k", then the closing position request
-  BlnBusy_ = false;
+  s_.state.busy = false;
   const std::string bound = text::format(seconds, "0.0");
-  const std::string speed = std::to_string(motion_speed());
-  note(HostNote::Kind::Failure, operation,
-       Wording{"the return to the reference position did not end within " + bound + " s at speed " + speed +
-                   "; the motor was stopped",
-               "返回参考位置未在 " + bound + " 秒内完成（速度 " + speed + "），电机已停止"});
+  const std::string speed = std::to_string(s_.state.motion_speed());
+  s_.note(HostNote::Kind::Failure, operation,
+          Wording{"the return to the reference position did not end within " + bound + " s at speed " + speed +
+                      "; the motor was stopped",
+                  "返回参考位置未在 " + bound + " 秒内完成（速度 " + speed + "），电机已停止"});
 }
 
-void Control::speed_was_sent(std::int16_t speed) {
+void Motion::speed_was_sent(std::int16_t speed) {
   // Until the controller confirms a speed, a move's bound assumes the slower of the
   // speed it reported and the one just sent: a bound must never run out too early.
-  if (reported_speed_ < 1 || speed < reported_speed_) reported_speed_ = speed;
+  std::int16_t& reported = s_.state.reported_speed;
+  if (reported < 1 || speed < reported) reported = speed;
 }
 
 }  // namespace brivel

@@ -241,29 +241,28 @@ std::string join(const std::vector<Sent>& sent, bool english) {
 }  // namespace
 
 void Control::LoadParameter(std::string strFilePath) {
-  const auto pick = [&](Words words) { return std::string(english() ? words.en : words.zh); };
-  show_splash(pick(kSettingCaption));
+  session_.show_splash(kSettingCaption);
   // The file, read once; one that is no parameter file is refused before anything is sent.
   std::string content;
   const std::optional<Words> no_file = parameter_text(strFilePath, content);
 
   std::vector<Sent> sent;
-  double reset_out = shown_power_on_steps();   // absolute steps the reset drives out to
+  double reset_out = motion_.shown_power_on_steps();   // absolute steps the reset drives out to
   // A setting acknowledged with "OK": N, G, P, Z, Y. False when the bound ran out.
   const auto setting = [&](const Bytes& command, Sent item) {
-    BlnBusy_ = true;
-    BlnReplyFlag_ = false;
-    send(command, protocol::kThresholdAck);
+    session_.state.busy = true;
+    link_.expect_reply();
+    link_.send(command, protocol::kThresholdAck);
     sent.push_back(std::move(item));
-    return wait_for_ack(bounds_.ack);
+    return link_.wait_for_ack(session_.bounds.ack);
   };
   // A setting whose reply is awaited for 0.5 s and not examined: M, T.
   const auto unexamined = [&](const Bytes& command, int threshold, Sent item) {
-    BlnBusy_ = true;
-    BlnReplyFlag_ = false;
-    send(command, threshold);
+    session_.state.busy = true;
+    link_.expect_reply();
+    link_.send(command, threshold);
     sent.push_back(std::move(item));
-    WaitReply();
+    link_.wait_reply();
   };
 
   // Gives nothing when the download and reset are done, else why it stopped.
@@ -278,7 +277,7 @@ void Control::LoadParameter(std::string strFilePath) {
     if (!setting(protocol::set_word('N', instrument), value_sent("instrument number", "仪器编号", instrument)))
       return kNoAck;
     const std::string& grating = field_text(line1, 2, l1);
-    if (const auto code = grating_to_send(grating, current_grating_code(DblMonoStep_))) {
+    if (const auto code = grating_to_send(grating, current_grating_code(session_.state.step))) {
       if (!setting(protocol::set_grating(*code), value_sent("grating code", "光栅代码", *code)))
         return kNoAck;
     }
@@ -294,7 +293,7 @@ void Control::LoadParameter(std::string strFilePath) {
     const std::int32_t power_on = protocol::step_count(number(line1, 6, l1), DblMonoStep());
     // The reset drives out to the power-on position the controller holds then: the
     // one sent here, or, should "M" not have been taken, the one it had.
-    reset_out = std::max(shown_power_on_steps(), static_cast<double>(power_on) + std::max(0.0, zero));
+    reset_out = std::max(motion_.shown_power_on_steps(), static_cast<double>(power_on) + std::max(0.0, zero));
     unexamined(protocol::set_power_on(power_on), kThresholdPowerOnSet,
                value_sent("power-on position", "开机位置", power_on, " steps", " 步"));
     const double type = number(line1, 7, l1);
@@ -305,45 +304,45 @@ void Control::LoadParameter(std::string strFilePath) {
     const Fields line2 = split(lines[1], '\t');
     if (number(line2, 1, "line 2") == 2) {
       // The file holds no wheel: nothing is written to it.
-      w("ChkUseFilter").set_value(IntFilterState_);
-      BlnFilterReady_ = false;
+      w("ChkUseFilter").set_value(session_.state.filter_state);
+      session_.state.filter_ready = false;
     } else {
       // The wheel's state (field 1) is not sent; the threshold stays at the 2 of "T".
       const std::vector<Bytes> packets = filter_packets(line2, DblMonoStep());
-      StrReceive_.clear();
+      link_.clear_received();
       for (std::size_t i = 0; i < packets.size(); ++i) {
-        send(packets[i], -1);
+        link_.send(packets[i], -1);
         // One entry for the whole table: how many of its packets went out.
         const std::string progress = std::to_string(i + 1) + "/" + std::to_string(packets.size());
         if (i == 0) sent.emplace_back();
         sent.back() = {"filter settings (" + progress + " packets)", "滤光片参数（" + progress + " 包）"};
-        if (!wait_for_ack(bounds_.ack)) return kNoAck;
-        WaitReply();
+        if (!link_.wait_for_ack(session_.bounds.ack)) return kNoAck;
+        link_.wait_reply();
       }
-      BlnBusy_ = false;
+      session_.state.busy = false;
     }
 
-    hide_splash();
-    show_splash(pick(kResetCaption));
-    const double bound = reposition_bound(reset_out);
-    motion::MotionRuns runs(motion_running_);
-    StrReceive_.clear();
+    session_.hide_splash();
+    session_.show_splash(kResetCaption);
+    const double bound = motion_.reposition_bound(reset_out);
+    motion::MotionRuns runs(link_);
+    link_.clear_received();
     // The CR that ends the last acknowledgement may still wait alone in the receive
     // queue (the "OK" before it already satisfied WaitForOK). Left there, it joins the
     // reset's "OKKK" + CR, the threshold of 5 fires one byte early, and the final CR
     // stays below the threshold: the reset would never be seen to finish.
-    port_->clear_input();
-    BlnBusy_ = true;
-    send(protocol::reposition(), protocol::kThresholdMove);
+    link_.clear_input();
+    session_.state.busy = true;
+    link_.send(protocol::reposition(), protocol::kThresholdMove);
     runs.started();
     sent.push_back({"the reset command", "复位命令"});
-    WaitReply();
-    if (!wait_for_ack(bound)) {
-      reposition_overran("LoadParameter", bound);   // the motor is stopped first
+    link_.wait_reply();
+    if (!link_.wait_for_ack(bound)) {
+      motion_.reposition_overran("LoadParameter", bound);   // the motor is stopped first
       return kNoReset;
     }
     runs.ended();
-    BlnBusy_ = false;
+    session_.state.busy = false;
     return std::nullopt;
   };
 
@@ -352,7 +351,7 @@ void Control::LoadParameter(std::string strFilePath) {
   if (!unreadable.empty()) {
     std::string list;
     for (const std::string& item : unreadable) list += (list.empty() ? "" : ", ") + item;
-    note(HostNote::Kind::Warning, "LoadParameter",
+    session_.note(HostNote::Kind::Warning, "LoadParameter",
          Wording{"The parameter file has fields without a number, read as 0: " + list + ".",
                  "参数文件中以下字段没有数字，按 0 处理：" + list + "。"});
   }
@@ -371,12 +370,12 @@ void Control::LoadParameter(std::string strFilePath) {
   if (!stopped) {
     // The wait window stays up, with the connecting caption, while the port is closed
     // and the instrument is identified again.
-    show_splash(pick(kConnectingCaption));
+    session_.show_splash(kConnectingCaption);
     CloseCom();
     OpenCom();
   }
-  hide_splash();
-  BlnBusy_ = false;
+  session_.hide_splash();
+  session_.state.busy = false;
   if (stopped) {
     // The download shows the operator nothing; the host learns why it stopped and what
     // the instrument already holds from this file.
@@ -385,7 +384,7 @@ void Control::LoadParameter(std::string strFilePath) {
                                                       ". Check the instrument's settings before use";
     const std::string already_zh = sent.empty() ? "未向单色仪发送任何参数"
                                                 : "已发送到单色仪：" + join(sent, false) + "。使用前请检查仪器设置";
-    note(kind, "LoadParameter",
+    session_.note(kind, "LoadParameter",
          Wording{"The parameter download stopped: " + std::string(stopped->en) + "; " + already_en + ".",
                  "参数下载中断：" + std::string(stopped->zh) + "；" + already_zh + "。"});
   }

@@ -168,7 +168,7 @@ void Control::GetTypeCode(const std::string& name, std::int16_t& code) {
 }
 
 void Control::SaveParameter(std::string strFilePath) {
-  if (!BlnMonConnectFlag_) return;
+  if (!session_.state.connected) return;
 
   std::string content;
   try {
@@ -185,7 +185,7 @@ void Control::SaveParameter(std::string strFilePath) {
     content += field(std::to_string(type_code));
     content += "\r\n";
 
-    if (IntFilterState_ == 2) {
+    if (session_.state.filter_state == 2) {
       content += field("2");
     } else {
       const std::string count_text = w("CboFilterCount").text();
@@ -193,9 +193,9 @@ void Control::SaveParameter(std::string strFilePath) {
       // One start wavelength per filter; the table has six boxes, and a file without
       // any filter could not be written back as a table.
       if (count < 1 || count > kFilterRows) refuse("the filter count is not 1 to 6");
-      content += field(std::to_string(IntFilterState_));
-      content += field(std::to_string(IntFilterParamA_));
-      content += field(StrFilterParamB_);
+      content += field(std::to_string(session_.state.filter_state));
+      content += field(std::to_string(session_.state.filter_a));
+      content += field(session_.state.filter_b);
       content += field(count_text);
       for (int i = 0; i < static_cast<int>(count); ++i)
         content += field(w(indexed("TxtFilterStartWavelen", i)).text());
@@ -206,12 +206,12 @@ void Control::SaveParameter(std::string strFilePath) {
   }
 
   const bool saved = !content.empty() && replace_file(strFilePath, content);
-  BlnBusy_ = false;
+  session_.state.busy = false;
   if (saved) {
-    say(MessageKind::Success, Words{"Parameters saved successfully.", "参数保存成功!"}, Words{"Information", "信息"},
+    session_.say(MessageKind::Success, Words{"Parameters saved successfully.", "参数保存成功!"}, Words{"Information", "信息"},
         Icon::Information);
   } else {
-    say(MessageKind::Failure, Words{"Failed to save parameters.", "参数保存错误!"}, Words{"Prompt", "提示"},
+    session_.say(MessageKind::Failure, Words{"Failed to save parameters.", "参数保存错误!"}, Words{"Prompt", "提示"},
         Icon::Information);
   }
 }

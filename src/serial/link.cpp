@@ -1,28 +1,21 @@
 // The serial link: opening and closing the port, the receive handler and the waits.
-//
-// Every reply of the controller arrives through the port's receive event, raised once
-// the receive threshold's number of bytes wait (each sender sets the threshold to the
-// length of the reply it expects). The handler keeps the newest packet, grows the text
-// buffer, raises the reply flag and turns position reports into the current wavelength.
-// The waits poll those fields in ticks of Timer1 and yield to the host meanwhile.
+// The waits poll the receive fields in ticks of one timer and yield to the host meanwhile.
+
+#include "serial/link.h"
 
 #include <algorithm>
 
-#include "control/control.h"
-#include "platform/failure.h"
 #include "protocol/commands.h"
-#include "text/convert.h"
 
-namespace brivel {
+namespace brivel::serial {
 
 namespace {
 // Fixed line settings, applied on every open.
 constexpr const char* kLineSettings = "9600,N,8,1";
 constexpr int kInBufferSize = 2048;   // bytes
 constexpr int kOutBufferSize = 1024;  // bytes
-constexpr double kReplyWindow = 0.5;  // seconds: WaitReply's limit
-constexpr int kReplyTick = 10;        // ms: WaitReply and wait_for_ack
-constexpr int kDataTick = 50;         // ms: WaitForData
+constexpr int kReplyTick = 10;        // ms: wait_reply and wait_for_ack
+constexpr int kDataTick = 50;         // ms: wait_for_data
 constexpr double kFollowPause = 0.01; // seconds: the follow loops' pause
 // A tick whose timer never fires must not hang the host: give up this long after
 // the tick was due.
@@ -30,19 +23,32 @@ constexpr double kTickGrace = 1.0;    // seconds
 // The text buffer is only ever looked at from its end (an acknowledgement's last five
 // characters at most); between the points that empty it, it keeps this many.
 constexpr std::size_t kReceiveKept = 1024;   // bytes
-// A stop from outside ends the call within a second: its own exchanges ("k", the
-// closing position request) share this much time when the controller is slow.
-constexpr double kStopWindow = 0.9;   // seconds
+constexpr std::array<std::int32_t, 4> kTargetRecordEmpty{99999999, 99999999, 99999999, 99999999};
+constexpr std::array<std::int32_t, 4> kPositionRecordEmpty{88888888, 88888888, 88888888, 88888888};
 
-std::string right(const std::string& text, std::size_t n) {
-  return text.size() <= n ? text : text.substr(text.size() - n);
+bool ends_with(const std::string& text, const char* ending) {
+  const std::string tail(ending);
+  return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
 }
 }  // namespace
 
-void Control::open_port() {
-  if (IntUseCom_ < 1 || IntUseCom_ > 16) IntUseCom_ = 1;
-  if (port_->is_open()) close_port();
-  port_->set_port_number(IntUseCom_);
+Link::Link(EventPump& pump, std::unique_ptr<SerialPort> port)
+    : pump_(pump), port_(std::move(port)), timer_(pump.make_timer()) {
+  timer_->set_enabled(false);
+  timer_->set_tick_handler([this] { timer_->set_enabled(false); });
+  port_->set_receive_handler([this](int event_code) { on_comm(event_code); });
+}
+
+Link::~Link() {
+  close();
+  // No event may reach a link that is going away.
+  port_->set_receive_handler(nullptr);
+  timer_->set_tick_handler(nullptr);
+}
+
+std::string Link::open(int number) {
+  if (port_->is_open()) close();
+  port_->set_port_number(number);
   port_->set_settings(kLineSettings);
   port_->set_in_buffer_size(kInBufferSize);
   port_->set_out_buffer_size(kOutBufferSize);
@@ -53,16 +59,14 @@ void Control::open_port() {
   motion_running_ = false;
   last_position_ = -1;
   port_->open();
-  port_expected_open_ = true;
-  port_gone_ = false;
-  port_loss_told_ = false;
-  const std::string remark = port_->take_open_note();
-  if (!remark.empty()) note(HostNote::Kind::Warning, "OpenCom", Wording{remark, remark});
-  BlnBusy_ = true;
+  expected_open_ = true;
+  gone_ = false;
+  loss_told_ = false;
+  return port_->take_open_note();
 }
 
-void Control::close_port() noexcept {
-  port_expected_open_ = false;
+void Link::close() noexcept {
+  expected_open_ = false;
   motion_running_ = false;
   try {
     if (port_->is_open()) port_->close();
@@ -70,116 +74,93 @@ void Control::close_port() noexcept {
   }
 }
 
-void Control::CloseCom() {
-  // Closing never reports a failure; the flags and the lamp follow in any case, so
-  // that the operator sees the control as not connected.
-  close_port();
-  port_gone_ = false;
-  BlnMonConnectFlag_ = false;
-  BlnBusy_ = false;
-  if (Widget* lamp = surface_.find("Image1")) lamp->set_picture(1);
-}
-
-void Control::MSComm1_OnComm(int event_code) {
+void Link::on_comm(int event_code) {
   if (event_code == kComEvLost) {
-    port_went_away();
+    // Closed on purpose, already told, or inside a call (whose next check finds the
+    // port closed): nothing to do here.
+    if (!expected_open_ || port_->is_open() || nesting_ > 0) return;
+    try {
+      lose();
+    } catch (const RuntimeFailure& failure) {
+      if (owner_) owner_->lost_while_idle(failure);
+    }
     return;
   }
   if (event_code != kComEvReceive) return;
   // The count is taken before the read: bytes that arrive in between are in the
   // packet but not in the text buffer.
   const std::size_t n = static_cast<std::size_t>(std::max(0, port_->bytes_waiting()));
-  VarLastPacket_ = port_->read_all();
-  const std::size_t counted = std::min(n, VarLastPacket_.size());
-  for (std::size_t i = 0; i < counted; ++i) StrReceive_ += static_cast<char>(VarLastPacket_[i]);
+  last_packet_ = port_->read_all();
+  const std::size_t counted = std::min(n, last_packet_.size());
+  for (std::size_t i = 0; i < counted; ++i) received_ += static_cast<char>(last_packet_[i]);
   // Only the end of the buffer is ever read: a host that moves for days without an
   // acknowledgement must not grow it without end.
-  if (StrReceive_.size() > 2 * kReceiveKept) StrReceive_.erase(0, StrReceive_.size() - kReceiveKept);
+  if (received_.size() > 2 * kReceiveKept) received_.erase(0, received_.size() - kReceiveKept);
 
-  if (BlnMoveWatch_) {
+  if (watching_) {
     // The head of the reply to a move command becomes the target record. Places a
     // short packet does not fill get -1, a value no byte takes, so that a truncated
     // head can never equal a position record.
-    for (std::size_t i = 0; i < 4; ++i)
-      LngWatchHead_[i] = i < VarLastPacket_.size() ? VarLastPacket_[i] : -1;
+    for (std::size_t i = 0; i < 4; ++i) target_record_[i] = i < last_packet_.size() ? last_packet_[i] : -1;
   }
-  BlnReplyFlag_ = true;
+  reply_flag_ = true;
 
   // A position report: "w" and four position bytes. A shorter one carries no position
   // and changes nothing.
-  if (!VarLastPacket_.empty() && VarLastPacket_[0] == 'w' && VarLastPacket_.size() >= 5) {
-    for (std::size_t i = 0; i < 4; ++i) LngWatchPos_[i] = VarLastPacket_[i + 1];
-    last_position_ = protocol::assemble32(VarLastPacket_[1], VarLastPacket_[2], VarLastPacket_[3], VarLastPacket_[4]);
-    show_wavelength(report_wavelength(VarLastPacket_));
-    if (position_hook_) position_hook_(DblMonoWaveLen_);
+  if (!last_packet_.empty() && last_packet_[0] == 'w' && last_packet_.size() >= 5) {
+    for (std::size_t i = 0; i < 4; ++i) position_record_[i] = last_packet_[i + 1];
+    last_position_ = protocol::assemble32(last_packet_[1], last_packet_[2], last_packet_[3], last_packet_[4]);
+    if (owner_) owner_->position_report(last_packet_);
   }
 }
 
-double Control::report_wavelength(const Bytes& packet) const {
-  using protocol::byte_at;
-  const double position =
-      protocol::assemble32(byte_at(packet, 1), byte_at(packet, 2), byte_at(packet, 3), byte_at(packet, 4));
-  // The zero offset is read from the field, as the operator sees it.
-  const Widget* zero = surface_.find("TxtZeroOffset");
-  const double offset = zero ? text::leading_number(zero->text()) : 0.0;
-  return DblMonoStep_ * (position - offset);
+void Link::watch_move() {
+  watching_ = true;
+  target_record_ = kTargetRecordEmpty;
+  position_record_ = kPositionRecordEmpty;
 }
 
-void Control::show_wavelength(double wavelength) {
-  const std::string shown = text::format(wavelength, "0.00");
-  DblMonoWaveLen_ = text::leading_number(shown);
-  if (Widget* label = surface_.find("LblWaveLen")) label->set_text(shown);
-}
-
-void Control::Timer1_Timer() { Timer1_->set_enabled(false); }
-
-void Control::tick(int milliseconds) {
-  Timer1_->set_interval(milliseconds);
-  Timer1_->set_enabled(true);
+void Link::tick(int milliseconds) {
+  timer_->set_interval(milliseconds);
+  timer_->set_enabled(true);
   const double due = pump_.now() + milliseconds / 1000.0;
-  // Timer1 is shared by every wait: a nested wait may switch it off first, which
+  // The timer is shared by every wait: a nested wait may switch it off first, which
   // ends this tick early, as it always has.
-  while (Timer1_->enabled()) {
+  while (timer_->enabled()) {
     check_outside();
     if (pump_.now() > due + kTickGrace) {
-      Timer1_->set_enabled(false);
+      timer_->set_enabled(false);
       break;
     }
     wait_events(due);
   }
 }
 
-void Control::pause_10ms() {
+void Link::pause() {
   // Measured on the monotonic clock in double precision; the host sleeps meanwhile.
   const double until = pump_.now() + kFollowPause;
   check_outside();
   while (pump_.now() <= until) wait_events(until + 1e-6);
 }
 
-void Control::check_outside() {
+void Link::check_outside() {
   if (tick_hook_) tick_hook_();
   if (wait_hook_) wait_hook_();
   // A port that went away (an unplugged adapter, a closed far end) ends every wait at
   // once: no wait would ever see a reply again.
-  if (port_expected_open_ && !port_->is_open()) lose_port();
+  if (expected_open_ && !port_->is_open()) lose();
   if (!stopping_ && stop_requested_.exchange(false)) stop_from_outside();
 }
 
-void Control::stop_from_outside() {
+void Link::stop_from_outside() {
   // Only a motor that turns is stopped: an identification, a setting or a table of
   // filter packets ends where it is, between two commands, and nothing more is sent
   // (a "k" amid the filter packets would be taken for filter data).
-  stop_stopped_motor_ = motion_running_ && port_->is_open();
+  stop_stopped_motor_ = motion_running_ && port_->is_open() && owner_;
   if (stop_stopped_motor_) {
     stopping_ = true;   // the waits of the stop itself do not stop again
-    const double until = pump_.now() + kStopWindow;
     try {
-      stop_motor(kStopWindow);
-      // The reply to "k" may have taken the report the interrupted request was
-      // waiting for, so the closing request got the "k"'s reply: ask until a whole
-      // position report shows where the motor stopped, while the stop's time lasts.
-      if (!protocol::is_answer(VarLastPacket_, 'w', protocol::kThresholdPosition) && pump_.now() < until)
-        settle_position(until - pump_.now());
+      owner_->stop_motion(kStopWindow);
     } catch (...) {
       stopping_ = false;
       throw;
@@ -190,80 +171,43 @@ void Control::stop_from_outside() {
                        stop_stopped_motor_ ? "a stop was requested; the motor was stopped" : "a stop was requested");
 }
 
-void Control::yield_events() {
-  Nested inside(nesting_);
+void Link::yield() {
+  Inside waiting(nesting_);
   pump_.yield();
 }
 
-void Control::wait_events(double deadline) {
-  Nested inside(nesting_);
+void Link::wait_events(double deadline) {
+  Inside waiting(nesting_);
   pump_.wait_until(deadline);
 }
 
-void Control::port_went_away() {
-  // Closed by the control, already told, or inside a call: nothing to do here.
-  if (!port_expected_open_ || port_->is_open() || nesting_ > 0) return;
-  try {
-    lose_port();
-  } catch (const RuntimeFailure& failure) {
-    report_failure(failure, "MSComm1_OnComm");
-  }
-}
-
-void Control::lose_port() {
+void Link::lose() {
   const std::string device = port_->device_name();
-  close_port();
-  BlnMonConnectFlag_ = false;
-  BlnBusy_ = false;
-  BlnMoveWatch_ = false;
-  port_loss_told_ = false;
-  port_gone_ = true;
-  if (Widget* lamp = surface_.find("Image1")) lamp->set_picture(1);
+  close();
+  watching_ = false;
+  loss_told_ = false;
+  gone_ = true;
+  if (owner_) owner_->port_lost();
   throw RuntimeFailure(FailureReason::PortLost, device + " went away");
 }
 
-void Control::stop_motor(double window) {
-  const double until = pump_.now() + window;
-  // Each reply window, shortened so that the whole stop ends by `until`.
-  const auto within = [&] { return window < 0 ? kReplyWindow : std::clamp(until - pump_.now(), 0.0, kReplyWindow); };
-  StrReceive_.clear();
-  BlnBusy_ = true;
-  send(protocol::stop(), protocol::kThresholdMove);
-  motion_running_ = false;
-  // The interrupted motion sees the request at its next end test. Raised as soon as
-  // "k" is out: should this very wait be stopped from outside, the motion still ends.
-  BlnStopRequest_ = true;
-  reply_within(within());   // the reply to "k" is not examined
-  BlnBusy_ = false;
-  BlnBusy_ = true;
-  // The closing position request.
-  BlnReplyFlag_ = false;
-  send(protocol::question('w'), protocol::kThresholdPosition);
-  reply_within(within());
-  BlnBusy_ = false;
-}
-
-bool Control::WaitReply() { return reply_within(kReplyWindow); }
-
-bool Control::reply_within(double window) {
-  BlnReplyFlag_ = false;
+bool Link::reply_within(double window) {
+  reply_flag_ = false;
   const double start = pump_.now();
   for (;;) {
-    yield_events();
+    yield();
     if (pump_.now() - start > window) return false;
     tick(kReplyTick);
-    yield_events();
-    if (BlnReplyFlag_) {
-      BlnReplyFlag_ = false;
+    yield();
+    if (reply_flag_) {
+      reply_flag_ = false;
       return true;
     }
   }
 }
 
-bool Control::wait_for_ack(double bound) {
+bool Link::wait_for_ack(double bound) {
   // The controller acknowledges a setting with "OK" + CR; some firmware sends "OKKK".
-  const std::string ending1 = "OKKK\r";
-  const std::string ending2 = "OK\r";
   const double start = pump_.now();
   int idle_waiting = 0;
   for (;;) {
@@ -273,56 +217,53 @@ bool Control::wait_for_ack(double bound) {
     // earlier reply shifts every later packet), no receive event would ever take them;
     // once the line has stayed idle for a whole tick, take them anyway.
     const int waiting = port_->is_open() ? port_->bytes_waiting() : 0;
-    if (waiting > 0 && waiting < port_->threshold() && waiting == idle_waiting)
-      MSComm1_OnComm(kComEvReceive);
+    if (waiting > 0 && waiting < port_->threshold() && waiting == idle_waiting) on_comm(kComEvReceive);
     idle_waiting = waiting;
-    const std::string last5 = right(StrReceive_, 5);
-    const std::string last3 = right(StrReceive_, 3);
-    yield_events();
-    // "OK" at the very end counts with or without its CR; "OKK" does not.
-    if (right(StrReceive_, 2) == "OK" || last3 == ending2 || last5 == ending1) break;
+    // The buffer as it was before the yield decides, with "OK" at the very end
+    // read after it: "OK" counts with or without its CR; "OKK" does not.
+    const bool acknowledged = ends_with(received_, "OK\r") || ends_with(received_, "OKKK\r");
+    yield();
+    if (ends_with(received_, "OK") || acknowledged) break;
     if (pump_.now() - start > bound) return false;
   }
-  StrReceive_.clear();
+  received_.clear();
   return true;
 }
 
-bool Control::WaitForData(double bound) {
-  BlnReplyFlag_ = false;
+bool Link::wait_for_data(double bound) {
+  reply_flag_ = false;
   const double start = pump_.now();
   for (;;) {
     tick(kDataTick);
-    if (BlnReplyFlag_) {
-      BlnReplyFlag_ = false;
+    if (reply_flag_) {
+      reply_flag_ = false;
       return true;
     }
     if (pump_.now() - start > bound) return false;
   }
 }
 
-void Control::send(const Bytes& command, int threshold) {
+void Link::send(const Bytes& command, int threshold) {
   if (threshold >= 0) port_->set_threshold(threshold);
-  VarCommand_ = command;
-  if (port_expected_open_ && !port_->is_open()) lose_port();
+  if (expected_open_ && !port_->is_open()) lose();
   // Whatever the running operation still sends after a loss meets the same loss (and
   // its one message), not a second failure of its own.
-  if (port_gone_ && !port_->is_open())
-    throw RuntimeFailure(FailureReason::PortLost, port_->device_name() + " went away");
+  if (gone_ && !port_->is_open()) throw RuntimeFailure(FailureReason::PortLost, port_->device_name() + " went away");
   if (!port_->is_open()) throw RuntimeFailure(FailureReason::PortFailure, "the port is not open");
   try {
-    port_->write(VarCommand_);
+    port_->write(command);
   } catch (const RuntimeFailure&) {
     // A write that fails because the device went away (the adapter was pulled out
     // just before it) is the loss of the port, as a wait would have seen it.
-    if (port_expected_open_ && !port_->is_open()) lose_port();
+    if (expected_open_ && !port_->is_open()) lose();
     throw;
   }
 }
 
-void Control::RequestPosition() {
-  BlnReplyFlag_ = false;
+bool Link::request_position() {
+  reply_flag_ = false;
   send(protocol::question('w'), protocol::kThresholdPosition);
-  WaitReply();
+  return wait_reply();
 }
 
-}  // namespace brivel
+}  // namespace brivel::serial

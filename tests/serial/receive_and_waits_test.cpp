@@ -1,106 +1,107 @@
-// The receive handler and the three waits, in virtual time, with bytes pushed onto the
-// loopback port by hand (the simulated controller stays quiet: nothing is written).
+// The link on its own: the receive handler and the waits, in virtual time, with bytes
+// pushed onto the loopback port by hand (nothing answers what the link writes).
 
 #include <gtest/gtest.h>
 
-#include "serial/probe.h"
+#include "serial/link.h"
 #include "testkit/bench.h"
+#include "testkit/loopback_port.h"
+#include "testkit/virtual_pump.h"
 
 namespace brivel {
 namespace {
 
-using testkit::Bench;
 using testkit::unhex;
 
-struct ReceiveTest : ::testing::Test {
-  Bench b;
-  ControlProbe probe{b.control};
+// Records what the link tells its owner.
+struct Owner : serial::LinkOwner {
+  std::vector<Bytes> reports;
+  int lost = 0;
+  void position_report(const Bytes& packet) override { reports.push_back(packet); }
+  void port_lost() override { ++lost; }
+  void lost_while_idle(const RuntimeFailure&) override {}
+  void stop_motion(double) override {}
+};
 
-  void SetUp() override { probe.open_port(); }
+struct LinkTest : ::testing::Test {
+  testkit::VirtualPump pump;
+  testkit::LoopbackPort* port = nullptr;
+  serial::Link link{pump, [this] {
+                      auto loopback = std::make_unique<testkit::LoopbackPort>(pump);
+                      port = loopback.get();
+                      return loopback;
+                    }()};
+  Owner owner;
+
+  void SetUp() override {
+    link.set_owner(&owner);
+    link.open(1);
+  }
 
   // Pushes bytes with the given threshold and lets them arrive (9600 baud).
   void arrive(const std::string& hex, int threshold) {
-    b.port->set_threshold(threshold);
-    b.port->inject(unhex(hex));
-    b.pump.run_for(0.05);
+    port->set_threshold(threshold);
+    port->inject(unhex(hex));
+    pump.run_for(0.05);
   }
 };
 
-TEST_F(ReceiveTest, PositionReportBecomesTheCurrentWavelength) {
-  probe.DblMonoStep() = 0.05;
-  b.control.surface().at("TxtZeroOffset").set_text("1000");
-  arrive("77 00 00 10 00", 5);  // P = 4096
-  EXPECT_DOUBLE_EQ(b.control.DblMonoWaveLen(), 154.8);
-  EXPECT_EQ(b.control.surface().at("LblWaveLen").text(), "154.80");
-  EXPECT_EQ(probe.LngWatchPos(), (std::array<std::int32_t, 4>{0, 0, 0x10, 0}));
-  EXPECT_EQ(b.control.VarLastPacket(), unhex("77 00 00 10 00"));
-  EXPECT_EQ(probe.StrReceive(), std::string("w\0\0\x10\0", 5));
-
-  // Below the zero offset the wavelength is negative; the field's text is the offset.
-  arrive("77 00 00 01 F4", 5);  // P = 500
-  EXPECT_DOUBLE_EQ(b.control.DblMonoWaveLen(), -25.0);
-  EXPECT_EQ(b.control.surface().at("LblWaveLen").text(), "-25.00");
-  b.control.surface().at("TxtZeroOffset").set_text("100 steps");
-  arrive("77 00 00 01 F4", 5);
-  EXPECT_DOUBLE_EQ(b.control.DblMonoWaveLen(), 20.0);
-}
-
-TEST_F(ReceiveTest, OnlyTheReceiveEventCountsAndShortPacketsAreSafe) {
-  probe.DblMonoStep() = 0.05;
+TEST_F(LinkTest, OnlyTheReceiveEventCountsAndShortPacketsAreSafe) {
   arrive("77 00 00 10 00", 0);  // no receive event: the bytes stay in the queue
-  probe.on_comm(kComEvSend);
-  EXPECT_TRUE(b.control.VarLastPacket().empty());
-  EXPECT_TRUE(probe.StrReceive().empty());
-  EXPECT_FALSE(probe.BlnReplyFlag());
-  EXPECT_EQ(b.port->bytes_waiting(), 5);
-  probe.on_comm(kComEvReceive);
-  EXPECT_DOUBLE_EQ(b.control.DblMonoWaveLen(), 204.8);  // the design offset "00000" is 0
+  link.on_comm(kComEvSend);
+  EXPECT_TRUE(link.last_packet().empty());
+  EXPECT_TRUE(link.received().empty());
+  EXPECT_EQ(port->bytes_waiting(), 5);
+  link.on_comm(kComEvReceive);
+  ASSERT_EQ(owner.reports.size(), 1u);
+  EXPECT_EQ(owner.reports[0], unhex("77 00 00 10 00"));
+  EXPECT_EQ(link.received(), std::string("w\0\0\x10\0", 5));
+  EXPECT_DOUBLE_EQ(link.last_position(), 4096);
 
-  // A "w" packet too short to hold a position raises the flag and changes nothing else.
-  const double before = b.control.DblMonoWaveLen();
-  probe.BlnReplyFlag() = false;
+  // A "w" packet too short to hold a position is a reply, not a report.
+  link.expect_reply();
   arrive("77 01", 2);
-  EXPECT_TRUE(probe.BlnReplyFlag());
-  EXPECT_DOUBLE_EQ(b.control.DblMonoWaveLen(), before);
+  EXPECT_EQ(owner.reports.size(), 1u);
+  EXPECT_DOUBLE_EQ(link.last_position(), 4096);
 
-  // While the move watch is on, a short head fills the missing places with -1.
-  probe.BlnMoveWatch() = true;
-  arrive("4F 4B", 2);
-  EXPECT_EQ(probe.LngWatchHead(), (std::array<std::int32_t, 4>{0x4F, 0x4B, -1, -1}));
+  // While the move watch is on, the head of each packet is the target record; a short
+  // head fills its missing places with a value no byte takes, so it never matches.
+  link.watch_move();
+  EXPECT_FALSE(link.target_reached());
+  arrive("57 00 00 27", 4);
+  arrive("77 57 00 00", 4);  // too short to be a report: the position record stays empty
+  EXPECT_FALSE(link.target_reached());
   arrive("57 00 00 27 10", 5);
-  EXPECT_EQ(probe.LngWatchHead(), (std::array<std::int32_t, 4>{0x57, 0, 0, 0x27}));
+  link.end_watch();
+  arrive("77 57 00 00 27", 5);   // the position record now repeats the target's head
+  EXPECT_TRUE(link.target_reached());
 }
 
-TEST_F(ReceiveTest, WaitReplyTakesAnyDataWithinHalfASecond) {
-  b.port->set_threshold(2);
-  b.pump.after(0.2, [&] { b.port->inject(unhex("41 42")); });  // the wrong letter counts too
-  double start = b.pump.now();
-  EXPECT_TRUE(probe.wait_reply());
-  EXPECT_LT(b.pump.now() - start, 0.25);
-  EXPECT_FALSE(probe.BlnReplyFlag());  // consumed
+TEST_F(LinkTest, WaitReplyTakesAnyDataWithinHalfASecond) {
+  port->set_threshold(2);
+  pump.after(0.2, [&] { port->inject(unhex("41 42")); });  // the wrong letter counts too
+  double start = pump.now();
+  EXPECT_TRUE(link.wait_reply());
+  EXPECT_LT(pump.now() - start, 0.25);
 
   // Nothing: gives up after about 0.5 s plus a tick, without spinning: that is some
   // fifty 10 ms ticks, a few pump steps each, where a loop that only yielded would
   // need at least one step per millisecond.
-  start = b.pump.now();
-  const long long steps = b.pump.steps();
-  EXPECT_FALSE(probe.wait_reply());
-  EXPECT_GT(b.pump.now() - start, 0.5);
-  EXPECT_LT(b.pump.now() - start, 0.53);
-  EXPECT_LT(b.pump.steps() - steps, 400);
+  start = pump.now();
+  const long long steps = pump.steps();
+  EXPECT_FALSE(link.wait_reply());
+  EXPECT_GT(pump.now() - start, 0.5);
+  EXPECT_LT(pump.now() - start, 0.53);
+  EXPECT_LT(pump.steps() - steps, 400);
 
-  // A reply that arrived before the wait began does not count.
+  // A reply that arrived before the wait began does not count, nor one too late.
   arrive("41 42", 2);
-  EXPECT_TRUE(probe.BlnReplyFlag());
-  EXPECT_FALSE(probe.wait_reply());
-
-  // Too late is too late: a reply at 0.7 s is not seen by this wait.
-  b.pump.after(0.7, [&] { b.port->inject(unhex("41 42")); });
-  EXPECT_FALSE(probe.wait_reply());
+  EXPECT_FALSE(link.wait_reply());
+  pump.after(0.7, [&] { port->inject(unhex("41 42")); });
+  EXPECT_FALSE(link.wait_reply());
 }
 
-TEST_F(ReceiveTest, WaitForOkEndsOnlyOnAnAcceptedEnding) {
-  b.control.bounds().ack = 0.3;
+TEST_F(LinkTest, AnAcknowledgementIsToldByItsEndingAlone) {
   struct Case {
     const char* hex;
     bool ends;
@@ -114,56 +115,78 @@ TEST_F(ReceiveTest, WaitForOkEndsOnlyOnAnAcceptedEnding) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.hex);
-    probe.StrReceive().clear();
+    link.clear_received();
     // One receive event for the whole reply, so that no tick falls between its bytes.
-    b.port->set_threshold(static_cast<int>(unhex(c.hex).size()));
-    b.pump.after(0.05, [&] { b.port->inject(unhex(c.hex)); });
-    const double start = b.pump.now();
-    EXPECT_EQ(probe.wait_ok(), c.ends);
-    if (c.ends) {
-      EXPECT_TRUE(probe.StrReceive().empty());
-      EXPECT_LT(b.pump.now() - start, 0.1);
-    } else {
-      EXPECT_FALSE(probe.StrReceive().empty());  // kept when the bound runs out
-      EXPECT_GT(b.pump.now() - start, 0.3);
-      EXPECT_LT(b.pump.now() - start, 0.4);
-    }
+    port->set_threshold(static_cast<int>(unhex(c.hex).size()));
+    pump.after(0.05, [&] { port->inject(unhex(c.hex)); });
+    const double start = pump.now();
+    EXPECT_EQ(link.wait_for_ack(0.3), c.ends);
+    EXPECT_EQ(link.received().empty(), c.ends);   // kept when the bound runs out
+    EXPECT_LT(pump.now() - start, c.ends ? 0.1 : 0.4);
+    if (!c.ends) EXPECT_GT(pump.now() - start, 0.3);
   }
-
-  // An ending that was already there before the wait still ends it (the buffer, not
-  // the reply flag, is examined).
-  probe.StrReceive() = "OK\r";
-  EXPECT_TRUE(probe.wait_ok());
+  // The buffer, not the reply flag, is examined: an ending already there counts.
+  arrive("4F 4B 0D", 3);
+  EXPECT_TRUE(link.wait_for_ack(0.3));
 }
 
-TEST_F(ReceiveTest, WaitForDataIsBoundedAndIgnoresEarlierData) {
-  b.control.bounds().data = 1.0;
-  b.port->set_threshold(1);
-  b.pump.after(0.3, [&] { b.port->inject(unhex("66")); });
-  double start = b.pump.now();
-  EXPECT_TRUE(probe.wait_data());
-  EXPECT_LT(b.pump.now() - start, 0.4);
+TEST_F(LinkTest, WaitForDataIsBoundedAndIgnoresEarlierData) {
+  port->set_threshold(1);
+  pump.after(0.3, [&] { port->inject(unhex("66")); });
+  double start = pump.now();
+  EXPECT_TRUE(link.wait_for_data(1.0));
+  EXPECT_LT(pump.now() - start, 0.4);
 
   arrive("66", 1);  // before the wait: does not count
-  start = b.pump.now();
-  EXPECT_FALSE(probe.wait_data());
-  EXPECT_GT(b.pump.now() - start, 1.0);
-  EXPECT_LT(b.pump.now() - start, 1.1);
+  start = pump.now();
+  EXPECT_FALSE(link.wait_for_data(1.0));
+  EXPECT_GT(pump.now() - start, 1.0);
+  EXPECT_LT(pump.now() - start, 1.1);
 }
 
-TEST_F(ReceiveTest, TheTextBufferStaysBoundedWithoutChangingWhatTheAcknowledgementSees) {
+TEST_F(LinkTest, TheTextBufferStaysBoundedWithoutChangingWhatTheAcknowledgementSees) {
   // Position reports only, for as long as a host may move without a setting: the
   // buffer keeps its end and no more.
   for (int i = 0; i < 3000; ++i) arrive("77 00 01 3C 68", 5);
-  EXPECT_LE(probe.StrReceive().size(), 2048u + 5u);
-  EXPECT_GE(probe.StrReceive().size(), 5u);
-  EXPECT_EQ(probe.StrReceive().substr(probe.StrReceive().size() - 5), std::string("w\0\x01\x3C\x68", 5));
-  // An acknowledgement at the end of the long stream still ends the wait.
-  b.control.bounds().ack = 0.3;
-  b.port->set_threshold(3);
-  b.pump.after(0.05, [&] { b.port->inject(unhex("4F 4B 0D")); });
-  EXPECT_TRUE(probe.wait_ok());
-  EXPECT_TRUE(probe.StrReceive().empty());
+  EXPECT_LE(link.received().size(), 2048u + 5u);
+  EXPECT_EQ(link.received().substr(link.received().size() - 5), std::string("w\0\x01\x3C\x68", 5));
+  port->set_threshold(3);
+  pump.after(0.05, [&] { port->inject(unhex("4F 4B 0D")); });
+  EXPECT_TRUE(link.wait_for_ack(0.3));
+  EXPECT_TRUE(link.received().empty());
+}
+
+TEST_F(LinkTest, APortThatGoesAwayEndsTheWaitAndSendsAfterItMeetTheSameLoss) {
+  port->set_threshold(2);
+  pump.after(0.1, [&] { port->close(); });   // as if the adapter were pulled out
+  try {
+    link.wait_reply();
+    FAIL() << "the wait did not see the loss";
+  } catch (const RuntimeFailure& failure) {
+    EXPECT_EQ(failure.reason(), FailureReason::PortLost);
+  }
+  EXPECT_EQ(owner.lost, 1);
+  try {
+    link.send(unhex("77"), 5);
+    FAIL() << "a send after the loss went unnoticed";
+  } catch (const RuntimeFailure& failure) {
+    EXPECT_EQ(failure.reason(), FailureReason::PortLost);
+  }
+  EXPECT_EQ(owner.lost, 1);   // one loss, told once
+}
+
+// The wavelength a position report shows follows the zero offset the instrument
+// reported, whatever the operator types into the field that shows it.
+TEST(PositionReport, FollowsTheIdentifiedZeroOffset) {
+  testkit::Bench b;   // code 1: 0.00625 nm a step, zero offset 1000 steps
+  b.control.OpenCom();
+  ASSERT_TRUE(b.control.BlnMonConnectFlag());
+  b.control.surface().at("TxtZeroOffset").set_text("0");
+  b.port->set_threshold(5);
+  b.port->inject(unhex("77 00 01 3C 68"));   // 81000 absolute steps
+  b.pump.run_for(0.05);
+  EXPECT_DOUBLE_EQ(b.control.DblMonoWaveLen(), 500.0);
+  EXPECT_EQ(b.control.surface().at("LblWaveLen").text(), "500.00");
 }
 
 }  // namespace

@@ -1,15 +1,17 @@
-// Helpers shared by the control's operations: messages in the operator's language,
-// notes for the host, the trap around operator handlers, and the wait window.
+// Operator messages, host notes, the trap around operator handlers, the wait window,
+// and the wavelength of a position report.
+
+#include "session/session.h"
 
 #include <exception>
 
-#include "control/control.h"
-#include "platform/failure.h"
+#include "control/module_function.h"
+#include "protocol/commands.h"
+#include "text/convert.h"
 
 namespace brivel {
 
 namespace {
-constexpr Words kPrompt{"Prompt", "提示"};
 constexpr Words kPortLost{
     "The connection to the monochromator was lost. Check the cable and connect again.",
     "与单色仪的连接已断开，请检查连接线后重新连接！"};
@@ -29,9 +31,9 @@ Words reason_words(FailureReason reason) {
 }
 }  // namespace
 
-bool Control::english() const { return ModuleFunction::IntLanguage() != 0; }
+bool Session::english() { return ModuleFunction::IntLanguage() != 0; }
 
-Answer Control::say(MessageKind kind, const Wording& text, Words title, Icon icon, Buttons buttons) {
+Answer Session::say(MessageKind kind, const Wording& text, Words title, Icon icon, Buttons buttons) {
   Message m;
   m.kind = kind;
   m.text_en = text.en;
@@ -42,35 +44,41 @@ Answer Control::say(MessageKind kind, const Wording& text, Words title, Icon ico
   m.title = english() ? m.title_en : m.title_zh;
   m.icon = icon;
   m.buttons = buttons;
-  Nested inside(nesting_);   // a box runs the host's event loop
+  auto inside = link.inside();   // a box runs the host's event loop
   return dialogs_.show(m);
 }
 
-void Control::note(HostNote::Kind kind, const char* operation, const Wording& text) {
+void Session::note(HostNote::Kind kind, const char* operation, const Wording& text) {
   HostNote n;
   n.kind = kind;
   n.operation = operation ? operation : "";
   n.text_en = text.en;
   n.text_zh = text.zh;
   try {
-    Nested inside(nesting_);
+    auto inside = link.inside();
     dialogs_.note(n);
   } catch (...) {
     // A note is information for the host; a host that fails to take it loses only that.
   }
 }
 
-void Control::report_failure(const RuntimeFailure& failure, const char* operation) {
+std::optional<std::string> Session::ask(const std::string& prompt, const std::string& title,
+                                        const std::string& initial) {
+  auto inside = link.inside();   // the box runs the host's event loop
+  return dialogs_.input(prompt, title, initial);
+}
+
+void Session::report_failure(const RuntimeFailure& failure, const char* operation) {
   switch (failure.reason()) {
     case FailureReason::Interrupted:
       // The motor is named only when the stop had one to stop.
       note(HostNote::Kind::Interrupted, operation,
-           stop_stopped_motor_ ? Wording{"stopped on request; the motor was stopped", "已按要求停止，电机已停止"}
-                               : Wording{"stopped on request", "已按要求停止"});
+           link.stop_stopped_motor() ? Wording{"stopped on request; the motor was stopped", "已按要求停止，电机已停止"}
+                                     : Wording{"stopped on request", "已按要求停止"});
       return;
     case FailureReason::PortLost:
       // One note and one message for each loss, however many traps it passes.
-      if (port_loss_told_) return;
+      if (link.loss_told()) return;
       note(HostNote::Kind::Failure, operation, Wording{failure.what(), failure.what()});
       tell_port_lost();
       return;
@@ -85,23 +93,22 @@ void Control::report_failure(const RuntimeFailure& failure, const char* operatio
   }
 }
 
-void Control::tell_port_lost() {
-  // Once for each loss, however many traps it passes on its way out.
-  if (port_loss_told_) return;
-  port_loss_told_ = true;
+void Session::tell_port_lost() {
+  if (link.loss_told()) return;
+  link.set_loss_told();
   say(MessageKind::Failure, kPortLost, kPrompt, Icon::Critical);
 }
 
-void Control::trapped(const std::function<void()>& handler, const char* operation) {
+void Session::trapped(const std::function<void()>& handler, const char* operation) {
   try {
     handler();
   } catch (const RuntimeFailure& failure) {
-    BlnBusy_ = false;
-    BlnMoveWatch_ = false;
+    state.busy = false;
+    link.end_watch();
     report_failure(failure, operation);
   } catch (const std::exception& failure) {
-    BlnBusy_ = false;
-    BlnMoveWatch_ = false;
+    state.busy = false;
+    link.end_watch();
     say(MessageKind::Failure,
         Wording{std::string("The operation could not be completed: ") + failure.what(),
                 std::string("操作未能完成：") + failure.what()},
@@ -109,33 +116,45 @@ void Control::trapped(const std::function<void()>& handler, const char* operatio
   }
 }
 
-void Control::gave_up(Words what) {
-  BlnBusy_ = false;
+void Session::gave_up(Words what) {
+  state.busy = false;
   say(MessageKind::Failure,
       Wording{std::string("The monochromator did not answer in time: ") + what.en + ".",
               std::string("单色仪未及时应答：") + what.zh + "。"},
       kPrompt, Icon::Critical);
 }
 
-bool Control::entry_accepted(const std::string& minimum, const std::string& maximum,
-                            const std::string& value, std::uint8_t type_code,
-                            const std::string& field) {
+bool Session::entry_accepted(const std::string& minimum, const std::string& maximum, const std::string& value,
+                             std::uint8_t type_code, const std::string& field) {
   {
-    Nested inside(nesting_);   // a refusal shows a box
+    auto inside = link.inside();   // a refusal shows a box
     ModuleFunction::CheckRange(minimum, maximum, value, type_code, dialogs_);
   }
   if (ModuleFunction::BytRangeOK() != 0) return true;
-  surface_.set_focus(field);
+  surface.set_focus(field);
   return false;
 }
 
-void Control::show_splash(const std::string& caption) {
-  w("FrmSplash.Label1").set_text(caption);
+void Session::show_splash(Words caption) {
+  w("FrmSplash.Label1").set_text(english() ? caption.en : caption.zh);
   w("FrmSplash").set_visible(true);
 }
 
-void Control::hide_splash() {
-  if (Widget* splash = surface_.find("FrmSplash")) splash->set_visible(false);
+void Session::hide_splash() {
+  if (Widget* splash = surface.find("FrmSplash")) splash->set_visible(false);
+}
+
+double Session::report_wavelength(const Bytes& packet) const {
+  using protocol::byte_at;
+  const double position =
+      protocol::assemble32(byte_at(packet, 1), byte_at(packet, 2), byte_at(packet, 3), byte_at(packet, 4));
+  return state.step * (position - state.zero_offset);
+}
+
+void Session::show_wavelength(double wavelength) {
+  const std::string shown = text::format(wavelength, "0.00");
+  state.wavelength = text::leading_number(shown);
+  if (Widget* label = surface.find("LblWaveLen")) label->set_text(shown);
 }
 
 }  // namespace brivel
