@@ -367,7 +367,7 @@ Exit watch(Session& s, const Step&) {
 Exit load(Session& s, const Step& step) {
   require_connection(s);
   const std::string& path = step.args[0];
-  const bool chinese = ModuleFunction::IntLanguage() == 0;
+  const bool chinese = thread_language() == 0;
   const ModuleFunction::TextFile file = ModuleFunction::read_text_file(path);
   std::string why;
   switch (file.trouble) {
@@ -717,7 +717,7 @@ Result Session::await(const Operation& op) {
 }
 
 Exit Session::verdict(const Step& step, const Result& r) {
-  const bool chinese = ModuleFunction::IntLanguage() == 0;
+  const bool chinese = thread_language() == 0;
   const std::string& text = chinese && !r.text_zh.empty() ? r.text_zh : r.text_en;
   // Whether the operator's messages (printed as they came) already said it.
   bool told = false;

@@ -54,7 +54,7 @@ Control::Control(EventPump& pump, Dialogs& dialogs, std::unique_ptr<SerialPort> 
   for (const char* entry : kTargets) target.add_item(entry);
   target.set_text(w("LblWaveLen").text());
 
-  ModuleFunction::IntLanguage() = 1;
+  thread_language() = 1;
 
   Widget& speed = w("CboSpeed");
   for (int s = 1; s <= kTopSpeed; ++s) speed.add_item(std::to_string(s));
@@ -84,10 +84,10 @@ void Control::setIntUseCom(std::int16_t& value) {
   if (valid_port(value)) session_.state.port_number = value;
 }
 
-std::int16_t Control::IntLanguage() const { return ModuleFunction::IntLanguage(); }
+std::int16_t Control::IntLanguage() const { return thread_language(); }
 
 void Control::setIntLanguage(std::int16_t& value) {
-  ModuleFunction::IntLanguage() = value;
+  thread_language() = value;
   ApplyLanguage();
 }
 

@@ -41,6 +41,12 @@
 
 namespace brivel {
 
+// The interface's 16-bit boolean: True is -1, False is 0.
+using VBBool = std::int16_t;
+constexpr VBBool kTrue = -1;
+constexpr VBBool kFalse = 0;
+inline VBBool vb(bool value) { return value ? kTrue : kFalse; }
+
 class Control : private serial::LinkOwner {
  public:
   Control(EventPump& pump, Dialogs& dialogs, std::unique_ptr<SerialPort> port);

@@ -21,10 +21,6 @@ constexpr std::int16_t kFastest = 250;
 // Accepted ranges, both ends included: increments in motor steps, the target in nm.
 constexpr const char* kMinimum = "0";
 constexpr const char* kMaxTarget = "99999";
-constexpr std::uint8_t kTypeByte = 1;
-constexpr std::uint8_t kTypeInt32 = 3;
-constexpr std::uint8_t kTypeSingle = 4;
-constexpr std::uint8_t kTypeDouble = 5;
 constexpr Words kTooManyFilters{"At most 6 filters can be set.", "最多只能设置 6 个滤光片!"};
 
 std::string row_box(int i) { return indexed("TxtFilterStartWavelen", i); }
@@ -85,7 +81,7 @@ void Control::CmdUp_Click() {
       if (st.busy) return;
       throw;
     }
-    if (!session_.entry_accepted(kMinimum, std::to_string(Motion::kMostStepsUp), std::to_string(steps), kTypeInt32,
+    if (!session_.entry_accepted(kMinimum, std::to_string(Motion::kMostStepsUp), std::to_string(steps), EntryType::Int32,
                                  "CboDistance"))
       return;
     if (st.busy) return;
@@ -106,7 +102,7 @@ void Control::CmdDown_Click() {
     // The down button converts the whole text strictly: text that is not a number
     // is a run-time failure, shown to the operator.
     const std::int32_t steps = protocol::step_count(text::parse_double(w("CboDistance").text()), st.step);
-    if (!session_.entry_accepted(kMinimum, std::to_string(Motion::kMostStepsDown), std::to_string(steps), kTypeInt32,
+    if (!session_.entry_accepted(kMinimum, std::to_string(Motion::kMostStepsDown), std::to_string(steps), EntryType::Int32,
                                  "CboDistance"))
       return;
     st.busy = true;
@@ -143,7 +139,7 @@ void Control::CmdRun_Click() {
     }
     if (st.busy) return;
     const std::string entry = w("CboTarget").text();
-    if (!session_.entry_accepted(kMinimum, kMaxTarget, entry, kTypeDouble, "CboTarget")) return;
+    if (!session_.entry_accepted(kMinimum, kMaxTarget, entry, EntryType::Double, "CboTarget")) return;
     st.stop_request = false;
     // Targets are moved to at 0.01 nm: 546.074 goes to 546.07.
     motion_.move_to(text::leading_number(text::format(text::parse_double(entry), "0.00")));
@@ -200,7 +196,7 @@ void Control::CmdFilterSet_Click() {
   session_.trapped([&] {
     // Every entry is checked before anything is sent.
     const std::string count_text = w("CboFilterCount").text();
-    if (!session_.entry_accepted("1", "8", count_text, kTypeByte, "CboFilterCount")) return;
+    if (!session_.entry_accepted("1", "8", count_text, EntryType::Byte, "CboFilterCount")) return;
     const int count = text::parse_byte(count_text);
     if (count > FilterWheel::kRows) {
       session_.say(MessageKind::Refusal, kTooManyFilters, kPrompt, Icon::Information);
@@ -212,7 +208,7 @@ void Control::CmdFilterSet_Click() {
     std::vector<double> starts;   // nm
     for (int i = 0; i < count; ++i) {
       const std::string& entry = w(row_box(i)).text();
-      if (!session_.entry_accepted("0", "50000", entry, kTypeSingle, row_box(i))) return;
+      if (!session_.entry_accepted("0", "50000", entry, EntryType::Single, row_box(i))) return;
       starts.push_back(text::parse_double(entry));
     }
     wheel_.write_table(std::move(starts));

@@ -152,7 +152,7 @@ std::string ReadTextFile(const std::string& path) {
 
 bool WriteTextFile(const std::string& text, const std::string& path, bool append) {
 #if BRIVEL_POSIX_FILES
-  return write_file(path, text, append != kFalse, false);
+  return write_file(path, text, append, false);
 #else
   if (!usable_path(path)) return false;
   std::error_code ec;

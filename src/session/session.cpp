@@ -5,7 +5,6 @@
 
 #include <exception>
 
-#include "control/module_function.h"
 #include "protocol/commands.h"
 #include "text/convert.h"
 
@@ -31,7 +30,7 @@ Words reason_words(FailureReason reason) {
 }
 }  // namespace
 
-bool Session::english() { return ModuleFunction::IntLanguage() != 0; }
+bool Session::english() { return thread_language() != 0; }
 
 Answer Session::say(MessageKind kind, const Wording& text, Words title, Icon icon, Buttons buttons) {
   Message m;
@@ -125,12 +124,13 @@ void Session::gave_up(Words what) {
 }
 
 bool Session::entry_accepted(const std::string& minimum, const std::string& maximum, const std::string& value,
-                             std::uint8_t type_code, const std::string& field) {
+                             EntryType type, const std::string& field) {
+  bool accepted;
   {
     auto inside = link.inside();   // a refusal shows a box
-    ModuleFunction::CheckRange(minimum, maximum, value, type_code, dialogs_);
+    accepted = entry_in_range(minimum, maximum, value, type, dialogs_);
   }
-  if (ModuleFunction::BytRangeOK() != 0) return true;
+  if (accepted) return true;
   surface.set_focus(field);
   return false;
 }

@@ -13,6 +13,7 @@
 #include "platform/failure.h"
 #include "platform/surface.h"
 #include "serial/link.h"
+#include "session/range_check.h"
 
 namespace brivel {
 
@@ -121,7 +122,7 @@ class Session {
   // Range-checks an operator's entry; on a refusal puts the input focus into `field`
   // and gives false.
   bool entry_accepted(const std::string& minimum, const std::string& maximum, const std::string& value,
-                      std::uint8_t type_code, const std::string& field);
+                      EntryType type, const std::string& field);
   void show_splash(Words caption);
   void hide_splash();
 

@@ -5,7 +5,7 @@
 #include <functional>
 #include <utility>
 
-#include "control/module_function.h"
+#include "session/range_check.h"
 #include "motion_bench.h"
 #include "testkit/failure_of.h"
 
@@ -109,10 +109,8 @@ TEST(CheckRange, TypeCodesBoundsAndMessages) {
   testkit::ScriptedDialogs dialogs;
   for (const auto& c : cases) {
     SCOPED_TRACE(std::string("value '") + c.value + "' type " + std::to_string(c.type));
-    ModuleFunction::BytRangeOK() = 1;   // the check starts from a refusal
     dialogs.clear();
-    ModuleFunction::CheckRange(c.min, c.max, c.value, c.type, dialogs);
-    EXPECT_EQ(ModuleFunction::BytRangeOK(), c.passes);
+    EXPECT_EQ(entry_in_range(c.min, c.max, c.value, static_cast<EntryType>(c.type), dialogs), c.passes != 0);
     ASSERT_EQ(dialogs.shown().size(), c.data_error ? 1u : 0u);
     if (!c.data_error) continue;
     EXPECT_EQ(last_message(dialogs), (Message{"Data Error!", "", Icon::None}));
