@@ -6,24 +6,13 @@ import warnings
 import pytest
 
 import brivel
-from conftest import FAST, commands_since
+from conftest import FAST
 
 
 class TestMoveTo:
-    def test_move_reports_the_wavelength_reached(self, mono):
-        mark = len(mono.simulator_log)
+    def test_move_reports_the_wavelength_reached_and_the_control_method_returns_none(self, mono):
         assert mono.move_to(546.07) == pytest.approx(546.07)
-        assert mono.wavelength == pytest.approx(546.07)
-        assert not mono.busy
-        # One absolute move: 546.07 nm / 0.00625 nm per step = 87371 steps (0x0154CB).
-        assert mono.simulator_log[mark] == "W 00 01 55 4B"
-
-    def test_the_target_where_the_grating_is_sends_nothing(self, mono):
-        mark = len(mono.simulator_log)
-        assert mono.move_to(500) == pytest.approx(500)
-        assert mono.simulator_log[mark:] == []
-
-    def test_the_control_method_name(self, mono):
+        assert mono.wavelength == pytest.approx(546.07) and not mono.busy
         assert mono.MonochromatorMoveTo(512.5) is None
         assert mono.DblMonoWaveLen == pytest.approx(512.5)
 
@@ -56,7 +45,6 @@ class TestMoveTo:
         assert mono.simulator_log[mark:] == []
         assert mono.wavelength == pytest.approx(500) and not mono.busy
 
-    def test_non_finite_targets_of_the_control_method(self, mono):
         with pytest.raises(ValueError):
             mono.MonochromatorMoveTo(float("nan"))
 
@@ -68,17 +56,6 @@ class TestScan:
         assert reached == pytest.approx([520, 520.25, 520.5, 520.75, 521])
         moves = [entry for entry in mono.simulator_log[mark:] if entry.startswith("W")]
         assert len(moves) == 5
-
-    def test_scan_downwards(self, mono):
-        assert list(mono.scan(503, 501, -1)) == pytest.approx([503, 502, 501])
-
-    def test_a_stop_between_steps_is_not_reached(self, mono):
-        assert list(mono.scan(510, 511, 0.4)) == pytest.approx([510, 510.4, 510.8])
-
-    def test_decimal_steps_land_on_hundredths(self, mono):
-        scan = mono.scan(510, 510.3, 0.1)
-        assert len(scan) == 4
-        assert list(scan) == pytest.approx([510, 510.1, 510.2, 510.3])
 
     @pytest.mark.parametrize("start, stop, step, error", [
         (400, 500, 0, ValueError),
@@ -95,13 +72,17 @@ class TestScan:
         assert mono.simulator_log[mark:] == []
 
     @pytest.mark.parametrize("start, stop, step, points", [
+        (503, 501, -1, [503, 502, 501]),   # downwards
+        (510, 510.3, 0.1, [510, 510.1, 510.2, 510.3]),   # decimal steps land on hundredths
         (400, 700, 1e12, [400]),          # one step beyond stop: the start alone
         (500, 500, -3, [500]),            # start is stop: one point whatever the step
         (500, 502, 1.5, [500, 501.5]),    # stop between steps is not reached
         (700, 400, -1e12, [700]),
     ])
-    def test_steps_larger_than_the_span(self, mono, start, stop, step, points):
-        assert list(mono.scan(start, stop, step)) == pytest.approx(points)
+    def test_the_points_of_a_scan(self, mono, start, stop, step, points):
+        scan = mono.scan(start, stop, step)
+        assert len(scan) == len(points)
+        assert list(scan) == pytest.approx(points)
 
     @pytest.mark.parametrize("step", [-1e308, -20, -1e-300, 5e-324 * -1])
     def test_a_step_of_the_wrong_sign_never_moves(self, mono, step):
@@ -129,18 +110,10 @@ class TestScan:
 
 
 class TestMoveBy:
-    def test_up_and_down(self, mono):
-        mark = len(mono.simulator_log)
+    def test_up_down_and_zero(self, mono):
         assert mono.move_by(2.5) == pytest.approx(502.5)
         assert mono.move_by(-10) == pytest.approx(492.5)
-        # Relative moves: "U" 400 steps, "D" 1600 steps.
-        moves = [e for e in mono.simulator_log[mark:] if e[0] in "UD"]
-        assert moves == ["U 00 00 01 90", "D 00 00 06 40"]
-
-    def test_zero_sends_nothing(self, mono):
-        mark = len(mono.simulator_log)
-        assert mono.move_by(0) == pytest.approx(500)
-        assert mono.simulator_log[mark:] == []
+        assert mono.move_by(0) == pytest.approx(492.5)
 
     def test_beyond_the_buttons_range(self, mono):
         mark = len(mono.simulator_log)
@@ -196,9 +169,3 @@ class TestFaults:
             m.refresh()
         assert not m.connected
 
-
-def test_refresh_reads_the_instrument_again(mono):
-    mark = len(mono.simulator_log)
-    mono.refresh()
-    assert commands_since(mono, mark) == ["y", "n", "g", "z", "m", "t", "v", "w"]
-    assert mono.connected and mono.instrument_no == 12345

@@ -1,5 +1,5 @@
-"""Operations that do not block: brivel.Status, callbacks, asyncio, subscribers, threads,
-and the honest end of a move."""
+"""Operations that do not block: brivel.Status, callbacks, asyncio, subscribers, other
+threads, and the honest end of a move."""
 
 import asyncio
 import threading
@@ -12,36 +12,40 @@ from conftest import FAST, commands_since
 
 
 class TestStatus:
-    def test_a_move_runs_while_the_script_reads_its_progress(self, slow_mono):
+    def test_a_move_runs_while_another_thread_reads_it_and_waits_with_a_timeout(self, slow_mono):
         m = slow_mono
-        status = m.move_to(510, wait=False)   # 0.16 s at the simulator's own speed
+        status = m.move_to(560, wait=False)   # about a second at the simulator's own speed
         assert isinstance(status, brivel.Status) and status.operation == "move_to"
-        seen = []
-        while not status.done:
-            seen.append((m.busy, m.wavelength))
-            threading.Event().wait(0.01)
-        assert status.wait() == pytest.approx(510)
-        assert seen and seen[0][0]                     # busy from the start
-        assert any(500 < nm < 510 for _, nm in seen)   # positions between start and target
-        assert not m.busy and m.wavelength == pytest.approx(510)
+        seen, stop = [], threading.Event()
 
-    def test_wait_gives_the_exception_of_the_operation(self):
+        def reader():
+            while not stop.is_set():
+                seen.append((m.connected, m.busy, m.wavelength))
+                stop.wait(0.01)
+
+        thread = threading.Thread(target=reader)
+        thread.start()
+        with pytest.raises(TimeoutError):
+            status.wait(timeout=0.05)
+        assert not status.done   # the timeout left it running
+        try:
+            assert status.wait(timeout=30) == pytest.approx(560)
+        finally:
+            stop.set()
+            thread.join()
+        assert all(connected for connected, _, _ in seen)
+        assert any(busy and 500 < nm < 560 for _, busy, nm in seen)
+        assert not m.busy and m.wavelength == pytest.approx(560)
+
+    def test_wait_gives_the_exception_of_the_operation_every_time(self):
         m = brivel.Monochromator.simulated(faults=["stall"], rate=FAST)
         with m:
             status = m.move_to(600, wait=False)
             with pytest.raises(brivel.OperationError) as caught:
                 status.wait()
             assert caught.value.operation == "move_to"
-            # Asked again, it raises again: the result stays.
             with pytest.raises(brivel.OperationError):
                 status.wait(0)
-
-    def test_a_timeout_leaves_the_operation_running(self, slow_mono):
-        status = slow_mono.move_to(560, wait=False)     # about a second
-        with pytest.raises(TimeoutError):
-            status.wait(timeout=0.05)
-        assert not status.done
-        assert status.wait(timeout=30) == pytest.approx(560)
 
     @pytest.mark.parametrize("timeout, error", [(-1, ValueError), ("1", TypeError), (float("nan"), ValueError)])
     def test_bad_timeouts(self, mono, timeout, error):
@@ -68,12 +72,16 @@ class TestStatus:
         assert not any(entry[0] in "WUDKV" for entry in m.simulator_log[mark:])
         assert status.wait() == pytest.approx(560)
 
-    def test_cancel_stops_the_motor(self, slow_mono):
+    @pytest.mark.parametrize("how", ["cancel", "stop from another thread"])
+    def test_cancel_or_stop_ends_the_move_and_stops_the_motor(self, slow_mono, how):
         m = slow_mono
         mark = len(m.simulator_log)
         status = m.move_to(1500, wait=False)
         threading.Event().wait(0.3)
-        status.cancel()
+        if how == "cancel":
+            status.cancel()
+        else:
+            threading.Thread(target=m.stop).start()
         with pytest.raises(brivel.StoppedError):
             status.wait(timeout=30)
         letters = commands_since(m, mark)
@@ -82,15 +90,9 @@ class TestStatus:
         status.cancel()   # ended: nothing happens
         assert m.move_by(1) == pytest.approx(m.wavelength)
 
-    def test_move_by_and_reposition_without_waiting(self, mono):
-        assert mono.move_by(2.5, wait=False).wait() == pytest.approx(502.5)
-        assert mono.move_by(0, wait=False).wait() == pytest.approx(502.5)
-        assert mono.reposition(wait=False).wait() is None
-        assert mono.wavelength == pytest.approx(500)
-
 
 class TestCallbacks:
-    def test_called_once_with_the_status_after_the_end(self, mono):
+    def test_called_once_after_the_end_off_the_main_thread_and_at_once_when_late(self, mono):
         calls = []
         ended = threading.Event()
         status = mono.move_to(520, wait=False)
@@ -105,14 +107,12 @@ class TestCallbacks:
         assert len(calls) == 1
         s, done, nm, elsewhere = calls[0]
         assert s is status and done and nm == pytest.approx(520) and elsewhere
-        # Added once it has ended: called at once, here.
         late = []
         status.add_callback(late.append)
         assert late == [status]
 
     def test_a_callback_that_raises_does_not_stop_the_others(self, mono, monkeypatch):
-        seen = []
-        reported = []
+        seen, reported = [], []
         monkeypatch.setattr("sys.unraisablehook", lambda report: reported.append(report.exc_value))
 
         def bad(_):
@@ -126,22 +126,6 @@ class TestCallbacks:
         assert seen == [True]
         assert [str(error) for error in reported] == ["a faulty callback"]
 
-    def test_a_cancel_from_a_position_callback(self, slow_mono):
-        m = slow_mono
-        status = m.move_to(1500, wait=False)
-        reports = []
-
-        def on_position(nm):
-            reports.append(nm)
-            if nm > 520:
-                status.cancel()
-
-        with m.subscribe(on_position):
-            with pytest.raises(brivel.StoppedError):
-                status.wait(timeout=30)
-        assert 520 < m.wavelength < 600
-        assert not m.busy
-
     def test_the_next_move_from_a_callback(self, mono):
         second = []
         first = mono.move_to(510, wait=False)
@@ -152,7 +136,7 @@ class TestCallbacks:
             pass
         assert second[0].wait(timeout=30) == pytest.approx(515)
 
-    def test_a_callback_must_be_callable(self, mono):
+    def test_callbacks_must_be_callable(self, mono):
         status = mono.move_to(501, wait=False)
         with pytest.raises(TypeError):
             status.add_callback(None)
@@ -162,15 +146,7 @@ class TestCallbacks:
 
 
 class TestAsyncio:
-    def test_await_a_move(self, mono):
-        async def main():
-            reached = await mono.move_to(700, wait=False)
-            down = await mono.move_by(-100, wait=False)
-            return reached, down
-
-        assert asyncio.run(main()) == pytest.approx((700, 600))
-
-    def test_moves_and_other_tasks_share_the_loop(self, slow_mono):
+    def test_awaited_moves_share_the_loop_and_a_failure_raises(self, slow_mono, mono):
         ticks = []
 
         async def ticker():
@@ -187,14 +163,11 @@ class TestAsyncio:
         assert asyncio.run(main()) == pytest.approx(530)
         assert len(ticks) > 5 and any(500 < nm < 530 for nm in ticks)
 
-    def test_an_awaited_failure_raises(self):
-        m = brivel.Monochromator.simulated(rate=FAST)
-        with m:
-            async def main():
-                await m.move_to(15000, wait=False)   # beyond the travel end
+        async def failing():
+            await mono.move_to(15000, wait=False)   # beyond the travel end
 
-            with pytest.raises(brivel.OperationError, match="stopped at"):
-                asyncio.run(main())
+        with pytest.raises(brivel.OperationError, match="stopped at"):
+            asyncio.run(failing())
 
     def test_cancelling_the_task_stops_the_motor(self, slow_mono):
         async def move(status):
@@ -215,46 +188,27 @@ class TestAsyncio:
 
 
 class TestSubscribers:
-    def test_every_report_in_order(self, slow_mono):
+    def test_every_report_once_in_order_to_subscribers_of_any_thread(self, slow_mono):
         m = slow_mono
-        reports = []
-        subscription = m.subscribe(reports.append)
+        got = {"here": [], "there": []}
+        subscriptions = {"here": m.subscribe(got["here"].append)}
+        thread = threading.Thread(target=lambda: subscriptions.update(there=m.subscribe(got["there"].append)))
+        thread.start()
+        thread.join()
         m.move_to(520)
-        subscription.unsubscribe()
-        assert not subscription.active
-        assert len(reports) > 3
-        assert reports == sorted(reports)              # upwards, in order
-        assert reports[-1] == pytest.approx(520)
-        count = len(reports)
-        m.move_to(510)
-        assert len(reports) == count                    # not called after unsubscribe
-
-    def test_subscribers_from_two_threads(self, slow_mono):
-        m = slow_mono
-        got = {"a": [], "b": []}
-        subscriptions = {}
-        ready = threading.Barrier(3)
-
-        def subscribe(name):
-            subscriptions[name] = m.subscribe(got[name].append)
-            ready.wait()
-
-        threads = [threading.Thread(target=subscribe, args=(name,)) for name in got]
-        for t in threads:
-            t.start()
-        ready.wait()
-        for t in threads:
-            t.join()
-        m.move_to(515)
         for s in subscriptions.values():
             s.unsubscribe()
-        assert got["a"] == got["b"] and len(got["a"]) > 2
-        assert got["a"][-1] == pytest.approx(515)
+            assert not s.active
+        reports = got["here"]
+        assert got["there"] == reports and len(reports) > 3
+        assert reports == sorted(reports)
+        assert reports[-1] == pytest.approx(520)
+        m.move_to(510)
+        assert got["here"] == reports                  # not called after unsubscribe
 
     def test_unsubscribe_from_another_thread_while_it_is_called(self, slow_mono):
         m = slow_mono
-        inside = threading.Event()
-        release = threading.Event()
+        inside, release = threading.Event(), threading.Event()
         calls = []
 
         def slow_subscriber(nm):
@@ -274,8 +228,7 @@ class TestSubscribers:
         assert len(calls) == count
 
     def test_a_subscriber_that_raises_keeps_getting_reports(self, mono, monkeypatch):
-        calls = []
-        reported = []
+        calls, reported = [], []
         monkeypatch.setattr("sys.unraisablehook", lambda report: reported.append(report.exc_value))
 
         def faulty(nm):
@@ -287,44 +240,10 @@ class TestSubscribers:
         assert len(calls) > 1 and len(reported) == len(calls)
 
 
-class TestThreads:
-    def test_state_from_other_threads_while_a_move_runs(self, slow_mono):
-        m = slow_mono
-        readings = []
-        stop = threading.Event()
-
-        def reader():
-            while not stop.is_set():
-                readings.append((m.connected, m.busy, m.wavelength))
-                stop.wait(0.01)
-
-        readers = [threading.Thread(target=reader) for _ in range(2)]
-        for r in readers:
-            r.start()
-        try:
-            m.move_to(520)
-        finally:
-            stop.set()
-            for r in readers:
-                r.join()
-        assert all(connected for connected, _, _ in readings)
-        assert any(busy and 500 < nm < 520 for _, busy, nm in readings)
-
-    def test_stop_from_another_thread(self, slow_mono):
-        m = slow_mono
-        threading.Timer(0.3, m.stop).start()
-        with pytest.raises(brivel.StoppedError):
-            m.move_to(1500)
-        assert not m.busy and m.wavelength < 1500
-
-
-class TestHonestMoves:
-    def test_a_travel_end_is_an_error_saying_where_it_stopped(self, mono):
-        with pytest.raises(brivel.OperationError) as caught:
-            mono.move_to(15000)
-        assert caught.value.text_en.startswith("The grating stopped at ")
-        assert str(mono.wavelength) in caught.value.text_en or f"{mono.wavelength:g}" in caught.value.text_en
-        assert mono.wavelength < 15000 and not mono.busy
-
-    def test_a_move_that_arrives_returns_the_wavelength(self, mono):
-        assert mono.move_to(12000) == pytest.approx(12000)
+def test_a_travel_end_is_an_error_saying_where_it_stopped(mono):
+    assert mono.move_to(12000) == pytest.approx(12000)
+    with pytest.raises(brivel.OperationError) as caught:
+        mono.move_to(15000)
+    assert caught.value.text_en.startswith("The grating stopped at ")
+    assert str(mono.wavelength) in caught.value.text_en or f"{mono.wavelength:g}" in caught.value.text_en
+    assert mono.wavelength < 15000 and not mono.busy

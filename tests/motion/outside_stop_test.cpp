@@ -110,21 +110,5 @@ TEST(OutsideStop, EndsWithinASecondWhenTheControllerFallsSilentAsItStops) {
   EXPECT_EQ(c.b.control.BlnBusy(), kFalse);
 }
 
-TEST(PortLost, EndsTheMoveAtOnceAndShowsNotConnected) {
-  Connected c;
-  c.b.sim.faults().vanish_mid_move = true;
-  const double start = c.b.pump.now();
-  EXPECT_EQ(testkit::failure_of([&] { move_to(c.b.control, 5000); }),
-            FailureReason::PortLost);
-  EXPECT_LT(c.b.pump.now() - start, 1.0);
-  EXPECT_EQ(c.b.control.BlnBusy(), kFalse);
-  EXPECT_EQ(c.b.control.BlnMonConnectFlag(), kFalse);
-  EXPECT_EQ(c.b.control.surface().at("Image1").picture(), 1);
-  ASSERT_FALSE(c.b.dialogs.shown().empty());
-  EXPECT_EQ(c.b.dialogs.last().kind, MessageKind::Failure);
-  EXPECT_EQ(c.b.dialogs.last().text,
-            "The connection to the monochromator was lost. Check the cable and connect again.");
-}
-
 }  // namespace
 }  // namespace brivel::motion_test

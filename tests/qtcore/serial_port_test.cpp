@@ -2,7 +2,6 @@
 // with its reason, and the traffic log of every write and every packet read.
 
 #include <gtest/gtest.h>
-#include <pty.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -16,6 +15,7 @@
 #include "qt/core/device_check.h"
 #include "qt/core/qt_platform.h"
 #include "qt/core/serial_log.h"
+#include "testkit/pty_peer.h"
 
 namespace brivel::qt {
 namespace {
@@ -27,24 +27,6 @@ void need_application() {
   static QCoreApplication* app = QCoreApplication::instance() ? nullptr : new QCoreApplication(argc, argv);
   (void)app;
 }
-
-// A pseudo-terminal: the port opens the device, the test plays the instrument on the
-// master side.
-struct Pty {
-  Pty() {
-    char name[256] = {};
-    int slave = -1;
-    if (openpty(&master, &slave, name, nullptr, nullptr) == 0) {
-      close(slave);
-      device = name;
-    }
-  }
-  ~Pty() {
-    if (master >= 0) close(master);
-  }
-  int master = -1;
-  QString device;
-};
 
 // ---- what open() refuses -------------------------------------------------------------
 
@@ -66,9 +48,9 @@ TEST(DeviceProblem, NamesWhatTheDeviceIsWhenItCannotBeASerialPort) {
 }
 
 TEST(DeviceProblem, APseudoTerminalMayBeOpened) {
-  Pty pty;
-  ASSERT_FALSE(pty.device.isEmpty());
-  EXPECT_EQ(device_problem(pty.device), "");
+  testkit::PtyPeer pty;
+  ASSERT_FALSE(pty.device().empty());
+  EXPECT_EQ(device_problem(QString::fromStdString(pty.device())), "");
 }
 
 // ---- the traffic log -------------------------------------------------------------------
@@ -110,10 +92,10 @@ Bytes read_when(QtSerialPort& port, QtEventPump& pump, int count) {
 
 TEST(SerialLog, EveryWriteAndEveryPacketReadIsALineWithItsTime) {
   need_application();
-  Pty pty;
-  ASSERT_FALSE(pty.device.isEmpty());
+  testkit::PtyPeer pty;
+  ASSERT_FALSE(pty.device().empty());
   qunsetenv("BRIVEL_COM6");
-  set_port_device(6, pty.device);
+  set_port_device(6, QString::fromStdString(pty.device()));
   QtEventPump pump;
   QtSerialPort port;
   port.set_port_number(6);
@@ -127,7 +109,7 @@ TEST(SerialLog, EveryWriteAndEveryPacketReadIsALineWithItsTime) {
   set_serial_logging(true);
   port.write({0x57, 0x00, 0x01, 0x55, 0x4B});
   const unsigned char reply[] = {0x77, 0x00, 0x00, 0x27, 0x10};
-  ASSERT_EQ(write(pty.master, reply, sizeof reply), static_cast<ssize_t>(sizeof reply));
+  ASSERT_TRUE(pty.send(std::string(reply, reply + sizeof reply)));
   EXPECT_EQ(read_when(port, pump, 5), Bytes(reply, reply + 5));
   const QStringList lines = log.taken();
   ASSERT_EQ(lines.size(), 2) << lines.join('\n').toStdString();

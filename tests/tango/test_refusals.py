@@ -58,8 +58,7 @@ def test_parameters_are_saved_and_a_path_that_cannot_be_read_is_refused(quick, t
     device, sim, _ = quick
     saved = tmp_path / "mono.par"
     device.SaveParameters(str(saved))
-    lines = saved.read_bytes().split(b"\r\n")
-    assert lines[0].split(b"\t")[:2] == [b"12345", b"130"], lines
+    assert saved.read_bytes().startswith(b"12345\t130\t")
     assert "Parameters saved successfully." in device.status()
 
     mark = sim.mark()

@@ -1,0 +1,339 @@
+#pragma once
+// What every event pump and serial port must do, whatever runs under them: the
+// contract of platform/event_pump.h and platform/serial_port.h as one typed suite.
+// Each platform instantiates it with a type that gives
+//
+//   Platform();                    a pump, and a port opened on a line whose far end
+//                                  the test plays (no receive handler, threshold 0)
+//   EventPump& pump();  SerialPort& port();
+//   static std::unique_ptr<EventPump> make_pump();   a pump of its own
+//   void send(const std::string&); the far end sends these bytes
+//   std::string received();        what the far end got since the last call
+//   void vanish();                 the far end goes away (device unplugged)
+//
+// Times are only checked for "not early": in real time anything may come late.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/event_pump.h"
+#include "platform/failure.h"
+#include "platform/serial_port.h"
+
+namespace brivel::seam {
+
+constexpr double kSlack = 1e-9;   // a clock read twice in virtual time
+
+template <class Platform>
+class SeamContract : public ::testing::Test {
+ protected:
+  SeamContract() {
+    port().set_receive_handler([this](int code) {
+      codes.push_back(code);
+      if (code != kComEvReceive) return;
+      const Bytes got = port().read_all();
+      packets.emplace_back(got.begin(), got.end());
+    });
+  }
+  EventPump& pump() { return platform.pump(); }
+  SerialPort& port() { return platform.port(); }
+  // Lets events run for `seconds`.
+  void pump_for(double seconds) {
+    const double until = pump().now() + seconds;
+    while (pump().now() < until) pump().wait_until(until);
+  }
+  // Lets events run until `done`; false when `seconds` passed first.
+  template <class Done>
+  bool pump_until(Done done, double seconds = 5.0) {
+    const double until = pump().now() + seconds;
+    while (!done()) {
+      if (pump().now() > until) return false;
+      pump().wait_until(std::min(until, pump().now() + 0.005));
+    }
+    return true;
+  }
+  int lost_events() const { return int(std::count(codes.begin(), codes.end(), kComEvLost)); }
+
+  Platform platform;
+  std::vector<int> codes;             // every event the port raised
+  std::vector<std::string> packets;   // what each receive event read
+};
+
+TYPED_TEST_SUITE_P(SeamContract);
+
+// ---- the pump ----------------------------------------------------------------------
+
+TYPED_TEST_P(SeamContract, ATimerTicksAfterItsIntervalAndAgainUntilDisabled) {
+  EventPump& pump = this->pump();
+  auto timer = pump.make_timer();
+  std::vector<double> ticks;
+  timer->set_tick_handler([&] { ticks.push_back(pump.now()); });
+  timer->set_interval(10);
+  EXPECT_EQ(timer->interval(), 10);
+  EXPECT_FALSE(timer->enabled());
+  this->pump_for(0.03);
+  EXPECT_TRUE(ticks.empty()) << "a timer never enabled ticked";
+  const double start = pump.now();
+  timer->set_enabled(true);
+  ASSERT_TRUE(this->pump_until([&] { return ticks.size() >= 3; }));
+  timer->set_enabled(false);
+  for (std::size_t k = 0; k < 3; ++k) EXPECT_GE(ticks[k] - start, 0.010 * double(k + 1) - kSlack) << k;
+  const std::size_t seen = ticks.size();
+  this->pump_for(0.05);
+  EXPECT_EQ(ticks.size(), seen) << "ticked while disabled";
+  EXPECT_FALSE(timer->enabled());
+}
+
+TYPED_TEST_P(SeamContract, EnablingOrANewIntervalStartsTheIntervalOver) {
+  EventPump& pump = this->pump();
+  auto timer = pump.make_timer();
+  double ticked = -1;
+  timer->set_tick_handler([&] {
+    ticked = pump.now();
+    timer->set_enabled(false);
+  });
+  timer->set_interval(60000);
+  timer->set_enabled(true);
+  this->pump_for(0.02);
+  const double changed = pump.now();
+  timer->set_interval(30);   // running: counts again from here, with the new interval
+  ASSERT_TRUE(this->pump_until([&] { return ticked >= 0; })) << "the old interval held";
+  EXPECT_GE(ticked - changed, 0.030 - kSlack);
+  ticked = -1;
+  timer->set_enabled(true);
+  this->pump_for(0.02);
+  const double again = pump.now();
+  timer->set_enabled(true);  // enabling an enabled timer starts its interval over
+  ASSERT_TRUE(this->pump_until([&] { return ticked >= 0; }));
+  EXPECT_GE(ticked - again, 0.030 - kSlack);
+}
+
+TYPED_TEST_P(SeamContract, ATickMayDestroyAnotherTimerAndStartANewOne) {
+  EventPump& pump = this->pump();
+  auto first = pump.make_timer();
+  auto second = pump.make_timer();
+  std::unique_ptr<Timer> created;
+  int second_ticks = 0, created_ticks = 0;
+  first->set_tick_handler([&] {
+    first->set_enabled(false);
+    second.reset();
+    created = pump.make_timer();
+    created->set_tick_handler([&] { ++created_ticks; });
+    created->set_interval(5);
+    created->set_enabled(true);
+  });
+  second->set_tick_handler([&] { ++second_ticks; });
+  first->set_interval(15);
+  second->set_interval(15);  // due together with the first
+  first->set_enabled(true);
+  second->set_enabled(true);
+  ASSERT_TRUE(this->pump_until([&] { return created_ticks >= 3; }));
+  EXPECT_EQ(second, nullptr);
+  EXPECT_LE(second_ticks, 1);  // ticked before the first, or never
+}
+
+TYPED_TEST_P(SeamContract, ATimerOutlivingItsPumpIsHarmless) {
+  auto pump = TypeParam::make_pump();
+  auto timer = pump->make_timer();
+  timer->set_interval(10);
+  timer->set_enabled(true);
+  pump.reset();
+  timer->set_enabled(false);
+  timer->set_interval(20);
+  timer->set_enabled(true);
+  EXPECT_TRUE(timer->enabled());
+}
+
+TYPED_TEST_P(SeamContract, AWaitEndsAtItsDeadlineOrWhenAnEventRuns) {
+  EventPump& pump = this->pump();
+  // Nothing happens: the wait returns at its deadline after a handful of passes (a
+  // wait that spun would come back thousands of times).
+  const double deadline = pump.now() + 0.05;
+  int passes = 0;
+  while (pump.now() < deadline) {
+    pump.wait_until(deadline);
+    ++passes;
+  }
+  EXPECT_LE(passes, 3);
+  // A tick ends a wait long before its deadline.
+  auto timer = pump.make_timer();
+  bool ticked = false;
+  timer->set_tick_handler([&] { ticked = true; timer->set_enabled(false); });
+  timer->set_interval(5);
+  timer->set_enabled(true);
+  const double far = pump.now() + 30.0;
+  while (!ticked && pump.now() < far) pump.wait_until(far);
+  EXPECT_TRUE(ticked);
+  EXPECT_LT(pump.now(), far);
+  // A deadline already past still lets what is pending run, and so does yield().
+  bool posted_ran = false, yielded_ran = false;
+  pump.post([&] { posted_ran = true; });
+  pump.wait_until(pump.now() - 1.0);
+  EXPECT_TRUE(posted_ran);
+  pump.post([&] { yielded_ran = true; });
+  pump.yield();
+  EXPECT_TRUE(yielded_ran);
+}
+
+TYPED_TEST_P(SeamContract, TasksPostedFromAnotherThreadWakeIdleAndRunInOrderOnThePumpsThread) {
+  EventPump& pump = this->pump();
+  std::vector<int> ran;
+  std::atomic<bool> other_thread{false};
+  const std::thread::id mine = std::this_thread::get_id();
+  std::thread poster([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    for (int i = 0; i < 3; ++i)
+      pump.post([&, i] {
+        ran.push_back(i);
+        if (std::this_thread::get_id() != mine) other_thread = true;
+      });
+  });
+  while (ran.size() < 3) pump.idle();   // asleep until the posts come
+  poster.join();
+  EXPECT_EQ(ran, (std::vector<int>{0, 1, 2}));
+  EXPECT_FALSE(other_thread);
+}
+
+// ---- the port ----------------------------------------------------------------------
+
+TYPED_TEST_P(SeamContract, AReplyTricklingInIsOneReceiveEventOnceTheThresholdIsReached) {
+  this->port().set_threshold(5);
+  for (const char* byte : {"w", "\x01", "\x02", "\x03"}) {
+    this->platform.send(std::string(byte, 1));
+    this->pump_for(0.003);
+  }
+  this->pump_for(0.02);
+  EXPECT_TRUE(this->codes.empty());
+  EXPECT_EQ(this->port().bytes_waiting(), 4);
+  this->platform.send("\x04");
+  ASSERT_TRUE(this->pump_until([&] { return !this->packets.empty(); }));
+  this->pump_for(0.01);
+  ASSERT_EQ(this->packets.size(), 1u);
+  EXPECT_EQ(this->packets[0], "w\x01\x02\x03\x04");
+  // The next reply under the same threshold works alike.
+  this->platform.send("w9876");
+  ASSERT_TRUE(this->pump_until([&] { return this->packets.size() == 2; }));
+  EXPECT_EQ(this->packets[1], "w9876");
+  EXPECT_EQ(this->codes, (std::vector<int>{kComEvReceive, kComEvReceive}));
+}
+
+TYPED_TEST_P(SeamContract, BytesBelowTheThresholdWaitCountedUntilReadOrTheThresholdComesDown) {
+  SerialPort& port = this->port();
+  // Threshold 0: bytes collect, no event.
+  this->platform.send("abc");
+  ASSERT_TRUE(this->pump_until([&] { return port.bytes_waiting() == 3; }));
+  this->pump_for(0.02);
+  EXPECT_TRUE(this->codes.empty());
+  // Lowering the threshold to what waits raises the event, from the pump only.
+  port.set_threshold(3);
+  EXPECT_EQ(port.threshold(), 3);
+  EXPECT_TRUE(this->codes.empty()) << "raised from inside set_threshold()";
+  ASSERT_TRUE(this->pump_until([&] { return !this->packets.empty(); }));
+  EXPECT_EQ(this->packets[0], "abc");
+  // A tail below the threshold: no event, but whoever asks can take it.
+  port.set_threshold(5);
+  this->platform.send("OK\r");
+  this->pump_for(0.03);
+  EXPECT_EQ(this->packets.size(), 1u);
+  EXPECT_EQ(port.bytes_waiting(), 3);
+  const Bytes tail = port.read_all();
+  EXPECT_EQ(std::string(tail.begin(), tail.end()), "OK\r");
+  EXPECT_EQ(port.bytes_waiting(), 0);
+  // And the threshold holds again for what follows.
+  this->platform.send("v");
+  this->pump_for(0.02);
+  EXPECT_EQ(this->packets.size(), 1u);
+  this->platform.send("1234");
+  ASSERT_TRUE(this->pump_until([&] { return this->packets.size() == 2; }));
+  EXPECT_EQ(this->packets[1], "v1234");
+}
+
+TYPED_TEST_P(SeamContract, WritesArriveWholeAndInOrderWithoutAReceiveEvent) {
+  this->port().set_threshold(1);
+  this->port().write({'f', '\r'});
+  this->port().write({'W', 0x00, 0x01, 0x55, 0x4B});
+  this->port().write({'w'});
+  std::string got;
+  ASSERT_TRUE(this->pump_until([&] {
+    got += this->platform.received();
+    return got.size() >= 8;
+  }));
+  EXPECT_EQ(got, std::string("f\rW\x00\x01\x55\x4Bw", 8));
+  EXPECT_TRUE(this->codes.empty());
+}
+
+TYPED_TEST_P(SeamContract, TheReceiveEventIsNeverReentered) {
+  int depth = 0, deepest = 0;
+  std::string got;
+  this->port().set_receive_handler([&](int) {
+    deepest = std::max(deepest, ++depth);
+    this->pump_for(0.01);   // bytes that arrive meanwhile raise no nested event
+    const Bytes bytes = this->port().read_all();
+    got.append(bytes.begin(), bytes.end());
+    --depth;
+  });
+  this->port().set_threshold(1);
+  this->platform.send("\x04\x05\x06");
+  ASSERT_TRUE(this->pump_until([&] { return got.size() >= 3; }));
+  this->pump_for(0.02);
+  EXPECT_EQ(deepest, 1);
+  EXPECT_EQ(got, "\x04\x05\x06");
+}
+
+TYPED_TEST_P(SeamContract, ClosingEmptiesTheQueuesRaisesNothingAndAReopenedPortKeepsToTheThreshold) {
+  SerialPort& port = this->port();
+  port.set_threshold(3);
+  this->platform.send("ab");
+  ASSERT_TRUE(this->pump_until([&] { return port.bytes_waiting() == 2; }));
+  port.close();
+  EXPECT_FALSE(port.is_open());
+  EXPECT_EQ(port.bytes_waiting(), 0);
+  try {
+    port.write({'w'});
+    ADD_FAILURE() << "a closed port took a write";
+  } catch (const RuntimeFailure& failure) {
+    EXPECT_EQ(failure.reason(), FailureReason::PortFailure);
+  }
+  this->pump_for(0.02);
+  EXPECT_TRUE(this->codes.empty()) << "a port the caller closed raised an event";
+  port.open();
+  EXPECT_TRUE(port.is_open());
+  port.set_threshold(3);
+  this->platform.send("n");
+  this->pump_for(0.02);
+  EXPECT_TRUE(this->packets.empty());
+  this->platform.send("09");
+  ASSERT_TRUE(this->pump_until([&] { return !this->packets.empty(); }));
+  EXPECT_EQ(this->packets[0], "n09");
+}
+
+TYPED_TEST_P(SeamContract, APortThatVanishesClosesItselfAndRaisesTheLostEventOnce) {
+  SerialPort& port = this->port();
+  port.set_threshold(5);
+  this->pump().yield();
+  this->platform.vanish();
+  ASSERT_TRUE(this->pump_until([&] { return !port.is_open() && this->lost_events() > 0; }, 2.0));
+  this->pump_for(0.05);
+  EXPECT_EQ(this->lost_events(), 1);
+  EXPECT_EQ(this->codes.size(), 1u);
+  EXPECT_THROW(port.write({'w'}), RuntimeFailure);
+}
+
+REGISTER_TYPED_TEST_SUITE_P(SeamContract, ATimerTicksAfterItsIntervalAndAgainUntilDisabled,
+                            EnablingOrANewIntervalStartsTheIntervalOver,
+                            ATickMayDestroyAnotherTimerAndStartANewOne, ATimerOutlivingItsPumpIsHarmless,
+                            AWaitEndsAtItsDeadlineOrWhenAnEventRuns,
+                            TasksPostedFromAnotherThreadWakeIdleAndRunInOrderOnThePumpsThread,
+                            AReplyTricklingInIsOneReceiveEventOnceTheThresholdIsReached,
+                            BytesBelowTheThresholdWaitCountedUntilReadOrTheThresholdComesDown,
+                            WritesArriveWholeAndInOrderWithoutAReceiveEvent, TheReceiveEventIsNeverReentered,
+                            ClosingEmptiesTheQueuesRaisesNothingAndAReopenedPortKeepsToTheThreshold,
+                            APortThatVanishesClosesItselfAndRaisesTheLostEventOnce);
+
+}  // namespace brivel::seam
