@@ -176,12 +176,8 @@ class ProbePort : public brivel::SerialPort {
   void set_port_number(int n) override { inner_->set_port_number(n); }
   int port_number() const override { return inner_->port_number(); }
   std::string device_name() const override { return inner_->device_name(); }
-  void set_settings(const std::string& s) override { inner_->set_settings(s); }
-  std::string settings() const override { return inner_->settings(); }
-  void set_in_buffer_size(int b) override { inner_->set_in_buffer_size(b); }
-  void set_out_buffer_size(int b) override { inner_->set_out_buffer_size(b); }
-  void set_binary_mode(bool b) override { inner_->set_binary_mode(b); }
-  void set_input_len(int b) override { inner_->set_input_len(b); }
+  void set_line(const brivel::LineSettings& line) override { inner_->set_line(line); }
+  brivel::LineSettings line() const override { return inner_->line(); }
   void clear_input() override { inner_->clear_input(); }
   void clear_output() override { inner_->clear_output(); }
   void open() override {

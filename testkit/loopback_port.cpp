@@ -18,8 +18,7 @@ constexpr double kFarRetry = 0.001;  // seconds
 struct LoopbackPort::Impl {
   // Settings as the control gave them.
   int number = 1;
-  std::string settings = "9600,N,8,1";
-  int input_len = 0;   // 0: a read takes the whole queue
+  LineSettings line;
   int threshold = 0;
   bool open = false;
 
@@ -102,25 +101,11 @@ void LoopbackPort::set_port_number(int number) {
 }
 int LoopbackPort::port_number() const { return impl_->number; }
 
-void LoopbackPort::set_settings(const std::string& settings) {
-  impl_->settings = settings;
-  setup_log_.push_back("settings=" + settings);
+void LoopbackPort::set_line(const LineSettings& line) {
+  impl_->line = line;
+  setup_log_.push_back("line=" + line.text());
 }
-std::string LoopbackPort::settings() const { return impl_->settings; }
-
-void LoopbackPort::set_in_buffer_size(int bytes) {
-  setup_log_.push_back("inbuffer=" + std::to_string(bytes));
-}
-void LoopbackPort::set_out_buffer_size(int bytes) {
-  setup_log_.push_back("outbuffer=" + std::to_string(bytes));
-}
-void LoopbackPort::set_binary_mode(bool bytes) {
-  setup_log_.push_back(bytes ? "binary=1" : "binary=0");
-}
-void LoopbackPort::set_input_len(int bytes) {
-  impl_->input_len = std::max(0, bytes);
-  setup_log_.push_back("inputlen=" + std::to_string(bytes));
-}
+LineSettings LoopbackPort::line() const { return impl_->line; }
 
 void LoopbackPort::clear_input() {
   setup_log_.push_back("clear-input");
@@ -205,10 +190,8 @@ int LoopbackPort::bytes_waiting() const {
 Bytes LoopbackPort::read_all() {
   Impl& s = *impl_;
   if (!is_open()) return {};
-  std::size_t n = s.received.size();
-  if (s.input_len > 0) n = std::min(n, static_cast<std::size_t>(s.input_len));
-  Bytes taken(s.received.begin(), s.received.begin() + static_cast<std::ptrdiff_t>(n));
-  s.received.erase(s.received.begin(), s.received.begin() + static_cast<std::ptrdiff_t>(n));
+  Bytes taken;
+  taken.swap(s.received);
   s.last_raised = -1;
   return taken;
 }

@@ -63,12 +63,8 @@ class LoopbackPort : public SerialPort, private VirtualPump::Source {
   // ---- SerialPort ----
   void set_port_number(int number) override;
   int port_number() const override;
-  void set_settings(const std::string& settings) override;
-  std::string settings() const override;
-  void set_in_buffer_size(int bytes) override;
-  void set_out_buffer_size(int bytes) override;
-  void set_binary_mode(bool bytes) override;
-  void set_input_len(int bytes) override;
+  void set_line(const LineSettings& line) override;
+  LineSettings line() const override;
   void clear_input() override;
   void clear_output() override;
   // Fails with RuntimeFailure(PortFailure) when the port number is below 1 or in

@@ -19,12 +19,8 @@ class ForwardingPort : public SerialPort {
   void set_port_number(int number) override { inner_->set_port_number(number); }
   int port_number() const override { return inner_->port_number(); }
   std::string device_name() const override { return inner_->device_name(); }
-  void set_settings(const std::string& settings) override { inner_->set_settings(settings); }
-  std::string settings() const override { return inner_->settings(); }
-  void set_in_buffer_size(int bytes) override { inner_->set_in_buffer_size(bytes); }
-  void set_out_buffer_size(int bytes) override { inner_->set_out_buffer_size(bytes); }
-  void set_binary_mode(bool bytes) override { inner_->set_binary_mode(bytes); }
-  void set_input_len(int bytes) override { inner_->set_input_len(bytes); }
+  void set_line(const LineSettings& line) override { inner_->set_line(line); }
+  LineSettings line() const override { return inner_->line(); }
   void clear_input() override { inner_->clear_input(); }
   void clear_output() override { inner_->clear_output(); }
   void open() override { inner_->open(); }

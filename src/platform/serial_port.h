@@ -2,7 +2,7 @@
 // The serial-port service the control talks through.
 //
 // Contract every implementation keeps (the Qt port and the testkit's loopback):
-//  * open() applies the port number and the settings given before it; it throws
+//  * open() applies the port number and the line settings given before it; it throws
 //    RuntimeFailure(PortFailure) when the port does not exist or is in use.
 //  * write() sends the bytes unchanged; it throws RuntimeFailure(PortFailure) when
 //    the port is not open or the write fails. Bytes leave without the caller having
@@ -12,7 +12,7 @@
 //    threshold is above 0; a threshold of 0 raises none. It is raised from the
 //    event pump (inside a yield or wait), never from inside write() or
 //    set_threshold(). The handler is expected to take everything waiting with
-//    read_all().
+//    read_all(), which gives bytes exactly as they came.
 //  * Closing the port empties its queues; a port that vanishes (device unplugged,
 //    far end closed) closes itself and raises no endless events: once it has closed,
 //    it raises the lost event (kComEvLost) once, from the event pump. A port the
@@ -26,6 +26,26 @@
 namespace brivel {
 
 using Bytes = std::vector<std::uint8_t>;
+
+// How the line runs: baud, parity, data bits and stop bits.
+struct LineSettings {
+  enum class Parity { None, Even, Odd, Mark, Space };
+  enum class StopBits { One, OneAndHalf, Two };
+  int baud = 9600;
+  Parity parity = Parity::None;
+  int data_bits = 8;   // 5 to 8
+  StopBits stop_bits = StopBits::One;
+  bool operator==(const LineSettings& o) const {
+    return baud == o.baud && parity == o.parity && data_bits == o.data_bits && stop_bits == o.stop_bits;
+  }
+  // "9600,N,8,1", for reports and logs.
+  std::string text() const {
+    static const char kParity[] = {'N', 'E', 'O', 'M', 'S'};
+    static const char* const kStop[] = {"1", "1.5", "2"};
+    return std::to_string(baud) + ',' + kParity[static_cast<int>(parity)] + ',' + std::to_string(data_bits) + ',' +
+           kStop[static_cast<int>(stop_bits)];
+  }
+};
 
 // Event codes of the receive event.
 constexpr int kComEvSend = 1;
@@ -43,12 +63,10 @@ class SerialPort {
   virtual int port_number() const = 0;
   // The device the port number maps to, for reports ("/dev/ttyUSB0", "COM3").
   virtual std::string device_name() const { return "port " + std::to_string(port_number()); }
-  virtual void set_settings(const std::string& settings) = 0;  // "9600,N,8,1"
-  virtual std::string settings() const = 0;
-  virtual void set_in_buffer_size(int bytes) = 0;
-  virtual void set_out_buffer_size(int bytes) = 0;
-  virtual void set_binary_mode(bool bytes) = 0;        // true: reads give bytes, not text
-  virtual void set_input_len(int bytes) = 0;           // 0: a read takes the whole queue
+  // Takes effect at the next open(); RuntimeFailure(InvalidArgument) for settings the
+  // port cannot apply (a baud of 0, data bits outside 5 to 8).
+  virtual void set_line(const LineSettings& line) = 0;
+  virtual LineSettings line() const = 0;
   virtual void clear_input() = 0;
   virtual void clear_output() = 0;
 

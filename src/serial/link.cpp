@@ -10,10 +10,6 @@
 namespace brivel::serial {
 
 namespace {
-// Fixed line settings, applied on every open.
-constexpr const char* kLineSettings = "9600,N,8,1";
-constexpr int kInBufferSize = 2048;   // bytes
-constexpr int kOutBufferSize = 1024;  // bytes
 constexpr int kReplyTick = 10;        // ms: wait_reply and wait_for_ack
 constexpr int kDataTick = 50;         // ms: wait_for_data
 constexpr double kFollowPause = 0.01; // seconds: the follow loops' pause
@@ -49,11 +45,7 @@ Link::~Link() {
 std::string Link::open(int number) {
   if (port_->is_open()) close();
   port_->set_port_number(number);
-  port_->set_settings(kLineSettings);
-  port_->set_in_buffer_size(kInBufferSize);
-  port_->set_out_buffer_size(kOutBufferSize);
-  port_->set_binary_mode(true);
-  port_->set_input_len(0);
+  port_->set_line(LineSettings{});   // 9600 baud, no parity, 8 data bits, 1 stop bit
   port_->clear_input();
   port_->clear_output();
   motion_running_ = false;

@@ -57,7 +57,7 @@ class Link {
   double now() const { return pump_.now(); }
 
   // ---- the port's life --------------------------------------------------------
-  // Applies the fixed line settings to port `number` (1 to 16) and opens it; gives what
+  // Applies the line settings (9600 baud, 8N1) to port `number` (1 to 16) and opens it; gives what
   // the port had to say of the opening (a stale lock file removed), or nothing.
   std::string open(int number);
   void close() noexcept;               // closes the port if open; never throws

@@ -56,9 +56,8 @@ TEST(Identify, FillsEveryFieldAndAsksInOrder) {
   expect_connected(b);
   EXPECT_TRUE(b.dialogs.shown().empty());
   EXPECT_EQ(b.write_hex(), kIdentifyWire);
-  EXPECT_EQ(b.port->setup_log(), (std::vector<std::string>{"port=1", "settings=9600,N,8,1", "inbuffer=2048",
-                                                           "outbuffer=1024", "binary=1", "inputlen=0",
-                                                           "clear-input", "clear-output", "open"}));
+  EXPECT_EQ(b.port->setup_log(),
+            (std::vector<std::string>{"port=1", "line=9600,N,8,1", "clear-input", "clear-output", "open"}));
   const std::pair<const char*, const char*> fields[] = {
       {"TxtSpecNO", "00258"},     {"TxtGratingLines", "4(150g/mm)"}, {"TxtZeroOffset", "1000"},
       {"TxtBlazeWaveLen", "500 nm"}, {"TxtOpenPos", "500.00 nm"},  // absolute steps x step: no offset

@@ -73,60 +73,24 @@ struct InPump {
 
 // ---- line settings ---------------------------------------------------------------
 
-struct LineSettings {
-  qint32 baud = 9600;
-  QSerialPort::Parity parity = QSerialPort::NoParity;
-  QSerialPort::DataBits data = QSerialPort::Data8;
-  QSerialPort::StopBits stop = QSerialPort::OneStop;
-};
-
-struct ParityName {
-  char letter;
-  QSerialPort::Parity parity;
-};
-constexpr ParityName kParities[] = {
-    {'N', QSerialPort::NoParity},   {'E', QSerialPort::EvenParity},
-    {'O', QSerialPort::OddParity},  {'M', QSerialPort::MarkParity},
-    {'S', QSerialPort::SpaceParity},
-};
-
-struct StopName {
-  const char* text;
-  QSerialPort::StopBits stop;
-};
-constexpr StopName kStops[] = {
-    {"1", QSerialPort::OneStop}, {"1.5", QSerialPort::OneAndHalfStop}, {"2", QSerialPort::TwoStop}};
-
-[[noreturn]] void bad_settings(const std::string& settings) {
-  throw RuntimeFailure(FailureReason::InvalidArgument, "line settings \"" + settings + "\"");
+QSerialPort::Parity qt_parity(LineSettings::Parity parity) {
+  switch (parity) {
+    case LineSettings::Parity::Even: return QSerialPort::EvenParity;
+    case LineSettings::Parity::Odd: return QSerialPort::OddParity;
+    case LineSettings::Parity::Mark: return QSerialPort::MarkParity;
+    case LineSettings::Parity::Space: return QSerialPort::SpaceParity;
+    case LineSettings::Parity::None: break;
+  }
+  return QSerialPort::NoParity;
 }
 
-// "9600,N,8,1": baud, parity letter, data bits (5 to 8), stop bits (1, 1.5 or 2).
-LineSettings parse_settings(const std::string& settings) {
-  const QStringList parts = QString::fromStdString(settings).split(',');
-  if (parts.size() != 4) bad_settings(settings);
-  LineSettings line;
-  bool ok = false;
-  line.baud = parts[0].trimmed().toInt(&ok);
-  if (!ok || line.baud <= 0) bad_settings(settings);
-
-  const QString parity = parts[1].trimmed().toUpper();
-  if (parity.size() != 1) bad_settings(settings);
-  const auto p = std::find_if(std::begin(kParities), std::end(kParities),
-                              [&](const ParityName& n) { return parity[0] == QLatin1Char(n.letter); });
-  if (p == std::end(kParities)) bad_settings(settings);
-  line.parity = p->parity;
-
-  const int data = parts[2].trimmed().toInt(&ok);
-  if (!ok || data < 5 || data > 8) bad_settings(settings);
-  line.data = static_cast<QSerialPort::DataBits>(data);
-
-  const QString stop = parts[3].trimmed();
-  const auto s = std::find_if(std::begin(kStops), std::end(kStops),
-                              [&](const StopName& n) { return stop == QLatin1String(n.text); });
-  if (s == std::end(kStops)) bad_settings(settings);
-  line.stop = s->stop;
-  return line;
+QSerialPort::StopBits qt_stop_bits(LineSettings::StopBits stop) {
+  switch (stop) {
+    case LineSettings::StopBits::OneAndHalf: return QSerialPort::OneAndHalfStop;
+    case LineSettings::StopBits::Two: return QSerialPort::TwoStop;
+    case LineSettings::StopBits::One: break;
+  }
+  return QSerialPort::OneStop;
 }
 
 // How long a write may wait for its bytes to reach the device (ms). A few bytes at
@@ -391,18 +355,13 @@ QtSerialPort::~QtSerialPort() {
 void QtSerialPort::set_port_number(int number) { number_ = number; }
 int QtSerialPort::port_number() const { return number_; }
 
-void QtSerialPort::set_settings(const std::string& settings) {
-  parse_settings(settings);  // refuses what cannot be applied, as the setting is made
-  settings_ = settings;
+void QtSerialPort::set_line(const LineSettings& line) {
+  // Refused as the setting is made, not at the next open.
+  if (line.baud <= 0 || line.data_bits < 5 || line.data_bits > 8)
+    throw RuntimeFailure(FailureReason::InvalidArgument, "line settings " + line.text());
+  line_ = line;
 }
-std::string QtSerialPort::settings() const { return settings_; }
-
-// The driver's queues are the kernel's; Qt's own read buffer is left unlimited so that a
-// full buffer never stops reading (which would starve the receive event).
-void QtSerialPort::set_in_buffer_size(int bytes) { in_buffer_size_ = bytes; }
-void QtSerialPort::set_out_buffer_size(int bytes) { out_buffer_size_ = bytes; }
-void QtSerialPort::set_binary_mode(bool bytes) { binary_ = bytes; }
-void QtSerialPort::set_input_len(int bytes) { input_len_ = std::max(0, bytes); }
+LineSettings QtSerialPort::line() const { return line_; }
 
 void QtSerialPort::clear_input() {
   if (port_->isOpen()) {
@@ -427,7 +386,6 @@ std::string QtSerialPort::device_name() const {
 
 void QtSerialPort::open() {
   if (port_->isOpen()) port_->close();
-  const LineSettings line = parse_settings(settings_);
   const std::string number = "port " + std::to_string(number_);
   if (number_ < kFirstPort || number_ > kLastPort)
     throw RuntimeFailure(FailureReason::PortFailure,
@@ -442,10 +400,10 @@ void QtSerialPort::open() {
   const QString problem = device_problem(name);
   if (!problem.isEmpty()) throw RuntimeFailure(FailureReason::PortFailure, which + problem.toStdString());
   port_->setPortName(name);
-  port_->setBaudRate(line.baud);
-  port_->setParity(line.parity);
-  port_->setDataBits(line.data);
-  port_->setStopBits(line.stop);
+  port_->setBaudRate(line_.baud);
+  port_->setParity(qt_parity(line_.parity));
+  port_->setDataBits(static_cast<QSerialPort::DataBits>(line_.data_bits));
+  port_->setStopBits(qt_stop_bits(line_.stop_bits));
   port_->setFlowControl(QSerialPort::NoFlowControl);
   // The lock file first: a live holder's (whatever format it wrote) is respected, a
   // stale one replaced, before QSerialPort judges it by rules of its own.
@@ -669,11 +627,9 @@ Bytes QtSerialPort::read_all() {
   last_raised_ = -1;
   if (!is_open()) return {};
   // What was read directly is older than what QSerialPort holds (see take_arrived()).
-  const qint64 want = input_len_ > 0 ? input_len_ : std::numeric_limits<qint64>::max();
-  QByteArray got = taken_.left(static_cast<int>(std::min<qint64>(want, taken_.size())));
-  taken_.remove(0, got.size());
-  if (got.size() < want && port_->bytesAvailable() > 0)
-    got += port_->read(std::min<qint64>(want - got.size(), port_->bytesAvailable()));
+  QByteArray got;
+  got.swap(taken_);
+  if (port_->bytesAvailable() > 0) got += port_->readAll();
   tune_wake_minimum();
   Bytes packet(got.begin(), got.end());
   log_serial_traffic('<', packet);

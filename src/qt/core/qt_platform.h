@@ -126,12 +126,8 @@ class QtSerialPort : public QObject, public SerialPort {
 
   void set_port_number(int number) override;
   int port_number() const override;
-  void set_settings(const std::string& settings) override;
-  std::string settings() const override;
-  void set_in_buffer_size(int bytes) override;
-  void set_out_buffer_size(int bytes) override;
-  void set_binary_mode(bool bytes) override;
-  void set_input_len(int bytes) override;
+  void set_line(const LineSettings& line) override;
+  LineSettings line() const override;
   void clear_input() override;
   void clear_output() override;
   void open() override;
@@ -172,13 +168,9 @@ class QtSerialPort : public QObject, public SerialPort {
   int kernel_waiting() const;   // bytes the driver holds that QSerialPort has not read
   QSerialPort* port_;
   int number_ = 1;
-  std::string settings_ = "9600,N,8,1";
+  LineSettings line_;
   std::string open_note_;   // what the last open() did on the way (take_open_note)
   int threshold_ = 0;
-  int in_buffer_size_ = 1024;
-  int out_buffer_size_ = 512;
-  bool binary_ = true;
-  int input_len_ = 0;
   int last_raised_ = -1;        // bytes waiting when the event was last raised
   bool checking_ = false;       // the receive handler is running
   bool writing_ = false;        // inside write()
