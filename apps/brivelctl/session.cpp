@@ -10,6 +10,7 @@
 #include "commands.h"
 #include "console_dialogs.h"
 #include "control/interface.h"
+#include "control/language.h"
 #include "control/module_function.h"
 #include "parameters/parameter_text.h"
 #include "platform/failure.h"
@@ -638,7 +639,7 @@ Result Session::await(const Operation& op) {
 }
 
 Exit Session::verdict(const Step& step, const Result& r) {
-  const bool chinese = ModuleFunction::IntLanguage() == 0;
+  const bool chinese = chinese_texts();
   const std::string& text = chinese && !r.text_zh.empty() ? r.text_zh : r.text_en;
   // Whether the operator's messages (printed as they came) already said it.
   bool told = false;

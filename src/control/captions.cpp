@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "control/control.h"
+#include "control/language.h"
 
 namespace brivel {
 
@@ -71,7 +72,7 @@ bool in_separate_window(const Surface& surface, const Widget& widget) {
 }  // namespace
 
 void Control::ApplyLanguage() {
-  const bool english_captions = ModuleFunction::IntLanguage() == 1;
+  const bool english_captions = thread_language() == 1;
   const std::string font = english_captions ? kFontEnglish : kFontChinese;
 
   surface_.set_font_name(font);

@@ -1,15 +1,13 @@
-// The library-wide values of ModuleFunction. They live once per thread: every control
-// created on the host's user-interface thread shares them, a control on another
-// thread has its own.
+// The range check's result flag, once per thread. The language lives in language.h;
+// IntLanguage() is its name for the code that still calls it so.
 
 #include "control/module_function.h"
 
+#include "control/language.h"
+
 namespace brivel::ModuleFunction {
 
-std::int16_t& IntLanguage() {
-  thread_local std::int16_t language = 1;  // English until a host or a creation sets it
-  return language;
-}
+std::int16_t& IntLanguage() { return thread_language(); }
 
 std::uint8_t& BytRangeOK() {
   thread_local std::uint8_t passed = 0;  // no check has passed yet

@@ -17,7 +17,8 @@ inline VBBool vb(bool value) { return value ? kTrue : kFalse; }
 
 namespace ModuleFunction {
 
-// 0 Chinese, 1 English (the creation value). One value per thread.
+// thread_language() (control/language.h), under the name control.cpp and support.cpp
+// still use.
 std::int16_t& IntLanguage();
 // Result of the last CheckRange: 1 passed, 0 refused. One value per thread.
 std::uint8_t& BytRangeOK();

@@ -3,7 +3,7 @@
 
 #include <functional>
 
-#include "control/module_function.h"
+#include "control/language.h"
 #include "motion_bench.h"
 
 namespace brivel::motion_test {
@@ -126,10 +126,10 @@ TEST(Speed, PropertyAndBoxClampAndShowWhatTheControllerReports) {
 
 TEST(Reposition, CancelledConfirmedOrUnanswered) {
   Connected c;
-  ModuleFunction::IntLanguage() = 0;   // asked in Chinese, cancelled: no wait window, nothing sent
+  thread_language() = 0;   // asked in Chinese, cancelled: no wait window, nothing sent
   c.b.dialogs.answer(Answer::Cancel);
   c.b.control.CmdReAnchor_Click();
-  ModuleFunction::IntLanguage() = 1;
+  thread_language() = 1;
   EXPECT_EQ(c.b.dialogs.last().text, "真的要重新定位吗?");
   EXPECT_NE(c.b.control.surface().at("FrmSplash.Label1").text(), "仪器复位....请等待. ");
   EXPECT_TRUE(c.b.write_hex().empty());

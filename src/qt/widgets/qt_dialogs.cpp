@@ -6,7 +6,7 @@
 #include <QMessageBox>
 #include <QWidget>
 
-#include "control/module_function.h"
+#include "control/language.h"
 
 namespace brivel::qt {
 
@@ -37,7 +37,7 @@ QString cancel_caption(bool chinese) {
 
 }  // namespace
 
-bool QtDialogs::chinese() { return ModuleFunction::IntLanguage() == 0; }
+bool QtDialogs::chinese() { return chinese_texts(); }
 
 QtDialogs::QtDialogs(QWidget* parent) : parent_(parent) {}
 
