@@ -5,6 +5,7 @@
 #include <sstream>
 
 #include "brivel_version.h"
+#include "control/interface.h"
 #include "man_page.h"
 #include "options.h"
 #include "session.h"
@@ -19,6 +20,53 @@ const char* const kUsage =
 
 namespace {
 
+// "A, B and C": names of the interface's tables in prose.
+std::string listed(const std::vector<std::string>& names, const char* last_joint) {
+  std::string text;
+  for (std::size_t i = 0; i < names.size(); ++i)
+    text += (i == 0 ? "" : i + 1 == names.size() ? std::string(" ") + last_joint + ' ' : std::string(", ")) + names[i];
+  return text;
+}
+
+std::vector<std::string> properties(bool readings) {
+  std::vector<std::string> names;
+  for (const interface::Property& p : interface::kProperties)
+    if (p.reading == readings) names.emplace_back(p.name);
+  return names;
+}
+
+std::vector<std::string> press_only() {
+  std::vector<std::string> names;
+  for (const std::string& name : Session::names("click"))
+    if (!interface::takes(name, interface::EventKind::Click)) names.push_back(name);
+  return names;
+}
+
+// The texts that name properties and controls, from the interface's tables.
+const std::string kInfoDetail =
+    "Prints " + listed(Session::names("get"), "and") +
+    ", one Name=value line each. Needs a connection: before `open` it fails with \"not connected: open "
+    "first\" (status 1).";
+std::string reading_list() {
+  std::string all;
+  for (const std::string& name : properties(true)) all += (all.empty() ? "" : ", ") + name;
+  return all;
+}
+const std::string kGetDetail =
+    listed(properties(false), "and") + " can always be read; the instrument's values (" + reading_list() +
+    ") need a connection and fail with \"not connected: open first\" (status 1) without one.";
+const std::string kSetSummary = "assign " + listed(Session::names("set"), "or");
+const std::string kClickDetail =
+    listed(Session::names("click"), "or") +
+    ". A check box toggles its value first, as a real click does; " + listed(press_only(), "and") +
+    " takes a left press. Questions are answered with --yes; a question answered Cancel ends the click as "
+    "the operator chose (status 0).";
+const std::string kKeySummary = "send a key to " + listed(Session::names("key"), "or") + " (13 Enter, 27 Esc)";
+const std::string kMouseDetail =
+    listed(Session::names("mouse"), "or") +
+    "; BUTTON: 1 left, 2 right (a right press on the lamp asks for the port number).";
+const std::string kHoldSummary = "hold " + listed(Session::names("hold"), "or") + " down for SECONDS";
+
 const std::vector<Command> kCommands = {
     // ---- verbs ----------------------------------------------------------------------
     {"open", "", 0, 0, Group::Verb, "connect to the instrument and identify it",
@@ -26,10 +74,7 @@ const std::vector<Command> kCommands = {
      "instrument's data and reads the filter wheel back. When the instrument is not connected afterwards "
      "the run ends with status 3; the line before the operator's message says why."},
     {"close", "", 0, 0, Group::Verb, "close the port", "Closes the port; the control shows not connected."},
-    {"info", "", 0, 0, Group::Verb, "print the twelve properties as Name=value lines",
-     "Prints IntUseCom, BlnBusy, BlnMonConnectFlag, DblMonoWaveLen, DblOpenPos, LngInstrumentNo, "
-     "IntGratingLines, LngZeroPos, IntSpeed, DblMonoStep, StrYear and IntLanguage, one Name=value line "
-     "each. Needs a connection: before `open` it fails with \"not connected: open first\" (status 1)."},
+    {"info", "", 0, 0, Group::Verb, "print the twelve properties as Name=value lines", kInfoDetail.c_str()},
     {"move", "NM", 1, 1, Group::Verb, "move the grating to NM nanometres",
      "Moves to NM and returns when the grating is there; a terminal shows the progress. A target below 0 "
      "is refused (status 4). Without a connection it fails with \"not connected: open first\" (status 1)."},
@@ -75,26 +120,19 @@ const std::vector<Command> kCommands = {
      "speed, filter wheel). Ctrl-C ends the watch and the steps after it run; SIGTERM and a port that goes "
      "away end the run as they always do."},
     // ---- properties ------------------------------------------------------------------
-    {"get", "NAME", 1, 1, Group::Property, "print one property",
-     "IntUseCom, BlnBusy, BlnMonConnectFlag and IntLanguage can always be read; the instrument's values "
-     "(DblMonoWaveLen, DblOpenPos, LngInstrumentNo, IntGratingLines, LngZeroPos, IntSpeed, DblMonoStep, "
-     "StrYear) need a connection and fail with \"not connected: open first\" (status 1) without one."},
-    {"set", "NAME VALUE", 2, 2, Group::Property, "assign IntUseCom, IntSpeed, DblOpenPos or IntLanguage",
+    {"get", "NAME", 1, 1, Group::Property, "print one property", kGetDetail.c_str()},
+    {"set", "NAME VALUE", 2, 2, Group::Property, kSetSummary.c_str(),
      "As a host assigns the property: the control's own rules apply (an IntUseCom outside 1 to 16 is "
      "ignored, IntSpeed is limited to 1 to 250 and ignored without a connection)."},
     // ---- the panels' controls -------------------------------------------------------------
     {"click", "NAME", 1, 1, Group::Panel, "click a button, combo box, check box or the lamp",
-     "CmdMonoRefresh, CmdStop, CmdUp, CmdDown, CmdRun, CmdReAnchor, CmdFilterSet, CboSpeed, "
-     "CboFilterCount, ChkUseFilter (its value toggles first, as a real click does) or Image1 (a left "
-     "press). Questions are answered with --yes; a question answered Cancel ends the click as the "
-     "operator chose (status 0)."},
+     kClickDetail.c_str()},
     {"type", "NAME TEXT", 2, 2, Group::Panel, "set the text of a text or combo box",
      "An indexed control is named with its index: 'TxtFilterStartWavelen(2)'."},
-    {"key", "NAME CODE", 2, 2, Group::Panel, "send a key to TxtOpenPos (13 Enter, 27 Esc)", ""},
+    {"key", "NAME CODE", 2, 2, Group::Panel, kKeySummary.c_str(), ""},
     {"mouse", "NAME BUTTON", 2, 2, Group::Panel, "press and release a mouse button on a control",
-     "Image1, CmdHandUp or CmdHandDown; BUTTON: 1 left, 2 right (a right press on the lamp asks for the port "
-     "number)."},
-    {"hold", "NAME SECONDS", 2, 2, Group::Panel, "hold CmdHandUp or CmdHandDown down for SECONDS", ""},
+     kMouseDetail.c_str()},
+    {"hold", "NAME SECONDS", 2, 2, Group::Panel, kHoldSummary.c_str(), ""},
     {"later", "SECONDS NAME", 2, 2, Group::Panel, "click NAME, or stop, after SECONDS, in what runs then",
      "Goes on with the next step at once; the click comes from the event loop while that step runs "
      "(`later 0.5 CmdStop move 5000`). Clicks still due after the last step run before brivelctl exits."},

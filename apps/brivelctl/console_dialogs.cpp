@@ -1,6 +1,6 @@
 #include "console_dialogs.h"
 
-#include "session/range_check.h"
+#include "session/language.h"
 
 namespace brivel::ctl {
 
@@ -39,7 +39,7 @@ void ConsoleDialogs::note(const HostNote& n) {
   // that failed with a message.
   if (n.kind == HostNote::Kind::Failure) ++refusals_;
   // In the language of the messages; a note without a Chinese text keeps its English.
-  const bool chinese = thread_language() == 0 && !n.text_zh.empty();
+  const bool chinese = chinese_texts() && !n.text_zh.empty();
   if (before_line_) before_line_();
   out_ << "brivelctl: " << (n.operation.empty() ? std::string() : n.operation + ": ")
        << one_line(chinese ? n.text_zh : n.text_en) << std::endl;

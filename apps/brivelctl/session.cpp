@@ -9,6 +9,8 @@
 
 #include "commands.h"
 #include "console_dialogs.h"
+#include "control/interface.h"
+#include "session/language.h"
 #include "control/module_function.h"
 #include "parameters/parameter_text.h"
 #include "platform/failure.h"
@@ -22,144 +24,67 @@ namespace {
 
 using Args = std::vector<std::string>;
 
-// ---- properties ------------------------------------------------------------------
+// ---- properties and the operator's controls: the interface's tables --------------------
 
-std::string yes_no(VBBool value) { return value ? "True" : "False"; }
-std::string whole(long long value) { return std::to_string(value); }
+using interface::EventKind;
+using interface::Property;
 
-struct Property {
-  const char* name;
-  std::string (*get)(const Control&);
-  void (*set)(Control&, const std::string&);  // nullptr: read-only
-  // A value of the instrument, which only a connection gives: without one it is
-  // a creation value (0, 250, "00000") or one left from an earlier connection.
-  bool reading = true;
-};
-
-// In the order `info` prints them.
-const Property kProperties[] = {
-    {"IntUseCom", [](const Control& c) { return whole(c.IntUseCom()); },
-     [](Control& c, const std::string& v) {
-       std::int16_t n = text::parse_int16(v);
-       c.setIntUseCom(n);
-     },
-     false},
-    {"BlnBusy", [](const Control& c) { return yes_no(c.BlnBusy()); }, nullptr, false},
-    {"BlnMonConnectFlag", [](const Control& c) { return yes_no(c.BlnMonConnectFlag()); }, nullptr, false},
-    {"DblMonoWaveLen", [](const Control& c) { return text::plain(c.DblMonoWaveLen()); }, nullptr},
-    {"DblOpenPos", [](const Control& c) { return text::plain(c.DblOpenPos()); },
-     [](Control& c, const std::string& v) {
-       double w = text::parse_double(v);
-       c.setDblOpenPos(w);
-     }},
-    {"LngInstrumentNo", [](const Control& c) { return whole(c.LngInstrumentNo()); }, nullptr},
-    {"IntGratingLines", [](const Control& c) { return whole(c.IntGratingLines()); }, nullptr},
-    {"LngZeroPos", [](const Control& c) { return whole(c.LngZeroPos()); }, nullptr},
-    {"IntSpeed", [](const Control& c) { return whole(c.IntSpeed()); },
-     [](Control& c, const std::string& v) {
-       std::int16_t n = text::parse_int16(v);
-       c.setIntSpeed(n);
-     }},
-    {"DblMonoStep", [](const Control& c) { return text::plain(c.DblMonoStep()); }, nullptr},
-    {"StrYear", [](const Control& c) { return c.StrYear(); }, nullptr},
-    {"IntLanguage", [](const Control& c) { return whole(c.IntLanguage()); },
-     [](Control& c, const std::string& v) {
-       std::int16_t n = text::parse_int16(v);
-       c.setIntLanguage(n);
-     },
-     false},
-};
-
-const Property* property(const std::string& name) {
-  for (const Property& p : kProperties)
-    if (name == p.name) return &p;
-  return nullptr;
-}
+const Property* property(const std::string& name) { return interface::find_property(name); }
 
 // A value `set` can convert, checked before anything runs: the same conversion the
-// step then makes, on a scratch text.
+// step then makes.
 bool converts(const Property& p, const std::string& value) {
   try {
-    if (std::string(p.name) == "DblOpenPos")
-      text::parse_double(value);
-    else
-      text::parse_int16(value);
+    interface::from_text(p, value);
     return true;
   } catch (const RuntimeFailure&) {
     return false;
   }
 }
 
-// ---- the operator's controls ---------------------------------------------------------
-
-using Member = void (Control::*)();
-using ButtonMember = void (Control::*)(std::int16_t);
-
-// A click: buttons and the combo boxes' selection run their click handler; the check
-// box first toggles its value, as a real click does; the lamp takes a left press.
-struct Clickable {
-  const char* name;
-  void (*click)(Control&);
-};
-
-template <Member m>
-void plain_click(Control& c) {
-  (c.*m)();
-}
-
-void toggle_filter_box(Control& c) {
-  Widget& box = c.surface().at("ChkUseFilter");
-  box.set_value(box.value() == 1 ? 0 : 1);  // an indeterminate box becomes checked
-  c.ChkUseFilter_Click();
-}
-
-const Clickable kClickables[] = {
-    {"CmdMonoRefresh", plain_click<&Control::CmdMonoRefresh_Click>},
-    {"CmdStop", plain_click<&Control::CmdStop_Click>},
-    {"CmdUp", plain_click<&Control::CmdUp_Click>},
-    {"CmdDown", plain_click<&Control::CmdDown_Click>},
-    {"CmdRun", plain_click<&Control::CmdRun_Click>},
-    {"CboSpeed", plain_click<&Control::CboSpeed_Click>},
-    {"CmdReAnchor", plain_click<&Control::CmdReAnchor_Click>},
-    {"ChkUseFilter", toggle_filter_box},
-    {"CboFilterCount", plain_click<&Control::CboFilterCount_Click>},
-    {"CmdFilterSet", plain_click<&Control::CmdFilterSet_Click>},
-    {"Image1", [](Control& c) { c.Image1_MouseDown(1); }},
-};
-
-// Press-and-hold buttons: press and release handlers.
-struct Holdable {
-  const char* name;
-  ButtonMember press;
-  ButtonMember release;
-};
-const Holdable kHoldables[] = {
-    {"CmdHandUp", &Control::CmdHandUp_MouseDown, &Control::CmdHandUp_MouseUp},
-    {"CmdHandDown", &Control::CmdHandDown_MouseDown, &Control::CmdHandDown_MouseUp},
-};
-
-struct KeyTarget {
-  const char* name;
-  void (*key)(Control&, std::int16_t);
-};
-const KeyTarget kKeyTargets[] = {
-    {"TxtOpenPos", [](Control& c, std::int16_t code) { c.TxtOpenPos_KeyPress(code); }},
-};
-
-// The lamp takes a mouse press of any button; the jog buttons take a press and a
-// release (see hold).
-const char* const kMouseOnly[] = {"Image1"};
-
-template <typename Row, std::size_t N>
-const Row* row(const Row (&table)[N], const std::string& name) {
-  for (const Row& r : table)
-    if (name == r.name) return &r;
+// A click: buttons and the combo boxes' selection run their click handler; a check
+// box first toggles its value, as a real click does; a control that takes a press but
+// no release (the lamp) takes a left press.
+const interface::Event* clicked(const std::string& name) {
+  if (const interface::Event* click = interface::find_event(name, EventKind::Click)) return click;
+  if (!interface::takes(name, EventKind::MouseUp)) return interface::find_event(name, EventKind::MouseDown);
   return nullptr;
 }
 
-bool is_mouse_target(const std::string& name) {
-  return std::find(std::begin(kMouseOnly), std::end(kMouseOnly), name) != std::end(kMouseOnly) ||
-         row(kHoldables, name);
+void click(Control& c, const interface::Event& event) {
+  if (event.kind == EventKind::Click) {
+    Widget& w = c.surface().at(event.control);
+    if (w.kind() == WidgetKind::CheckBox) w.set_value(w.value() == 1 ? 0 : 1);  // indeterminate: checked
+  }
+  interface::fire(c, event, 1);
+}
+
+// Press-and-hold buttons: a press and a release handler.
+bool holdable(const std::string& name) {
+  return interface::takes(name, EventKind::MouseDown) && interface::takes(name, EventKind::MouseUp);
+}
+
+// The controls whose events `step` names, in the table's order, each once.
+std::vector<std::string> event_targets(const std::string& step) {
+  std::vector<std::string> names;
+  const auto add = [&names](const char* name) {
+    if (std::find(names.begin(), names.end(), name) == names.end()) names.emplace_back(name);
+  };
+  // A click's targets: those with a click handler, then those a press clicks.
+  if (step == "click")
+    for (int pass = 0; pass < 2; ++pass)
+      for (const interface::Event& e : interface::kEvents)
+        if (clicked(e.control) == &e && (e.kind == EventKind::Click) == (pass == 0)) add(e.control);
+  for (const interface::Event& e : interface::kEvents) {
+    if (step == "hold" && holdable(e.control)) add(e.control);
+    if (step == "key" && e.kind == EventKind::KeyPress) add(e.control);
+  }
+  if (step == "mouse") {
+    for (const std::string& name : event_targets("hold")) add(name.c_str());
+    for (const interface::Event& e : interface::kEvents)
+      if (e.kind == EventKind::MouseDown && !holdable(e.control)) add(e.control);
+  }
+  return names;
 }
 
 // ---- words ------------------------------------------------------------------------
@@ -212,23 +137,26 @@ void operate(Session& s, const std::string& name, const std::function<void()>& a
   action();
 }
 
-void hold(Session& s, const Holdable& jog, std::int16_t button, double seconds) {
+void hold(Session& s, const std::string& name, std::int16_t button, double seconds) {
   Control& c = s.control();
+  const interface::Event* press = interface::find_event(name, EventKind::MouseDown);
+  const interface::Event* release = interface::find_event(name, EventKind::MouseUp);
   auto released = std::make_shared<bool>(false);
-  s.focus(jog.name);
+  s.focus(name);
   // The release is an event of its own: it runs inside the press handler's waits.
-  s.later(seconds, [&c, &jog, released, button] {
+  s.later(seconds, [&c, release, released, button] {
     *released = true;
-    (c.*jog.release)(button);
+    interface::fire(c, *release, button);
   });
-  (c.*jog.press)(button);
+  interface::fire(c, *press, button);
   // A press handler that returned early (not connected, busy, end of travel) still
   // sees the button released when its time comes; a stop signal ends the hold.
   while (!*released && !stop_signal()) s.wait(0.05);
 }
 
 void print_properties(Session& s) {
-  for (const Property& p : kProperties) s.out() << p.name << '=' << p.get(s.control()) << '\n';
+  for (const Property& p : interface::kProperties)
+    s.out() << p.name << '=' << interface::to_text(p.get(s.control())) << '\n';
   s.out().flush();
 }
 
@@ -367,7 +295,7 @@ Exit watch(Session& s, const Step&) {
 Exit load(Session& s, const Step& step) {
   require_connection(s);
   const std::string& path = step.args[0];
-  const bool chinese = thread_language() == 0;
+  const bool chinese = chinese_texts();
   const ModuleFunction::TextFile file = ModuleFunction::read_text_file(path);
   std::string why;
   switch (file.trouble) {
@@ -490,7 +418,7 @@ const StepRow kSteps[] = {
      [](Session& s, const Step& step) {
        const Property* p = property(step.args[0]);
        if (p->reading) require_connection(s);
-       s.out() << p->get(s.control()) << std::endl;
+       s.out() << interface::to_text(p->get(s.control())) << std::endl;
        return Exit::Ok;
      }},
     {"set",
@@ -500,17 +428,18 @@ const StepRow kSteps[] = {
        return converts(*p, a[1]) ? std::string() : "\"" + a[1] + "\" is no value for " + a[0];
      },
      [](Session& s, const Step& step) {
-       property(step.args[0])->set(s.control(), step.args[1]);
+       const Property* p = property(step.args[0]);
+       interface::set(s.control(), *p, interface::from_text(*p, step.args[1]));
        return Exit::Ok;
      }},
     // ---- the panels' controls ----
     {"click",
      [](const Control&, const Args& a) {
-       return row(kClickables, a[0]) ? std::string() : "\"" + a[0] + "\" cannot be clicked";
+       return clicked(a[0]) ? std::string() : "\"" + a[0] + "\" cannot be clicked";
      },
      [](Session& s, const Step& step) {
-       const Clickable* target = row(kClickables, step.args[0]);
-       operate(s, step.args[0], [&] { target->click(s.control()); });
+       const interface::Event* target = clicked(step.args[0]);
+       operate(s, step.args[0], [&] { click(s.control(), *target); });
        return Exit::Ok;
      }},
     {"type",
@@ -526,40 +455,40 @@ const StepRow kSteps[] = {
      }},
     {"key",
      [](const Control&, const Args& a) {
-       if (!row(kKeyTargets, a[0])) return "\"" + a[0] + "\" takes no keys";
+       if (!interface::takes(a[0], EventKind::KeyPress)) return "\"" + a[0] + "\" takes no keys";
        return is_int16(a[1]) ? std::string() : "\"" + a[1] + "\" is no key code";
      },
      [](Session& s, const Step& step) {
-       const KeyTarget* target = row(kKeyTargets, step.args[0]);
-       operate(s, step.args[0], [&] { target->key(s.control(), text::parse_int16(step.args[1])); });
+       const interface::Event* target = interface::find_event(step.args[0], EventKind::KeyPress);
+       operate(s, step.args[0], [&] { interface::fire(s.control(), *target, text::parse_int16(step.args[1])); });
        return Exit::Ok;
      }},
     {"mouse",
      [](const Control&, const Args& a) {
-       if (!is_mouse_target(a[0])) return "\"" + a[0] + "\" takes no mouse press";
+       if (!interface::takes(a[0], EventKind::MouseDown)) return "\"" + a[0] + "\" takes no mouse press";
        return is_int16(a[1]) ? std::string() : "\"" + a[1] + "\" is no mouse button";
      },
      [](Session& s, const Step& step) {
        const std::int16_t button = text::parse_int16(step.args[1]);
-       if (const Holdable* jog = row(kHoldables, step.args[0]))
-         hold(s, *jog, button, 0.0);
-       else
-         s.control().Image1_MouseDown(button);  // the lamp takes no focus
+       if (holdable(step.args[0]))
+         hold(s, step.args[0], button, 0.0);
+       else  // the lamp takes no focus
+         interface::fire(s.control(), *interface::find_event(step.args[0], EventKind::MouseDown), button);
        return Exit::Ok;
      }},
     {"hold",
      [](const Control&, const Args& a) {
-       if (!row(kHoldables, a[0])) return "\"" + a[0] + "\" is no jog button";
+       if (!holdable(a[0])) return "\"" + a[0] + "\" is no jog button";
        return need_seconds(a, 1);
      },
      [](Session& s, const Step& step) {
-       hold(s, *row(kHoldables, step.args[0]), 1, text::parse_double(step.args[1]));
+       hold(s, step.args[0], 1, text::parse_double(step.args[1]));
        return Exit::Ok;
      }},
     {"later",
      [](const Control&, const Args& a) {
        if (!is_seconds(a[0])) return "\"" + a[0] + "\" is no number of seconds";
-       return row(kClickables, a[1]) || a[1] == "stop" ? std::string() : "\"" + a[1] + "\" cannot be clicked";
+       return clicked(a[1]) || a[1] == "stop" ? std::string() : "\"" + a[1] + "\" cannot be clicked";
      },
      [](Session& s, const Step& step) {
        Session* session = &s;
@@ -570,10 +499,10 @@ const StepRow kSteps[] = {
          s.later(seconds, [session] { session->controller().stop(); });
          return Exit::Ok;
        }
-       const Clickable* target = row(kClickables, step.args[1]);
+       const interface::Event* target = clicked(step.args[1]);
        const std::string name = step.args[1];
        s.later(seconds,
-               [session, target, name] { operate(*session, name, [&] { target->click(session->control()); }); });
+               [session, target, name] { operate(*session, name, [&] { click(session->control(), *target); }); });
        return Exit::Ok;
      }},
     {"show",
@@ -612,7 +541,11 @@ const StepRow kSteps[] = {
      }},
 };
 
-const StepRow* step_row(const std::string& name) { return row(kSteps, name); }
+const StepRow* step_row(const std::string& name) {
+  for (const StepRow& r : kSteps)
+    if (name == r.name) return &r;
+  return nullptr;
+}
 
 // The target a step moves to, for its progress line.
 std::optional<double> target_of(const Control& c, const Step& step) {
@@ -686,21 +619,10 @@ Session::~Session() {
 }
 
 std::vector<std::string> Session::names(const std::string& step) {
+  if (step != "get" && step != "set") return event_targets(step);
   std::vector<std::string> found;
-  const auto add = [&found](const auto& table) {
-    for (const auto& r : table) found.emplace_back(r.name);
-  };
-  if (step == "click") add(kClickables);
-  else if (step == "hold") add(kHoldables);
-  else if (step == "key") add(kKeyTargets);
-  else if (step == "mouse") {
-    add(kHoldables);
-    for (const char* name : kMouseOnly) found.emplace_back(name);
-  } else if (step == "get") add(kProperties);
-  else if (step == "set") {
-    for (const Property& p : kProperties)
-      if (p.set) found.emplace_back(p.name);
-  }
+  for (const Property& p : interface::kProperties)
+    if (step == "get" || p.set) found.emplace_back(p.name);
   return found;
 }
 
@@ -717,7 +639,7 @@ Result Session::await(const Operation& op) {
 }
 
 Exit Session::verdict(const Step& step, const Result& r) {
-  const bool chinese = thread_language() == 0;
+  const bool chinese = chinese_texts();
   const std::string& text = chinese && !r.text_zh.empty() ? r.text_zh : r.text_en;
   // Whether the operator's messages (printed as they came) already said it.
   bool told = false;
@@ -848,7 +770,8 @@ void Session::focus(const std::string& name) {
   const std::string previous = surface.focused();
   if (previous == name) return;
   surface.set_focus(name);
-  if (previous == "TxtOpenPos") control_.TxtOpenPos_LostFocus();
+  if (const interface::Event* lost = interface::find_event(previous, EventKind::LostFocus))
+    interface::fire(control_, *lost);
 }
 
 void Session::later(double seconds, std::function<void()> action) {

@@ -470,6 +470,10 @@ Host::Host(std::string device, int com, py::object confirm, std::unique_ptr<sim:
     return relay ? relay->answer(question) : Answer::Ok;
   });
   observer_ = c.subscribe(relay_->observer());
+  thread_->call([this](Control& control) {
+    for (const interface::Property& p : interface::kProperties)
+      if (!p.from_state) unshared_[p.name] = p.get(control);
+  });
   std::lock_guard<std::mutex> lock(hosts_mutex);
   live_hosts.push_back(this);
 }
@@ -534,10 +538,17 @@ std::string Host::device() const {
   return qt::device_for_port(state().port_number).toStdString();
 }
 
-void Host::read_int_speed() {
-  int speed = int_speed_;
-  call([&speed](Control& c) { speed = c.IntSpeed(); });
-  int_speed_ = speed;
+interface::Value Host::unshared(const interface::Property& property) const {
+  std::lock_guard<std::mutex> lock(unshared_mutex_);
+  const auto found = unshared_.find(property.name);
+  return found != unshared_.end() ? found->second : interface::Value();
+}
+
+void Host::read_unshared(const interface::Property& property) {
+  interface::Value value;
+  call([&](Control& c) { value = property.get(c); });
+  std::lock_guard<std::mutex> lock(unshared_mutex_);
+  unshared_[property.name] = std::move(value);
 }
 
 void Host::call(const std::function<void(Control&)>& body) {

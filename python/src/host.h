@@ -22,6 +22,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -30,6 +31,7 @@
 #include <vector>
 
 #include "control/controller.h"
+#include "control/interface.h"
 #include "dispatcher.h"
 #include "errors.h"
 
@@ -164,10 +166,11 @@ class Host {
 
   // The device given, else the one the port number maps to now.
   std::string device() const;
-  // The control's IntSpeed (what the host last set and the controller confirmed), as
-  // read after the last setting; 250 before any.
-  int int_speed() const { return int_speed_; }
-  void read_int_speed();
+  // A property that State does not carry (IntSpeed: what the host last set and the
+  // controller confirmed), as read at creation and after each setting: reading it
+  // anew would wait behind a running operation.
+  interface::Value unshared(const interface::Property& property) const;
+  void read_unshared(const interface::Property& property);
   bool is_simulated() const { return simulator_ != nullptr; }
   std::vector<std::string> simulator_log() const;
   void raise_not_connected(const std::string& operation) const;
@@ -180,7 +183,8 @@ class Host {
   std::shared_ptr<Relay> relay_;
   std::unique_ptr<ControlThread> thread_;
   int observer_ = 0;
-  std::atomic<int> int_speed_{250};
+  mutable std::mutex unshared_mutex_;
+  std::map<std::string, interface::Value> unshared_;
 };
 
 // The serial traffic for the `brivel.serial` logger: refreshes whether that logger

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "brivel_version.h"
+#include "control/interface.h"
 #include "errors.h"
 #include "monochromator.h"
 #include "parameters/parameter_text.h"
@@ -22,6 +23,7 @@ using brivel::Control;
 using brivel::Message;
 using brivel::Judge;
 using brivel::State;
+namespace interface = brivel::interface;
 using brivel::pyhost::Host;
 using brivel::pyhost::Limits;
 using brivel::pyhost::Monochromator;
@@ -281,6 +283,10 @@ cancelled task stops the operation.
 
 // The state every property reads, as of the last report or operation end.
 State state_of(const Monochromator& x) { return x.state(); }
+
+py::object python_value(const interface::Value& value) {
+  return std::visit([](const auto& v) -> py::object { return py::cast(v); }, value);
+}
 
 }  // namespace
 
@@ -581,10 +587,10 @@ PYBIND11_MODULE(_brivel, m) {
         try {
           status->wait(std::nullopt);
         } catch (...) {
-          x.host().read_int_speed();
+          x.host().read_unshared(*interface::find_property("IntSpeed"));
           throw;
         }
-        x.host().read_int_speed();
+        x.host().read_unshared(*interface::find_property("IntSpeed"));
       },
       "Motor speed, 1 to 250, as the controller last reported it. Setting it sends it and\n"
       "reads it back (OperationError when the controller does not confirm it).");
@@ -671,100 +677,64 @@ PYBIND11_MODULE(_brivel, m) {
           "what had already been written) when the download stops.");
 
   // ---- the control's own member names, for scripts ported from a host program ------------------
-  cls.def("OpenCom", [](Monochromator& x) {
-    x.submit("OpenCom", [](Control& c) { c.OpenCom(); }, Judge::Connection)->wait(std::nullopt);
-  }, "OpenCom() -> None\n\nThe control's OpenCom: as open().");
-  cls.def("CloseCom", [](Monochromator& x) { x.close()->wait(std::nullopt); },
-          "CloseCom() -> None\n\nThe control's CloseCom: as close().");
-  cls.def("MonochromatorMoveTo", [](Monochromator& x, py::object nm) {
-    const double target = number(nm, "dblWavelen");
-    x.submit("MonochromatorMoveTo", [target](Control& c) {
-      double value = target;
-      c.MonochromatorMoveTo(value);
-    })->wait(std::nullopt);
-  }, py::arg("dblWavelen"),
-     "MonochromatorMoveTo(dblWavelen: float) -> None\n\n"
-     "The control's absolute move, with its own checks (a negative target is refused\n"
-     "with its message: RefusedError).");
-  cls.def("SaveParameter", [](Monochromator& x, py::object p) {
-    const std::string file = path(p, "strFilePath");
-    x.submit("SaveParameter", [file](Control& c) { c.SaveParameter(file); })->wait(std::nullopt);
-  }, py::arg("strFilePath"),
-     "SaveParameter(strFilePath: str | os.PathLike) -> None\n\n"
-     "The control's SaveParameter (does nothing while not connected).");
-  cls.def("LoadParameter", [](Monochromator& x, py::object p) {
-    const std::string file = path(p, "strFilePath");
-    x.submit("LoadParameter", [file](Control& c) { c.LoadParameter(file); })->wait(std::nullopt);
-  }, py::arg("strFilePath"),
-     "LoadParameter(strFilePath: str | os.PathLike) -> None\n\nThe control's LoadParameter, as it is.");
-  cls.def("ShowParaFace", [](Monochromator& x) {
-    x.submit("ShowParaFace", [](Control& c) { c.ShowParaFace(); }, Judge::Messages, false)->wait(std::nullopt);
-  }, "ShowParaFace() -> None\n\nShows the parameter panel (of the control's surface; there is no window).");
-  cls.def("ShowRunFace", [](Monochromator& x) {
-    x.submit("ShowRunFace", [](Control& c) { c.ShowRunFace(); }, Judge::Messages, false)->wait(std::nullopt);
-  }, "ShowRunFace() -> None\n\nShows the run panel (of the control's surface; there is no window).");
-  cls.def_property(
-      "IntUseCom", [](const Monochromator& x) { return state_of(x).port_number; },
-      [](Monochromator& x, py::object v) {
-        const std::int16_t n = int16(v, "IntUseCom");
-        x.submit("IntUseCom", [n](Control& c) {
-          std::int16_t value = n;
-          c.setIntUseCom(value);
-        }, Judge::Messages, false)->wait(std::nullopt);
-      },
-      "The control's port number (1 to 16; other values are ignored, as the control does).");
-  cls.def_property(
-      "IntSpeed", [](const Monochromator& x) { return x.host().int_speed(); },
-      [](Monochromator& x, py::object v) {
-        const std::int16_t n = int16(v, "IntSpeed");
-        const StatusPtr status = x.submit("IntSpeed", [n](Control& c) {
-          std::int16_t value = n;
-          c.setIntSpeed(value);
-        });
-        try {
-          status->wait(std::nullopt);
-        } catch (...) {
-          x.host().read_int_speed();
-          throw;
-        }
-        x.host().read_int_speed();
-      },
-      "The control's IntSpeed: the speed the host last set and the controller confirmed\n"
-      "(setting it limits to 1..250; ignored while not connected).");
-  cls.def_property(
-      "DblOpenPos", [](const Monochromator& x) { return state_of(x).power_on; },
-      [](Monochromator& x, py::object v) {
-        const double nm = number(v, "DblOpenPos");
-        x.submit("DblOpenPos", [nm](Control& c) {
-          double value = nm;
-          c.setDblOpenPos(value);
-        })->wait(std::nullopt);
-      },
-      "The control's power-on wavelength, nm (setting it asks confirm and writes it).");
-  cls.def_property(
-      "IntLanguage", [](const Monochromator& x) { return state_of(x).language; },
-      [](Monochromator& x, py::object v) {
-        const std::int16_t n = int16(v, "IntLanguage");
-        x.submit("IntLanguage", [n](Control& c) {
-          std::int16_t value = n;
-          c.setIntLanguage(value);
-        }, Judge::Messages, false)->wait(std::nullopt);
-      },
-      "The control's language: 0 Chinese, 1 English.");
-  cls.def_property_readonly("BlnBusy", [](const Monochromator& x) { return state_of(x).busy; },
-                            "The control's busy flag.");
-  cls.def_property_readonly("BlnMonConnectFlag", [](const Monochromator& x) { return state_of(x).connected; },
-                            "The control's connected flag.");
-  cls.def_property_readonly("DblMonoWaveLen", [](const Monochromator& x) { return state_of(x).wavelength; },
-                            "The control's current wavelength, nm.");
-  cls.def_property_readonly("LngInstrumentNo", [](const Monochromator& x) { return state_of(x).instrument_no; },
-                            "The control's instrument number.");
-  cls.def_property_readonly("IntGratingLines", [](const Monochromator& x) { return state_of(x).grating_lines; },
-                            "The control's grating line density, lines per mm.");
-  cls.def_property_readonly("LngZeroPos", [](const Monochromator& x) { return state_of(x).zero_offset; },
-                            "The control's zero offset, motor steps.");
-  cls.def_property_readonly("DblMonoStep", [](const Monochromator& x) { return state_of(x).step; },
-                            "The control's wavelength per motor step, nm.");
-  cls.def_property_readonly("StrYear", [](const Monochromator& x) { return state_of(x).year; },
-                            "The control's year field text.");
+  // From the interface's tables: each method and property under its own name.
+  for (const interface::Method& m : interface::kMethods) {
+    const interface::Method* method = &m;
+    std::string doc = std::string(m.name) + "(";
+    if (m.argument == interface::Argument::Wavelength) doc += std::string(m.parameter) + ": float";
+    if (m.argument == interface::Argument::Path) doc += std::string(m.parameter) + ": str | os.PathLike";
+    doc += ") -> None\n\n" + std::string(m.summary);
+    if (std::string_view(m.name) == "CloseCom") {
+      // As close(): what runs is stopped first.
+      cls.def(m.name, [](Monochromator& x) { x.close()->wait(std::nullopt); }, doc.c_str());
+      continue;
+    }
+    const auto run = [method](Monochromator& x, interface::Value argument) {
+      x.submit(method->name, [method, argument](Control& c) { interface::call(c, *method, argument); },
+               method->how, method->exclusive)
+          ->wait(std::nullopt);
+    };
+    switch (m.argument) {
+      case interface::Argument::None:
+        cls.def(m.name, [run](Monochromator& x) { run(x, {}); }, doc.c_str());
+        break;
+      case interface::Argument::Wavelength:
+        cls.def(m.name, [run, method](Monochromator& x, py::object nm) { run(x, number(nm, method->parameter)); },
+                py::arg(m.parameter), doc.c_str());
+        break;
+      case interface::Argument::Path:
+        cls.def(m.name, [run, method](Monochromator& x, py::object p) { run(x, path(p, method->parameter)); },
+                py::arg(m.parameter), doc.c_str());
+        break;
+    }
+  }
+  for (const interface::Property& p : interface::kProperties) {
+    const interface::Property* property = &p;
+    const auto get = [property](const Monochromator& x) {
+      return python_value(property->from_state ? property->from_state(state_of(x)) : x.host().unshared(*property));
+    };
+    if (!p.set) {
+      cls.def_property_readonly(p.name, get, p.summary);
+      continue;
+    }
+    cls.def_property(p.name, get, [property](Monochromator& x, py::object v) {
+      const interface::Value value = property->type == interface::Type::Double
+                                         ? interface::Value(number(v, property->name))
+                                         : interface::Value(static_cast<std::int32_t>(int16(v, property->name)));
+      const StatusPtr status = x.submit(property->name, [property, value](Control& c) {
+        interface::set(c, *property, value);
+      }, Judge::Messages, !property->while_busy);
+      if (property->from_state) {
+        status->wait(std::nullopt);
+        return;
+      }
+      try {
+        status->wait(std::nullopt);
+      } catch (...) {
+        x.host().read_unshared(*property);
+        throw;
+      }
+      x.host().read_unshared(*property);
+    }, p.summary);
+  }
 }

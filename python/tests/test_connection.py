@@ -42,7 +42,7 @@ class TestIdentify:
         finally:
             m.close()
 
-    def test_the_control_member_names_read_the_same(self):
+    def test_the_control_member_names_read_the_same(self, tmp_path):
         m = brivel.Monochromator.simulated(memory=self.MEMORY, rate=FAST)
         m.OpenCom()
         try:
@@ -51,6 +51,13 @@ class TestIdentify:
             assert (m.DblMonoStep, m.DblOpenPos, m.DblMonoWaveLen) == (m.step_nm, 435.85, m.wavelength)
             assert (m.StrYear, m.IntUseCom, m.IntLanguage) == ("09", 1, 1)
             assert m.IntSpeed == 250  # what the host last set; the instrument's is `speed`
+            m.IntLanguage = 0
+            assert (m.IntLanguage, m.language) == (0, "zh")
+            m.IntLanguage = 1
+            m.SaveParameter(tmp_path / "p.txt")
+            assert (tmp_path / "p.txt").read_text().startswith("04711\t")
+            m.ShowParaFace()
+            m.ShowRunFace()
         finally:
             m.CloseCom()
         assert m.BlnMonConnectFlag is False

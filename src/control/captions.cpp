@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "control/control.h"
+#include "session/language.h"
 
 namespace brivel {
 

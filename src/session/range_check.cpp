@@ -1,4 +1,4 @@
-// The range check of the operator's numeric entries, and the operator's language.
+// The range check of the operator's numeric entries.
 
 #include "session/range_check.h"
 
@@ -60,11 +60,6 @@ bool entry_in_range(const std::string& minimum, const std::string& maximum, cons
     dialogs.show(m);
     return false;
   }
-}
-
-std::int16_t& thread_language() {
-  thread_local std::int16_t language = 1;  // English until a host or a creation sets it
-  return language;
 }
 
 }  // namespace brivel

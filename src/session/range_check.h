@@ -1,6 +1,6 @@
 #pragma once
 // The range check of the operator's numeric entries (increments, targets, the filter
-// table), and the operator's language.
+// table).
 
 #include <cstdint>
 #include <string>
@@ -17,10 +17,5 @@ enum class EntryType : std::uint8_t { Byte = 1, Int16 = 2, Int32 = 3, Single = 4
 // shows "Data Error!" through `dialogs`; a value outside the bounds shows nothing.
 bool entry_in_range(const std::string& minimum, const std::string& maximum, const std::string& value,
                     EntryType type, Dialogs& dialogs);
-
-// The operator's language, one value for every control on a thread: 0 Chinese, 1
-// English (the creation value). Messages are Chinese only for exactly 0, captions
-// English only for exactly 1.
-std::int16_t& thread_language();
 
 }  // namespace brivel

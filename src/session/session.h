@@ -13,6 +13,7 @@
 #include "platform/failure.h"
 #include "platform/surface.h"
 #include "serial/link.h"
+#include "session/language.h"
 #include "session/range_check.h"
 
 namespace brivel {

@@ -3,7 +3,7 @@
 
 #include <functional>
 
-#include "control/module_function.h"
+#include "session/language.h"
 #include "motion_bench.h"
 
 namespace brivel::motion_test {

@@ -1,6 +1,7 @@
 // The dispatch interface as a host reaches it through the meta-object system, the
 // failures that reach the host, and the real message boxes.
 
+#include "control/interface.h"
 #include "control_fixture.h"
 
 namespace brivel::qt_tests {
@@ -8,28 +9,62 @@ namespace {
 
 using InterfaceTest = ControlTest;
 
-// Each property's type and access, and the value it reads before and after OpenCom
-// (nullptr: not checked).
-struct PropertyRow {
-  const char *name;
-  QMetaType::Type type;
-  bool writable;
-  const char *created, *connected;
+// The value each property reads before and after OpenCom (nullptr: not checked).
+struct Reading {
+  const char *name, *created, *connected;
 };
-constexpr PropertyRow kProperties[] = {
-    {"IntUseCom", QMetaType::Int, true, "1", "1"},
-    {"BlnBusy", QMetaType::Bool, false, "false", "false"},
-    {"BlnMonConnectFlag", QMetaType::Bool, false, "false", "true"},
-    {"DblMonoWaveLen", QMetaType::Double, false, "0", nullptr},
-    {"DblOpenPos", QMetaType::Double, true, nullptr, "500"},
-    {"LngInstrumentNo", QMetaType::Int, false, nullptr, "12345"},
-    {"IntGratingLines", QMetaType::Int, false, nullptr, "1200"},
-    {"LngZeroPos", QMetaType::Int, false, nullptr, "1000"},
-    {"IntSpeed", QMetaType::Int, true, "250", "250"},
-    {"DblMonoStep", QMetaType::Double, false, "0", "0.00625"},
-    {"StrYear", QMetaType::QString, false, "00000", "21"},
-    {"IntLanguage", QMetaType::Int, true, "1", "1"},
+constexpr Reading kReadings[] = {
+    {"IntUseCom", "1", "1"},          {"BlnBusy", "false", "false"},
+    {"BlnMonConnectFlag", "false", "true"}, {"DblMonoWaveLen", "0", nullptr},
+    {"DblOpenPos", nullptr, "500"},   {"LngInstrumentNo", nullptr, "12345"},
+    {"IntGratingLines", nullptr, "1200"}, {"LngZeroPos", nullptr, "1000"},
+    {"IntSpeed", "250", "250"},       {"DblMonoStep", "0", "0.00625"},
+    {"StrYear", "00000", "21"},       {"IntLanguage", "1", "1"},
 };
+
+int qt_type(interface::Type type) {
+  switch (type) {
+    case interface::Type::Bool: return QMetaType::Bool;
+    case interface::Type::Int16:
+    case interface::Type::Int32: return QMetaType::Int;
+    case interface::Type::Double: return QMetaType::Double;
+    case interface::Type::Text: return QMetaType::QString;
+  }
+  return QMetaType::UnknownType;
+}
+
+// The core's interface table and the widget's moc declarations agree: every property
+// with its type, access and change signal, every method with its argument, and every
+// control an event names is a real widget that can take that event.
+TEST_F(InterfaceTest, TheWidgetHasEveryPropertyMethodAndEventOfTheInterfaceTable) {
+  const QMetaObject* meta = control_->metaObject();
+  for (const interface::Property& p : interface::kProperties) {
+    const QMetaProperty property = meta->property(meta->indexOfProperty(p.name));
+    ASSERT_TRUE(property.isValid()) << p.name;
+    EXPECT_EQ(property.metaType().id(), qt_type(p.type)) << p.name;
+    EXPECT_EQ(property.isWritable(), p.set != nullptr) << p.name;
+    EXPECT_TRUE(property.hasNotifySignal()) << p.name;
+  }
+  EXPECT_EQ(meta->propertyCount() - meta->propertyOffset(), int(std::size(interface::kProperties)) + 3)
+      << "a property of the widget beyond the table and lastError, hostMessages, messageTimeout";
+  for (const interface::Method& m : interface::kMethods) {
+    const char* argument = m.argument == interface::Argument::Wavelength ? "double"
+                           : m.argument == interface::Argument::Path     ? "QString"
+                                                                         : "";
+    const QByteArray signature = QByteArray(m.name) + '(' + argument + ')';
+    EXPECT_GE(meta->indexOfMethod(signature), 0) << signature.constData();
+  }
+  for (const interface::Event& e : interface::kEvents) {
+    QWidget* w = control_->childControl(e.control);
+    ASSERT_NE(w, nullptr) << e.control;
+    const bool takes = e.kind == interface::EventKind::Click
+                           ? qobject_cast<QAbstractButton*>(w) || qobject_cast<QComboBox*>(w)
+                       : e.kind == interface::EventKind::KeyPress || e.kind == interface::EventKind::LostFocus
+                           ? qobject_cast<QLineEdit*>(w) != nullptr
+                           : qobject_cast<QAbstractButton*>(w) || qobject_cast<QLabel*>(w);
+    EXPECT_TRUE(takes) << interface::handler_name(e) << " on a " << w->metaObject()->className();
+  }
+}
 
 TEST_F(InterfaceTest, FailuresReachTheHostAsLastErrorAndEveryCallStartsClean) {
   control_->setProperty("IntUseCom", 16);
@@ -57,16 +92,10 @@ TEST_F(InterfaceTest, FailuresReachTheHostAsLastErrorAndEveryCallStartsClean) {
 }
 
 TEST_F(InterfaceTest, EveryPropertyMethodAndSetterReachesTheInstrument) {
-  const QMetaObject* meta = control_->metaObject();
-  for (const PropertyRow& row : kProperties) {
-    const int index = meta->indexOfProperty(row.name);
-    ASSERT_GE(index, 0) << row.name;
-    EXPECT_EQ(meta->property(index).metaType().id(), row.type) << row.name;
-    EXPECT_EQ(meta->property(index).isWritable(), row.writable) << row.name;
+  for (const Reading& row : kReadings)
     if (row.created) { EXPECT_EQ(prop(row.name).toString(), row.created) << row.name; }
-  }
   ASSERT_TRUE(QMetaObject::invokeMethod(control_.get(), "OpenCom"));
-  for (const PropertyRow& row : kProperties)
+  for (const Reading& row : kReadings)
     if (row.connected) { EXPECT_EQ(prop(row.name).toString(), row.connected) << row.name; }
 
   ASSERT_TRUE(QMetaObject::invokeMethod(control_.get(), "MonochromatorMoveTo", Q_ARG(double, 300.0)));

@@ -255,6 +255,9 @@ class BRIVELOCX_EXPORT Brivel : public QWidget {
   void at_boundary(const char* what, const std::function<void()>& call);
   // The same for the host's calls: empties lastError first.
   void host_call(const char* what, const std::function<void()>& call);
+  // Sets a property of the interface's table by name, as a host's call.
+  void set_property(const char* name, int value);
+  void set_property(const char* name, double value);
   void report(const QString& message);
   // A refusal or a failure the operator was told of, for the host too.
   void report_message(const brivel::Message& message);

@@ -6,7 +6,7 @@
 #include <QMessageBox>
 #include <QWidget>
 
-#include "session/range_check.h"
+#include "session/language.h"
 
 namespace brivel::qt {
 
@@ -37,7 +37,7 @@ QString cancel_caption(bool chinese) {
 
 }  // namespace
 
-bool QtDialogs::chinese() { return thread_language() == 0; }
+bool QtDialogs::chinese() { return chinese_texts(); }
 
 QtDialogs::QtDialogs(QWidget* parent) : parent_(parent) {}
 

@@ -27,6 +27,7 @@
 #include <set>
 
 #include "control/control.h"
+#include "control/interface.h"
 #include "pictures.h"
 #include "qt/core/qt_platform.h"
 
@@ -35,53 +36,7 @@ namespace brivel::qt {
 namespace {
 
 using Logic = brivel::Control;
-using Handler = void (Logic::*)();
-using MouseHandler = void (Logic::*)(std::int16_t);
-
-// Click handlers of the buttons.
-const std::map<std::string, Handler>& button_clicks() {
-  static const std::map<std::string, Handler> table = {
-      {"CmdStop", &Logic::CmdStop_Click},
-      {"CmdUp", &Logic::CmdUp_Click},
-      {"CmdDown", &Logic::CmdDown_Click},
-      {"CmdRun", &Logic::CmdRun_Click},
-      {"CmdReAnchor", &Logic::CmdReAnchor_Click},
-      {"CmdMonoRefresh", &Logic::CmdMonoRefresh_Click},
-      {"CmdFilterSet", &Logic::CmdFilterSet_Click},
-  };
-  return table;
-}
-
-// Click handlers of the combo boxes: run after the operator chose an entry of the list.
-const std::map<std::string, Handler>& combo_clicks() {
-  static const std::map<std::string, Handler> table = {
-      {"CboSpeed", &Logic::CboSpeed_Click},
-      {"CboFilterCount", &Logic::CboFilterCount_Click},
-  };
-  return table;
-}
-
-// Click handlers of the check boxes: run after the click changed the value.
-const std::map<std::string, Handler>& check_clicks() {
-  static const std::map<std::string, Handler> table = {
-      {"ChkUseFilter", &Logic::ChkUseFilter_Click},
-  };
-  return table;
-}
-
-// Press and release handlers (with the mouse button code).
-struct PressHandlers {
-  MouseHandler down = nullptr;
-  MouseHandler up = nullptr;
-};
-const std::map<std::string, PressHandlers>& presses() {
-  static const std::map<std::string, PressHandlers> table = {
-      {"CmdHandUp", {&Logic::CmdHandUp_MouseDown, &Logic::CmdHandUp_MouseUp}},
-      {"CmdHandDown", {&Logic::CmdHandDown_MouseDown, &Logic::CmdHandDown_MouseUp}},
-      {"Image1", {&Logic::Image1_MouseDown, nullptr}},
-  };
-  return table;
-}
+using interface::EventKind;
 
 // Fields drawn in the button-face colour with grey text.
 const std::set<std::string>& grey_fields() {
@@ -89,7 +44,6 @@ const std::set<std::string>& grey_fields() {
                                               "TxtZeroOffset", "TxtYear"};
   return names;
 }
-constexpr const char* kOpenPos = "TxtOpenPos";  // the box with key and focus handlers
 
 // Labels whose text follows the instrument's reports, many times a second while it moves.
 const std::set<std::string>& readouts() {
@@ -526,7 +480,7 @@ QWidget* SurfaceView::create(Entry& entry) {
       if (grey_fields().count(model.name())) {
         palette.setColor(QPalette::Base, palette.color(QPalette::Button));
         palette.setColor(QPalette::Text, palette.color(QPalette::Disabled, QPalette::Text));
-      } else if (model.name() == kOpenPos) {
+      } else if (interface::takes(model.name(), EventKind::KeyPress)) {
         palette.setColor(QPalette::Text, palette.color(QPalette::ButtonText));
       }
       edit->setPalette(palette);
@@ -590,30 +544,19 @@ void SurfaceView::connect_operator(Entry& entry) {
     const std::size_t index = by_name_.at(name);
     connect(check, &QCheckBox::clicked, this, [this, index] { check_clicked(entries_[index]); });
   }
+  const interface::Event* down = interface::find_event(name, EventKind::MouseDown);
+  const interface::Event* up = interface::find_event(name, EventKind::MouseUp);
+  const auto handle = [this](const interface::Event* event) {
+    return [this, event](short code) { fire(*event, code); };
+  };
   if (auto* button = dynamic_cast<PressButton*>(entry.view.data())) {
-    if (button_clicks().count(name))
-      connect(button, &QPushButton::clicked, this, [this, name] { click(name); });
-    const auto found = presses().find(name);
-    if (found != presses().end()) {
-      const PressHandlers h = found->second;
-      button->on_press = [this, h, name](short code) {
-        call(name + "_MouseDown", [h, code](Logic& logic) { (logic.*h.down)(code); });
-      };
-      if (h.up)
-        button->on_release = [this, h, name](short code) {
-          call(name + "_MouseUp", [h, code](Logic& logic) { (logic.*h.up)(code); });
-        };
-    }
+    if (const interface::Event* click = interface::find_event(name, EventKind::Click))
+      connect(button, &QPushButton::clicked, this, [this, click] { fire(*click); });
+    if (down) button->on_press = handle(down);
+    if (up) button->on_release = handle(up);
   }
-  if (auto* lamp = dynamic_cast<LampLabel*>(entry.view.data())) {
-    const auto found = presses().find(name);
-    if (found != presses().end()) {
-      const PressHandlers h = found->second;
-      lamp->on_press = [this, h, name](short code) {
-        call(name + "_MouseDown", [h, code](Logic& logic) { (logic.*h.down)(code); });
-      };
-    }
-  }
+  if (auto* lamp = dynamic_cast<LampLabel*>(entry.view.data()))
+    if (down) lamp->on_press = handle(down);
 }
 
 // ---- mirroring the model ------------------------------------------------------------
@@ -927,45 +870,31 @@ void SurfaceView::refresh_wrap(Entry& entry) {
 
 // ---- operator events ------------------------------------------------------------------
 
-void SurfaceView::call(const std::string& what, const std::function<void(brivel::Control&)>& handler) {
+void SurfaceView::fire(const interface::Event& event, std::int16_t code) {
   brivel::Control& logic = logic_;
-  boundary_(what.c_str(), [&logic, &handler] { handler(logic); });
-}
-
-void SurfaceView::click(const std::string& name) {
-  const auto found = button_clicks().find(name);
-  if (found == button_clicks().end()) return;
-  const Handler handler = found->second;
-  call(name + "_Click", [handler](Logic& logic) { (logic.*handler)(); });
+  boundary_(interface::handler_name(event).c_str(), [&logic, &event, code] { interface::fire(logic, event, code); });
 }
 
 void SurfaceView::combo_chosen(Entry& entry, const QString& text) {
   brivel::Widget* model = entry.model;
-  const std::string name = model->name();
   model->set_text(text.toStdString());
-  const auto found = combo_clicks().find(name);
-  if (found == combo_clicks().end()) return;
-  const Handler handler = found->second;
-  call(name + "_Click", [handler](Logic& logic) { (logic.*handler)(); });
+  if (const interface::Event* click = interface::find_event(model->name(), EventKind::Click)) fire(*click);
 }
 
 void SurfaceView::check_clicked(Entry& entry) {
   brivel::Widget* model = entry.model;
-  const std::string name = model->name();
   // A click checks a clear or indeterminate box and clears a checked one; the model
   // decides (Qt's own tri-state cycle would pass through "indeterminate").
   model->set_value(model->value() == 1 ? 0 : 1);
   ++mirroring_;
   apply(entry, Change::Value);  // in case the model held the value already
   --mirroring_;
-  const auto found = check_clicks().find(name);
-  if (found == check_clicks().end()) return;
-  const Handler handler = found->second;
-  call(name + "_Click", [handler](Logic& logic) { (logic.*handler)(); });
+  if (const interface::Event* click = interface::find_event(model->name(), EventKind::Click)) fire(*click);
 }
 
-bool SurfaceView::open_pos_key(QObject* watched, QEvent* event) {
-  if (event->type() == QEvent::KeyPress) {
+bool SurfaceView::keys_and_focus(QObject* watched, QEvent* event, const interface::Event* key_press,
+                                 const interface::Event* lost_focus) {
+  if (event->type() == QEvent::KeyPress && key_press) {
     auto* key = static_cast<QKeyEvent*>(event);
     std::int16_t code = 0;
     bool consumed = false;  // Enter and Esc stay with the box (no host default button)
@@ -981,17 +910,17 @@ bool SurfaceView::open_pos_key(QObject* watched, QEvent* event) {
       code = static_cast<std::int16_t>(key->text().at(0).unicode());
     }
     QPointer<QObject> alive(watched);
-    call("TxtOpenPos_KeyPress", [&code](Logic& logic) { logic.TxtOpenPos_KeyPress(code); });
+    fire(*key_press, code);
     return consumed || !alive;  // other characters go into the box afterwards
   }
-  if (event->type() == QEvent::FocusOut) {
+  if (event->type() == QEvent::FocusOut && lost_focus) {
     // Only a move of the focus inside the host's window counts: a message box or
     // another window taking the activation does not leave the box.
     const Qt::FocusReason reason = static_cast<QFocusEvent*>(event)->reason();
     if (reason == Qt::ActiveWindowFocusReason || reason == Qt::PopupFocusReason ||
         reason == Qt::MenuBarFocusReason)
       return false;
-    call("TxtOpenPos_LostFocus", [](Logic& logic) { logic.TxtOpenPos_LostFocus(); });
+    fire(*lost_focus);
   }
   return false;
 }
@@ -999,9 +928,12 @@ bool SurfaceView::open_pos_key(QObject* watched, QEvent* event) {
 bool SurfaceView::eventFilter(QObject* watched, QEvent* event) {
   Entry* entry = entry_of(watched);
   if (!entry) return false;
-  if (entry->model->name() == kOpenPos && entry->view == watched &&
-      (event->type() == QEvent::KeyPress || event->type() == QEvent::FocusOut))
-    return open_pos_key(watched, event);
+  if (entry->view == watched && (event->type() == QEvent::KeyPress || event->type() == QEvent::FocusOut)) {
+    const std::string& name = entry->model->name();
+    const interface::Event* key_press = interface::find_event(name, EventKind::KeyPress);
+    const interface::Event* lost_focus = interface::find_event(name, EventKind::LostFocus);
+    if (key_press || lost_focus) return keys_and_focus(watched, event, key_press, lost_focus);
+  }
   if (event->type() == QEvent::FocusIn && mirroring_ == 0 && entry->view == watched)
     logic_.surface().set_focus(entry->model->name());
   return false;

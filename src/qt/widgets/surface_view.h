@@ -25,6 +25,7 @@
 #include <QPointer>
 #include <QSize>
 #include <QString>
+#include <cstdint>
 #include <functional>
 #include <map>
 #include <memory>
@@ -38,6 +39,9 @@ class QWidget;
 
 namespace brivel {
 class Control;
+namespace interface {
+struct Event;
+}
 }
 
 namespace brivel::qt {
@@ -172,12 +176,14 @@ class SurfaceView : public QObject {
   Entry* entry_of(QObject* object);
   Entry* entry_named(const std::string& name);
 
-  // Operator events. `call` runs one handler of the logic through the boundary.
-  void call(const std::string& what, const std::function<void(brivel::Control&)>& handler);
-  void click(const std::string& name);
+  // Operator events, as the interface's event table names them. `fire` runs one
+  // handler of the logic through the boundary.
+  void fire(const interface::Event& event, std::int16_t code = 0);
   void combo_chosen(Entry& entry, const QString& text);
   void check_clicked(Entry& entry);
-  bool open_pos_key(QObject* watched, QEvent* event);
+  // A text box with a key-press or focus-loss handler.
+  bool keys_and_focus(QObject* watched, QEvent* event, const interface::Event* key_press,
+                      const interface::Event* lost_focus);
 
   int px_x(int twips) const;
   int px_y(int twips) const;
