@@ -67,20 +67,6 @@ TEST(BrivelctlSim, OpenShowsTheSimulatedInstrumentAndSpeedIsLimitedTo250) {
   EXPECT_EQ(Words(out.begin() + 12, out.end()), (Words{"12345", "2", "250", "37", "37"}));
 }
 
-TEST(BrivelctlSim, MoveEndsAtTheTargetAndTracesTheWire) {
-  const Finished f = ctl({"--sim", "--trace", "open", "move", "546.07", "get", "DblMonoWaveLen",
-                          "get", "BlnBusy"});
-  ASSERT_EQ(f.status, 0) << describe(f);
-  EXPECT_EQ(lines(f.out), (Words{"546.07", "False"}));
-  // 546.07 nm / 0.00625 nm per step = 87371.2, rounded to 87371 = 0x0001554B.
-  EXPECT_EQ(traced(f.err, "> 57"), Words{"> 57 00 01 55 4B"}) << f.err;
-  // The follow loop asks for the position; the reports come back as "w" and four bytes.
-  EXPECT_GE(traced(f.err, "> 77").size(), 2u) << f.err;
-  const Words reports = traced(f.err, "< 77");
-  ASSERT_FALSE(reports.empty()) << f.err;
-  for (const std::string& r : reports) EXPECT_EQ(r.size(), std::string("< 77 00 00 00 00").size()) << r;
-}
-
 TEST(BrivelctlSim, HoldingTheUpButtonMovesUpAndReleasingStops) {
   const Finished f = ctl({"--sim", "--sim-rate", "400", "--trace", "open", "get", "DblMonoWaveLen",
                           "hold", "CmdHandUp", "0.5", "get", "DblMonoWaveLen", "get", "BlnBusy",
@@ -93,18 +79,6 @@ TEST(BrivelctlSim, HoldingTheUpButtonMovesUpAndReleasingStops) {
   EXPECT_EQ(out[3], "0");
   EXPECT_EQ(traced(f.err, "> 4B 01").size(), 1u) << f.err;  // "K" up
   EXPECT_GE(traced(f.err, "> 6B").size(), 1u) << f.err;     // "k" on release
-}
-
-TEST(BrivelctlSim, StopDuringAMoveEndsItEarly) {
-  // A long move; CmdStop is clicked from inside the move's waits.
-  const Finished f = ctl({"--sim", "open", "later", "0.3", "CmdStop", "move", "5000", "get",
-                          "DblMonoWaveLen", "get", "BlnBusy"});
-  ASSERT_EQ(f.status, 0) << describe(f);
-  const Words out = lines(f.out);
-  ASSERT_EQ(out.size(), 2u) << f.out;
-  EXPECT_GT(std::stod(out[0]), 0.0) << describe(f);
-  EXPECT_LT(std::stod(out[0]), 5000.0) << describe(f);
-  EXPECT_EQ(out[1], "False");
 }
 
 TEST(BrivelctlSim, SavedParametersLoadIntoAnInstrumentWithOtherMemory) {
@@ -132,39 +106,6 @@ TEST(BrivelctlSim, SavedParametersLoadIntoAnInstrumentWithOtherMemory) {
             Words{}) << describe(load);
   std::remove(saved.c_str());
   std::remove(edited.c_str());
-}
-
-TEST(BrivelctlSim, FilterCheckBoxAsksAndCancelPutsItBack) {
-  // The simulated wheel is in use: the box is checked after the read-back; a click
-  // clears it and asks whether to disable the wheel.
-  const Finished no = ctl({"--sim", "--trace", "open", "value", "ChkUseFilter", "click",
-                           "ChkUseFilter", "value", "ChkUseFilter"});
-  ASSERT_EQ(no.status, 0) << describe(no);
-  EXPECT_EQ(lines(no.out), (Words{"1", "1"}));
-  EXPECT_TRUE(has_line(no.err, "[tervia spectrum control system] Disable the filter wheel?")) << no.err;
-  EXPECT_TRUE(traced(no.err, "> 53").empty()) << no.err;  // nothing sent
-
-  const Finished yes = ctl({"--sim", "--trace", "--yes", "open", "click", "ChkUseFilter", "value",
-                            "ChkUseFilter", "get", "BlnBusy"});
-  ASSERT_EQ(yes.status, 0) << describe(yes);
-  EXPECT_EQ(lines(yes.out), (Words{"0", "False"}));
-  EXPECT_EQ(traced(yes.err, "> 53 00").size(), 1u) << yes.err;
-}
-
-TEST(BrivelctlSim, PortNumberReachesBrivelSimThroughTheEnvironment) {
-  // brivel-sim serves the line under a stable name; BRIVEL_COM2 points port 2 there.
-  const std::string link = temp_path("com2");
-  e2e::Background sim(BRIVEL_SIM_PROGRAM, {"--link", link, "--instrument-no", "4242"});
-  for (int i = 0; i < 200 && access(link.c_str(), F_OK) != 0; ++i) usleep(10000);
-  ASSERT_EQ(access(link.c_str(), F_OK), 0) << "brivel-sim made no link";
-  const Words env = {"BRIVEL_COM2=" + link};
-  const Finished f = ctl({"--com", "2", "open", "info", "close", "get", "BlnMonConnectFlag"}, env);
-  ASSERT_EQ(f.status, 0) << describe(f);
-  EXPECT_EQ(missing(f.out, {"IntUseCom=2", "LngInstrumentNo=4242"}), Words{}) << f.out;
-  EXPECT_EQ(lines(f.out).back(), "False");
-  // --port wins over the environment: port 2 is then the silent peer.
-  SilentPeer peer;
-  EXPECT_EQ(ctl({"--com", "2", "--port", peer.device, "open"}, env).status, 3);
 }
 
 // ---- faults -------------------------------------------------------------------------
@@ -198,22 +139,6 @@ TEST(BrivelctlFaults, DeviceVanishingMidMoveFailsTheMoveWithoutSpinning) {
   EXPECT_NE(f.err.find("brivelctl: move: port lost"), std::string::npos) << describe(f);
   EXPECT_LT(f.seconds, 5.0) << describe(f);
   EXPECT_LT(f.cpu_seconds, 0.5 * f.seconds + 0.2) << describe(f);
-}
-
-TEST(BrivelctlFaults, WithoutConnectionButtonsRefuseAndAMoveFailsTheRun) {
-  // Both buttons refuse (status 4) and the run goes on.
-  const Finished f = ctl({"--trace", "click", "CmdStop", "hold", "CmdHandUp", "0.1", "get", "BlnBusy"});
-  EXPECT_EQ(f.status, 4) << describe(f);
-  EXPECT_TRUE(traced(f.err, "> ").empty()) << f.err;
-  EXPECT_EQ(missing(f.err, {"[] Please connect the monochromator first.",
-                            "[Prompt] Monochromator connection failed."}), Words{}) << f.err;
-  EXPECT_EQ(lines(f.out), Words{"False"});
-  // No grating is known yet (the step count would divide by a step size of 0): the
-  // run stops at the failure, which says what to do.
-  const Finished move = ctl({"move", "500", "info"});
-  EXPECT_EQ(move.status, 1) << describe(move);
-  EXPECT_TRUE(has_line(move.err, "brivelctl: move: not connected: open first")) << move.err;
-  EXPECT_TRUE(move.out.empty()) << move.out;
 }
 
 }  // namespace

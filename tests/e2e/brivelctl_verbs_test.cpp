@@ -105,20 +105,6 @@ TEST(BrivelctlVerbs, WithYesTheWheelSwitchesOnceAndTheTablesAreWritten) {
   EXPECT_EQ(traced(f.err, "> 46 02 0D").size(), 1u) << f.err;   // "F" with two filters
 }
 
-TEST(BrivelctlVerbs, AJogStoppedByCtrlCStopsTheMotor) {
-  e2e::LiveProgram program(BRIVELCTL_PROGRAM, {"--sim", "--trace", "open", "jog", "up", "60", "get", "BlnBusy"});
-  ASSERT_TRUE(program.read_until(
-      [](const std::string&, const std::string& err) { return traced(err, "> 77").size() >= 8; }, kLimit))
-      << program.err();
-  program.signal(SIGINT);
-  const Finished f = program.finish(kLimit);
-  EXPECT_EQ(f.status, 130) << describe(f);
-  EXPECT_TRUE(f.out.empty()) << f.out;
-  EXPECT_TRUE(has_line(f.err, "brivelctl: stopped by SIGINT")) << f.err;
-  EXPECT_FALSE(traced(f.err, "> 6B").empty()) << f.err;   // the motor was stopped
-  EXPECT_LT(f.seconds, 10.0) << describe(f);
-}
-
 TEST(BrivelctlVerbs, WatchShowsTheMotionAndCtrlCEndsOnlyTheWatch) {
   // A click started by `later` moves 50 nm while the watch runs.
   e2e::LiveProgram program(BRIVELCTL_PROGRAM, {"--sim", "--sim-rate", "400", "open", "type", "CboDistance", "50",
@@ -146,7 +132,7 @@ TEST(BrivelctlVerbs, ReadingsAndVerbsWithoutAConnectionSayOpenFirst) {
 
   const std::vector<Words> unconnected = {
       {"get", "DblMonoWaveLen"}, {"get", "IntSpeed"}, {"info"}, {"jog", "up", "1"}, {"scan", "400", "500", "10"},
-      {"wheel", "on"}, {"save", temp_path("never.txt")}, {"watch"},
+      {"wheel", "on"}, {"save", temp_path("never.txt")}, {"watch"}, {"move", "500"},
       {"--sim", "open", "close", "get", "LngInstrumentNo"},   // after a close as before an open
   };
   for (const Words& args : unconnected) {

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "run_program.h"
+#include "live_program.h"
 
 #ifndef BRIVELCTL_PROGRAM
 #error "brivel_e2e_tests needs BRIVELCTL_PROGRAM (the brivelctl target)"

@@ -9,6 +9,7 @@
 #include <poll.h>
 #include <pty.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -110,9 +111,12 @@ class LiveProgram {
       read_some(left);
     }
     int raw = 0;
-    waitpid(pid_, &raw, 0);
+    rusage usage{};
+    wait4(pid_, &raw, 0, &usage);
     done_ = true;
     f.status = exit_status(raw);
+    f.cpu_seconds = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+                    static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
     f.out = out_;
     f.err = err_;
     f.seconds = std::chrono::duration<double>(Clock::now() - start_).count();
@@ -130,5 +134,12 @@ class LiveProgram {
   bool done_ = false;
   std::string out_, err_;
 };
+
+// Runs a program to its end with its output captured; killed at the limit, so no test
+// hangs on a stuck program.
+inline Finished run_program(const std::string& path, const std::vector<std::string>& args, double limit,
+                            const std::vector<std::string>& env = {}) {
+  return LiveProgram(path, args, LiveSetup{env}).finish(limit);
+}
 
 }  // namespace e2e

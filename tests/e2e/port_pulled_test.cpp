@@ -1,7 +1,6 @@
 // The port pulled out, end to end: brivelctl (the real Qt serial port and event loop)
 // talks to brivel-sim over a pseudo-terminal, and the test kills brivel-sim in the
-// middle of a move, a repositioning and a download's reset, as an unplugged adapter
-// disappears, and once while brivelctl only runs its event loop. Each time the
+// middle of a move and a repositioning, as an unplugged adapter disappears, and once while brivelctl only runs its event loop. Each time the
 // operation must end at once (or the idle control hear of it at once) with the control
 // shown not connected and the operator told, and brivelctl must not spin on the dead
 // device: the processor time it takes in the second after the loss is printed.
@@ -9,32 +8,23 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <fstream>
 #include <thread>
 
+#include "ctl_helpers.h"
 #include "live_program.h"
-
-#ifndef BRIVELCTL_PROGRAM
-#error "brivel_e2e_tests needs BRIVELCTL_PROGRAM (the brivelctl target)"
-#endif
 
 namespace {
 
-using Words = std::vector<std::string>;
+using namespace e2e::brivelctl;
 using Clock = std::chrono::steady_clock;
-
-constexpr double kLimit = 30.0;  // s: the longest any wait for a child here may take
 const std::string kLost =
     "[Prompt] The connection to the monochromator was lost. Check the cable and connect again.";
 
 double since(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
-
-std::string temp_path(const std::string& name) {
-  const char* dir = std::getenv("TMPDIR");
-  return std::string(dir && *dir ? dir : "/tmp") + "/brivel-pulled-" + std::to_string(getpid()) + "-" + name;
-}
 
 // Processor time (user and system, seconds) a running process has used so far.
 double cpu_seconds(pid_t pid) {
@@ -77,22 +67,15 @@ class Simulator {
   pid_t pid_ = -1;
 };
 
-// Whether standard error holds a line equal to `line` (or, when `traced`, a traffic
-// line "  <ms> > 57 ..." that holds it after its timestamp).
-bool has_line(const std::string& err, const std::string& line, bool traced) {
-  for (const std::string& l : e2e::lines(err))
-    if (traced ? l.find(line) != std::string::npos : l == line) return true;
-  return false;
+// Reads brivelctl's standard error until it holds `line` (or a --trace line that
+// begins with `line`); false at the time limit or when the program has ended.
+bool wait_for(e2e::LiveProgram& control, const std::string& line, bool trace = false) {
+  return control.read_until(
+      [&](const std::string&, const std::string& err) { return trace ? !traced(err, line).empty() : has_line(err, line); },
+      kLimit);
 }
 
-// Reads brivelctl's output until such a line comes; false at the time limit or when
-// the program has ended.
-bool wait_for(e2e::LiveProgram& control, const std::string& line, bool traced = false) {
-  return control.read_until([&](const std::string&, const std::string& err) { return has_line(err, line, traced); },
-                            kLimit);
-}
-
-std::string describe(const e2e::LiveProgram& c) { return "--- stdout\n" + c.out() + "--- stderr\n" + c.err(); }
+std::string told(const e2e::LiveProgram& c) { return "--- stdout\n" + c.out() + "--- stderr\n" + c.err(); }
 
 struct Pulled {
   std::unique_ptr<e2e::LiveProgram> control;
@@ -102,10 +85,9 @@ struct Pulled {
 };
 
 // Runs brivelctl with `steps` against brivel-sim, pulls the adapter out 0.3 s after
-// brivelctl traced `trigger` (a write), waits for the line that tells of the loss
-// (`told`: the operator's message, or the host's note where the operation shows no
-// box) and measures what follows.
-Pulled pull_out_after(const std::string& trigger, const Words& steps, const std::string& told = kLost) {
+// brivelctl traced `trigger` (a write), waits for the operator's message of the loss
+// and measures what follows.
+Pulled pull_out_after(const std::string& trigger, const Words& steps) {
   Pulled result;
   Simulator sim;
   EXPECT_TRUE(sim.ready()) << "brivel-sim made no link";
@@ -114,14 +96,14 @@ Pulled pull_out_after(const std::string& trigger, const Words& steps, const std:
   result.control = std::make_unique<e2e::LiveProgram>(BRIVELCTL_PROGRAM, args);
   e2e::LiveProgram* control = result.control.get();
   if (!wait_for(*control, trigger, true)) {
-    ADD_FAILURE() << "never wrote " << trigger << "\n" << describe(*control);
+    ADD_FAILURE() << "never wrote " << trigger << "\n" << told(*control);
     return result;
   }
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
   const auto pulled = Clock::now();
   sim.pull_out();
-  if (!wait_for(*control, told, told != kLost)) {
-    ADD_FAILURE() << "the operator was not told\n" << describe(*control);
+  if (!wait_for(*control, kLost)) {
+    ADD_FAILURE() << "the operator was not told\n" << told(*control);
     return result;
   }
   result.noticed = since(pulled);
@@ -132,24 +114,19 @@ Pulled pull_out_after(const std::string& trigger, const Words& steps, const std:
   return result;
 }
 
-int count_lines(const std::string& text, const std::string& line) {
-  int n = 0;
-  for (const std::string& l : e2e::lines(text)) n += l == line;
-  return n;
-}
-
 // Prints the figures and checks what every pull leaves: brivelctl ends with status 4
-// (a failure told), the loss is told `boxes` times as the operator's message and within
-// 2 s, and the steps afterwards show the red lamp, not connected and not busy.
-void expect_lost(const char* what, const Pulled& p, int boxes) {
+// (a failure told), the loss is told once and within 2 s, and the steps afterwards show
+// the red lamp, not connected and not busy.
+void expect_lost(const char* what, const Pulled& p) {
   const e2e::LiveProgram& c = *p.control;
   std::printf("[ figures  ] %s: lost port told %.3f s after the pull; brivelctl used %.3f s of CPU "
               "in the second after\n",
               what, p.noticed, p.cpu_after);
-  EXPECT_EQ(p.status, 4) << describe(c);
-  EXPECT_EQ(count_lines(c.err(), kLost), boxes) << describe(c);
-  EXPECT_LT(p.noticed, 2.0) << describe(c);
-  EXPECT_EQ(e2e::lines(c.out()), (Words{"1", "False", "False"})) << describe(c);
+  EXPECT_EQ(p.status, 4) << told(c);
+  const Words err = lines(c.err());
+  EXPECT_EQ(std::count(err.begin(), err.end(), kLost), 1) << told(c);
+  EXPECT_LT(p.noticed, 2.0) << told(c);
+  EXPECT_EQ(lines(c.out()), (Words{"1", "False", "False"})) << told(c);
 }
 
 // The steps after the operation show the state the control was left in; "wait 2"
@@ -164,32 +141,21 @@ Words with_afterwards(Words steps) {
 TEST(PortPulledOut, MidMoveEndsTheMoveShowsNotConnectedAndDoesNotSpin) {
   // 5000 nm from 500 nm takes over a minute at speed 250.
   const Pulled p = pull_out_after("> 57", with_afterwards({"open", "type", "CboTarget", "5000", "click", "CmdRun"}));
-  expect_lost("mid-move", p, 1);
-  EXPECT_EQ(p.control->err().find("did not"), std::string::npos) << describe(*p.control);
+  expect_lost("mid-move", p);
+  EXPECT_EQ(p.control->err().find("did not"), std::string::npos) << told(*p.control);
 }
 
 TEST(PortPulledOut, DuringTheRepositioningIsTheLossNotATimeOut) {
   // The return to the reference takes about 8 s each way; its bound is 180 s.
   const Pulled p = pull_out_after("> 4B 08", with_afterwards({"open", "click", "CmdReAnchor"}));
-  expect_lost("repositioning", p, 1);
-  EXPECT_EQ(p.control->err().find("did not answer in time"), std::string::npos) << describe(*p.control);
-}
-
-TEST(PortPulledOut, DuringTheDownloadResetIsTheLossNotATimeOut) {
-  const std::string file = temp_path("params.txt");
-  std::ofstream(file, std::ios::binary)
-      << "12345\t130\t500\t1000\t21\t500\t6\t\r\n1\t0\t700\t3\t350.0\t650.0\t800.0\t\r\n";
-  // The download shows no box: the host's note tells of the loss, and the lamp.
-  const Pulled p = pull_out_after("> 4B 08", with_afterwards({"open", "load", file}),
-                                  "brivelctl: LoadParameter: The parameter download stopped: the connection was lost");
-  std::remove(file.c_str());
-  expect_lost("download reset", p, 0);
+  expect_lost("repositioning", p);
+  EXPECT_EQ(p.control->err().find("did not answer in time"), std::string::npos) << told(*p.control);
 }
 
 TEST(PortPulledOut, WhileIdleShowsNotConnectedAtOnce) {
   // "66 0D" is the identification's last request: 0.3 s later brivelctl is in its wait.
   const Pulled p = pull_out_after("> 66 0D", with_afterwards({"open", "wait", "3"}));
-  expect_lost("idle", p, 1);
+  expect_lost("idle", p);
 }
 
 }  // namespace

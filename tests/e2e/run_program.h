@@ -1,12 +1,11 @@
 #pragma once
-// Runs a program as a child with its output captured and a time limit: a child still
-// running when the limit passes is killed, so no test hangs on a stuck program.
+// Starting programs as children, reading their output, and a child that runs in the
+// background while the test works (live_program.h runs one with a time limit).
 
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
-#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -93,40 +92,6 @@ inline void read_output(int (&fds)[2], std::string& out, std::string& err, doubl
       fds[i] = -1;
     }
   }
-}
-
-inline Finished run_program(const std::string& path, const std::vector<std::string>& args,
-                            double limit_seconds, const std::vector<std::string>& env = {}) {
-  using Clock = std::chrono::steady_clock;
-  const auto start = Clock::now();
-  auto elapsed = [&] { return std::chrono::duration<double>(Clock::now() - start).count(); };
-  int out_pipe[2], err_pipe[2];
-  if (pipe2(out_pipe, O_CLOEXEC) != 0 || pipe2(err_pipe, O_CLOEXEC) != 0)
-    throw std::runtime_error("pipe failed");
-  const pid_t pid = spawn(path, args, env, out_pipe[1], err_pipe[1]);
-  close(out_pipe[1]);
-  close(err_pipe[1]);
-  Finished done;
-  int fds[2] = {out_pipe[0], err_pipe[0]};
-  while (fds[0] >= 0 || fds[1] >= 0) {
-    const double left = limit_seconds - elapsed();
-    if (left <= 0) {
-      done.timed_out = true;
-      kill(pid, SIGKILL);
-      break;
-    }
-    read_output(fds, done.out, done.err, left);
-  }
-  for (int fd : fds)
-    if (fd >= 0) close(fd);
-  int raw = 0;
-  rusage usage{};
-  wait4(pid, &raw, 0, &usage);
-  done.status = exit_status(raw);
-  done.cpu_seconds = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-                     static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-  done.seconds = elapsed();
-  return done;
 }
 
 // A child that keeps running while the test works (brivel-sim), its output discarded;

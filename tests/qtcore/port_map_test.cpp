@@ -27,15 +27,6 @@ std::vector<QString> problem_texts(const PortMap& map) {
   return texts;
 }
 
-TEST(PortMap, WithoutSettingsPortNIsTheNthPlatformDevice) {
-  const PortMap map{PortSources{}};
-  ASSERT_EQ(map.ports().size(), 16u);
-  EXPECT_EQ(map.port(1).device, "/dev/ttyS0");
-  EXPECT_EQ(map.port(16).device, "/dev/ttyS15");
-  EXPECT_EQ(map.port(16).source, PortSource::Platform);
-  EXPECT_TRUE(map.problems().empty());
-}
-
 TEST(PortMap, EnvironmentThenProgramThenFileThenAdaptersThenPlatform) {
   PortSources s = with_file("1 = /dev/file1\n2 = /dev/file2\n3 = /dev/file3\n");
   s.environment = {{"BRIVEL_COM1", "/dev/env1"}};
@@ -55,14 +46,6 @@ TEST(PortMap, EnvironmentThenProgramThenFileThenAdaptersThenPlatform) {
   EXPECT_EQ(map.port(6).device, "/dev/ttyS5");
 }
 
-TEST(PortMap, OneAdapterAndNoSettingsIsPort1) {
-  PortSources s;
-  s.adapters = {"/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0"};
-  const PortMap map(s);
-  EXPECT_EQ(map.port(1).device, s.adapters[0]);
-  EXPECT_EQ(map.port(2).device, "/dev/ttyS1");
-}
-
 TEST(PortMap, AnAdapterNamedBySettingKeepsThatNumberOnly) {
   // Port 3 is the FTDI adapter under its kernel name; its by-id link is not given a
   // second number, the other adapter takes port 1.
@@ -80,12 +63,19 @@ TEST(PortMap, AnAdapterNamedBySettingKeepsThatNumberOnly) {
   EXPECT_EQ(map.port(2).device, "/dev/ttyS1");
 }
 
-TEST(PortMap, MoreAdaptersThanFreeNumbersStopAtPort16) {
+TEST(PortMap, WithoutSettingsPlatformDevicesAndAdaptersFillTheNumbersUpTo16) {
+  const PortMap plain{PortSources{}};
+  ASSERT_EQ(plain.ports().size(), 16u);
+  EXPECT_EQ(plain.port(1).device, "/dev/ttyS0");
+  EXPECT_EQ(plain.port(16).device, "/dev/ttyS15");
+  EXPECT_EQ(plain.port(16).source, PortSource::Platform);
+  EXPECT_TRUE(plain.problems().empty());
   PortSources s;
   for (int i = 0; i < 20; ++i) s.adapters << QString("/dev/serial/by-id/usb-%1").arg(i + 10);
-  const PortMap map(s);
-  EXPECT_EQ(map.port(16).device, "/dev/serial/by-id/usb-25");
-  EXPECT_EQ(map.port(16).source, PortSource::Adapter);
+  const PortMap many(s);
+  EXPECT_EQ(many.port(1).device, "/dev/serial/by-id/usb-10");
+  EXPECT_EQ(many.port(16).device, "/dev/serial/by-id/usb-25");
+  EXPECT_EQ(many.port(16).source, PortSource::Adapter);
 }
 
 TEST(PortMap, MappingFileTakesCommentsBlankLinesAndBareNames) {

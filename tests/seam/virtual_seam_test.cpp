@@ -209,30 +209,5 @@ TEST_F(Loopback, BytesTravelOneByteTimeApartQueueBehindEarlierOnesAndPeersAnswer
   EXPECT_AT(times[5], sent + 2 * kByteTime + 0.2 + 2 * kByteTime);
 }
 
-TEST_F(Loopback, AVanishingDeviceDeliversWhatCameBeforeThenStaysGoneAndAFailedWriteTellsFromThePump) {
-  RecordingFar& far = attach_far();
-  port.set_threshold(1);
-  far.vanish_at = pump.now() + 0.010;
-  port.inject(Bytes(20, 0x55));  // about 21 ms of bytes
-  pump.run_for(0.1);
-  EXPECT_FALSE(port.is_open());
-  EXPECT_EQ(port.setup_log().back(), "vanished");
-  // The bytes that came in before it vanished, then the lost event once.
-  ASSERT_EQ(codes.size(), 10u);
-  EXPECT_EQ(std::count(codes.begin(), codes.end(), kComEvReceive), 9);
-  EXPECT_EQ(codes.back(), kComEvLost);
-  EXPECT_THROW(port.open(), RuntimeFailure);
-
-  // Pulled out during a write: the write fails, the lost event comes from the pump.
-  port.attach(std::make_unique<RecordingFar>());
-  port.open();
-  codes.clear();
-  port.unplug_at_write(1);
-  EXPECT_THROW(port.write(bytes("w")), RuntimeFailure);
-  EXPECT_TRUE(codes.empty()) << "raised from inside write()";
-  pump.run_for(0.1);
-  EXPECT_EQ(codes, (std::vector<int>{kComEvLost}));
-}
-
 }  // namespace
 }  // namespace brivel::testkit
