@@ -20,7 +20,6 @@
 #include <QRawFont>
 #include <QScreen>
 #include <QSignalBlocker>
-#include <QStyleOption>
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
@@ -377,6 +376,22 @@ void ReadoutLabel::draw_glyphs(QPainter& painter, const Glyphs& glyphs, const QS
 }
 
 ReadoutLabel::Glyphs* ReadoutLabel::glyphs_for_font() {
+  const qreal ratio = devicePixelRatioF();
+  if (!current_known_ || current_ratio_ != ratio) {
+    current_ = look_up_glyphs();
+    current_ratio_ = ratio;
+    current_known_ = true;
+  }
+  return current_;
+}
+
+void ReadoutLabel::changeEvent(QEvent* event) {
+  // A new font (its own or inherited), or a new style: the glyphs are looked up again.
+  if (event->type() == QEvent::FontChange || event->type() == QEvent::StyleChange) current_known_ = false;
+  QLabel::changeEvent(event);
+}
+
+ReadoutLabel::Glyphs* ReadoutLabel::look_up_glyphs() {
   const QString key = font().key() + QLatin1Char('@') + QString::number(devicePixelRatioF());
   auto& slot = glyphs_[key];
   if (slot) return slot->verified ? slot.get() : nullptr;
@@ -436,10 +451,9 @@ void ReadoutLabel::paintEvent(QPaintEvent* event) {
     QPainter painter(this);
     backdrop_->paint(painter);
     if (draws_glyphs()) {
-      // The colour QLabel's style takes: the text role in the widget's state.
-      QStyleOption state;
-      state.initFrom(this);
-      draw_glyphs(painter, *glyphs_for_font(), text(), state.palette.color(foregroundRole()));
+      // The colour QLabel's style takes: the text role of the widget's palette (the
+      // palette a QStyleOption takes from the widget) in its current group.
+      draw_glyphs(painter, *glyphs_for_font(), text(), palette().color(foregroundRole()));
       return;
     }
   }
@@ -883,12 +897,34 @@ void SurfaceView::fit_text(Entry& entry) {
     entry.fit = std::make_shared<FitCache>();
     entry.fit->design = design_font(m.font_name(), m.font_size(), m.bold());
   }
-  QFont font = entry.fit->design;
+  FitCache& fit = *entry.fit;
+  QFont font = fit.design;
   const QString text = label->text();
   const double room = label->contentsRect().width();
   constexpr double kSmallest = 6.0;  // points
-  while (font.pointSizeF() > kSmallest && !fits(*entry.fit, font, text, room))
-    font.setPointSizeF(std::max(kSmallest, font.pointSizeF() - 0.5));
+  constexpr double kStep = 0.5;      // points
+  // The sizes tried go down from the design size by half points: the first that fits
+  // is shown. A new wavelength mostly has the width of the one before, so the size
+  // that one took is tried first: when it fits and the size above it does not, it is
+  // that first size (a text is never narrower in a larger size).
+  const double design = font.pointSizeF();
+  const auto next_smaller = [&](double points) { return std::max(kSmallest, points - kStep); };
+  bool found = false;
+  if (fit.last > 0 && fit.last < design) {
+    double above = design;
+    while (above > kSmallest && next_smaller(above) > fit.last) above = next_smaller(above);
+    if (next_smaller(above) == fit.last) {  // one of the sizes tried
+      QFont larger = font;
+      larger.setPointSizeF(above);
+      font.setPointSizeF(fit.last);
+      found = !fits(fit, larger, text, room) && (fit.last <= kSmallest || fits(fit, font, text, room));
+      if (!found) font.setPointSizeF(design);
+    }
+  }
+  if (!found)
+    while (font.pointSizeF() > kSmallest && !fits(fit, font, text, room))
+      font.setPointSizeF(next_smaller(font.pointSizeF()));
+  fit.last = font.pointSizeF();
   if (label->font() != font) label->setFont(font);
 }
 
