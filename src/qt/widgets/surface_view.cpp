@@ -898,7 +898,6 @@ void SurfaceView::fit_text(Entry& entry) {
     entry.fit->design = design_font(m.font_name(), m.font_size(), m.bold());
   }
   FitCache& fit = *entry.fit;
-  QFont font = fit.design;
   const QString text = label->text();
   const double room = label->contentsRect().width();
   constexpr double kSmallest = 6.0;  // points
@@ -907,25 +906,35 @@ void SurfaceView::fit_text(Entry& entry) {
   // is shown. A new wavelength mostly has the width of the one before, so the size
   // that one took is tried first: when it fits and the size above it does not, it is
   // that first size (a text is never narrower in a larger size).
-  const double design = font.pointSizeF();
+  const double design = fit.design.pointSizeF();
   const auto next_smaller = [&](double points) { return std::max(kSmallest, points - kStep); };
+  double points = design;
   bool found = false;
   if (fit.last > 0 && fit.last < design) {
     double above = design;
     while (above > kSmallest && next_smaller(above) > fit.last) above = next_smaller(above);
     if (next_smaller(above) == fit.last) {  // one of the sizes tried
-      QFont larger = font;
-      larger.setPointSizeF(above);
-      font.setPointSizeF(fit.last);
-      found = !fits(fit, larger, text, room) && (fit.last <= kSmallest || fits(fit, font, text, room));
-      if (!found) font.setPointSizeF(design);
+      found = !fits(fit, fit.at(above), text, room) &&
+              (fit.last <= kSmallest || fits(fit, fit.at(fit.last), text, room));
+      if (found) points = fit.last;
     }
   }
   if (!found)
-    while (font.pointSizeF() > kSmallest && !fits(fit, font, text, room))
-      font.setPointSizeF(next_smaller(font.pointSizeF()));
-  fit.last = font.pointSizeF();
+    while (points > kSmallest && !fits(fit, fit.at(points), text, room)) points = next_smaller(points);
+  fit.last = points;
+  const QFont& font = fit.at(points);
   if (label->font() != font) label->setFont(font);
+}
+
+const QFont& SurfaceView::FitCache::at(double points) {
+  const long key = std::lround(points * 100.0);
+  auto found = fonts.find(key);
+  if (found == fonts.end()) {
+    QFont font = design;
+    font.setPointSizeF(points);
+    found = fonts.emplace(key, font).first;
+  }
+  return found->second;
 }
 
 bool SurfaceView::fits(FitCache& fit, const QFont& font, const QString& text, double room) {

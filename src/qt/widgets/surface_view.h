@@ -147,7 +147,10 @@ class SurfaceView : public QObject {
   struct FitCache {
     QFont design;
     std::map<long, std::unordered_map<char16_t, qreal>> advances;
+    std::map<long, QFont> fonts;  // the design font in each size tried
     double last = 0;  // points: the size the previous text was shown in (0: none yet)
+    // The design font in `points`, made once per size.
+    const QFont& at(double points);
   };
   struct Entry {
     brivel::Widget* model = nullptr;
