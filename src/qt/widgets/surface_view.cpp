@@ -734,7 +734,12 @@ void SurfaceView::apply_text(Entry& entry) {
   const QString text = q(entry.model->text());
   const QString caption = caption_for(entry.model->text(), entry.model->font_name());
   QWidget* view = entry.view;
-  if (auto* edit = qobject_cast<QLineEdit*>(view)) {
+  if (auto* label = qobject_cast<QLabel*>(view)) {  // first: the readout changes most often
+    if (entry.model->kind() != WidgetKind::Picture) {  // the lamp shows a picture alone
+      label->setText(caption);
+      fit_text(entry);
+    }
+  } else if (auto* edit = qobject_cast<QLineEdit*>(view)) {
     if (edit->text() != text) edit->setText(text);  // keeps the cursor while typing
   } else if (auto* combo = qobject_cast<QComboBox*>(view)) {
     const QSignalBlocker block_edit(combo->lineEdit());
@@ -744,11 +749,6 @@ void SurfaceView::apply_text(Entry& entry) {
     }
   } else if (auto* group = qobject_cast<QGroupBox*>(view)) {
     group->setTitle(caption);
-  } else if (auto* label = qobject_cast<QLabel*>(view)) {
-    if (!dynamic_cast<LampLabel*>(label)) {
-      label->setText(caption);
-      fit_text(entry);
-    }
   } else if (auto* button = qobject_cast<QAbstractButton*>(view)) {
     button->setText(caption);
   } else if (entry.model->kind() == WidgetKind::Window) {
@@ -891,7 +891,7 @@ void SurfaceView::fit_text(Entry& entry) {
   // rather than clipped: a clipped wavelength ("1241.3" of 1241.33) would read as a
   // wrong value. The design size is used whenever the text fits.
   auto* label = qobject_cast<QLabel*>(entry.view.data());
-  if (!label || dynamic_cast<LampLabel*>(label) || label->wordWrap()) return;
+  if (!label || entry.model->kind() == WidgetKind::Picture || label->wordWrap()) return;  // not the lamp
   const brivel::Widget& m = *entry.model;
   if (!entry.fit) {
     entry.fit = std::make_shared<FitCache>();
@@ -1042,6 +1042,10 @@ bool SurfaceView::open_pos_key(QObject* watched, QEvent* event) {
 }
 
 bool SurfaceView::eventFilter(QObject* watched, QEvent* event) {
+  // Every event of every widget passes here (paints, moves, hovers): only these three
+  // kinds concern the view, so no other is looked up.
+  const QEvent::Type type = event->type();
+  if (type != QEvent::KeyPress && type != QEvent::FocusOut && type != QEvent::FocusIn) return false;
   Entry* entry = entry_of(watched);
   if (!entry) return false;
   if (entry->model->name() == kOpenPos && entry->view == watched &&
