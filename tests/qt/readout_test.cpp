@@ -100,6 +100,29 @@ TEST(ReadoutLabelTest, LooksExactlyLikeAPlainLabelAlsoAfterItsFrameChanges) {
   scene.frame->setAutoFillBackground(true);
   for (QLabel* label : {static_cast<QLabel*>(scene.readout), scene.plain}) label->move(60, 30);
   EXPECT_EQ(scene.picture_with(scene.readout), scene.picture_with(scene.plain));
+  // A text colour the labels inherit, and one of the readout's own.
+  palette.setColor(QPalette::WindowText, QColor(0, 0, 160));
+  scene.frame->setPalette(palette);
+  EXPECT_TRUE(scene.readout->draws_glyphs());
+  EXPECT_EQ(scene.picture_with(scene.readout), scene.picture_with(scene.plain));
+  for (QLabel* label : {static_cast<QLabel*>(scene.readout), scene.plain}) {
+    QPalette own = label->palette();
+    own.setColor(QPalette::WindowText, QColor(170, 0, 0));
+    label->setPalette(own);
+  }
+  EXPECT_EQ(scene.picture_with(scene.readout), scene.picture_with(scene.plain));
+  // Fonts the readout inherits from its frame (its own font set aside): its glyphs follow
+  // each of them.
+  const QFont own_font = scene.readout->font();
+  for (QLabel* label : {static_cast<QLabel*>(scene.readout), scene.plain}) label->setFont(QFont());
+  EXPECT_EQ(scene.picture_with(scene.readout), scene.picture_with(scene.plain));
+  QFont inherited(QStringLiteral("DejaVu Sans"));
+  inherited.setPointSizeF(16);
+  scene.frame->setFont(inherited);
+  EXPECT_EQ(scene.readout->font().pointSizeF(), 16.0);
+  EXPECT_TRUE(scene.readout->draws_glyphs());
+  EXPECT_EQ(scene.picture_with(scene.readout), scene.picture_with(scene.plain));
+  for (QLabel* label : {static_cast<QLabel*>(scene.readout), scene.plain}) label->setFont(own_font);
   // Values of every digit, and every size the control shrinks a long one to.
   for (const char* value : {"-0.05", "1234567.89", "90.00"}) {
     for (double points : {20.0, 14.5, 9.0}) {
@@ -244,8 +267,10 @@ TEST(ReadoutLabelTest, TheControlShrinksAValueToTheSizeAFullMeasurementGives) {
     return font.pointSizeF();
   };
   // Short and long values, back and forth, so that sizes met before are met again.
+  // Then values that each take the size next to the one before (the size tried first).
   for (const char* value : {"0.00", "812.50", "1241.33", "-0.05", "99999.99", "812.50", "7.5",
-                            "12345.67", "-12345.67", "500.00", "0.00"}) {
+                            "12345.67", "-12345.67", "500.00", "0.00", "9999.99", "99999.99",
+                            "999999.99", "9999999.99", "999999.99", "99999.99", "99999.98", "9999.99"}) {
     model.set_text(value);
     EXPECT_EQ(label->text().toStdString(), value);
     EXPECT_DOUBLE_EQ(label->font().pointSizeF(), expected(label->text())) << value;

@@ -20,7 +20,6 @@
 #include <QRawFont>
 #include <QScreen>
 #include <QSignalBlocker>
-#include <QStyleOption>
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
@@ -331,6 +330,22 @@ void ReadoutLabel::draw_glyphs(QPainter& painter, const Glyphs& glyphs, const QS
 }
 
 ReadoutLabel::Glyphs* ReadoutLabel::glyphs_for_font() {
+  const qreal ratio = devicePixelRatioF();
+  if (!current_known_ || current_ratio_ != ratio) {
+    current_ = look_up_glyphs();
+    current_ratio_ = ratio;
+    current_known_ = true;
+  }
+  return current_;
+}
+
+void ReadoutLabel::changeEvent(QEvent* event) {
+  // A new font (its own or inherited), or a new style: the glyphs are looked up again.
+  if (event->type() == QEvent::FontChange || event->type() == QEvent::StyleChange) current_known_ = false;
+  QLabel::changeEvent(event);
+}
+
+ReadoutLabel::Glyphs* ReadoutLabel::look_up_glyphs() {
   const QString key = font().key() + QLatin1Char('@') + QString::number(devicePixelRatioF());
   auto& slot = glyphs_[key];
   if (slot) return slot->verified ? slot.get() : nullptr;
@@ -390,10 +405,9 @@ void ReadoutLabel::paintEvent(QPaintEvent* event) {
     QPainter painter(this);
     backdrop_->paint(painter);
     if (draws_glyphs()) {
-      // The colour QLabel's style takes: the text role in the widget's state.
-      QStyleOption state;
-      state.initFrom(this);
-      draw_glyphs(painter, *glyphs_for_font(), text(), state.palette.color(foregroundRole()));
+      // The colour QLabel's style takes: the text role of the widget's palette (the
+      // palette a QStyleOption takes from the widget) in its current group.
+      draw_glyphs(painter, *glyphs_for_font(), text(), palette().color(foregroundRole()));
       return;
     }
   }
@@ -663,7 +677,12 @@ void SurfaceView::apply_text(Entry& entry) {
   const QString text = q(entry.model->text());
   const QString caption = caption_for(entry.model->text(), entry.model->font_name());
   QWidget* view = entry.view;
-  if (auto* edit = qobject_cast<QLineEdit*>(view)) {
+  if (auto* label = qobject_cast<QLabel*>(view)) {  // first: the readout changes most often
+    if (entry.model->kind() != WidgetKind::Picture) {  // the lamp shows a picture alone
+      label->setText(caption);
+      fit_text(entry);
+    }
+  } else if (auto* edit = qobject_cast<QLineEdit*>(view)) {
     if (edit->text() != text) edit->setText(text);  // keeps the cursor while typing
   } else if (auto* combo = qobject_cast<QComboBox*>(view)) {
     const QSignalBlocker block_edit(combo->lineEdit());
@@ -673,11 +692,6 @@ void SurfaceView::apply_text(Entry& entry) {
     }
   } else if (auto* group = qobject_cast<QGroupBox*>(view)) {
     group->setTitle(caption);
-  } else if (auto* label = qobject_cast<QLabel*>(view)) {
-    if (!dynamic_cast<LampLabel*>(label)) {
-      label->setText(caption);
-      fit_text(entry);
-    }
   } else if (auto* button = qobject_cast<QAbstractButton*>(view)) {
     button->setText(caption);
   } else if (entry.model->kind() == WidgetKind::Window) {
@@ -820,19 +834,50 @@ void SurfaceView::fit_text(Entry& entry) {
   // rather than clipped: a clipped wavelength ("1241.3" of 1241.33) would read as a
   // wrong value. The design size is used whenever the text fits.
   auto* label = qobject_cast<QLabel*>(entry.view.data());
-  if (!label || dynamic_cast<LampLabel*>(label) || label->wordWrap()) return;
+  if (!label || entry.model->kind() == WidgetKind::Picture || label->wordWrap()) return;  // not the lamp
   const brivel::Widget& m = *entry.model;
   if (!entry.fit) {
     entry.fit = std::make_shared<FitCache>();
     entry.fit->design = design_font(m.font_name(), m.font_size(), m.bold());
   }
-  QFont font = entry.fit->design;
+  FitCache& fit = *entry.fit;
   const QString text = label->text();
   const double room = label->contentsRect().width();
   constexpr double kSmallest = 6.0;  // points
-  while (font.pointSizeF() > kSmallest && !fits(*entry.fit, font, text, room))
-    font.setPointSizeF(std::max(kSmallest, font.pointSizeF() - 0.5));
+  constexpr double kStep = 0.5;      // points
+  // The sizes tried go down from the design size by half points: the first that fits
+  // is shown. A new wavelength mostly has the width of the one before, so the size
+  // that one took is tried first: when it fits and the size above it does not, it is
+  // that first size (a text is never narrower in a larger size).
+  const double design = fit.design.pointSizeF();
+  const auto next_smaller = [&](double points) { return std::max(kSmallest, points - kStep); };
+  double points = design;
+  bool found = false;
+  if (fit.last > 0 && fit.last < design) {
+    double above = design;
+    while (above > kSmallest && next_smaller(above) > fit.last) above = next_smaller(above);
+    if (next_smaller(above) == fit.last) {  // one of the sizes tried
+      found = !fits(fit, fit.at(above), text, room) &&
+              (fit.last <= kSmallest || fits(fit, fit.at(fit.last), text, room));
+      if (found) points = fit.last;
+    }
+  }
+  if (!found)
+    while (points > kSmallest && !fits(fit, fit.at(points), text, room)) points = next_smaller(points);
+  fit.last = points;
+  const QFont& font = fit.at(points);
   if (label->font() != font) label->setFont(font);
+}
+
+const QFont& SurfaceView::FitCache::at(double points) {
+  const long key = std::lround(points * 100.0);
+  auto found = fonts.find(key);
+  if (found == fonts.end()) {
+    QFont font = design;
+    font.setPointSizeF(points);
+    found = fonts.emplace(key, font).first;
+  }
+  return found->second;
 }
 
 bool SurfaceView::fits(FitCache& fit, const QFont& font, const QString& text, double room) {
@@ -926,6 +971,10 @@ bool SurfaceView::keys_and_focus(QObject* watched, QEvent* event, const interfac
 }
 
 bool SurfaceView::eventFilter(QObject* watched, QEvent* event) {
+  // Every event of every widget passes here (paints, moves, hovers): only these three
+  // kinds concern the view, so no other is looked up.
+  const QEvent::Type type = event->type();
+  if (type != QEvent::KeyPress && type != QEvent::FocusOut && type != QEvent::FocusIn) return false;
   Entry* entry = entry_of(watched);
   if (!entry) return false;
   if (entry->view == watched && (event->type() == QEvent::KeyPress || event->type() == QEvent::FocusOut)) {

@@ -112,15 +112,23 @@ class ReadoutLabel : public QLabel {
 
  protected:
   void paintEvent(QPaintEvent* event) override;
+  void changeEvent(QEvent* event) override;
 
  private:
   struct Glyphs;
+  // The glyphs of the current font, or null when it is not drawn the quick way: looked
+  // up by the font's key once after a font change (or a new pixel ratio), not at every
+  // paint.
   Glyphs* glyphs_for_font();
+  Glyphs* look_up_glyphs();
   bool quick_way_allowed() const;
   void draw_glyphs(QPainter& painter, const Glyphs& glyphs, const QString& text,
                    const QColor& colour) const;
   Backdrop* backdrop_;
   std::map<QString, std::shared_ptr<Glyphs>> glyphs_;  // by font key
+  Glyphs* current_ = nullptr;  // of the current font, when current_known_
+  bool current_known_ = false;
+  qreal current_ratio_ = 0;    // the device pixel ratio current_ is of
 };
 
 class SurfaceView : public QObject {
@@ -143,6 +151,10 @@ class SurfaceView : public QObject {
   struct FitCache {
     QFont design;
     std::map<long, std::unordered_map<char16_t, qreal>> advances;
+    std::map<long, QFont> fonts;  // the design font in each size tried
+    double last = 0;  // points: the size the previous text was shown in (0: none yet)
+    // The design font in `points`, made once per size.
+    const QFont& at(double points);
   };
   struct Entry {
     brivel::Widget* model = nullptr;
