@@ -27,13 +27,32 @@ TEST(Commands, EncodeByteForByte) {
       {set_filter_state(1), "53 01 0D"}, {set_filter_state(0), "53 00 0D"},
       {filter_count_packet(3), "46 03 0D"}, {filter_word_packet(0x1234), "12 34 0D"},
       {filter_word_packet(encode_sign_magnitude(-5)), "80 05 0D"},
-      {move_absolute(10000), "57 00 00 27 10"}, {move_absolute(120000), "57 00 01 D4 C0"},
-      {move_absolute(4294967295.0), "57 FF FF FF FF"}, {move_absolute(10000.5), "57 00 00 27 10"},
-      {move_up(100), "55 00 00 00 64"}, {move_down(16777216), "44 01 00 00 00"},
       {jog(kJogUp), "4B 01"}, {jog(kJogDown), "4B 02 00"}, {reposition(), "4B 08"},
       {stop(), "6B"},
   };
   for (const auto& c : cases) EXPECT_EQ(hex(c.bytes), c.expected);
+}
+
+// Step counts go out as four bytes, filter positions (16 steps each) as a word: the
+// boundaries of both, byte for byte.
+TEST(Commands, StepCountsAtTheirBoundaries) {
+  const struct { long long steps; const char* bytes; } counts[] = {
+      {0, "00 00 00 00"}, {255, "00 00 00 FF"}, {256, "00 00 01 00"}, {10000, "00 00 27 10"},
+      {120000, "00 01 D4 C0"}, {16777216, "01 00 00 00"}, {2147483647, "7F FF FF FF"},
+      {2147483648LL, "80 00 00 00"}, {4294967295LL, "FF FF FF FF"},
+  };
+  for (const auto& c : counts) {
+    EXPECT_EQ(hex(move_absolute(c.steps)), std::string("57 ") + c.bytes) << c.steps;
+    EXPECT_EQ(hex(move_up(c.steps)), std::string("55 ") + c.bytes) << c.steps;
+    EXPECT_EQ(hex(move_down(c.steps)), std::string("44 ") + c.bytes) << c.steps;
+    EXPECT_EQ(hex(set_power_on(c.steps)), std::string("4D ") + c.bytes) << c.steps;
+  }
+  const struct { double nm; const char* bytes; } positions[] = {
+      {-0.5, "00 00 0D"}, {0.5, "00 00 0D"}, {1.5, "00 02 0D"}, {255.5, "01 00 0D"},
+      {65534.5, "FF FE 0D"}, {65535, "FF FF 0D"},
+  };
+  for (const auto& c : positions)   // a step of 1/16 nm: one position per nm
+    EXPECT_EQ(hex(filter_word_packet(filter_position(c.nm, 1.0 / 16))), c.bytes) << c.nm;
 }
 
 TEST(Commands, RefuseValuesThatDoNotFitTheirBytes) {
@@ -46,8 +65,10 @@ TEST(Commands, RefuseValuesThatDoNotFitTheirBytes) {
       {"filter state", [] { set_filter_state(-1); }, FailureReason::Overflow},
       {"count", [] { filter_count_packet(300); }, FailureReason::Overflow},
       {"negative steps", [] { move_absolute(-1); }, FailureReason::Overflow},
-      {"2^32 steps", [] { move_up(4294967296.0); }, FailureReason::Overflow},
-      {"NaN steps", [] { set_power_on(std::nan("")); }, FailureReason::Overflow},
+      {"2^32 steps", [] { move_up(4294967296LL); }, FailureReason::Overflow},
+      {"negative power-on", [] { set_power_on(-1); }, FailureReason::Overflow},
+      {"position past 16 bits", [] { filter_word_packet(filter_position(65535.5, 1.0 / 16)); }, FailureReason::Overflow},
+      {"negative position", [] { filter_word_packet(filter_position(-1, 1.0 / 16)); }, FailureReason::Overflow},
       {"sign and magnitude", [] { encode_sign_magnitude(-32768); }, FailureReason::Overflow},
       {"question letter", [] { question('f'); }, FailureReason::InvalidArgument},
       {"word letter", [] { set_word('W', 1); }, FailureReason::InvalidArgument},
