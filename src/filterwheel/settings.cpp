@@ -121,11 +121,8 @@ void Control::CmdFilterSet_Click() {
     // Every packet is built before the first is sent (a step size of 0 fails here),
     // so a failure never leaves the controller's table half written. Before any
     // read-back value A is 0 and value B empty: both go out as 0.
-    std::vector<Bytes> packets;
-    packets.push_back(protocol::filter_count_packet(count));
-    packets.push_back(protocol::filter_word_packet(protocol::encode_sign_magnitude(IntFilterParamA_)));
-    packets.push_back(protocol::filter_word_packet(text::leading_number(StrFilterParamB_)));
-    for (double nm : starts) packets.push_back(protocol::filter_word_packet(protocol::filter_position(nm, DblMonoStep_)));
+    const std::vector<Bytes> packets = protocol::filter_table_packets(
+        count, IntFilterParamA_, text::leading_number(StrFilterParamB_), starts, DblMonoStep_);
 
     show_splash(english() ? kSettingCaption.en : kSettingCaption.zh);
     BlnBusy_ = true;

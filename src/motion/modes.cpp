@@ -89,7 +89,7 @@ void Control::MoveBySteps(std::int32_t& N) {
   // Positive counts move towards longer wavelengths ("U"), negative ones towards
   // shorter ones ("D" with the magnitude).
   const double count = N < 0 ? -static_cast<double>(N) : static_cast<double>(N);
-  const Bytes command = N < 0 ? protocol::move_down(count) : protocol::move_up(count);
+  const Bytes command = N < 0 ? protocol::move_down(-std::int64_t{N}) : protocol::move_up(N);   // whole steps
 
   BlnMoveWatch_ = true;
   LngWatchHead_.fill(motion::kTargetRecordEmpty);

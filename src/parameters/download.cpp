@@ -38,7 +38,6 @@ constexpr Words kConnectingCaption{"Monochromator connection, please wait a mome
 constexpr Words kNoAck{"the monochromator did not acknowledge a setting in time",
                        "单色仪未及时确认设置"};
 constexpr Words kNoReset{"the monochromator did not finish its reset in time", "单色仪未及时完成复位"};
-constexpr int kFilterSlots = 6;          // start positions the controller keeps
 constexpr int kThresholdPowerOnSet = 3;  // "M": the reply is awaited, not examined
 
 using Fields = std::vector<std::string>;
@@ -114,17 +113,12 @@ std::optional<int> grating_to_send(const std::string& field, int current) {
 // value or a missing field never leaves the wheel's table half written: "F" count,
 // value A (sign and magnitude), value B, then one start position [16 steps] per filter.
 std::vector<Bytes> filter_packets(const Fields& line2, double step) {
-  const double count = text::round_half_even(number(line2, 4, "line 2"));
-  if (count < 0 || count > kFilterSlots)
-    throw RuntimeFailure(FailureReason::Overflow, "the filter count is not 0 to 6");
-  std::vector<Bytes> packets;
-  packets.push_back(protocol::filter_count_packet(number(line2, 4, "line 2")));
-  packets.push_back(protocol::filter_word_packet(protocol::encode_sign_magnitude(number(line2, 2, "line 2"))));
-  packets.push_back(protocol::filter_word_packet(number(line2, 3, "line 2")));
-  for (std::size_t field = 5; field <= static_cast<std::size_t>(count) + 4; ++field)
-    packets.push_back(protocol::filter_word_packet(
-        protocol::filter_position(number(line2, field, "line 2"), step)));
-  return packets;
+  const double count = number(line2, 4, "line 2");
+  std::vector<double> starts;   // those the line holds; a missing one fails in the builder
+  const double filters = text::round_half_even(count);
+  for (std::size_t field = 5; field <= line2.size() && filters >= 0 && field <= filters + 4; ++field)
+    starts.push_back(number(line2, field, "line 2"));
+  return protocol::filter_table_packets(count, number(line2, 2, "line 2"), number(line2, 3, "line 2"), starts, step);
 }
 
 // True when the text begins, after blanks, with a number; otherwise it reads as 0.

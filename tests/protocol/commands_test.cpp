@@ -33,6 +33,13 @@ TEST(Commands, EncodeByteForByte) {
   for (const auto& c : cases) EXPECT_EQ(hex(c.bytes), c.expected);
 }
 
+TEST(Commands, FilterTableBuiltWhole) {
+  // Only as many starts as filters go out; value A travels as sign and magnitude.
+  std::string table;
+  for (const Bytes& packet : filter_table_packets(2.4, -5, 0x1234, {400, 800, 1}, 0.025)) table += hex(packet) + " | ";
+  EXPECT_EQ(table, "46 02 0D | 80 05 0D | 12 34 0D | 03 E8 0D | 07 D0 0D | ");
+}
+
 // Step counts go out as four bytes, filter positions (16 steps each) as a word: the
 // boundaries of both, byte for byte.
 TEST(Commands, StepCountsAtTheirBoundaries) {
@@ -70,6 +77,10 @@ TEST(Commands, RefuseValuesThatDoNotFitTheirBytes) {
       {"position past 16 bits", [] { filter_word_packet(filter_position(65535.5, 1.0 / 16)); }, FailureReason::Overflow},
       {"negative position", [] { filter_word_packet(filter_position(-1, 1.0 / 16)); }, FailureReason::Overflow},
       {"sign and magnitude", [] { encode_sign_magnitude(-32768); }, FailureReason::Overflow},
+      {"seven filters", [] { filter_table_packets(7, 0, 0, {}, 1); }, FailureReason::Overflow},
+      {"value A before a missing start", [] { filter_table_packets(1, 40000, 0, {}, 1); }, FailureReason::Overflow},
+      {"a missing start", [] { filter_table_packets(2, 0, 0, {400}, 1); }, FailureReason::InvalidArgument},
+      {"no step size", [] { filter_table_packets(1, 0, 0, {400}, 0); }, FailureReason::DivisionByZero},
       {"question letter", [] { question('f'); }, FailureReason::InvalidArgument},
       {"word letter", [] { set_word('W', 1); }, FailureReason::InvalidArgument},
       {"jog direction", [] { jog(8); }, FailureReason::InvalidArgument},
