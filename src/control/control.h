@@ -28,6 +28,7 @@
 #include "platform/dialogs.h"
 #include "platform/event_pump.h"
 #include "platform/failure.h"
+#include "platform/files.h"
 #include "platform/serial_port.h"
 #include "platform/surface.h"
 
@@ -78,7 +79,8 @@ struct WaitBounds {
 
 class Control {
  public:
-  Control(EventPump& pump, Dialogs& dialogs, std::unique_ptr<SerialPort> port);
+  // `files`: where the parameter file is read and written (files helper: the seam).
+  Control(EventPump& pump, Dialogs& dialogs, std::unique_ptr<SerialPort> port, Files& files = standard_files());
   ~Control();  // closes the port (CloseCom)
   Control(const Control&) = delete;
   Control& operator=(const Control&) = delete;
@@ -308,6 +310,7 @@ class Control {
 
   EventPump& pump_;
   Dialogs& dialogs_;
+  Files& files_;   // files helper: the seam
   std::unique_ptr<SerialPort> port_;
   std::unique_ptr<Timer> Timer1_;
   Surface surface_;

@@ -6,9 +6,9 @@
 #include <string>
 
 #include "parameters/fixture.h"
-#include "parameters/parameter_text.h"
+#include "parameters/parameter_file.h"
 
-namespace brivel {
+namespace brivel::parameters {
 namespace {
 
 std::string problem_of(const std::string& text) {
@@ -102,4 +102,4 @@ TEST(ParameterText, ShowsALongFieldCutShort) {
 }
 
 }  // namespace
-}  // namespace brivel
+}  // namespace brivel::parameters
