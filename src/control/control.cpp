@@ -29,7 +29,7 @@ bool valid_port(std::int16_t number) { return number >= kFirstPort && number <= 
 }  // namespace
 
 Control::Control(EventPump& pump, Dialogs& dialogs, std::unique_ptr<SerialPort> port, Files& files)
-    : pump_(pump), dialogs_(dialogs), files_(files), port_(std::move(port)), Timer1_(pump.make_timer()) {   // files helper: the seam
+    : pump_(pump), dialogs_(dialogs), files_(files), port_(std::move(port)), Timer1_(pump.make_timer()) {
   Timer1_->set_enabled(false);
   Timer1_->set_tick_handler([this] { Timer1_Timer(); });
   port_->set_receive_handler([this](int event_code) { MSComm1_OnComm(event_code); });

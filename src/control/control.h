@@ -79,7 +79,7 @@ struct WaitBounds {
 
 class Control {
  public:
-  // `files`: where the parameter file is read and written (files helper: the seam).
+  // `files`: where the parameter file is read and written (the platform seam's Files).
   Control(EventPump& pump, Dialogs& dialogs, std::unique_ptr<SerialPort> port, Files& files = standard_files());
   ~Control();  // closes the port (CloseCom)
   Control(const Control&) = delete;
@@ -310,7 +310,7 @@ class Control {
 
   EventPump& pump_;
   Dialogs& dialogs_;
-  Files& files_;   // files helper: the seam
+  Files& files_;   // the platform seam's files (parameter file)
   std::unique_ptr<SerialPort> port_;
   std::unique_ptr<Timer> Timer1_;
   Surface surface_;

@@ -93,12 +93,38 @@ TEST(ParameterText, NamesTheLineAndFieldOfTheFirstProblem) {
   }
 }
 
-TEST(ParameterText, ShowsALongFieldCutShort) {
+TEST(ParameterText, ShowsALongFieldCutShortAndRefusesWhatIsLargerThanAnyFile) {
   const std::string junk(500, 'x');
   const auto found = find_parameter_problem(junk + "\t430\t500\t1000\t09\t435.85\t6\t\r\n2\t\r\n");
   ASSERT_TRUE(found.has_value());
   EXPECT_LT(found->text_en.size(), 150u) << found->text_en;
   EXPECT_NE(found->text_en.find("xxx...\""), std::string::npos) << found->text_en;
+  EXPECT_EQ(check_parameter_text(kLine1 + kLine2 + std::string(kLargestParameterFile, '\n')), kTooLargeEn);
+}
+
+// The fields a file holds are written back as the same text; a file cut anywhere
+// before its last filter's start is refused.
+TEST(ParameterFile, FieldsRoundTripAndCutFilesAreRefused) {
+  for (const std::string& text : Strings{kLine1 + kLine2, kLine1 + "2\t\r\n", kLine1 + "0\t0\t0\t0\t\r\n"}) {
+    const ParsedParameterFile parsed = parse_parameter_file(text);
+    ASSERT_TRUE(parsed.fields.has_value()) << text;
+    EXPECT_EQ(format_parameter_file(*parsed.fields), text);
+  }
+  const ParameterFields fields = *parse_parameter_file(kLine1 + kLine2).fields;
+  EXPECT_EQ(fields.power_on, "435.85");
+  EXPECT_EQ(fields.wheel->starts, (Strings{"349.6", "649.6", "800.0"}));
+  for (std::size_t cut = 0; cut < kLine1.size() + kLine2.find("800"); ++cut)
+    EXPECT_TRUE(find_parameter_problem((kLine1 + kLine2).substr(0, cut))) << cut;
+  // The grating mark both ways, and the filter counts a table can write.
+  EXPECT_EQ(grating_field("4(150g/mm)"), "430");
+  EXPECT_EQ(grating_field("5(1800g/mm)"), "510");
+  EXPECT_EQ(grating_field("(600g/mm)"), "");
+  EXPECT_EQ(grating_code("430"), 4);
+  EXPECT_EQ(grating_code("510"), 21);
+  EXPECT_EQ(grating_code("435"), std::nullopt);
+  EXPECT_EQ(written_filter_count("6.4"), 6);
+  EXPECT_EQ(written_filter_count("0"), std::nullopt);
+  EXPECT_EQ(written_filter_count("7"), std::nullopt);
 }
 
 }  // namespace
