@@ -11,7 +11,8 @@
 // first field it cannot use, and then either reconnects (the download went through) or
 // tells the host in one note what was already sent. It never shows the operator a box,
 // and it leaves BlnBusy lowered and the wait window hidden. The check that hosts run
-// before a download (find_parameter_problem) reads the same bytes and names a place.
+// before a download (parse_parameter_file) reads the same bytes and names a place, and
+// what it takes is formatted back into the same fields.
 
 #include <algorithm>
 #include <cstdio>
@@ -23,9 +24,9 @@
 
 #include <unistd.h>
 
-#include "control/module_function.h"
 #include "fuzz_input.h"
-#include "parameters/parameter_text.h"
+#include "parameters/parameter_file.h"
+#include "platform/files.h"
 #include "testkit/bench.h"
 
 namespace {
@@ -104,19 +105,26 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::ofstream out(file, std::ios::binary | std::ios::trunc);
     out.write(reinterpret_cast<const char*>(content.data()), static_cast<std::streamsize>(content.size()));
   }
-  FUZZ_CHECK(ModuleFunction::ReadTextFile(file) == std::string(content.begin(), content.end()),
+  FUZZ_CHECK(standard_files().read_text(file, parameters::kLargestParameterFile).text ==
+                 std::string(content.begin(), content.end()),
              "a small file reads back byte for byte");
 
   // The check hosts run before a download: it names a place inside the file, in both
   // languages, or finds nothing wrong.
   const std::string text(content.begin(), content.end());
-  const auto problem = find_parameter_problem(text);
+  const parameters::ParsedParameterFile parsed = parameters::parse_parameter_file(text);
+  const auto& problem = parsed.problem;
+  if (parsed.fields) {
+    // What passes is written back as the same fields.
+    const std::string written = parameters::format_parameter_file(*parsed.fields);
+    FUZZ_CHECK(parameters::parse_parameter_file(written).fields == parsed.fields, "a file reads back as it was written");
+  }
   if (problem) {
     const int lines = static_cast<int>(std::count(text.begin(), text.end(), '\r')) + 1;
     FUZZ_CHECK(problem->line >= 0 && problem->line <= std::max(lines, 3) && problem->field >= 0,
                "the place is a line of the file and a field");
     FUZZ_CHECK(!problem->text_en.empty() && !problem->text_zh.empty(), "the problem is worded in both languages");
-    FUZZ_CHECK(check_parameter_text(text) == problem->text_en,
+    FUZZ_CHECK(parameters::check_parameter_text(text) == problem->text_en,
                "both forms of the check agree");
   }
 

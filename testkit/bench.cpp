@@ -4,7 +4,7 @@ namespace brivel::testkit {
 
 // The port is made inside the control's initialiser: the control owns it, the bench
 // keeps a pointer and the simulated controller sits at its far end.
-Bench::Bench(sim::Memory memory)
+Bench::Bench(sim::Memory memory, Files& files)
     : sim(memory),
       port(nullptr),
       control(pump, dialogs, [this] {
@@ -12,7 +12,8 @@ Bench::Bench(sim::Memory memory)
         loopback->attach(sim);
         port = loopback.get();
         return loopback;
-      }()) {}
+      }(),
+      files) {}
 
 Bench::~Bench() = default;
 

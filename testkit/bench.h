@@ -20,7 +20,7 @@
 namespace brivel::testkit {
 
 struct Bench {
-  explicit Bench(sim::Memory memory = sim::factory_memory());
+  explicit Bench(sim::Memory memory = sim::factory_memory(), Files& files = standard_files());
   ~Bench();
   Bench(const Bench&) = delete;
   Bench& operator=(const Bench&) = delete;

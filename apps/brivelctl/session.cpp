@@ -11,8 +11,8 @@
 #include "console_dialogs.h"
 #include "control/interface.h"
 #include "session/language.h"
-#include "control/module_function.h"
-#include "parameters/parameter_text.h"
+#include "parameters/parameter_file.h"
+#include "platform/files.h"
 #include "platform/failure.h"
 #include "port_list.h"
 #include "stop_signals.h"
@@ -296,17 +296,16 @@ Exit load(Session& s, const Step& step) {
   require_connection(s);
   const std::string& path = step.args[0];
   const bool chinese = chinese_texts();
-  const ModuleFunction::TextFile file = ModuleFunction::read_text_file(path);
+  const TextFile file = standard_files().read_text(path, parameters::kLargestParameterFile);
   std::string why;
   switch (file.trouble) {
-    case ModuleFunction::FileTrouble::None:
-      if (const auto problem = find_parameter_problem(file.text)) why = chinese ? problem->text_zh : problem->text_en;
+    case FileTrouble::None:
+      if (const auto problem = parameters::find_parameter_problem(file.text))
+        why = chinese ? problem->text_zh : problem->text_en;
       break;
-    case ModuleFunction::FileTrouble::Unreadable: why = chinese ? "无法读取文件" : "the file cannot be read"; break;
-    case ModuleFunction::FileTrouble::NotRegular: why = chinese ? "路径不是普通文件" : "the path names no regular file"; break;
-    case ModuleFunction::FileTrouble::TooLarge:
-      why = chinese ? "文件大于 64 KiB，不是参数文件" : "the file is larger than 64 KiB, far more than any parameter file";
-      break;
+    case FileTrouble::Unreadable: why = chinese ? "无法读取文件" : "the file cannot be read"; break;
+    case FileTrouble::NotRegular: why = chinese ? "路径不是普通文件" : "the path names no regular file"; break;
+    case FileTrouble::TooLarge: why = chinese ? parameters::kTooLargeZh : parameters::kTooLargeEn; break;
   }
   if (!why.empty()) {
     s.progress().clear();

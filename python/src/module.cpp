@@ -13,7 +13,7 @@
 #include "control/interface.h"
 #include "errors.h"
 #include "monochromator.h"
-#include "parameters/parameter_text.h"
+#include "parameters/parameter_file.h"
 #include "platform/failure.h"
 #include "ports.h"
 #include "text/convert.h"
@@ -652,7 +652,7 @@ PYBIND11_MODULE(_brivel, m) {
               py::object handle = py::module_::import("builtins").attr("open")(file, "rb");
               try {
                 // More than any parameter file: enough to tell it is none.
-                content = handle.attr("read")(65537);
+                content = handle.attr("read")(brivel::parameters::kLargestParameterFile + 1);
               } catch (...) {
                 handle.attr("close")();
                 throw;
@@ -662,9 +662,7 @@ PYBIND11_MODULE(_brivel, m) {
             // Checked whole before anything is sent: a file that is no parameter file
             // names its first problem and sends nothing.
             const std::string bytes = content.cast<std::string>();
-            const std::optional<std::string> problem =
-                bytes.size() > 65536 ? std::optional<std::string>("the file is larger than 64 KiB, far more than any parameter file")
-                                     : brivel::check_parameter_text(bytes);
+            const std::optional<std::string> problem = brivel::parameters::check_parameter_text(bytes);
             if (problem) throw py::value_error(file + " is no parameter file: " + *problem + "; nothing was sent");
             x.load_parameters(file)->wait(std::nullopt);
           },

@@ -28,9 +28,9 @@ constexpr int kTopSpeed = 250;
 bool valid_port(std::int16_t number) { return number >= kFirstPort && number <= kLastPort; }
 }  // namespace
 
-Control::Control(EventPump& pump, Dialogs& dialogs, std::unique_ptr<SerialPort> port)
+Control::Control(EventPump& pump, Dialogs& dialogs, std::unique_ptr<SerialPort> port, Files& files)
     : link_(pump, std::move(port)),
-      session_(link_, surface_, dialogs),
+      session_(link_, surface_, dialogs, files),
       wheel_(session_),
       identification_(session_, wheel_),
       motion_(session_, identification_),

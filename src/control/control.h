@@ -26,7 +26,6 @@
 #include <string>
 #include <vector>
 
-#include "control/module_function.h"
 #include "filterwheel/filter_wheel.h"
 #include "identify/identification.h"
 #include "motion/motion.h"
@@ -34,6 +33,7 @@
 #include "platform/dialogs.h"
 #include "platform/event_pump.h"
 #include "platform/failure.h"
+#include "platform/files.h"
 #include "platform/serial_port.h"
 #include "platform/surface.h"
 #include "serial/link.h"
@@ -49,7 +49,8 @@ inline VBBool vb(bool value) { return value ? kTrue : kFalse; }
 
 class Control : private serial::LinkOwner {
  public:
-  Control(EventPump& pump, Dialogs& dialogs, std::unique_ptr<SerialPort> port);
+  // `files`: where the parameter file is read and written (the platform seam's Files).
+  Control(EventPump& pump, Dialogs& dialogs, std::unique_ptr<SerialPort> port, Files& files = standard_files());
   ~Control() override;  // closes the port (CloseCom)
   Control(const Control&) = delete;
   Control& operator=(const Control&) = delete;

@@ -165,10 +165,10 @@ class Controller::Recorder final : public Dialogs {
 
 // ---- the controller ---------------------------------------------------------------------
 
-Controller::Controller(EventPump& pump, Dialogs& dialogs, std::unique_ptr<SerialPort> port)
+Controller::Controller(EventPump& pump, Dialogs& dialogs, std::unique_ptr<SerialPort> port, Files& files)
     : pump_(pump),
       recorder_(std::make_unique<Recorder>(*this, dialogs)),
-      control_(std::make_unique<Control>(pump, *recorder_, std::move(port))),
+      control_(std::make_unique<Control>(pump, *recorder_, std::move(port), files)),
       alive_(std::make_shared<Controller*>(this)),
       thread_(std::this_thread::get_id()) {
   control_->set_observer_hooks([this] { tick(); }, [this](double nm) { on_position(nm); });
@@ -664,7 +664,9 @@ ControlThread::ControlThread(Options options) {
     try {
       pump_ = options.make_pump();
       dialogs_ = options.make_dialogs ? options.make_dialogs() : std::make_unique<SilentDialogs>();
-      controller_ = std::make_unique<Controller>(*pump_, *dialogs_, options.make_port());
+      if (options.make_files) files_ = options.make_files();
+      controller_ = std::make_unique<Controller>(*pump_, *dialogs_, options.make_port(),
+                                                 files_ ? *files_ : standard_files());
       controller_->publish_on_ticks_ = true;   // its own thread: other threads read state()
       controller_->set_answerer([](const Message&) { return Answer::Ok; });
       Control& c = controller_->control();

@@ -109,7 +109,7 @@ class Controller {
   // Hosts a new Control on the calling thread, on `pump`. Messages go on to `dialogs`
   // (the host's boxes) after the controller has seen them; while an operation started
   // here runs, questions are answered by the answerer instead.
-  Controller(EventPump& pump, Dialogs& dialogs, std::unique_ptr<SerialPort> port);
+  Controller(EventPump& pump, Dialogs& dialogs, std::unique_ptr<SerialPort> port, Files& files = standard_files());
   ~Controller();
   Controller(const Controller&) = delete;
   Controller& operator=(const Controller&) = delete;
@@ -203,6 +203,7 @@ class ControlThread {
     std::function<std::unique_ptr<EventPump>()> make_pump;
     std::function<std::unique_ptr<SerialPort>()> make_port;
     std::function<std::unique_ptr<Dialogs>()> make_dialogs;  // default: answers yes, shows nothing
+    std::function<std::unique_ptr<Files>()> make_files;      // default: the operating system's
     int port_number = 1;
     int language = 1;                              // 0 Chinese, 1 English
     std::function<void(Control&)> setup;           // runs on the thread once made
@@ -218,6 +219,7 @@ class ControlThread {
  private:
   std::unique_ptr<EventPump> pump_;
   std::unique_ptr<Dialogs> dialogs_;
+  std::unique_ptr<Files> files_;
   std::unique_ptr<Controller> controller_;
   std::thread thread_;
 };

@@ -95,11 +95,8 @@ void FilterWheel::write_table(std::vector<double> starts) {
   // Every packet is built before the first is sent (a step size of 0 fails here),
   // so a failure never leaves the controller's table half written. Before any
   // read-back value A is 0 and value B empty: both go out as 0.
-  std::vector<Bytes> packets;
-  packets.push_back(protocol::filter_count_packet(static_cast<double>(starts.size())));
-  packets.push_back(protocol::filter_word_packet(protocol::encode_sign_magnitude(st.filter_a)));
-  packets.push_back(protocol::filter_word_packet(text::leading_number(st.filter_b)));
-  for (double nm : starts) packets.push_back(protocol::filter_word_packet(protocol::filter_position(nm, st.step)));
+  const std::vector<Bytes> packets = protocol::filter_table_packets(
+      static_cast<double>(starts.size()), st.filter_a, text::leading_number(st.filter_b), starts, st.step);
 
   s_.show_splash(kSettingCaption);
   st.busy = true;

@@ -23,6 +23,7 @@
 
 #include "control/control.h"
 #include "motion/motion_common.h"
+#include "parameters/parameter_file.h"
 #include "platform/failure.h"
 #include "protocol/commands.h"
 #include "text/convert.h"
@@ -38,24 +39,9 @@ constexpr Words kConnectingCaption{"Monochromator connection, please wait a mome
 constexpr Words kNoAck{"the monochromator did not acknowledge a setting in time",
                        "单色仪未及时确认设置"};
 constexpr Words kNoReset{"the monochromator did not finish its reset in time", "单色仪未及时完成复位"};
-constexpr int kFilterSlots = 6;          // start positions the controller keeps
 constexpr int kThresholdPowerOnSet = 3;  // "M": the reply is awaited, not examined
 
 using Fields = std::vector<std::string>;
-
-// Splits as the system's split does: no text gives no parts; otherwise n separators
-// give n + 1 parts (a trailing separator leaves an empty last part).
-Fields split(const std::string& text, char separator) {
-  Fields parts;
-  if (text.empty()) return parts;
-  std::size_t start = 0;
-  for (;;) {
-    const std::size_t at = text.find(separator, start);
-    parts.push_back(text.substr(start, at == std::string::npos ? std::string::npos : at - start));
-    if (at == std::string::npos) return parts;
-    start = at + 1;
-  }
-}
 
 // Field `number` (counted from 1) of a line; a missing field ends the download by the
 // failure path. An empty field exists and reads as 0.
@@ -67,7 +53,7 @@ const std::string& field_text(const Fields& fields, std::size_t number, const ch
 }
 
 double number(const Fields& fields, std::size_t number, const char* line) {
-  return text::leading_number(field_text(fields, number, line));
+  return parameters::field_number(field_text(fields, number, line));
 }
 
 // The grating code the instrument has now, from the step size its identification set
@@ -89,21 +75,10 @@ int current_grating_code(double step) {
 //    code from 17 to 20 now, "d30" (d from 1 to 4) is read in that family as d + 16;
 //    when that is the code it already has, nothing is sent.
 std::optional<int> grating_to_send(const std::string& field, int current) {
-  const std::string mark = field.size() <= 2 ? field : field.substr(field.size() - 2);
-  const double mark_value = text::leading_number(mark);
-  const double digit = text::leading_number(field.substr(0, 1));
-  double code;
-  if (mark_value == 30) {
-    code = digit;
-  } else if (mark_value == 10) {
-    code = digit + 16;
-  } else {
-    return std::nullopt;
-  }
-  if (!protocol::grating_for_code(static_cast<int>(code)) || code != static_cast<int>(code))
-    return std::nullopt;
-  int chosen = static_cast<int>(code);
-  if (mark_value == 30 && current >= 17 && current <= 20 && chosen >= 1 && chosen <= 4) {
+  const std::optional<int> code = parameters::grating_code(field);   // 1 to 4 only from "d30"
+  if (!code || !protocol::grating_for_code(*code)) return std::nullopt;
+  int chosen = *code;
+  if (current >= 17 && current <= 20 && chosen >= 1 && chosen <= 4) {
     chosen += 16;
     if (chosen == current) return std::nullopt;
   }
@@ -114,90 +89,36 @@ std::optional<int> grating_to_send(const std::string& field, int current) {
 // value or a missing field never leaves the wheel's table half written: "F" count,
 // value A (sign and magnitude), value B, then one start position [16 steps] per filter.
 std::vector<Bytes> filter_packets(const Fields& line2, double step) {
-  const double count = text::round_half_even(number(line2, 4, "line 2"));
-  if (count < 0 || count > kFilterSlots)
-    throw RuntimeFailure(FailureReason::Overflow, "the filter count is not 0 to 6");
-  std::vector<Bytes> packets;
-  packets.push_back(protocol::filter_count_packet(number(line2, 4, "line 2")));
-  packets.push_back(protocol::filter_word_packet(protocol::encode_sign_magnitude(number(line2, 2, "line 2"))));
-  packets.push_back(protocol::filter_word_packet(number(line2, 3, "line 2")));
-  for (std::size_t field = 5; field <= static_cast<std::size_t>(count) + 4; ++field)
-    packets.push_back(protocol::filter_word_packet(
-        protocol::filter_position(number(line2, field, "line 2"), step)));
-  return packets;
-}
-
-// True when the text begins, after blanks, with a number; otherwise it reads as 0.
-bool has_number(const std::string& text) {
-  std::size_t i = text.find_first_not_of(" \t\r\n");
-  if (i == std::string::npos) return false;
-  if (text[i] == '+' || text[i] == '-') ++i;
-  if (i < text.size() && text[i] == '.') ++i;
-  return i < text.size() && text[i] >= '0' && text[i] <= '9';
-}
-
-// The fields the download reads as numbers that hold none, so that they go to the
-// instrument as 0 (as described): "line 1 field 3 ("abc")". The grating field has its
-// own rule and is not listed.
-std::vector<std::string> fields_without_number(const std::string& content) {
-  std::vector<std::string> found;
-  const Fields lines = split(content, '\r');
-  const auto look = [&](const Fields& fields, std::size_t number, int line) {
-    if (number > fields.size() || has_number(fields[number - 1])) return;
-    std::string shown = fields[number - 1];
-    shown.erase(0, shown.find_first_not_of('\n'));   // the LF that ends the line before
-    found.push_back("line " + std::to_string(line) + " field " + std::to_string(number) + " (\"" + shown + "\")");
-  };
-  if (lines.empty()) return found;
-  const Fields line1 = split(lines[0], '\t');
-  for (std::size_t number : {1, 3, 4, 5, 6, 7}) look(line1, number, 1);
-  // A line 2 of nothing but the line feed after line 1 is a missing line, not a field.
-  if (lines.size() < 2 || lines[1].find_first_not_of(" \t\r\n") == std::string::npos) return found;
-  const Fields line2 = split(lines[1], '\t');
-  look(line2, 1, 2);
-  if (line2.empty() || text::leading_number(line2[0]) == 2) return found;   // no wheel: nothing more is read
-  for (std::size_t number : {2, 3, 4}) look(line2, number, 2);
-  const double count = line2.size() >= 4 ? text::round_half_even(text::leading_number(line2[3])) : 0;
-  for (std::size_t number = 5; number <= static_cast<std::size_t>(std::clamp(count, 0.0, 6.0)) + 4; ++number)
-    look(line2, number, 2);
-  return found;
+  namespace field = parameters::field;
+  const double count = number(line2, field::kCount, "line 2");
+  std::vector<double> starts;   // those the line holds; a missing one fails in the builder
+  const double filters = text::round_half_even(count);
+  for (std::size_t at = field::kFirstStart; at <= line2.size() && filters >= 0 && at < filters + field::kFirstStart; ++at)
+    starts.push_back(number(line2, at, "line 2"));
+  return protocol::filter_table_packets(count, number(line2, field::kValueA, "line 2"),
+                                        number(line2, field::kValueB, "line 2"), starts, step);
 }
 
 // Why a file is no parameter file, found before anything is sent: the file routine's
 // reasons, and bytes that are not text.
 constexpr Words kUnreadable{"the file cannot be read", "无法读取文件"};
 constexpr Words kNotRegular{"the path names no regular file", "路径不是普通文件"};
-constexpr Words kTooLarge{"the file is larger than 64 KiB, far more than any parameter file",
-                          "文件大于 64 KiB，不是参数文件"};
+constexpr Words kTooLarge{parameters::kTooLargeEn, parameters::kTooLargeZh};
 constexpr Words kNotText{"the file is not a text file", "文件不是文本文件"};
-
-// True when the bytes are text: UTF-8 (ASCII is a part of it) without control
-// characters other than tab, CR and LF. A parameter file holds digits, signs, points,
-// blanks and tabs; a file with NUL bytes, other control characters or bytes that are
-// not UTF-8 is binary junk or a file of another kind, and none of it goes out.
-bool is_text(std::string_view bytes) {
-  for (std::size_t i = 0, length = 0; i < bytes.size(); i += length)
-    if ((length = text::text_sequence(bytes, i)) == 0) return false;
-  return true;
-}
 
 // Reads the parameter file at `path` into `text`. Gives why it is no parameter file,
 // or nothing when it may be one.
-std::optional<Words> parameter_text(const std::string& path, std::string& text) {
-  ModuleFunction::TextFile file = ModuleFunction::read_text_file(path);
+std::optional<Words> parameter_text(Files& files, const std::string& path, std::string& text) {
+  TextFile file = files.read_text(path, parameters::kLargestParameterFile);
   switch (file.trouble) {
-    case ModuleFunction::FileTrouble::None: break;
-    case ModuleFunction::FileTrouble::Unreadable: return kUnreadable;
-    case ModuleFunction::FileTrouble::NotRegular: return kNotRegular;
-    case ModuleFunction::FileTrouble::TooLarge: return kTooLarge;
+    case FileTrouble::None: break;
+    case FileTrouble::Unreadable: return kUnreadable;
+    case FileTrouble::NotRegular: return kNotRegular;
+    case FileTrouble::TooLarge: return kTooLarge;
   }
-  // An editor may put a byte-order mark first; left there it would hide the first
-  // number, and instrument number 0 would go out.
-  constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
-  if (std::string_view(file.text).substr(0, kByteOrderMark.size()) == kByteOrderMark)
-    file.text.erase(0, kByteOrderMark.size());
-  if (!is_text(file.text)) return kNotText;
-  text = std::move(file.text);
+  std::optional<std::string> readable = parameters::download_text(file.text);
+  if (!readable) return kNotText;
+  text = std::move(*readable);
   return std::nullopt;
 }
 
@@ -244,7 +165,7 @@ void Control::LoadParameter(std::string strFilePath) {
   session_.show_splash(kSettingCaption);
   // The file, read once; one that is no parameter file is refused before anything is sent.
   std::string content;
-  const std::optional<Words> no_file = parameter_text(strFilePath, content);
+  const std::optional<Words> no_file = parameter_text(session_.files, strFilePath, content);
 
   std::vector<Sent> sent;
   double reset_out = motion_.shown_power_on_steps();   // absolute steps the reset drives out to
@@ -268,41 +189,42 @@ void Control::LoadParameter(std::string strFilePath) {
   // Gives nothing when the download and reset are done, else why it stopped.
   const auto download = [&]() -> std::optional<Words> {
     if (no_file) return no_file;
-    const Fields lines = split(content, '\r');
+    namespace field = parameters::field;
+    const std::vector<Fields> lines = parameters::download_lines(content);
     if (lines.empty()) throw RuntimeFailure(FailureReason::InvalidArgument, "no line 1");
-    const Fields line1 = split(lines[0], '\t');
+    const Fields& line1 = lines[0];
     const char* l1 = "line 1";
 
-    const double instrument = number(line1, 1, l1);
+    const double instrument = number(line1, field::kInstrument, l1);
     if (!setting(protocol::set_word('N', instrument), value_sent("instrument number", "仪器编号", instrument)))
       return kNoAck;
-    const std::string& grating = field_text(line1, 2, l1);
+    const std::string& grating = field_text(line1, field::kGrating, l1);
     if (const auto code = grating_to_send(grating, current_grating_code(session_.state.step))) {
       if (!setting(protocol::set_grating(*code), value_sent("grating code", "光栅代码", *code)))
         return kNoAck;
     }
-    const double blaze = number(line1, 3, l1);
+    const double blaze = number(line1, field::kBlaze, l1);
     if (!setting(protocol::set_word('P', blaze), value_sent("blaze wavelength", "闪耀波长", blaze, " nm", " nm")))
       return kNoAck;
-    const double zero = number(line1, 4, l1);
+    const double zero = number(line1, field::kZeroOffset, l1);
     if (!setting(protocol::set_word('Z', zero), value_sent("zero offset", "零点偏移", zero, " steps", " 步")))
       return kNoAck;
-    const double year = number(line1, 5, l1);
+    const double year = number(line1, field::kYear, l1);
     if (!setting(protocol::set_word('Y', year), value_sent("year", "出厂年份", year))) return kNoAck;
 
-    const std::int32_t power_on = protocol::step_count(number(line1, 6, l1), DblMonoStep());
+    const std::int32_t power_on = protocol::step_count(number(line1, field::kPowerOn, l1), DblMonoStep());
     // The reset drives out to the power-on position the controller holds then: the
     // one sent here, or, should "M" not have been taken, the one it had.
     reset_out = std::max(motion_.shown_power_on_steps(), static_cast<double>(power_on) + std::max(0.0, zero));
     unexamined(protocol::set_power_on(power_on), kThresholdPowerOnSet,
                value_sent("power-on position", "开机位置", power_on, " steps", " 步"));
-    const double type = number(line1, 7, l1);
+    const double type = number(line1, field::kType, l1);
     unexamined(protocol::set_type(type), protocol::kThresholdType,
                value_sent("instrument type", "仪器类型", type));
 
     if (lines.size() < 2) throw RuntimeFailure(FailureReason::InvalidArgument, "no line 2");
-    const Fields line2 = split(lines[1], '\t');
-    if (number(line2, 1, "line 2") == 2) {
+    const Fields& line2 = lines[1];
+    if (number(line2, field::kState, "line 2") == parameters::kNoWheel) {
       // The file holds no wheel: nothing is written to it.
       w("ChkUseFilter").set_value(session_.state.filter_state);
       session_.state.filter_ready = false;
@@ -347,7 +269,7 @@ void Control::LoadParameter(std::string strFilePath) {
   };
 
   // A field without a number goes to the instrument as 0, as described; the host is told.
-  const std::vector<std::string> unreadable = no_file ? std::vector<std::string>{} : fields_without_number(content);
+  const std::vector<std::string> unreadable = no_file ? std::vector<std::string>{} : parameters::fields_without_number(content);
   if (!unreadable.empty()) {
     std::string list;
     for (const std::string& item : unreadable) list += (list.empty() ? "" : ", ") + item;

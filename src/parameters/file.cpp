@@ -1,24 +1,13 @@
-// The parameter file: SaveParameter writes the instrument's parameter set, as the
-// panels show it, into a two-line text file that LoadParameter downloads again.
-//
-//   line 1  instrument number, grating (digit + mark), blaze [nm], zero offset [steps],
-//           year, power-on wavelength [nm], type code
-//   line 2  "2" (wheel not set up)  or  state, value A, value B, count, start [nm] x count
-//
-// Every field is followed by a tab and every line ends in CR LF, so a line always ends
-// with tab, CR, LF. Nothing else follows the second line.
+// SaveParameter writes the instrument's parameter set, as the panels show it, into
+// the parameter file that LoadParameter downloads again (its format: parameter_file.h).
+// The file replaces an existing one in one step, or leaves it as it was.
 
-#include <cctype>
 #include <filesystem>
 #include <string>
-#include <system_error>
-
-#if defined(__unix__) || defined(__APPLE__)
-#include <fcntl.h>
-#include <unistd.h>
-#endif
 
 #include "control/control.h"
+#include "parameters/parameter_file.h"
+#include "platform/files.h"
 #include "platform/failure.h"
 #include "text/convert.h"
 
@@ -27,7 +16,6 @@ namespace brivel {
 namespace {
 
 constexpr const char* kFamilyPrefix = "5BRV";   // the four characters GetTypeCode drops
-constexpr int kFilterRows = 6;                      // TxtFilterStartWavelen(0) to (5)
 
 // Type codes by model number: the name ends in "A", in "B", or in anything else.
 struct TypeRow {
@@ -44,28 +32,6 @@ constexpr TypeRow kTypeCodes[] = {
   throw RuntimeFailure(FailureReason::InvalidArgument, why);
 }
 
-// The grating field: the grating text's first character and the mark "30" (digits 0
-// to 4) or "10" (5 to 9). The reader turns "d30" into code d and "d10" into d + 16.
-std::string grating_field(const std::string& grating_text) {
-  if (grating_text.empty() || !std::isdigit(static_cast<unsigned char>(grating_text[0])))
-    refuse("the grating text does not start with a digit");
-  const int digit = grating_text[0] - '0';
-  return grating_text.substr(0, 1) + (digit < 5 ? "30" : "10");
-}
-
-std::string field(const std::string& text) { return text + '\t'; }
-
-// The longest file name the folder takes, in bytes (255 on the usual file systems).
-std::size_t longest_name(const std::filesystem::path& folder) {
-#if defined(__unix__) || defined(__APPLE__)
-  const long limit = ::pathconf(folder.empty() ? "." : folder.c_str(), _PC_NAME_MAX);
-  if (limit > 0) return static_cast<std::size_t>(limit);
-#else
-  (void)folder;
-#endif
-  return 255;
-}
-
 // `name` cut to at most `bytes` bytes, never inside a UTF-8 character.
 std::string cut_name(const std::string& name, std::size_t bytes) {
   if (name.size() <= bytes) return name;
@@ -77,75 +43,52 @@ std::string cut_name(const std::string& name, std::size_t bytes) {
 // Beside the target, so that the final rename never crosses file systems:
 // "<name>.saving". A name so long that the ending would not fit the folder's limit
 // is cut first, so that every name the file system takes can be saved to.
-std::filesystem::path temporary_beside(const std::filesystem::path& target) {
-  std::error_code ec;
+std::string temporary_beside(Files& files, const std::filesystem::path& target) {
   const std::string name = target.filename().string();
-  const std::size_t limit = longest_name(target.parent_path());
+  const std::size_t limit = files.longest_name(target.parent_path().string());
   for (int n = 0; n < 100; ++n) {
     const std::string ending = ".saving" + (n == 0 ? std::string() : "." + std::to_string(n));
     if (ending.size() >= limit) return {};
     std::filesystem::path candidate = target;
     candidate.replace_filename(cut_name(name, limit - ending.size()) + ending);
-    if (!std::filesystem::exists(std::filesystem::symlink_status(candidate, ec))) return candidate;
+    if (!files.status(candidate.string(), false).exists)   // a link counts, even a dangling one
+      return candidate.string();
   }
   return {};
 }
 
-bool write_protected(const std::filesystem::file_status& status) {
-  using std::filesystem::perms;
-  return (status.permissions() & (perms::owner_write | perms::group_write | perms::others_write)) ==
-         perms::none;
-}
-
-// After the rename: the folder's new entry on the disk too, so that a power cut leaves
-// either the old file or the new one under the name.
-void sync_folder(const std::filesystem::path& folder) {
-#if defined(__unix__) || defined(__APPLE__)
-  const int fd = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return;
-  ::fsync(fd);
-  ::close(fd);
-#else
-  (void)folder;
-#endif
-}
-
 // Replaces the file at `path` with `content` as one step: the text goes into a new
-// temporary file beside it, on the disk, which then takes the target's name. A failure
-// at any point (a missing or write-protected folder, a full disk, a target that is no
-// regular file) removes the temporary file and leaves an existing target byte for byte
-// as it was. What the operator protected is left alone, even where the operating
-// system would let this process write (an administrator's): a write-protected target
-// or a write-protected folder is refused.
-bool replace_file(const std::string& path, const std::string& content) {
-  namespace fs = std::filesystem;
+// temporary file beside it, on the disk, which then takes the target's name, and the
+// folder's new entry goes on the disk too (so that a power cut leaves either the old
+// file or the new one under the name). A failure at any point (a missing or
+// write-protected folder, a full disk, a target that is no regular file, a failed
+// rename) removes the temporary file and leaves an existing target byte for byte as it
+// was. What the operator protected is left alone, even where the operating system
+// would let this process write (an administrator's): a write-protected target or a
+// write-protected folder is refused.
+bool replace_file(Files& files, const std::string& path, const std::string& content) {
   if (path.empty()) return false;
-  std::error_code ec;
-  fs::path target(path);
-  if (fs::is_symlink(fs::symlink_status(target, ec))) {
-    const fs::path resolved = fs::canonical(target, ec);   // write through the link
-    if (ec) return false;
-    target = resolved;
+  std::string target = path;
+  if (files.status(target, false).link) {
+    target = files.resolve(target);   // write through the link
+    if (target.empty()) return false;
   }
-  const fs::file_status existing = fs::status(target, ec);
-  const bool exists = fs::exists(existing);
-  if (exists && (!fs::is_regular_file(existing) || write_protected(existing))) return false;
-  const fs::path folder = target.parent_path();
-  const fs::file_status folder_status = fs::status(folder.empty() ? fs::path(".") : folder, ec);
-  if (!fs::is_directory(folder_status) || write_protected(folder_status)) return false;
+  const FileStatus existing = files.status(target, true);
+  if (existing.exists && (!existing.regular || existing.write_protected)) return false;
+  const std::string folder = std::filesystem::path(target).parent_path().string();
+  const FileStatus folder_status = files.status(folder.empty() ? "." : folder, true);
+  if (!folder_status.folder || folder_status.write_protected) return false;
 
-  const fs::path temporary = temporary_beside(target);
+  const std::string temporary = temporary_beside(files, target);
   if (temporary.empty()) return false;
   // A failed write leaves no temporary file behind (and removes none it did not make).
-  if (!ModuleFunction::WriteNewTextFile(content, temporary.string())) return false;
-  if (exists) fs::permissions(temporary, existing.permissions(), ec);   // keep the file's mode
-  fs::rename(temporary, target, ec);
-  if (ec) {
-    std::error_code ignored;
-    fs::remove(temporary, ignored);
+  if (!files.write_new(temporary, content)) return false;
+  if (existing.exists) files.copy_mode(target, temporary);   // keep the file's mode
+  if (!files.rename(temporary, target)) {
+    files.remove(temporary);
     return false;
   }
-  sync_folder(folder);
+  files.sync_folder(folder);
   return true;
 }
 
@@ -172,40 +115,34 @@ void Control::SaveParameter(std::string strFilePath) {
 
   std::string content;
   try {
-    const std::string grating = grating_field(w("TxtGratingLines").text());
+    parameters::ParameterFields fields;
+    fields.grating = parameters::grating_field(w("TxtGratingLines").text());
+    if (fields.grating.empty()) refuse("the grating text does not start with a digit");
     std::int16_t type_code = 0;
     GetTypeCode(w("CboComType").text(), type_code);
 
-    content += field(w("TxtSpecNO").text());
-    content += field(grating);
-    content += field(text::plain(text::leading_number(w("TxtBlazeWaveLen").text())));
-    content += field(w("TxtZeroOffset").text());
-    content += field(w("TxtYear").text());
-    content += field(text::plain(text::leading_number(w("TxtOpenPos").text())));
-    content += field(std::to_string(type_code));
-    content += "\r\n";
+    fields.instrument = w("TxtSpecNO").text();
+    fields.blaze = parameters::number_field(text::leading_number(w("TxtBlazeWaveLen").text()));
+    fields.zero_offset = w("TxtZeroOffset").text();
+    fields.year = w("TxtYear").text();
+    fields.power_on = parameters::number_field(text::leading_number(w("TxtOpenPos").text()));
+    fields.type = std::to_string(type_code);
 
-    if (session_.state.filter_state == 2) {
-      content += field("2");
-    } else {
+    if (session_.state.filter_state != 2) {
       const std::string count_text = w("CboFilterCount").text();
-      const double count = text::round_half_even(text::leading_number(count_text));
-      // One start wavelength per filter; the table has six boxes, and a file without
-      // any filter could not be written back as a table.
-      if (count < 1 || count > kFilterRows) refuse("the filter count is not 1 to 6");
-      content += field(std::to_string(session_.state.filter_state));
-      content += field(std::to_string(session_.state.filter_a));
-      content += field(session_.state.filter_b);
-      content += field(count_text);
-      for (int i = 0; i < static_cast<int>(count); ++i)
-        content += field(w(indexed("TxtFilterStartWavelen", i)).text());
+      const std::optional<int> count = parameters::written_filter_count(count_text);
+      if (!count) refuse("the filter count is not 1 to 6");
+      parameters::FilterWheelFields wheel{std::to_string(session_.state.filter_state), std::to_string(session_.state.filter_a),
+                                          session_.state.filter_b, count_text, {}};
+      for (int i = 0; i < *count; ++i) wheel.starts.push_back(w(indexed("TxtFilterStartWavelen", i)).text());
+      fields.wheel = std::move(wheel);
     }
-    content += "\r\n";
+    content = parameters::format_parameter_file(fields);
   } catch (const RuntimeFailure&) {
     content.clear();
   }
 
-  const bool saved = !content.empty() && replace_file(strFilePath, content);
+  const bool saved = !content.empty() && replace_file(session_.files, strFilePath, content);
   session_.state.busy = false;
   if (saved) {
     session_.say(MessageKind::Success, Words{"Parameters saved successfully.", "参数保存成功!"}, Words{"Information", "信息"},

@@ -38,7 +38,7 @@ std::uint8_t wire_byte(double value) {
 
 Bytes letter_with_byte(char letter, double value) { return {letter_byte(letter), wire_byte(value)}; }
 
-Bytes letter_with_count(char letter, double steps) {
+Bytes letter_with_count(char letter, std::int64_t steps) {
   const auto b = split32(steps);
   return {letter_byte(letter), b[0], b[1], b[2], b[3]};
 }
@@ -86,7 +86,7 @@ Bytes set_word(char letter, double value) {
 }
 
 Bytes set_grating(double code) { return letter_with_byte('G', code); }
-Bytes set_power_on(double steps) { return letter_with_count('M', steps); }
+Bytes set_power_on(std::int64_t steps) { return letter_with_count('M', steps); }
 Bytes set_type(double index) { return letter_with_byte('T', index); }
 
 // The two senders of "V" build arrays of different length: the property's has a
@@ -104,11 +104,26 @@ Bytes filter_word_packet(double value) {
   return {b[0], b[1], kCR};
 }
 
+std::vector<Bytes> filter_table_packets(double count, double value_a, double value_b,
+                                        const std::vector<double>& starts_nm, double step) {
+  const double filters = text::round_half_even(count);
+  if (!(filters >= 0 && filters <= kFilterSlots)) fail(FailureReason::Overflow, "the filter count is not 0 to 6");
+  std::vector<Bytes> packets;
+  packets.push_back(filter_count_packet(count));
+  packets.push_back(filter_word_packet(encode_sign_magnitude(value_a)));
+  packets.push_back(filter_word_packet(value_b));
+  for (std::size_t i = 0; i < static_cast<std::size_t>(filters); ++i) {
+    if (i >= starts_nm.size()) fail(FailureReason::InvalidArgument, "a filter has no start wavelength");
+    packets.push_back(filter_word_packet(filter_position(starts_nm[i], step)));
+  }
+  return packets;
+}
+
 // ---- motion -----------------------------------------------------------------
 
-Bytes move_absolute(double steps) { return letter_with_count('W', steps); }
-Bytes move_up(double steps) { return letter_with_count('U', steps); }
-Bytes move_down(double steps) { return letter_with_count('D', steps); }
+Bytes move_absolute(std::int64_t steps) { return letter_with_count('W', steps); }
+Bytes move_up(std::int64_t steps) { return letter_with_count('U', steps); }
+Bytes move_down(std::int64_t steps) { return letter_with_count('D', steps); }
 
 Bytes jog(int direction) {
   // Jog down is a three-byte array whose last byte is left at 0.
@@ -128,16 +143,11 @@ std::array<std::uint8_t, 2> split16(double value) {
   return {static_cast<std::uint8_t>(hi), static_cast<std::uint8_t>(n - hi * 256.0)};
 }
 
-std::array<std::uint8_t, 4> split32(double value) {
-  double r = wire_number(value, 4294967295.0, "32 bits");
-  std::array<std::uint8_t, 4> bytes{};
-  for (int i = 0; i < 4; ++i) {
-    const double unit = pow2(8 * (3 - i));
-    const double b = text::whole_part(r / unit);
-    bytes[i] = static_cast<std::uint8_t>(b);
-    r -= b * unit;
-  }
-  return bytes;
+std::array<std::uint8_t, 4> split32(std::int64_t steps) {
+  if (steps < 0 || steps > 0xFFFFFFFFLL) fail(FailureReason::Overflow, "value does not fit 32 bits");
+  const auto n = static_cast<std::uint32_t>(steps);
+  return {static_cast<std::uint8_t>(n >> 24), static_cast<std::uint8_t>(n >> 16), static_cast<std::uint8_t>(n >> 8),
+          static_cast<std::uint8_t>(n)};
 }
 
 double assemble32(std::uint8_t b0, std::uint8_t b1, std::uint8_t b2, std::uint8_t b3) {
@@ -193,9 +203,9 @@ std::int32_t step_count(double wavelength, double step) {
   return text::to_int32(wavelength / step);
 }
 
-double filter_position(double wavelength, double step) {
+std::uint16_t filter_position(double wavelength, double step) {
   if (step == 0.0) fail(FailureReason::DivisionByZero, "step size is 0");
-  return text::round_half_even(wavelength / 16.0 / step);
+  return static_cast<std::uint16_t>(wire_number(wavelength / 16.0 / step, 65535.0, "16 bits"));
 }
 
 }  // namespace brivel::protocol

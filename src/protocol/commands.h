@@ -4,12 +4,15 @@
 //
 // Numbers go out unsigned, most significant byte first. A number is rounded to the
 // nearest whole number (a half to the even neighbour) before it is split; a value
-// that does not fit its bytes is RuntimeFailure(Overflow).
+// that does not fit its bytes is RuntimeFailure(Overflow). Motor steps are whole
+// numbers: the caller rounds once, where the count is computed (step_count,
+// filter_position).
 
 #include <array>
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "platform/serial_port.h"
 
@@ -44,7 +47,7 @@ Bytes set_word(char letter, double value);
 // "G" with a grating code (one byte).
 Bytes set_grating(double code);
 // "M" with the power-on position as a four-byte step count.
-Bytes set_power_on(double steps);
+Bytes set_power_on(std::int64_t steps);
 // "T" with the instrument type index (one byte).
 Bytes set_type(double index);
 // "V" with the speed: three bytes with a trailing 0 (the IntSpeed property) ...
@@ -56,12 +59,21 @@ Bytes set_filter_state(int state);
 // The packets of "F": "F", count, CR; then 16-bit words hi, lo, CR.
 Bytes filter_count_packet(double count);
 Bytes filter_word_packet(double value);
+// The whole table of the filter wheel, every packet built before the first is sent
+// (a failure never leaves the table half written): "F" count, value A (sign and
+// magnitude), value B, then the start position of each filter [16 steps]. Overflow
+// for a count that is not 0 to 6 (rounded) or a value that does not fit its word;
+// InvalidArgument when fewer start wavelengths than filters are given; DivisionByZero
+// for a step of 0. The first failure in that order is the one thrown.
+constexpr int kFilterSlots = 6;
+std::vector<Bytes> filter_table_packets(double count, double value_a, double value_b,
+                                        const std::vector<double>& starts_nm, double step);
 
 // ---- motion -----------------------------------------------------------------
 // "W" with an absolute step count; "U"/"D" with a relative one.
-Bytes move_absolute(double steps);
-Bytes move_up(double steps);
-Bytes move_down(double steps);
+Bytes move_absolute(std::int64_t steps);
+Bytes move_up(std::int64_t steps);
+Bytes move_down(std::int64_t steps);
 // "K" 0x01 (jog up, 2 bytes) or "K" 0x02 0x00 (jog down, 3 bytes).
 constexpr int kJogUp = 1;
 constexpr int kJogDown = 2;
@@ -74,8 +86,8 @@ Bytes stop();
 // ---- numbers on the wire ---------------------------------------------------
 // hi, lo of a 16-bit number (rounded first); Overflow outside 0..65535.
 std::array<std::uint8_t, 2> split16(double value);
-// Four bytes of a step count (rounded first); Overflow outside 0..2^32-1.
-std::array<std::uint8_t, 4> split32(double value);
+// Four bytes of a step count; Overflow outside 0..2^32-1.
+std::array<std::uint8_t, 4> split32(std::int64_t steps);
 // b0 x 2^24 + b1 x 2^16 + b2 x 2^8 + b3, unsigned.
 double assemble32(std::uint8_t b0, std::uint8_t b1, std::uint8_t b2, std::uint8_t b3);
 // Value A of the filter wheel: 16-bit sign and magnitude.
@@ -114,7 +126,9 @@ const Grating* grating_for_code(int code);
 // Nearest whole step count for a wavelength: wl / step rounded half to even as a
 // 32-bit signed number. DivisionByZero for a step of 0; Overflow beyond 32 bits.
 std::int32_t step_count(double wavelength, double step);
-// Start position of a filter in units of 16 motor steps, as sent in "F" packets.
-double filter_position(double wavelength, double step);
+// Start position of a filter in units of 16 motor steps, as sent in "F" packets:
+// wl / step / 16 rounded half to even. DivisionByZero for a step of 0; Overflow
+// outside the 16 bits of its word.
+std::uint16_t filter_position(double wavelength, double step);
 
 }  // namespace brivel::protocol

@@ -11,6 +11,7 @@
 
 #include "platform/dialogs.h"
 #include "platform/failure.h"
+#include "platform/files.h"
 #include "platform/surface.h"
 #include "serial/link.h"
 #include "session/language.h"
@@ -93,10 +94,12 @@ struct InstrumentState {
 
 class Session {
  public:
-  Session(serial::Link& link, Surface& surface, Dialogs& dialogs) : link(link), surface(surface), dialogs_(dialogs) {}
+  Session(serial::Link& link, Surface& surface, Dialogs& dialogs, Files& files)
+      : link(link), surface(surface), files(files), dialogs_(dialogs) {}
 
   serial::Link& link;
   Surface& surface;
+  Files& files;   // where the parameter file is read and written
   InstrumentState state;
   WaitBounds bounds;
 

@@ -4,45 +4,34 @@
 
 #include <gtest/gtest.h>
 
-#include <csignal>
 #include <string>
 
-#include <sys/resource.h>
 #include <sys/stat.h>
 
-#include "control/module_function.h"
+#include "parameters/parameter_file.h"
+#include "platform/files.h"
 #include "parameters/fixture.h"
 
 namespace brivel {
 namespace {
 
-using ModuleFunction::FileTrouble;
-using ModuleFunction::kTextFileLimit;
-using ModuleFunction::read_text_file;
+constexpr std::size_t kTextFileLimit = parameters::kLargestParameterFile;
+TextFile read_text_file(const std::string& path) { return standard_files().read_text(path, kTextFileLimit); }
 
-// A process-wide limit on the size of files written, as a full disk behaves to a
-// writer: writes past it fail (EFBIG) instead of raising SIGXFSZ.
-class FileSizeLimit {
- public:
-  explicit FileSizeLimit(rlim_t bytes) {
-    ::getrlimit(RLIMIT_FSIZE, &old_);
-    old_signal_ = std::signal(SIGXFSZ, SIG_IGN);
-    rlimit limit = old_;
-    limit.rlim_cur = bytes;
-    ::setrlimit(RLIMIT_FSIZE, &limit);
+// The operating system's files, except that the step named fails.
+struct FailingFiles : StandardFiles {
+  enum class Step { None, Write, Rename } failing = Step::None;
+  bool write_new(const std::string& path, const std::string& text) override {
+    return failing != Step::Write && StandardFiles::write_new(path, text);
   }
-  ~FileSizeLimit() {
-    ::setrlimit(RLIMIT_FSIZE, &old_);
-    std::signal(SIGXFSZ, old_signal_);
+  bool rename(const std::string& from, const std::string& to) override {
+    return failing != Step::Rename && StandardFiles::rename(from, to);
   }
-
- private:
-  rlimit old_{};
-  void (*old_signal_)(int) = SIG_DFL;
 };
 
 TEST_F(ParameterFileTest, SaveThatCannotWriteTellsTheOperatorAndKeepsTheOldFileByteForByte) {
-  Bench b(instrument());
+  FailingFiles files;
+  Bench b(instrument(), files);
   connect(b);
   const std::string old = "old content \x01\xff\r\n";
   const auto expect_refused = [&](const std::string& why, const std::string& path,
@@ -67,11 +56,12 @@ TEST_F(ParameterFileTest, SaveThatCannotWriteTellsTheOperatorAndKeepsTheOldFileB
   EXPECT_EQ(std::distance(fs::directory_iterator(locked), {}), 1) << "no temporary file left";
 
   put(old);
-  {
-    FileSizeLimit full(16);   // the disk fills after 16 bytes of the new file
-    expect_refused("full disk", file, file);
+  for (const auto step : {FailingFiles::Step::Write, FailingFiles::Step::Rename}) {   // a full disk, a lost rename
+    files.failing = step;
+    expect_refused("a failed write or rename", file, file);
+    EXPECT_EQ(entries(), 2u) << "the temporary file is removed";   // parameters.txt, locked
   }
-  EXPECT_EQ(entries(), 2u) << "the temporary file is removed";   // parameters.txt, locked
+  files.failing = FailingFiles::Step::None;
 
   // A device is never written, whether named or reached through a link.
   expect_refused("/dev/full", "/dev/full", file);
@@ -107,7 +97,7 @@ TEST_F(ParameterFileTest, EveryNameTheFileSystemTakesCanBeSavedTo) {
   }
 }
 
-TEST(TextFileRoutines, ReadOnlyRegularFilesUpToTheLimitWithoutBlocking) {
+TEST(StandardFiles, ReadOnlyRegularFilesUpToTheLimitWithoutBlocking) {
   const fs::path dir = fs::temp_directory_path() / ("brivel-text-" + std::to_string(::getpid()));
   fs::remove_all(dir);
   fs::create_directories(dir);
@@ -117,7 +107,7 @@ TEST(TextFileRoutines, ReadOnlyRegularFilesUpToTheLimitWithoutBlocking) {
   };
   std::string every_byte;
   for (int c = 0; c < 256; ++c) every_byte += static_cast<char>(c);
-  EXPECT_EQ(ModuleFunction::ReadTextFile(write("bytes", every_byte)), every_byte) << "byte for byte";
+  EXPECT_EQ(read_text_file(write("bytes", every_byte)).text, every_byte) << "byte for byte";
   EXPECT_EQ(read_text_file(write("limit", std::string(kTextFileLimit, '7'))).text.size(), kTextFileLimit);
 
   const fs::path fifo = dir / "fifo";
@@ -139,23 +129,14 @@ TEST(TextFileRoutines, ReadOnlyRegularFilesUpToTheLimitWithoutBlocking) {
       {write("named", "x") + std::string(1, '\0') + "tail", FileTrouble::Unreadable},
   };
   for (const auto& r : refused) {
-    const ModuleFunction::TextFile got = read_text_file(r.path);
+    const TextFile got = read_text_file(r.path);
     EXPECT_EQ(got.trouble, r.trouble) << r.path;
     EXPECT_TRUE(got.text.empty()) << r.path;
-    EXPECT_EQ(ModuleFunction::ReadTextFile(r.path), "") << r.path;
   }
-
-  // Writing: replace and append a regular file; a FIFO without a reader and a device
-  // are refused at once.
-  const std::string target = (dir / "written").string();
-  EXPECT_TRUE(ModuleFunction::WriteTextFile("one", target, false));
-  EXPECT_TRUE(ModuleFunction::WriteTextFile("two", target, true));
-  EXPECT_EQ(slurp(target), "onetwo");
-  EXPECT_TRUE(ModuleFunction::WriteTextFile("3", target, false));
-  EXPECT_EQ(slurp(target), "3");
-  EXPECT_FALSE(ModuleFunction::WriteTextFile("x", fifo.string(), kFalse));
-  EXPECT_FALSE(ModuleFunction::WriteTextFile("x", "/dev/full", false));
-  EXPECT_FALSE(ModuleFunction::WriteNewTextFile("x", target)) << "an existing file is not new";
+  // Writing: only a new file; an existing one, a FIFO and a device are refused at once.
+  const std::string target = write("written", "3");
+  for (const std::string& path : {target, fifo.string(), std::string("/dev/full")})
+    EXPECT_FALSE(standard_files().write_new(path, "x")) << path;
   EXPECT_EQ(slurp(target), "3") << "and stays as it was";
   fs::remove_all(dir);
 }

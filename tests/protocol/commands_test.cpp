@@ -22,18 +22,32 @@ TEST(Commands, EncodeByteForByte) {
       {set_word('N', 12345), "4E 30 39"}, {set_word('Y', 2024), "59 07 E8"},
       {set_word('Z', 65535), "5A FF FF"}, {set_word('P', 500.5), "50 01 F4"},
       {set_grating(20), "47 14"}, {set_type(3), "54 03"},
-      {set_power_on(80000), "4D 00 01 38 80"},
       {set_speed_property(100), "56 64 00"}, {set_speed_box(100), "56 64"},
       {set_filter_state(1), "53 01 0D"}, {set_filter_state(0), "53 00 0D"},
-      {filter_count_packet(3), "46 03 0D"}, {filter_word_packet(0x1234), "12 34 0D"},
-      {filter_word_packet(encode_sign_magnitude(-5)), "80 05 0D"},
-      {move_absolute(10000), "57 00 00 27 10"}, {move_absolute(120000), "57 00 01 D4 C0"},
-      {move_absolute(4294967295.0), "57 FF FF FF FF"}, {move_absolute(10000.5), "57 00 00 27 10"},
-      {move_up(100), "55 00 00 00 64"}, {move_down(16777216), "44 01 00 00 00"},
       {jog(kJogUp), "4B 01"}, {jog(kJogDown), "4B 02 00"}, {reposition(), "4B 08"},
       {stop(), "6B"},
   };
   for (const auto& c : cases) EXPECT_EQ(hex(c.bytes), c.expected);
+}
+
+// Step counts go out as four bytes, filter positions (16 steps each) as a word: the
+// boundaries of both, byte for byte.
+TEST(Commands, StepCountsAtTheirBoundaries) {
+  const struct { long long steps; const char* bytes; } counts[] = {
+      {0, "00 00 00 00"}, {255, "00 00 00 FF"}, {256, "00 00 01 00"}, {10000, "00 00 27 10"},
+      {120000, "00 01 D4 C0"}, {16777216, "01 00 00 00"}, {2147483647, "7F FF FF FF"},
+      {2147483648LL, "80 00 00 00"}, {4294967295LL, "FF FF FF FF"},
+  };
+  const std::pair<Bytes (*)(std::int64_t), std::string> encoders[] = {
+      {move_absolute, "57 "}, {move_up, "55 "}, {move_down, "44 "}, {set_power_on, "4D "}};
+  for (const auto& c : counts)
+    for (const auto& [encode, letter] : encoders) EXPECT_EQ(hex(encode(c.steps)), letter + c.bytes) << c.steps;
+  const struct { double nm; const char* bytes; } positions[] = {
+      {-0.5, "00 00 0D"}, {0.5, "00 00 0D"}, {1.5, "00 02 0D"}, {255.5, "01 00 0D"},
+      {65534.5, "FF FE 0D"}, {65535, "FF FF 0D"},
+  };
+  for (const auto& c : positions)   // a step of 1/16 nm: one position per nm
+    EXPECT_EQ(hex(filter_word_packet(filter_position(c.nm, 1.0 / 16))), c.bytes) << c.nm;
 }
 
 TEST(Commands, RefuseValuesThatDoNotFitTheirBytes) {
@@ -46,9 +60,13 @@ TEST(Commands, RefuseValuesThatDoNotFitTheirBytes) {
       {"filter state", [] { set_filter_state(-1); }, FailureReason::Overflow},
       {"count", [] { filter_count_packet(300); }, FailureReason::Overflow},
       {"negative steps", [] { move_absolute(-1); }, FailureReason::Overflow},
-      {"2^32 steps", [] { move_up(4294967296.0); }, FailureReason::Overflow},
-      {"NaN steps", [] { set_power_on(std::nan("")); }, FailureReason::Overflow},
+      {"2^32 steps", [] { move_up(4294967296LL); }, FailureReason::Overflow},
+      {"position past 16 bits", [] { filter_word_packet(filter_position(65535.5, 1.0 / 16)); }, FailureReason::Overflow},
       {"sign and magnitude", [] { encode_sign_magnitude(-32768); }, FailureReason::Overflow},
+      {"seven filters", [] { filter_table_packets(7, 0, 0, {}, 1); }, FailureReason::Overflow},
+      {"value A before a missing start", [] { filter_table_packets(1, 40000, 0, {}, 1); }, FailureReason::Overflow},
+      {"a missing start", [] { filter_table_packets(2, 0, 0, {400}, 1); }, FailureReason::InvalidArgument},
+      {"no step size", [] { filter_table_packets(1, 0, 0, {400}, 0); }, FailureReason::DivisionByZero},
       {"question letter", [] { question('f'); }, FailureReason::InvalidArgument},
       {"word letter", [] { set_word('W', 1); }, FailureReason::InvalidArgument},
       {"jog direction", [] { jog(8); }, FailureReason::InvalidArgument},
@@ -59,7 +77,6 @@ TEST(Commands, RefuseValuesThatDoNotFitTheirBytes) {
 TEST(Numbers, SplitAndAssemble) {
   EXPECT_EQ(split16(258), (std::array<std::uint8_t, 2>{1, 2}));
   EXPECT_EQ(split16(2.5), (std::array<std::uint8_t, 2>{0, 2}));
-  EXPECT_EQ(split32(0x01020304), (std::array<std::uint8_t, 4>{1, 2, 3, 4}));
   EXPECT_EQ(assemble32(0xFF, 0xFF, 0xFF, 0xFF), 4294967295.0);
   EXPECT_EQ(assemble32(0x00, 0x01, 0xD4, 0xC0), 120000.0);
   const struct { double value; std::uint16_t word; std::int16_t read_back; } sign_magnitude[] = {
@@ -133,11 +150,6 @@ TEST(Wavelength, StepCountsRoundToEven) {
   EXPECT_EQ(step_count(10001.5, 1.0), 10002);
   EXPECT_EQ(failure_of([] { step_count(500, 0); }), FailureReason::DivisionByZero);
   EXPECT_EQ(failure_of([] { step_count(1e9, 0.00625); }), FailureReason::Overflow);
-  // Start positions travel in units of 16 steps.
-  EXPECT_EQ(filter_position(400, 0.025), 1000);
-  EXPECT_EQ(filter_position(12, 0.5), 2);   // 1.5 goes to 2
-  EXPECT_EQ(filter_position(20, 0.5), 2);   // 2.5 goes to 2
-  EXPECT_EQ(failure_of([] { filter_position(400, 0); }), FailureReason::DivisionByZero);
 }
 
 }  // namespace

@@ -1,31 +1,30 @@
-// The module's text-file routines: the whole file in, a text out. One character per
-// byte, no translation of line ends, no byte-order mark: the parameter file is plain
-// single-byte text, and what a reader gets back is exactly what the writer put down.
+// The operating system's files: the whole file in, a text out. One character per
+// byte, no translation of line ends, no byte-order mark: what a reader gets back is
+// exactly what the writer put down.
 //
-// Only regular files are read or written, and never more than kTextFileLimit bytes are
+// Only regular files are read or written, and never more than the reader's limit is
 // read: a path that names a FIFO, a terminal or a device such as /dev/zero must not
 // block the host's thread or fill its memory. Nothing here waits: a FIFO or a device is
 // recognised before it is opened (and again on the open descriptor, which is opened
 // non-blocking, in case the path changed in between).
 
+#include "platform/files.h"
+
 #include <algorithm>
 #include <cerrno>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
-
-#include "control/module_function.h"
+#include <system_error>
 
 #if defined(__unix__) || defined(__APPLE__)
 #define BRIVEL_POSIX_FILES 1
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#else
-#include <filesystem>
-#include <system_error>
 #endif
 
-namespace brivel::ModuleFunction {
+namespace brivel {
 
 namespace {
 
@@ -70,26 +69,21 @@ bool write_all(int fd, const std::string& text) {
   return true;
 }
 
-// Writes `text` to `path`. `create_new`: the file must not exist yet, a symbolic link
-// is not followed (a replacement written beside its target), and a failure removes the
-// file again. Otherwise the file is created if needed and replaced (or appended to);
-// only a regular file is written.
-bool write_file(const std::string& path, const std::string& text, bool append, bool create_new) {
+// Writes `text` to a new file at `path` (a symbolic link is not followed), on the
+// disk; a failure removes the file again. Only a regular file is written.
+bool write_new_file(const std::string& path, const std::string& text) {
   if (!usable_path(path)) return false;
-  int flags = O_WRONLY | O_CREAT | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
-  if (create_new) flags |= O_EXCL | O_NOFOLLOW;
-  if (append) flags |= O_APPEND;
-  Descriptor fd(::open(path.c_str(), flags, 0666));   // a FIFO without a reader: ENXIO
+  Descriptor fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC,
+                       0666));
   if (fd.get() < 0) return false;   // nothing created (O_EXCL: not ours to remove)
   const auto written = [&] {
     struct stat st {};
     if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
-    if (!append && !create_new && ::ftruncate(fd.get(), 0) != 0) return false;
     if (!write_all(fd.get(), text)) return false;
     // On the disk before the caller relies on it (a replacement is renamed next).
     return ::fsync(fd.get()) == 0 && fd.close();
   }();
-  if (!written && create_new) ::unlink(path.c_str());
+  if (!written) ::unlink(path.c_str());
   return written;
 }
 
@@ -97,26 +91,26 @@ bool write_file(const std::string& path, const std::string& text, bool append, b
 
 }  // namespace
 
-TextFile read_text_file(const std::string& path) {
+TextFile StandardFiles::read_text(const std::string& path, std::size_t limit) {
   if (!usable_path(path)) return {{}, FileTrouble::Unreadable};
 #if BRIVEL_POSIX_FILES
   struct stat st {};
   if (::stat(path.c_str(), &st) != 0) return {{}, FileTrouble::Unreadable};
   if (!S_ISREG(st.st_mode)) return {{}, FileTrouble::NotRegular};   // never opened
-  if (st.st_size > static_cast<off_t>(kTextFileLimit)) return {{}, FileTrouble::TooLarge};
+  if (st.st_size > static_cast<off_t>(limit)) return {{}, FileTrouble::TooLarge};
 
   Descriptor fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
   if (fd.get() < 0) return {{}, FileTrouble::Unreadable};
   if (::fstat(fd.get(), &st) != 0) return {{}, FileTrouble::Unreadable};
   if (!S_ISREG(st.st_mode)) return {{}, FileTrouble::NotRegular};
-  if (st.st_size > static_cast<off_t>(kTextFileLimit)) return {{}, FileTrouble::TooLarge};
+  if (st.st_size > static_cast<off_t>(limit)) return {{}, FileTrouble::TooLarge};
 
   // The size may change while the file is read: read at most one byte past the limit.
   TextFile file;
   file.text.reserve(static_cast<std::size_t>(st.st_size));
   char buffer[4096];
   for (;;) {
-    const std::size_t room = kTextFileLimit + 1 - file.text.size();
+    const std::size_t room = limit + 1 - file.text.size();
     const ssize_t n = ::read(fd.get(), buffer, std::min(sizeof buffer, room));
     if (n < 0) {
       if (errno == EINTR) continue;
@@ -124,7 +118,7 @@ TextFile read_text_file(const std::string& path) {
     }
     if (n == 0) break;
     file.text.append(buffer, static_cast<std::size_t>(n));
-    if (file.text.size() > kTextFileLimit) return {{}, FileTrouble::TooLarge};
+    if (file.text.size() > limit) return {{}, FileTrouble::TooLarge};
   }
   return file;
 #else
@@ -138,45 +132,98 @@ TextFile read_text_file(const std::string& path) {
   char buffer[4096];
   while (in.read(buffer, sizeof buffer) || in.gcount() > 0) {
     file.text.append(buffer, static_cast<std::size_t>(in.gcount()));
-    if (file.text.size() > kTextFileLimit) return {{}, FileTrouble::TooLarge};
+    if (file.text.size() > limit) return {{}, FileTrouble::TooLarge};
   }
   if (in.bad()) return {{}, FileTrouble::Unreadable};
   return file;
 #endif
 }
 
-std::string ReadTextFile(const std::string& path) {
-  TextFile file = read_text_file(path);
-  return file.trouble == FileTrouble::None ? std::move(file.text) : std::string();
-}
-
-bool WriteTextFile(const std::string& text, const std::string& path, bool append) {
-#if BRIVEL_POSIX_FILES
-  return write_file(path, text, append, false);
-#else
-  if (!usable_path(path)) return false;
+FileStatus StandardFiles::status(const std::string& path, bool follow) {
+  namespace fs = std::filesystem;
+  FileStatus out;
+  if (!usable_path(path)) return out;
   std::error_code ec;
-  const auto status = std::filesystem::status(path, ec);
-  if (std::filesystem::exists(status) && !std::filesystem::is_regular_file(status)) return false;
-  const auto mode = std::ios::out | std::ios::binary | (append ? std::ios::app : std::ios::trunc);
-  std::ofstream out(path, mode);
-  if (!out) return false;
-  out.write(text.data(), static_cast<std::streamsize>(text.size()));
-  out.close();   // flushes: a full disk shows here
-  return !out.fail();
-#endif
+  const fs::file_status own = fs::symlink_status(path, ec);
+  out.link = fs::is_symlink(own);
+  const fs::file_status st = follow ? fs::status(path, ec) : own;
+  out.exists = fs::exists(st);
+  out.regular = fs::is_regular_file(st);
+  out.folder = fs::is_directory(st);
+  using fs::perms;
+  out.write_protected =
+      out.exists && (st.permissions() & (perms::owner_write | perms::group_write | perms::others_write)) == perms::none;
+  return out;
 }
 
-bool WriteNewTextFile(const std::string& text, const std::string& path) {
+std::string StandardFiles::resolve(const std::string& path) {
+  std::error_code ec;
+  const std::filesystem::path resolved = std::filesystem::canonical(path, ec);
+  return ec ? std::string() : resolved.string();
+}
+
+std::size_t StandardFiles::longest_name(const std::string& folder) {
 #if BRIVEL_POSIX_FILES
-  return write_file(path, text, false, true);
+  const long limit = ::pathconf(folder.empty() ? "." : folder.c_str(), _PC_NAME_MAX);
+  if (limit > 0) return static_cast<std::size_t>(limit);
+#else
+  (void)folder;
+#endif
+  return 255;
+}
+
+bool StandardFiles::write_new(const std::string& path, const std::string& text) {
+#if BRIVEL_POSIX_FILES
+  return write_new_file(path, text);
 #else
   std::error_code ec;
   if (!usable_path(path) || std::filesystem::exists(std::filesystem::symlink_status(path, ec))) return false;
-  if (WriteTextFile(text, path, false)) return true;
+  std::ofstream out(path, std::ios::out | std::ios::binary | std::ios::trunc);
+  if (out) {
+    out.write(text.data(), static_cast<std::streamsize>(text.size()));
+    out.close();   // flushes: a full disk shows here
+    if (!out.fail()) return true;
+  }
   std::filesystem::remove(path, ec);
   return false;
 #endif
 }
 
-}  // namespace brivel::ModuleFunction
+bool StandardFiles::copy_mode(const std::string& from, const std::string& to) {
+  std::error_code ec;
+  const auto st = std::filesystem::status(from, ec);
+  if (ec) return false;
+  std::filesystem::permissions(to, st.permissions(), ec);
+  return !ec;
+}
+
+bool StandardFiles::rename(const std::string& from, const std::string& to) {
+  std::error_code ec;
+  std::filesystem::rename(from, to, ec);
+  return !ec;
+}
+
+bool StandardFiles::sync_folder(const std::string& folder) {
+#if BRIVEL_POSIX_FILES
+  const int fd = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return false;
+  const bool synced = ::fsync(fd) == 0;
+  ::close(fd);
+  return synced;
+#else
+  (void)folder;
+  return true;
+#endif
+}
+
+bool StandardFiles::remove(const std::string& path) {
+  std::error_code ec;
+  return std::filesystem::remove(path, ec);
+}
+
+Files& standard_files() {
+  static StandardFiles files;
+  return files;
+}
+
+}  // namespace brivel

@@ -6,9 +6,9 @@
 #include <string>
 
 #include "parameters/fixture.h"
-#include "parameters/parameter_text.h"
+#include "parameters/parameter_file.h"
 
-namespace brivel {
+namespace brivel::parameters {
 namespace {
 
 std::string problem_of(const std::string& text) {
@@ -27,7 +27,6 @@ TEST_F(ParameterFileTest, EveryFileTheControlSavesPasses) {
     const std::string text = saved(b);
     SCOPED_TRACE(text);
     EXPECT_EQ(problem_of(text), "none");
-    EXPECT_EQ(check_parameter_text(text), std::nullopt);
   }
   // What hand editing and other writers leave: a byte-order mark, blanks around
   // numbers, a further empty line, no tab after the last field, a final CR.
@@ -93,13 +92,29 @@ TEST(ParameterText, NamesTheLineAndFieldOfTheFirstProblem) {
   }
 }
 
-TEST(ParameterText, ShowsALongFieldCutShort) {
+TEST(ParameterText, ShowsALongFieldCutShortAndRefusesWhatIsLargerThanAnyFile) {
   const std::string junk(500, 'x');
   const auto found = find_parameter_problem(junk + "\t430\t500\t1000\t09\t435.85\t6\t\r\n2\t\r\n");
   ASSERT_TRUE(found.has_value());
   EXPECT_LT(found->text_en.size(), 150u) << found->text_en;
   EXPECT_NE(found->text_en.find("xxx...\""), std::string::npos) << found->text_en;
+  EXPECT_EQ(check_parameter_text(kLine1 + kLine2 + std::string(kLargestParameterFile, '\n')), kTooLargeEn);
+}
+
+// The fields a file holds are written back as the same text; a file cut anywhere
+// before its last filter's start is refused.
+TEST(ParameterFile, FieldsRoundTripAndCutFilesAreRefused) {
+  for (const std::string& text : Strings{kLine1 + kLine2, kLine1 + "2\t\r\n", kLine1 + "0\t0\t0\t0\t\r\n"}) {
+    const ParsedParameterFile parsed = parse_parameter_file(text);
+    ASSERT_TRUE(parsed.fields.has_value()) << text;
+    EXPECT_EQ(format_parameter_file(*parsed.fields), text);
+  }
+  const ParameterFields fields = *parse_parameter_file(kLine1 + kLine2).fields;
+  EXPECT_EQ(fields.power_on, "435.85");
+  EXPECT_EQ(fields.wheel->starts, (Strings{"349.6", "649.6", "800.0"}));
+  for (std::size_t cut = 0; cut < kLine1.size() + kLine2.find("800"); ++cut)
+    EXPECT_TRUE(find_parameter_problem((kLine1 + kLine2).substr(0, cut))) << cut;
 }
 
 }  // namespace
-}  // namespace brivel
+}  // namespace brivel::parameters
