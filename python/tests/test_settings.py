@@ -1,157 +1,100 @@
-"""Settings, questions, messages, the filter wheel and parameter files."""
+"""Settings, questions, messages, the filter wheel and parameter files: how the package
+converts and checks them, and which exception a refusal raises."""
 
 import logging
 
 import pytest
 
 import brivel
-from conftest import FAST, commands_since
+from conftest import commands_since
 
 
-class TestSpeed:
-    def test_set_and_read_back(self, mono):
-        mono.speed = 120
-        assert mono.speed == 120 and mono.IntSpeed == 120
-        with pytest.raises(ValueError):
-            mono.IntSpeed = 70000  # not a 16-bit number
-
-    @pytest.mark.parametrize("speed, error", [(0, ValueError), (251, ValueError), (-5, ValueError),
-                                              (1.5, TypeError), (True, TypeError), ("100", TypeError)])
-    def test_bad_speeds_send_nothing(self, mono, speed, error):
-        mark = len(mono.simulator_log)
-        with pytest.raises(error):
-            mono.speed = speed
-        assert mono.simulator_log[mark:] == [] and mono.speed == 250
+def sends_nothing(m, call, error):
+    mark = len(m.simulator_log)
+    with pytest.raises(error):
+        call()
+    assert m.simulator_log[mark:] == []
 
 
-class TestQuestions:
-    def test_default_answers_yes(self, mono):
-        mark = len(mono.simulator_log)
+@pytest.mark.parametrize("name, value, error", [
+    ("speed", 0, ValueError), ("speed", 251, ValueError), ("speed", -5, ValueError), ("speed", 1.5, TypeError),
+    ("speed", True, TypeError), ("speed", "100", TypeError), ("IntSpeed", 70000, ValueError),
+    ("power_on_wavelength", 6553.6, ValueError), ("power_on_wavelength", -1, ValueError),
+    ("power_on_wavelength", float("nan"), ValueError), ("language", "de", ValueError), ("language", 1, TypeError),
+    ("filters", [], ValueError), ("filters", [100] * 7, ValueError), ("filters", [-1], ValueError),
+    ("filters", [50000.5], ValueError), ("filters", [float("nan")], ValueError), ("filters", [2**1024], ValueError),
+    ("filters", "350", TypeError), ("filters", 350, TypeError), ("filters", ["350"], TypeError),
+    ("filters", b"\x90\x01", TypeError), ("filters", bytearray(b"\x90"), TypeError),  # bytes are no numbers
+    ("filters", memoryview(b"\x90"), TypeError), ("filters", [b"\x90"], TypeError)])
+def test_bad_settings_send_nothing(mono, name, value, error):
+    sends_nothing(mono, lambda: setattr(mono, name, value), error)
+    assert (mono.speed, mono.language, mono.filters) == (250, "en", [350.0, 650.0, 800.0])
+
+
+def test_settings_are_read_back_and_the_control_property_refuses_with_its_message(mono):
+    mono.speed = 120
+    assert mono.speed == 120 and mono.IntSpeed == 120
+    mono.filter_wheel = False
+    assert mono.filter_wheel is False
+    mono.filter_wheel = True
+    mono.filters = [800, 350, 650.5]
+    assert mono.filter_wheel is True and mono.filters == [350.0, 650.5, 800.0]
+    with pytest.raises(brivel.RefusedError) as caught:
+        mono.DblOpenPos = 7000
+    assert caught.value.text_en == "Please enter a value between 0 and 6553.5."
+
+
+def test_a_wheel_that_is_not_set_up_refuses_with_the_controls_message(make):
+    m = make(memory={"filter_state": 2})
+    assert m.filter_wheel is None and m.filters == []
+    with pytest.raises(brivel.RefusedError) as caught:
+        m.filter_wheel = True
+    assert caught.value.text_en == "Please set the parameters for filter wheel first."
+    m.filters = [420]  # writing a table sets the wheel up, switched off
+    assert m.filter_wheel is False and m.filters == [420.0]
+
+
+def test_questions_default_to_yes_and_are_logged_with_their_messages(mono, caplog):
+    mark = len(mono.simulator_log)
+    with caplog.at_level(logging.INFO, logger="brivel"):
         mono.power_on_wavelength = 435.83
-        assert "M" in commands_since(mono, mark)
-        assert mono.power_on_wavelength == pytest.approx(435.83)
-
-    def test_a_callable_sees_the_question_and_decides(self):
-        asked = []
-
-        def confirm(question):
-            asked.append(question)
-            return False
-
-        m = brivel.Monochromator.simulated(rate=FAST, confirm=confirm)
-        with m:
-            mark = len(m.simulator_log)
-            m.reposition()  # declined: no error, nothing sent
-            m.power_on_wavelength = 600
-            assert asked == ["Do you really want to reposition?",
-                             "Will the initial wavelength be changed to 600 nm?"]
-            # The declined power-on change only re-reads the stored value.
-            assert commands_since(m, mark) == ["m"]
-            assert m.power_on_wavelength == pytest.approx(500)
-
-    def test_false_declines_everything(self):
-        m = brivel.Monochromator.simulated(rate=FAST, confirm=False)
-        with m:
-            m.filter_wheel = False
-            assert m.filter_wheel is True
-
-    def test_an_exception_of_the_callable_reaches_the_script(self):
-        def confirm(question):
-            raise LookupError("no answer")
-
-        m = brivel.Monochromator.simulated(rate=FAST, confirm=confirm)
-        with m:
-            mark = len(m.simulator_log)
-            with pytest.raises(LookupError, match="no answer"):
-                m.reposition()
-            assert m.simulator_log[mark:] == [] and not m.busy
+    assert "M" in commands_since(mono, mark) and mono.power_on_wavelength == pytest.approx(435.83)
+    assert "Will the initial wavelength be changed to 435.83 nm? -> yes" in caplog.messages
+    assert "Initial wavelength set successfully." in caplog.messages
 
 
-class TestMessages:
-    def test_success_goes_to_the_logger(self, mono, tmp_path, caplog):
-        with caplog.at_level(logging.INFO, logger="brivel"):
-            mono.save_parameters(tmp_path / "p.txt")
-        assert "Parameters saved successfully." in caplog.messages
-
-    def test_questions_and_answers_are_logged(self, mono, caplog):
-        with caplog.at_level(logging.INFO, logger="brivel"):
-            mono.power_on_wavelength = 510
-        assert "Will the initial wavelength be changed to 510 nm? -> yes" in caplog.messages
-        assert "Initial wavelength set successfully." in caplog.messages
-
-    def test_chinese(self):
-        m = brivel.Monochromator.simulated(faults=["stall"], rate=FAST)
-        with m:
-            m.language = "zh"
-            try:
-                assert m.language == "zh" and m.IntLanguage == 0
-                with pytest.raises(brivel.OperationError) as caught:
-                    m.move_to(600)
-                assert str(caught.value) == caught.value.text == "单色仪位置无变化，请检查！"
-                assert caught.value.text_en == "The position doesn't change, please check."
-            finally:
-                m.language = "en"
-
-    @pytest.mark.parametrize("language, error", [("de", ValueError), (1, TypeError)])
-    def test_bad_languages(self, mono, language, error):
-        with pytest.raises(error):
-            mono.language = language
-        assert mono.language == "en"
-
-    def test_the_power_on_wavelength_has_a_range(self, mono):
-        mark = len(mono.simulator_log)
-        for bad in (6553.6, -1, float("nan")):
-            with pytest.raises(ValueError):
-                mono.power_on_wavelength = bad
-        assert mono.simulator_log[mark:] == []
-
-    def test_the_control_property_refuses_with_its_message(self, mono):
-        with pytest.raises(brivel.RefusedError) as caught:
-            mono.DblOpenPos = 7000
-        assert caught.value.text_en == "Please enter a value between 0 and 6553.5."
+def test_a_callable_sees_the_question_and_decides_and_false_declines_everything(make):
+    asked = []
+    m = make(confirm=lambda question: asked.append(question) or False)
+    mark = len(m.simulator_log)
+    m.reposition()  # declined: no error, nothing sent
+    m.power_on_wavelength = 600
+    assert asked == ["Do you really want to reposition?", "Will the initial wavelength be changed to 600 nm?"]
+    assert commands_since(m, mark) == ["m"]  # the declined change only re-reads the stored value
+    assert m.power_on_wavelength == pytest.approx(500)
+    m = make(confirm=False)
+    m.filter_wheel = False
+    assert m.filter_wheel is True
 
 
-class TestFilterWheel:
-    def test_switch_off_and_on_and_write_the_table(self, mono):
-        mono.filter_wheel = False
-        assert mono.filter_wheel is False
-        mono.filter_wheel = True
-        assert mono.filter_wheel is True
-        mono.filters = [800, 350, 650.5]
-        assert mono.filters == [350.0, 650.5, 800.0]
+def test_an_exception_of_the_callable_reaches_the_script(make):
+    def confirm(question):
+        raise LookupError("no answer")
 
-    @pytest.mark.parametrize("table, error", [
-        ([], ValueError),
-        ([100] * 7, ValueError),
-        ([-1], ValueError),
-        ([50000.5], ValueError),
-        ([float("nan")], ValueError),
-        ("350", TypeError),
-        (350, TypeError),
-        (["350"], TypeError),
-        (b"\x90\x01", TypeError),         # bytes are not the numbers 144 and 1
-        (bytearray(b"\x90"), TypeError),
-        (memoryview(b"\x90"), TypeError),
-        ([b"\x90"], TypeError),
-        ([2**1024], ValueError),
-    ])
-    def test_bad_tables_send_nothing(self, mono, table, error):
-        mark = len(mono.simulator_log)
-        with pytest.raises(error):
-            mono.filters = table
-        assert mono.simulator_log[mark:] == []
-        assert mono.filters == [350.0, 650.0, 800.0]
+    m = make(confirm=confirm)
+    sends_nothing(m, m.reposition, LookupError)
+    assert not m.busy
 
-    def test_a_wheel_that_is_not_set_up_refuses_with_the_controls_message(self):
-        m = brivel.Monochromator.simulated(memory={"filter_state": 2}, rate=FAST)
-        with m:
-            assert m.filter_wheel is None and m.filters == []
-            with pytest.raises(brivel.RefusedError) as caught:
-                m.filter_wheel = True
-            assert caught.value.text_en == "Please set the parameters for filter wheel first."
-            # Writing a table sets the wheel up (switched off).
-            m.filters = [420]
-            assert m.filter_wheel is False and m.filters == [420.0]
+
+def test_chinese(make):
+    m = make(faults=["stall"])
+    m.language = "zh"
+    assert m.language == "zh" and m.IntLanguage == 0
+    with pytest.raises(brivel.OperationError) as caught:
+        m.move_to(600)
+    assert str(caught.value) == caught.value.text == "单色仪位置无变化，请检查！"
+    assert caught.value.text_en == "The position doesn't change, please check."
+    m.language = "en"
 
 
 class TestParameterFiles:

@@ -1,5 +1,5 @@
-"""The ophyd-async device, driving the simulated controller directly: scans,
-progress, stopping a plan, refusals and the configuration signals."""
+"""The ophyd-async device on the simulated controller: Readable in a scan, Movable with
+progress, Stoppable, refusals and the configuration signals."""
 
 import asyncio
 
@@ -7,29 +7,18 @@ import bluesky.plan_stubs as bps
 import bluesky.plans as bp
 import pytest
 from bluesky import RunEngine
-from bluesky.run_engine import call_in_bluesky_event_loop
+from bluesky.run_engine import call_in_bluesky_event_loop as in_loop
 from ophyd_async.core import StandardReadable, soft_signal_r_and_setter
 from ophyd_async.plan_stubs import ensure_connected
 
-import conftest
+import brivel
 from brivel.bluesky import Monochromator
-
-BOUND = 30.0
-
-
-class Detector(StandardReadable):
-    """Counts that the test sets: stands for a detector read at every point."""
-
-    def __init__(self, name=""):
-        with self.add_children_as_readables():
-            self.counts, self.set_counts = soft_signal_r_and_setter(float, 0.0)
-        super().__init__(name=name)
+from conftest import BOUND
 
 
 @pytest.fixture(scope="module")
 def RE():  # noqa: N802 - the name Bluesky's documents use
-    engine = RunEngine({}, call_returns_result=True)
-    yield engine
+    return RunEngine({}, call_returns_result=True)
 
 
 @pytest.fixture(scope="module")
@@ -37,29 +26,26 @@ def mono(RE):
     device = Monochromator(simulated=True, sim_rate=200, name="mono")
     RE(ensure_connected(device))
     yield device
-    call_in_bluesky_event_loop(device.close())
+    in_loop(device.close())
 
 
-def documents(RE, plan):
-    seen = []
-    RE(plan, lambda name, doc: seen.append((name, doc)))
-    return seen
+def test_a_scan_reads_the_wavelength_and_configuration_at_every_point(RE, mono):
+    class Detector(StandardReadable):
+        def __init__(self, name=""):
+            with self.add_children_as_readables():
+                self.counts, _ = soft_signal_r_and_setter(float, 0.0)
+            super().__init__(name=name)
 
-
-def test_a_scan_reads_the_wavelength_at_every_point(RE, mono):
-    det = Detector(name="det")
+    det, seen = Detector(name="det"), []
     RE(ensure_connected(det))
-    seen = documents(RE, bp.scan([det, mono], mono, 400, 700, 31))
-    events = [doc for name, doc in seen if name == "event"]
-    assert [e["data"]["mono-wavelength"] for e in events] == pytest.approx(
+    RE(bp.scan([det, mono], mono, 400, 700, 31), lambda name, doc: seen.append((name, doc)))
+    docs = {name: doc for name, doc in seen}
+    assert [doc["data"]["mono-wavelength"] for name, doc in seen if name == "event"] == pytest.approx(
         [400 + 10 * i for i in range(31)], abs=0.01)
-    descriptor = next(doc for name, doc in seen if name == "descriptor")
-    assert descriptor["data_keys"]["mono-wavelength"]["units"] == "nm"
-    configuration = descriptor["configuration"]["mono"]["data"]
+    assert docs["descriptor"]["data_keys"]["mono-wavelength"]["units"] == "nm"
+    configuration = docs["descriptor"]["configuration"]["mono"]["data"]
     assert set(configuration) == {"mono-speed", "mono-filters", "mono-filter_wheel"}
-    assert 1 <= configuration["mono-speed"] <= 250
-    stop = next(doc for name, doc in seen if name == "stop")
-    assert stop["exit_status"] == "success"
+    assert 1 <= configuration["mono-speed"] <= 250 and docs["stop"]["exit_status"] == "success"
 
 
 def test_set_reports_progress_and_completes_at_the_end_of_the_move(RE, mono):
@@ -72,16 +58,12 @@ def test_set_reports_progress_and_completes_at_the_end_of_the_move(RE, mono):
         await status
         return status
 
-    status = call_in_bluesky_event_loop(move(), timeout=BOUND)
-    assert status.done and status.success
-    assert mono.instrument.busy is False
+    status = in_loop(move(), timeout=BOUND)
+    assert status.done and status.success and mono.instrument.busy is False
     currents = [u["current"] for u in updates]
-    assert currents[-1] == pytest.approx(440, abs=0.01)
-    assert any(400 < nm < 440 for nm in currents), "progress during the move"
-    assert all(u["target"] == 440 and u["initial"] == pytest.approx(400, abs=0.01)
-               for u in updates)
-    reading = call_in_bluesky_event_loop(mono.read())
-    assert reading["mono-wavelength"]["value"] == pytest.approx(440, abs=0.01)
+    assert currents[-1] == pytest.approx(440, abs=0.01) and any(400 < nm < 440 for nm in currents)
+    assert all(u["target"] == 440 and u["initial"] == pytest.approx(400, abs=0.01) for u in updates)
+    assert in_loop(mono.read())["mono-wavelength"]["value"] == pytest.approx(440, abs=0.01)
 
 
 def test_a_plan_that_fails_mid_move_stops_the_grating(RE, mono):
@@ -96,13 +78,14 @@ def test_a_plan_that_fails_mid_move_stops_the_grating(RE, mono):
     seen = []
     with pytest.raises(RuntimeError, match="gave up"):
         RE(plan(), lambda name, doc: seen.append((name, doc)))
-    # The RunEngine stopped what it had set moving: the move ended short.
-    stop = next(doc for name, doc in seen if name == "stop")
-    assert stop["exit_status"] == "fail"
-    call_in_bluesky_event_loop(_until_idle(mono), timeout=BOUND)
-    stopped_at = mono.instrument.wavelength
-    assert 400 < stopped_at < 1400
-    # The device moves again afterwards.
+    assert dict(seen)["stop"]["exit_status"] == "fail"
+
+    async def until_idle():
+        while mono.instrument.busy:
+            await asyncio.sleep(0.02)
+
+    in_loop(until_idle(), timeout=BOUND)
+    assert 400 < mono.instrument.wavelength < 1400  # the RunEngine stopped what it had set moving
     RE(bps.mv(mono, 420))
     assert mono.instrument.wavelength == pytest.approx(420, abs=0.01)
 
@@ -118,33 +101,21 @@ def test_stop_fails_the_status_unless_asked_to_succeed(RE, mono):
             await status
         except Exception as error:  # noqa: BLE001 - what the test looks at
             return error
-        return None
 
-    error = call_in_bluesky_event_loop(move_and_stop(False), timeout=BOUND)
-    assert isinstance(error, conftest.brivel.StoppedError)
-    assert call_in_bluesky_event_loop(move_and_stop(True), timeout=BOUND) is None
+    assert isinstance(in_loop(move_and_stop(False), timeout=BOUND), brivel.StoppedError)
+    assert in_loop(move_and_stop(True), timeout=BOUND) is None
     assert mono.instrument.wavelength < 1400
 
 
-def test_a_refused_move_fails_its_status_and_leaves_the_grating(RE, mono):
+def test_a_refused_move_fails_and_configuration_signals_set_the_instrument(RE, mono):
     RE(bps.mv(mono, 400))
     with pytest.raises(Exception) as raised:
         RE(bps.mv(mono, -5))
-    assert isinstance(raised.value, (conftest.brivel.BrivelError, ValueError)) or \
-        isinstance(raised.value.__cause__, (conftest.brivel.BrivelError, ValueError))
+    assert isinstance(raised.value, (brivel.BrivelError, ValueError)) or \
+        isinstance(raised.value.__cause__, (brivel.BrivelError, ValueError))
     assert mono.instrument.wavelength == pytest.approx(400, abs=0.01)
-
-
-def test_configuration_signals_set_the_instrument(RE, mono):
     RE(bps.mv(mono.speed, 120))
-    assert mono.instrument.speed == 120
-    assert call_in_bluesky_event_loop(mono.speed.get_value()) == 120
+    assert mono.instrument.speed == 120 and in_loop(mono.speed.get_value()) == 120
     RE(bps.mv(mono.filters, [700.0, 300.0]))
-    filters = call_in_bluesky_event_loop(mono.filters.get_value())
-    assert list(filters) == pytest.approx([300, 700], abs=1.0)
+    assert list(in_loop(mono.filters.get_value())) == pytest.approx([300, 700], abs=1.0)
     RE(bps.mv(mono.speed, 250))
-
-
-async def _until_idle(mono):
-    while mono.instrument.busy:
-        await asyncio.sleep(0.02)

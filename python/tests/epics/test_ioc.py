@@ -1,5 +1,5 @@
-"""brivel-ioc over Channel Access (pyepics) and PV Access (p4p), against the
-simulated controller: moves, monitors, stopping, refusals and the settings."""
+"""brivel-ioc over Channel Access (pyepics) and PV Access (p4p) on the simulated
+controller: puts with completion, monitors, stopping, refusals as alarms, settings."""
 
 import threading
 import time
@@ -7,70 +7,7 @@ import time
 import epics
 import pytest
 
-# Seconds any single wait of these tests may take.
-BOUND = 30.0
-
-
-def wait_until(predicate, what, bound=BOUND):
-    end = time.monotonic() + bound
-    while time.monotonic() < end:
-        if predicate():
-            return
-        time.sleep(0.02)
-    raise AssertionError(f"not within {bound} s: {what}")
-
-
-class Monitor:
-    """Every value a CA monitor of `name` delivered, with the time it arrived."""
-
-    def __init__(self, name):
-        self.values = []
-        self._lock = threading.Lock()
-        self.pv = epics.PV(name, auto_monitor=True, callback=self._arrived)
-        assert self.pv.wait_for_connection(BOUND), name
-
-    def _arrived(self, value=None, severity=None, **_):
-        with self._lock:
-            self.values.append((time.monotonic(), value, severity))
-
-    def since(self, mark):
-        with self._lock:
-            return [v for t, v, s in self.values if t >= mark]
-
-    def close(self):
-        self.pv.clear_callbacks()
-        self.pv.disconnect()
-
-
-def severity(name):
-    return epics.PV(name).get_with_metadata(form="ctrl", use_monitor=False, timeout=BOUND)["severity"]
-
-
-def message(ioc):
-    return epics.caget(ioc.pv("MSG"), as_string=True, use_monitor=False, timeout=BOUND)
-
-
-def put_started(name, value):
-    """A put with completion that this test does not wait for; the event is set when
-    the IOC completes it."""
-    done = threading.Event()
-    pv = epics.PV(name)
-    assert pv.wait_for_connection(BOUND), name
-    pv.put(value, wait=False, use_complete=True, callback=lambda **_: done.set())
-    return done
-
-
-def array(ioc, name):
-    """A waveform's elements as the IOC holds them now. (pyepics asks for as many
-    elements as its last monitor event brought, which can be an older length.)"""
-    length = int(epics.caget(ioc.pv(name + ".NORD"), use_monitor=False, timeout=BOUND))
-    nelm = int(epics.caget(ioc.pv(name + ".NELM"), use_monitor=False, timeout=BOUND))
-    values = epics.caget(ioc.pv(name), use_monitor=False, count=nelm, timeout=BOUND)
-    return list(values[:length])
-
-
-def get(ioc, name):
-    return epics.caget(ioc.pv(name), use_monitor=False, timeout=BOUND)
+from conftest import BOUND
 
 
 @pytest.fixture(scope="module")
@@ -78,129 +15,129 @@ def ioc(start_ioc):
     return start_ioc(caget=epics.caget)
 
 
-def test_put_with_completion_ends_with_the_move_and_monitors_follow_it(ioc):
-    epics.caput(ioc.pv("VAL"), 400, wait=True, timeout=BOUND)
-    rbv, dmov, movn = Monitor(ioc.pv("RBV")), Monitor(ioc.pv("DMOV")), Monitor(ioc.pv("MOVN"))
+@pytest.fixture
+def pv(ioc):
+    """pv(name) reads it fresh; pv(name, value) puts with completion."""
+    def pv(name, *value):
+        if value:
+            return epics.caput(ioc.pv(name), value[0], wait=True, timeout=BOUND)
+        return epics.caget(ioc.pv(name), use_monitor=False, timeout=BOUND)
+    return pv
+
+
+def severity(ioc, name):
+    return epics.PV(ioc.pv(name)).get_with_metadata(form="ctrl", use_monitor=False, timeout=BOUND)["severity"]
+
+
+def wait_until(predicate, what):
+    end = time.monotonic() + BOUND
+    while not predicate():
+        assert time.monotonic() < end, f"not within {BOUND} s: {what}"
+        time.sleep(0.02)
+
+
+def put_started(ioc, name, value):
+    """A put with completion not waited for; the event is set when the IOC completes it."""
+    done, channel = threading.Event(), epics.PV(ioc.pv(name))
+    assert channel.wait_for_connection(BOUND), name
+    channel.put(value, wait=False, use_complete=True, callback=lambda **_: done.set())
+    return done
+
+
+def test_put_with_completion_ends_with_the_move_and_monitors_follow_it(ioc, pv):
+    pv("VAL", 400)
+    seen, lock = {"RBV": [], "DMOV": [], "MOVN": []}, threading.Lock()
+
+    def arrived(pvname=None, value=None, **_):
+        with lock:
+            seen[pvname.rsplit(":", 1)[1]].append(value)
+
+    monitors = [epics.PV(ioc.pv(name), auto_monitor=True, callback=arrived) for name in seen]
+    assert all(m.wait_for_connection(BOUND) for m in monitors)
     try:
-        started = time.monotonic()
-        epics.caput(ioc.pv("VAL"), 420, wait=True, timeout=BOUND)
-        returned = time.monotonic()
-        # Everything the move posted reached us before the completion did.
-        positions = rbv.since(started)
-        assert positions[-1] == pytest.approx(420, abs=0.01)
-        assert len(positions) >= 3, positions
-        assert positions == sorted(positions), "reports in the order of the motion"
-        assert any(400 < nm < 420 for nm in positions), "reports during the motion"
-        assert dmov.since(started)[-2:] == [0, 1]
-        assert movn.since(started)[-2:] == [1, 0]
-        assert dmov.values[-1][0] <= returned
-        assert get(ioc, "RBV") == pytest.approx(420, abs=0.01)
-        assert get(ioc, "DMOV") == 1 and get(ioc, "MOVN") == 0
-        assert severity(ioc.pv("VAL")) == 0
+        wait_until(lambda: all(seen.values()), "the first monitor events")
+        with lock:
+            for values in seen.values():
+                values.clear()
+        pv("VAL", 420)
+        with lock:  # everything the move posted arrived before the completion did
+            positions, dmov, movn = list(seen["RBV"]), list(seen["DMOV"]), list(seen["MOVN"])
+        assert len(positions) >= 3 and positions == sorted(positions), positions
+        assert positions[-1] == pytest.approx(420, abs=0.01) and any(400 < nm < 420 for nm in positions)
+        assert (dmov[-2:], movn[-2:]) == ([0, 1], [1, 0])
+        assert (pv("RBV"), pv("DMOV"), pv("MOVN"), severity(ioc, "VAL")) == (pytest.approx(420, abs=0.01), 1, 0, 0)
     finally:
-        for monitor in (rbv, dmov, movn):
-            monitor.close()
+        for m in monitors:
+            m.clear_callbacks()
+            m.disconnect()
+    epics.caput(ioc.pv("VAL"), 480, wait=False)  # without completion: DMOV tells the end
+    wait_until(lambda: pv("DMOV") == 0, "DMOV 0")
+    wait_until(lambda: pv("DMOV") == 1, "DMOV 1")
+    assert pv("RBV") == pytest.approx(480, abs=0.01)
 
 
-def test_a_put_without_completion_starts_the_move_and_dmov_tells_its_end(ioc):
-    epics.caput(ioc.pv("VAL"), 400, wait=True, timeout=BOUND)
-    dmov = Monitor(ioc.pv("DMOV"))
-    try:
-        mark = time.monotonic()
-        epics.caput(ioc.pv("VAL"), 430, wait=False)
-        wait_until(lambda: dmov.since(mark)[-2:] == [0, 1], "DMOV 0 then 1")
-        assert get(ioc, "RBV") == pytest.approx(430, abs=0.01)
-    finally:
-        dmov.close()
-
-
-def test_stop_ends_a_move_halfway_and_its_put_completes(ioc):
-    epics.caput(ioc.pv("VAL"), 400, wait=True, timeout=BOUND)
-    done = put_started(ioc.pv("VAL"), 1400)
-    wait_until(lambda: get(ioc, "RBV") > 410, "the grating moving")
-    epics.caput(ioc.pv("STOP"), 1, wait=True, timeout=BOUND)
+def test_stop_ends_a_move_halfway_and_its_put_completes_without_alarm(ioc, pv):
+    pv("VAL", 400)
+    done = put_started(ioc, "VAL", 1400)
+    wait_until(lambda: pv("RBV") > 410, "the grating moving")
+    pv("STOP", 1)
     assert done.wait(BOUND), "the put with completion ended"
-    assert get(ioc, "DMOV") == 1
-    stopped_at = get(ioc, "RBV")
-    assert 410 < stopped_at < 1400
-    # Stopping is no failure of the put.
-    assert severity(ioc.pv("VAL")) == 0
-    # The IOC takes the next move.
-    epics.caput(ioc.pv("VAL"), 400, wait=True, timeout=BOUND)
-    assert get(ioc, "RBV") == pytest.approx(400, abs=0.01)
+    assert pv("DMOV") == 1 and 410 < pv("RBV") < 1400 and severity(ioc, "VAL") == 0
+    pv("VAL", 400)
+    assert pv("RBV") == pytest.approx(400, abs=0.01)
 
 
-def test_a_refused_put_leaves_the_grating_and_raises_the_alarm(ioc):
-    epics.caput(ioc.pv("VAL"), 410, wait=True, timeout=BOUND)
-    epics.caput(ioc.pv("VAL"), -5, wait=True, timeout=BOUND)
-    assert message(ioc) == "Can't move to the assigned wavelength:-5"
-    assert severity(ioc.pv("VAL")) == 2  # MAJOR
-    assert get(ioc, "RBV") == pytest.approx(410, abs=0.01)
-    assert get(ioc, "DMOV") == 1
-    # Above the range: refused too, nothing moves.
-    epics.caput(ioc.pv("VAL"), 100000, wait=True, timeout=BOUND)
-    assert severity(ioc.pv("VAL")) == 2
-    assert get(ioc, "RBV") == pytest.approx(410, abs=0.01)
-    # The next good put clears the alarm.
-    epics.caput(ioc.pv("VAL"), 405, wait=True, timeout=BOUND)
-    assert severity(ioc.pv("VAL")) == 0
-    assert get(ioc, "RBV") == pytest.approx(405, abs=0.01)
+def test_refused_puts_leave_the_grating_and_raise_the_alarm_until_a_good_one(ioc, pv):
+    pv("VAL", 410)
+    pv("VAL", -5)
+    assert epics.caget(ioc.pv("MSG"), as_string=True, use_monitor=False, timeout=BOUND) == \
+        "Can't move to the assigned wavelength:-5"
+    assert severity(ioc, "VAL") == 2  # MAJOR
+    assert (pv("RBV"), pv("DMOV")) == (pytest.approx(410, abs=0.01), 1)
+    pv("VAL", 100000)  # above the range
+    assert severity(ioc, "VAL") == 2 and pv("RBV") == pytest.approx(410, abs=0.01)
+    pv("VAL", 405)
+    assert severity(ioc, "VAL") == 0 and pv("RBV") == pytest.approx(405, abs=0.01)
 
 
-def test_a_tweak_while_a_move_runs_is_refused(ioc):
-    epics.caput(ioc.pv("VAL"), 400, wait=True, timeout=BOUND)
-    done = put_started(ioc.pv("VAL"), 500)
-    wait_until(lambda: get(ioc, "DMOV") == 0, "the move started")
-    epics.caput(ioc.pv("TWF"), 1, wait=True, timeout=BOUND)
-    assert severity(ioc.pv("TWF")) == 2
-    assert message(ioc)
+def test_tweaks_move_by_the_tweak_value_and_are_refused_while_a_move_runs(ioc, pv):
+    pv("VAL", 400)
+    pv("TWV", 2.5)
+    pv("TWF", 1)
+    assert pv("RBV") == pytest.approx(402.5, abs=0.05)
+    pv("TWR", 1)
+    pv("TWR", 1)
+    assert pv("RBV") == pytest.approx(397.5, abs=0.05) and pv("DMOV") == 1
+    done = put_started(ioc, "VAL", 500)
+    wait_until(lambda: pv("DMOV") == 0, "the move started")
+    pv("TWF", 1)
+    assert severity(ioc, "TWF") == 2 and epics.caget(ioc.pv("MSG"), as_string=True, use_monitor=False)
     assert done.wait(BOUND)
-    assert get(ioc, "RBV") == pytest.approx(500, abs=0.01), "the running move went on"
+    assert pv("RBV") == pytest.approx(500, abs=0.01), "the running move went on"
 
 
-def test_tweaks_move_by_the_tweak_value(ioc):
-    epics.caput(ioc.pv("VAL"), 400, wait=True, timeout=BOUND)
-    epics.caput(ioc.pv("TWV"), 2.5, wait=True, timeout=BOUND)
-    epics.caput(ioc.pv("TWF"), 1, wait=True, timeout=BOUND)
-    assert get(ioc, "RBV") == pytest.approx(402.5, abs=0.05)
-    epics.caput(ioc.pv("TWR"), 1, wait=True, timeout=BOUND)
-    epics.caput(ioc.pv("TWR"), 1, wait=True, timeout=BOUND)
-    assert get(ioc, "RBV") == pytest.approx(397.5, abs=0.05)
-    assert get(ioc, "DMOV") == 1
+def test_settings_hold_what_the_controller_confirms_and_a_refusal_keeps_the_table(ioc, pv):
+    pv("SPEED", 300)  # the control's highest is 250
+    assert pv("SPEED") == 250 and severity(ioc, "SPEED") == 0
 
+    def filters():  # as the IOC holds them now (pyepics may ask for an older length)
+        values = epics.caget(ioc.pv("FILTERS"), use_monitor=False, count=int(pv("FILTERS.NELM")), timeout=BOUND)
+        return list(values[:int(pv("FILTERS.NORD"))])
 
-def test_speed_is_what_the_controller_confirms(ioc):
-    # When the put completes, the record holds what the controller confirmed.
-    epics.caput(ioc.pv("SPEED"), 100, wait=True, timeout=BOUND)
-    assert get(ioc, "SPEED") == 100
-    epics.caput(ioc.pv("SPEED"), 300, wait=True, timeout=BOUND)  # the control's highest is 250
-    assert get(ioc, "SPEED") == 250
-    assert severity(ioc.pv("SPEED")) == 0
-
-
-def test_filters_and_wheel_are_written_and_read_back(ioc):
-    epics.caput(ioc.pv("FILTERS"), [650, 350, 500], wait=True, timeout=BOUND)
-    filters = array(ioc, "FILTERS")
-    assert filters == sorted(filters)
-    assert filters == pytest.approx([350, 500, 650], abs=1.0)
-    epics.caput(ioc.pv("WHEEL"), 0, wait=True, timeout=BOUND)
-    assert get(ioc, "WHEEL") == 0
-    epics.caput(ioc.pv("WHEEL"), 1, wait=True, timeout=BOUND)
-    assert get(ioc, "WHEEL") == 1
-    # A start wavelength beyond what the wheel takes is refused; the table stays.
-    epics.caput(ioc.pv("FILTERS"), [60000], wait=True, timeout=BOUND)
-    assert severity(ioc.pv("FILTERS")) == 2
-    assert array(ioc, "FILTERS") == pytest.approx(filters, abs=1e-6)
+    pv("FILTERS", [650, 350, 500])
+    assert filters() == pytest.approx([350, 500, 650], abs=1.0)
+    for wheel in (0, 1):
+        pv("WHEEL", wheel)
+        assert pv("WHEEL") == wheel
+    pv("FILTERS", [60000])  # beyond what the wheel takes
+    assert severity(ioc, "FILTERS") == 2 and filters() == pytest.approx([350, 500, 650], abs=1.0)
 
 
 def test_the_records_are_served_over_pv_access(ioc):
-    p4p_client = pytest.importorskip("p4p.client.thread")
-    context = p4p_client.Context("pva")
+    context = pytest.importorskip("p4p.client.thread").Context("pva")
     try:
         assert context.get(ioc.pv("CONNECTED"), timeout=BOUND) == 1
-        # block=true: the put completes when the move has ended.
-        context.put(ioc.pv("VAL"), 415, timeout=BOUND,
-                    request="record[block=true]")
+        context.put(ioc.pv("VAL"), 415, timeout=BOUND, request="record[block=true]")  # completes with the move
         assert context.get(ioc.pv("RBV"), timeout=BOUND) == pytest.approx(415, abs=0.01)
         assert context.get(ioc.pv("DMOV"), timeout=BOUND) == 1
     finally:
