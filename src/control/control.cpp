@@ -34,7 +34,8 @@ Control::Control(EventPump& pump, Dialogs& dialogs, std::unique_ptr<SerialPort> 
       wheel_(session_),
       identification_(session_, wheel_),
       motion_(session_, identification_),
-      power_on_(session_) {
+      power_on_(session_),
+      parameters_(session_, motion_, identification_) {
   link_.set_owner(this);
   build_surface();
 
@@ -138,6 +139,12 @@ void Control::Image1_MouseDown(std::int16_t button) {
 void Control::OpenCom() { identification_.connect(); }
 
 void Control::CloseCom() { identification_.close(); }
+
+void Control::SaveParameter(std::string strFilePath) {
+  if (state().connected) parameters_.save(strFilePath);
+}
+
+void Control::LoadParameter(std::string strFilePath) { parameters_.load(strFilePath); }
 
 void Control::position_report(const Bytes& packet) {
   session_.show_wavelength(session_.report_wavelength(packet));

@@ -29,6 +29,7 @@
 #include "filterwheel/filter_wheel.h"
 #include "identify/identification.h"
 #include "motion/motion.h"
+#include "parameters/parameter_set.h"
 #include "parameters/power_on.h"
 #include "platform/dialogs.h"
 #include "platform/event_pump.h"
@@ -168,9 +169,6 @@ class Control : private serial::LinkOwner {
   void lost_while_idle(const RuntimeFailure& failure) override;
   void stop_motion(double window) override;
 
-  // ---- parameters (parameters/) --------------------------------------------
-  void GetTypeCode(const std::string& name, std::int16_t& code);
-
   Widget& w(const std::string& name) { return surface_.at(name); }
   bool english() const { return Session::english(); }
 
@@ -181,6 +179,7 @@ class Control : private serial::LinkOwner {
   Identification identification_;
   Motion motion_;
   PowerOn power_on_;
+  ParameterSet parameters_;
   std::function<void(double)> position_hook_;
 };
 

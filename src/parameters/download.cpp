@@ -21,7 +21,9 @@
 #include <string_view>
 #include <vector>
 
-#include "control/control.h"
+#include "identify/identification.h"
+#include "motion/motion.h"
+#include "parameters/parameter_set.h"
 #include "motion/motion_common.h"
 #include "parameters/parameter_file.h"
 #include "platform/failure.h"
@@ -161,29 +163,31 @@ std::string join(const std::vector<Sent>& sent, bool english) {
 
 }  // namespace
 
-void Control::LoadParameter(std::string strFilePath) {
-  session_.show_splash(kSettingCaption);
+void ParameterSet::load(const std::string& path) {
+  serial::Link& link = s_.link;
+  InstrumentState& st = s_.state;
+  s_.show_splash(kSettingCaption);
   // The file, read once; one that is no parameter file is refused before anything is sent.
   std::string content;
-  const std::optional<Words> no_file = parameter_text(session_.files, strFilePath, content);
+  const std::optional<Words> no_file = parameter_text(s_.files, path, content);
 
   std::vector<Sent> sent;
   double reset_out = motion_.shown_power_on_steps();   // absolute steps the reset drives out to
   // A setting acknowledged with "OK": N, G, P, Z, Y. False when the bound ran out.
   const auto setting = [&](const Bytes& command, Sent item) {
-    session_.state.busy = true;
-    link_.expect_reply();
-    link_.send(command, protocol::kThresholdAck);
+    st.busy = true;
+    link.expect_reply();
+    link.send(command, protocol::kThresholdAck);
     sent.push_back(std::move(item));
-    return link_.wait_for_ack(session_.bounds.ack);
+    return link.wait_for_ack(s_.bounds.ack);
   };
   // A setting whose reply is awaited for 0.5 s and not examined: M, T.
   const auto unexamined = [&](const Bytes& command, int threshold, Sent item) {
-    session_.state.busy = true;
-    link_.expect_reply();
-    link_.send(command, threshold);
+    st.busy = true;
+    link.expect_reply();
+    link.send(command, threshold);
     sent.push_back(std::move(item));
-    link_.wait_reply();
+    link.wait_reply();
   };
 
   // Gives nothing when the download and reset are done, else why it stopped.
@@ -199,7 +203,7 @@ void Control::LoadParameter(std::string strFilePath) {
     if (!setting(protocol::set_word('N', instrument), value_sent("instrument number", "仪器编号", instrument)))
       return kNoAck;
     const std::string& grating = field_text(line1, field::kGrating, l1);
-    if (const auto code = grating_to_send(grating, current_grating_code(session_.state.step))) {
+    if (const auto code = grating_to_send(grating, current_grating_code(st.step))) {
       if (!setting(protocol::set_grating(*code), value_sent("grating code", "光栅代码", *code)))
         return kNoAck;
     }
@@ -212,7 +216,7 @@ void Control::LoadParameter(std::string strFilePath) {
     const double year = number(line1, field::kYear, l1);
     if (!setting(protocol::set_word('Y', year), value_sent("year", "出厂年份", year))) return kNoAck;
 
-    const std::int32_t power_on = protocol::step_count(number(line1, field::kPowerOn, l1), DblMonoStep());
+    const std::int32_t power_on = protocol::step_count(number(line1, field::kPowerOn, l1), st.step);
     // The reset drives out to the power-on position the controller holds then: the
     // one sent here, or, should "M" not have been taken, the one it had.
     reset_out = std::max(motion_.shown_power_on_steps(), static_cast<double>(power_on) + std::max(0.0, zero));
@@ -226,45 +230,45 @@ void Control::LoadParameter(std::string strFilePath) {
     const Fields& line2 = lines[1];
     if (number(line2, field::kState, "line 2") == parameters::kNoWheel) {
       // The file holds no wheel: nothing is written to it.
-      w("ChkUseFilter").set_value(session_.state.filter_state);
-      session_.state.filter_ready = false;
+      s_.w("ChkUseFilter").set_value(st.filter_state);
+      st.filter_ready = false;
     } else {
       // The wheel's state (field 1) is not sent; the threshold stays at the 2 of "T".
-      const std::vector<Bytes> packets = filter_packets(line2, DblMonoStep());
-      link_.clear_received();
+      const std::vector<Bytes> packets = filter_packets(line2, st.step);
+      link.clear_received();
       for (std::size_t i = 0; i < packets.size(); ++i) {
-        link_.send(packets[i], -1);
+        link.send(packets[i], -1);
         // One entry for the whole table: how many of its packets went out.
         const std::string progress = std::to_string(i + 1) + "/" + std::to_string(packets.size());
         if (i == 0) sent.emplace_back();
         sent.back() = {"filter settings (" + progress + " packets)", "滤光片参数（" + progress + " 包）"};
-        if (!link_.wait_for_ack(session_.bounds.ack)) return kNoAck;
-        link_.wait_reply();
+        if (!link.wait_for_ack(s_.bounds.ack)) return kNoAck;
+        link.wait_reply();
       }
-      session_.state.busy = false;
+      st.busy = false;
     }
 
-    session_.hide_splash();
-    session_.show_splash(kResetCaption);
+    s_.hide_splash();
+    s_.show_splash(kResetCaption);
     const double bound = motion_.reposition_bound(reset_out);
-    motion::MotionRuns runs(link_);
-    link_.clear_received();
+    motion::MotionRuns runs(link);
+    link.clear_received();
     // The CR that ends the last acknowledgement may still wait alone in the receive
     // queue (the "OK" before it already satisfied WaitForOK). Left there, it joins the
     // reset's "OKKK" + CR, the threshold of 5 fires one byte early, and the final CR
     // stays below the threshold: the reset would never be seen to finish.
-    link_.clear_input();
-    session_.state.busy = true;
-    link_.send(protocol::reposition(), protocol::kThresholdMove);
+    link.clear_input();
+    st.busy = true;
+    link.send(protocol::reposition(), protocol::kThresholdMove);
     runs.started();
     sent.push_back({"the reset command", "复位命令"});
-    link_.wait_reply();
-    if (!link_.wait_for_ack(bound)) {
+    link.wait_reply();
+    if (!link.wait_for_ack(bound)) {
       motion_.reposition_overran("LoadParameter", bound);   // the motor is stopped first
       return kNoReset;
     }
     runs.ended();
-    session_.state.busy = false;
+    st.busy = false;
     return std::nullopt;
   };
 
@@ -273,7 +277,7 @@ void Control::LoadParameter(std::string strFilePath) {
   if (!unreadable.empty()) {
     std::string list;
     for (const std::string& item : unreadable) list += (list.empty() ? "" : ", ") + item;
-    session_.note(HostNote::Kind::Warning, "LoadParameter",
+    s_.note(HostNote::Kind::Warning, "LoadParameter",
          Wording{"The parameter file has fields without a number, read as 0: " + list + ".",
                  "参数文件中以下字段没有数字，按 0 处理：" + list + "。"});
   }
@@ -292,12 +296,12 @@ void Control::LoadParameter(std::string strFilePath) {
   if (!stopped) {
     // The wait window stays up, with the connecting caption, while the port is closed
     // and the instrument is identified again.
-    session_.show_splash(kConnectingCaption);
-    CloseCom();
-    OpenCom();
+    s_.show_splash(kConnectingCaption);
+    identification_.close();
+    identification_.connect();
   }
-  session_.hide_splash();
-  session_.state.busy = false;
+  s_.hide_splash();
+  st.busy = false;
   if (stopped) {
     // The download shows the operator nothing; the host learns why it stopped and what
     // the instrument already holds from this file.
@@ -306,7 +310,7 @@ void Control::LoadParameter(std::string strFilePath) {
                                                       ". Check the instrument's settings before use";
     const std::string already_zh = sent.empty() ? "未向单色仪发送任何参数"
                                                 : "已发送到单色仪：" + join(sent, false) + "。使用前请检查仪器设置";
-    session_.note(kind, "LoadParameter",
+    s_.note(kind, "LoadParameter",
          Wording{"The parameter download stopped: " + std::string(stopped->en) + "; " + already_en + ".",
                  "参数下载中断：" + std::string(stopped->zh) + "；" + already_zh + "。"});
   }

@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <string>
 
-#include "control/control.h"
+#include "parameters/parameter_set.h"
 #include "parameters/parameter_file.h"
 #include "platform/files.h"
 #include "platform/failure.h"
@@ -94,47 +94,45 @@ bool replace_file(Files& files, const std::string& path, const std::string& cont
 
 }  // namespace
 
-void Control::GetTypeCode(const std::string& name, std::int16_t& code) {
-  code = 0;
-  if (name.empty()) return;
+std::int16_t ParameterSet::type_code(const std::string& name) {
+  if (name.empty()) return 0;
   const std::size_t prefix = std::char_traits<char>::length(kFamilyPrefix);
   if (name.size() < prefix) refuse("the instrument type \"" + name + "\" is too short");
   const std::string rest = name.substr(prefix);
-  if (rest.empty()) return;
+  if (rest.empty()) return 0;
   const double model = text::round_half_even(text::leading_number(rest));
   const char last = rest.back();
   for (const TypeRow& row : kTypeCodes) {
     if (row.model != model) continue;
-    code = last == 'A' ? row.a : last == 'B' ? row.b : row.other;
-    return;
+    return last == 'A' ? row.a : last == 'B' ? row.b : row.other;
   }
+  return 0;
 }
 
-void Control::SaveParameter(std::string strFilePath) {
-  if (!session_.state.connected) return;
+void ParameterSet::save(const std::string& path) {
+  InstrumentState& st = s_.state;
 
   std::string content;
   try {
     parameters::ParameterFields fields;
-    fields.grating = parameters::grating_field(w("TxtGratingLines").text());
+    fields.grating = parameters::grating_field(s_.w("TxtGratingLines").text());
     if (fields.grating.empty()) refuse("the grating text does not start with a digit");
-    std::int16_t type_code = 0;
-    GetTypeCode(w("CboComType").text(), type_code);
+    const std::int16_t type = type_code(s_.w("CboComType").text());
 
-    fields.instrument = w("TxtSpecNO").text();
-    fields.blaze = parameters::number_field(text::leading_number(w("TxtBlazeWaveLen").text()));
-    fields.zero_offset = w("TxtZeroOffset").text();
-    fields.year = w("TxtYear").text();
-    fields.power_on = parameters::number_field(text::leading_number(w("TxtOpenPos").text()));
-    fields.type = std::to_string(type_code);
+    fields.instrument = s_.w("TxtSpecNO").text();
+    fields.blaze = parameters::number_field(text::leading_number(s_.w("TxtBlazeWaveLen").text()));
+    fields.zero_offset = s_.w("TxtZeroOffset").text();
+    fields.year = s_.w("TxtYear").text();
+    fields.power_on = parameters::number_field(text::leading_number(s_.w("TxtOpenPos").text()));
+    fields.type = std::to_string(type);
 
-    if (session_.state.filter_state != 2) {
-      const std::string count_text = w("CboFilterCount").text();
+    if (st.filter_state != 2) {
+      const std::string count_text = s_.w("CboFilterCount").text();
       const std::optional<int> count = parameters::written_filter_count(count_text);
       if (!count) refuse("the filter count is not 1 to 6");
-      parameters::FilterWheelFields wheel{std::to_string(session_.state.filter_state), std::to_string(session_.state.filter_a),
-                                          session_.state.filter_b, count_text, {}};
-      for (int i = 0; i < *count; ++i) wheel.starts.push_back(w(indexed("TxtFilterStartWavelen", i)).text());
+      parameters::FilterWheelFields wheel{std::to_string(st.filter_state), std::to_string(st.filter_a),
+                                          st.filter_b, count_text, {}};
+      for (int i = 0; i < *count; ++i) wheel.starts.push_back(s_.w(indexed("TxtFilterStartWavelen", i)).text());
       fields.wheel = std::move(wheel);
     }
     content = parameters::format_parameter_file(fields);
@@ -142,13 +140,13 @@ void Control::SaveParameter(std::string strFilePath) {
     content.clear();
   }
 
-  const bool saved = !content.empty() && replace_file(session_.files, strFilePath, content);
-  session_.state.busy = false;
+  const bool saved = !content.empty() && replace_file(s_.files, path, content);
+  st.busy = false;
   if (saved) {
-    session_.say(MessageKind::Success, Words{"Parameters saved successfully.", "参数保存成功!"}, Words{"Information", "信息"},
+    s_.say(MessageKind::Success, Words{"Parameters saved successfully.", "参数保存成功!"}, Words{"Information", "信息"},
         Icon::Information);
   } else {
-    session_.say(MessageKind::Failure, Words{"Failed to save parameters.", "参数保存错误!"}, Words{"Prompt", "提示"},
+    s_.say(MessageKind::Failure, Words{"Failed to save parameters.", "参数保存错误!"}, Words{"Prompt", "提示"},
         Icon::Information);
   }
 }
