@@ -21,7 +21,7 @@ set(brivel_deb_version "${PROJECT_VERSION}-${BRIVEL_PACKAGE_RELEASE}")
 # Which components become packages: those whose programs this build has.
 set(brivel_components tools)
 set(brivel_packaged_targets brivel-sim)
-foreach(target brivelctl brivel-demo brivel_man_pages)
+foreach(target brivelctl brivel-demo brivel_manuals)
   if(TARGET ${target})
     list(APPEND brivel_packaged_targets ${target})
   endif()
