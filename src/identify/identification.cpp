@@ -84,7 +84,7 @@ void Identification::decode_answer(char letter, const char* operation) {
         s_.state.grating_lines = grating->lines;
         s_.state.step = grating->step;
       } else {
-        // As described, and nothing the operator sees changes; a script that reads
+        // As designed, and nothing the operator sees changes; a script that reads
         // DblMonoStep learns here why every wavelength follows the old step size.
         const std::string code = std::to_string(byte_at(p, 1));
         const std::string step = text::plain(s_.state.step);

@@ -272,7 +272,7 @@ void ParameterSet::load(const std::string& path) {
     return std::nullopt;
   };
 
-  // A field without a number goes to the instrument as 0, as described; the host is told.
+  // A field without a number goes to the instrument as 0, as designed; the host is told.
   const std::vector<std::string> unreadable = no_file ? std::vector<std::string>{} : parameters::fields_without_number(content);
   if (!unreadable.empty()) {
     std::string list;

@@ -50,7 +50,7 @@ void PowerOn::set(double w, bool from_property) {
     s_.link.expect_reply();
     s_.link.send(command, kThresholdPowerOnSet);
     replied = s_.link.wait_reply();
-    // Shown whatever the controller answered, as described.
+    // Shown whatever the controller answered, as designed.
     if (from_property)
       s_.say(MessageKind::Success, Words{"Initial wavelength set successfully.", "设置成功！"}, kPrompt, Icon::Information);
   }
@@ -61,7 +61,7 @@ void PowerOn::set(double w, bool from_property) {
 }
 
 void PowerOn::confirm(double requested, bool replied, bool read_back, bool from_property) {
-  // The operator's boxes stay as described (the property reports success without
+  // The operator's boxes stay as designed (the property reports success without
   // examining the reply); the host learns when the controller did not confirm it.
   const char* operation = from_property ? "DblOpenPos" : "TxtOpenPos";
   const std::string asked = text::plain(requested) + " nm";

@@ -1,4 +1,4 @@
-// Behaviours that stay as described although they may surprise a script: an unknown
+// Behaviours that stay as designed although they may surprise a script: an unknown
 // grating code keeps the old step size, the power-on property reports success without
 // looking at the reply, a file field without a number goes out as 0. The operator sees
 // what was always shown; the host is told in a note.
