@@ -7,7 +7,6 @@
 #include <vector>
 
 #include "control/control.h"
-#include "motion/motion_common.h"
 #include "platform/failure.h"
 #include "protocol/commands.h"
 #include "text/convert.h"
@@ -66,10 +65,7 @@ void Control::CmdStop_Click() { motion_.stop(); }
 void Control::CmdUp_Click() {
   InstrumentState& st = session_.state;
   session_.trapped([&] {
-    if (!st.connected) {
-      session_.say(MessageKind::Refusal, motion::kNotConnected, kPrompt);
-      return;
-    }
+    if (motion_.refused_unconnected()) return;
     // The up button reads the number the text begins with ("1 nm" is 1 nm). It checks
     // the entry before it looks at busy; a count it cannot convert while another
     // exchange runs is dropped silently, so that the trap does not lower the other
@@ -85,19 +81,14 @@ void Control::CmdUp_Click() {
                                  "CboDistance"))
       return;
     if (st.busy) return;
-    st.busy = true;
-    motion_.step(steps);
-    st.busy = false;
+    motion_.step_alone(steps);
   });
 }
 
 void Control::CmdDown_Click() {
   InstrumentState& st = session_.state;
   session_.trapped([&] {
-    if (!st.connected) {
-      session_.say(MessageKind::Refusal, motion::kNotConnected, kPrompt);
-      return;
-    }
+    if (motion_.refused_unconnected()) return;
     if (st.busy) return;
     // The down button converts the whole text strictly: text that is not a number
     // is a run-time failure, shown to the operator.
@@ -105,9 +96,7 @@ void Control::CmdDown_Click() {
     if (!session_.entry_accepted(kMinimum, std::to_string(Motion::kMostStepsDown), std::to_string(steps), EntryType::Int32,
                                  "CboDistance"))
       return;
-    st.busy = true;
-    motion_.step(-steps);   // 0 to 200000 here
-    st.busy = false;
+    motion_.step_alone(-steps);   // 0 to 200000 here
   });
 }
 
@@ -115,17 +104,12 @@ bool Control::move_by(double nm) {
   InstrumentState& st = session_.state;
   bool accepted = true;
   session_.trapped([&] {
-    if (!st.connected) {
-      session_.say(MessageKind::Refusal, motion::kNotConnected, kPrompt);
-      return;
-    }
+    if (motion_.refused_unconnected()) return;
     if (st.busy || nm == 0) return;
     const std::int32_t steps = protocol::step_count(std::fabs(nm), st.step);
     accepted = steps <= (nm > 0 ? Motion::kMostStepsUp : Motion::kMostStepsDown);
     if (!accepted) return;
-    st.busy = true;
-    motion_.step(nm > 0 ? steps : -steps);
-    st.busy = false;
+    motion_.step_alone(nm > 0 ? steps : -steps);
   });
   return accepted;
 }
@@ -133,10 +117,7 @@ bool Control::move_by(double nm) {
 void Control::CmdRun_Click() {
   InstrumentState& st = session_.state;
   session_.trapped([&] {
-    if (!st.connected) {
-      session_.say(MessageKind::Refusal, motion::kNotConnected, kPrompt);
-      return;
-    }
+    if (motion_.refused_unconnected()) return;
     if (st.busy) return;
     const std::string entry = w("CboTarget").text();
     if (!session_.entry_accepted(kMinimum, kMaxTarget, entry, EntryType::Double, "CboTarget")) return;
@@ -151,10 +132,7 @@ void Control::CboSpeed_Click() {
   InstrumentState& st = session_.state;
   session_.trapped([&] {
     if (st.busy) return;
-    if (!st.connected) {
-      session_.say(MessageKind::Refusal, motion::kNotConnected, kPrompt);
-      return;
-    }
+    if (motion_.refused_unconnected()) return;
     // Text that is not a number, or beyond 16 bits, is a run-time failure shown
     // to the operator.
     const double typed = text::parse_double(w("CboSpeed").text());

@@ -26,10 +26,7 @@ void Motion::jog_press(int direction, std::int16_t button) {
   InstrumentState& st = s_.state;
   serial::Link& link = s_.link;
   s_.trapped([&] {
-    if (!st.connected) {
-      s_.say(MessageKind::Refusal, motion::kNotConnected, kPrompt);
-      return;
-    }
+    if (refused_unconnected()) return;
     if (st.busy) return;
 
     st.stop_request = false;
@@ -75,6 +72,12 @@ void Motion::jog_release(std::int16_t button) {
     }
     st.busy = false;
   });
+}
+
+bool Motion::refused_unconnected() {
+  if (s_.state.connected) return false;
+  s_.say(MessageKind::Refusal, motion::kNotConnected, kPrompt);
+  return true;
 }
 
 bool Motion::settle_position(double bound) {

@@ -22,6 +22,15 @@ class Motion {
   // Moves by `steps` motor steps ("U" up, "D" down with the magnitude) and follows the
   // motion; busy stays with the caller.
   void step(std::int32_t steps);
+  // The same as one operation of its own: busy is raised for it and lowered after.
+  void step_alone(std::int32_t steps) {
+    s_.state.busy = true;
+    step(steps);
+    s_.state.busy = false;
+  }
+  // The run panel's refusal while the instrument is not connected: true when it was
+  // refused (and the operator told).
+  bool refused_unconnected();
   // Step counts the up and down buttons accept (0 up to these, both included).
   static constexpr std::int32_t kMostStepsUp = 999999;
   static constexpr std::int32_t kMostStepsDown = 200000;

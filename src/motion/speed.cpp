@@ -50,10 +50,7 @@ void Motion::set_speed(std::int16_t speed, bool from_property) {
 void Motion::reposition() {
   InstrumentState& st = s_.state;
   serial::Link& link = s_.link;
-  if (!st.connected) {
-    s_.say(MessageKind::Refusal, motion::kNotConnected, kPrompt);
-    return;
-  }
+  if (refused_unconnected()) return;
   if (st.busy) return;
   if (s_.say(MessageKind::Question, kRepositionQuestion, kRepositionTitle, Icon::None, Buttons::OkCancel) ==
       Answer::Cancel)
