@@ -38,6 +38,26 @@ struct Bench {
   void clear() { port->clear_written(); dialogs.clear(); }
 };
 
+// Identifies the instrument and clears the traffic and dialogs; true when connected.
+inline bool connect(Bench& b) {
+  b.control.OpenCom();
+  b.clear();
+  return b.control.BlnMonConnectFlag() != 0;
+}
+
+// A bench whose control is connected, its traffic and dialogs cleared.
+struct Connected {
+  explicit Connected(sim::Memory memory = sim::factory_memory()) : b(memory) { connect(b); }
+  Bench b;
+};
+
+// The factory instrument with another grating code.
+inline sim::Memory with_grating(int code) {
+  sim::Memory m = sim::factory_memory();
+  m.grating = static_cast<std::uint8_t>(code);
+  return m;
+}
+
 // hex(), bytes() and unhex() come from testkit/hex.h.
 
 }  // namespace brivel::testkit

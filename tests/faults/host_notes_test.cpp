@@ -42,18 +42,16 @@ TEST(HostNotes, UnknownGratingCodeKeepsTheStepSizeAndTellsTheHost) {
 TEST(HostNotes, PowerOnSuccessIsShownAsDescribedAndTheHostLearnsWhatWasNotConfirmed) {
   const std::string success = "Initial wavelength set successfully.";
   {  // A sound controller keeps whole steps: 435.83 nm is held as 435.85 nm, no note.
-    testkit::Bench b;
-    b.control.OpenCom();
-    b.clear();
+    testkit::Connected c;
+    testkit::Bench& b = c.b;
     double nm = 435.83;
     b.control.setDblOpenPos(nm);
     EXPECT_EQ(b.dialogs.count(success), 1);
     EXPECT_TRUE(b.dialogs.notes().empty());
   }
   {  // The setting goes unanswered: success all the same, and a note.
-    testkit::Bench b;
-    b.control.OpenCom();
-    b.clear();
+    testkit::Connected c;
+    testkit::Bench& b = c.b;
     b.sim.faults().no_ack = true;
     double nm = 600;
     b.control.setDblOpenPos(nm);
@@ -62,9 +60,8 @@ TEST(HostNotes, PowerOnSuccessIsShownAsDescribedAndTheHostLearnsWhatWasNotConfir
         "the power-on wavelength 600 nm was not confirmed: the controller did not answer the setting"});
   }
   {  // The controller reads back another value than was asked for (Enter: no success box).
-    testkit::Bench b;
-    b.control.OpenCom();
-    b.clear();
+    testkit::Connected c;
+    testkit::Bench& b = c.b;
     b.port->on_write([](const Bytes& request) -> Bytes {
       if (request.at(0) == 'M') return {'O', 'K', '\r'};
       if (request == Bytes{'m'}) return {'m', 0, 1, 0x38, 0x80};   // 80000 steps: 500 nm
@@ -81,9 +78,8 @@ TEST(HostNotes, PowerOnSuccessIsShownAsDescribedAndTheHostLearnsWhatWasNotConfir
 }
 
 TEST(HostNotes, FileFieldsWithoutANumberGoOutAsZeroAndAreListed) {
-  testkit::Bench b;
-  b.control.OpenCom();
-  b.clear();
+  testkit::Connected c;
+  testkit::Bench& b = c.b;
   const std::string file =
       (std::filesystem::temp_directory_path() / ("brivel-notes-" + std::to_string(::getpid()) + ".txt")).string();
   std::ofstream(file, std::ios::binary)

@@ -18,13 +18,7 @@ namespace {
 
 const std::string kLost = "The connection to the monochromator was lost. Check the cable and connect again.";
 
-struct Connected {
-  Connected() {
-    b.control.OpenCom();
-    b.clear();
-  }
-  testkit::Bench b;
-};
+using testkit::Connected;
 
 // The control shows the loss: not connected, the red lamp, idle, the wait window gone,
 // the operator told once (the download shows no box: it tells the host), and nothing

@@ -19,11 +19,6 @@ sim::Memory wheel(std::uint8_t state) {
   return m;
 }
 
-void connect(Bench& b) {
-  b.control.OpenCom();
-  ASSERT_TRUE(b.control.BlnMonConnectFlag());
-  b.clear();
-}
 Widget& at(Bench& b, const std::string& name) { return b.control.surface().at(name); }
 Widget& row(Bench& b, int i) { return at(b, indexed("TxtFilterStartWavelen", i)); }
 void write(Bench& b, const std::string& count, std::initializer_list<const char*> starts) {
@@ -44,7 +39,7 @@ Texts said(const Bench& b) {
 
 TEST(Filter, WriteSortsTheStartWavelengthsAndReadsThemBack) {
   Bench b(wheel(1));
-  connect(b);
+  ASSERT_TRUE(testkit::connect(b));
   write(b, "3", {"800", "350", "650"});
   EXPECT_EQ(b.write_hex(), (Texts{"46 03 0D", "80 05 0D", "02 BC 0D",   // count, A -5, B 700
                                   "03 6B 0D", "06 59 0D", "07 D0 0D",   // 350, 650, 800 nm
@@ -71,7 +66,7 @@ TEST(Filter, EntriesAreCheckedBeforeAnythingIsSent) {
   ASSERT_EQ(said(b), Texts{"Monochromator connection failed."});
   EXPECT_EQ(b.dialogs.last().title, "");
 
-  connect(b);
+  ASSERT_TRUE(testkit::connect(b));
   write(b, "7", {"1", "2", "3", "4", "5", "6"});   // the range check allows 8, the wheel has six
   EXPECT_EQ(said(b), Texts{"At most 6 filters can be set."});
   EXPECT_EQ(b.control.surface().focused(), "CboFilterCount");
@@ -85,7 +80,7 @@ TEST(Filter, EntriesAreCheckedBeforeAnythingIsSent) {
 
 TEST(Filter, CheckBoxAsksThenSwitchesTheWheelOrPutsItselfBack) {
   Bench b(wheel(1));
-  connect(b);
+  ASSERT_TRUE(testkit::connect(b));
   const struct { int value; const char* question; const char* title; const char* sent; } cases[] = {
       {0, "Disable the filter wheel?", "tervia spectrum control system", "53 00 0D"},
       {1, "Enable the filter wheel?", "spectrum control system", "53 01 0D"}};
@@ -107,7 +102,7 @@ TEST(Filter, CheckBoxAsksThenSwitchesTheWheelOrPutsItselfBack) {
 
 TEST(Filter, WheelNotSetUpRefusesTheCheckBoxAndAWriteSendsZeroForTheUnreadValues) {
   Bench b(wheel(7));   // the read-back finds no wheel: A and B are never read
-  connect(b);
+  ASSERT_TRUE(testkit::connect(b));
   click(b, 1);
   EXPECT_EQ(said(b), Texts{"Please set the parameters for filter wheel first."});
   EXPECT_TRUE(b.write_hex().empty());
@@ -131,7 +126,7 @@ TEST(Filter, CountBoxOffersOneToSixAndShowsThatManyRows) {
 
 TEST(Filter, MissingAcknowledgementGivesUp) {
   Bench b(wheel(1));
-  connect(b);
+  ASSERT_TRUE(testkit::connect(b));
   b.control.bounds().ack = 1.0;
   b.sim.faults().no_ack = true;
   write(b, "1", {"400"});

@@ -17,14 +17,9 @@ using Message = std::tuple<std::string, std::string, Icon>;   // text, title, ic
 // Grating codes of the simulated instrument: nm per step 0.00625, 0.05, 0.0125/3, 0.5.
 enum Grating { kFine = 1, kCoarse = 4, kFinest = 5, kWide = 20 };
 
-// A bench whose control is connected and identified, with its traffic cleared.
-struct Connected {
-  explicit Connected(int grating = kCoarse) {
-    b.sim.memory().grating = static_cast<std::uint8_t>(grating);
-    b.control.OpenCom();
-    b.clear();
-  }
-  testkit::Bench b;
+// A connected bench, at 0.05 nm per step unless told otherwise.
+struct Connected : testkit::Connected {
+  explicit Connected(int grating = kCoarse) : testkit::Connected(testkit::with_grating(grating)) {}
 };
 
 inline Message last_message(const testkit::ScriptedDialogs& d) {

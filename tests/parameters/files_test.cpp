@@ -32,7 +32,7 @@ struct FailingFiles : StandardFiles {
 TEST_F(ParameterFileTest, SaveThatCannotWriteTellsTheOperatorAndKeepsTheOldFileByteForByte) {
   FailingFiles files;
   Bench b(instrument(), files);
-  connect(b);
+  ASSERT_TRUE(connect(b));
   const std::string old = "old content \x01\xff\r\n";
   const auto expect_refused = [&](const std::string& why, const std::string& path,
                                   const std::string& kept) {
@@ -77,7 +77,7 @@ TEST_F(ParameterFileTest, EveryNameTheFileSystemTakesCanBeSavedTo) {
   // long names are made of three-byte characters as well, so that a cut never splits
   // one. An old file of the same name is replaced.
   Bench b(instrument());
-  connect(b);
+  ASSERT_TRUE(connect(b));
   const std::string ming = "\xE6\x98\x8E";   // one character, three bytes
   for (std::size_t bytes : {248u, 249u, 250u, 254u, 255u}) {
     for (const bool wide : {false, true}) {
@@ -184,7 +184,7 @@ TEST_F(ParameterFileTest, MalformedFilesStopAtTheFirstBadFieldAndTellTheHost) {
   };
   for (const auto& c : cases) {
     Bench b(with_grating(4));
-    connect(b);
+    ASSERT_TRUE(connect(b));
     put(c.content);
     b.control.LoadParameter(c.path.empty() ? file : c.path);
     EXPECT_EQ(b.write_hex(), Strings(kDownload.begin(), kDownload.begin() + c.writes)) << c.name;

@@ -31,11 +31,8 @@ inline const Strings kDownload{"4E 01 02", "47 04", "50 01 F4", "5A 03 E8", "59 
                                "80 05 0D",  // value A -5 as 32773
                                "02 BC 0D", "01 B5 0D", "03 2C 0D", "03 E8 0D", "4B 08"};
 
-inline sim::Memory with_grating(int code) {
-  sim::Memory m = sim::factory_memory();
-  m.grating = static_cast<std::uint8_t>(code);
-  return m;
-}
+using testkit::with_grating;
+using testkit::connect;
 
 // The instrument whose saved file is kLine1 + kLine2.
 inline sim::Memory instrument() {
@@ -56,12 +53,6 @@ inline Strings said(const Bench& b) {
   Strings texts;
   for (const auto& shown : b.dialogs.shown()) texts.push_back(shown.text);
   return texts;
-}
-
-inline void connect(Bench& b) {
-  b.control.OpenCom();
-  ASSERT_TRUE(b.control.BlnMonConnectFlag());
-  b.clear();
 }
 
 inline std::string slurp(const std::string& path) {

@@ -23,7 +23,7 @@ TEST_F(ParameterFileTest, EveryFileTheControlSavesPasses) {
     if (filters < 0) m.filter_state = 7;   // not set up: line 2 is "2"
     else m.filter_count = static_cast<std::uint8_t>(filters);
     Bench b(m);
-    connect(b);
+    ASSERT_TRUE(connect(b));
     const std::string text = saved(b);
     SCOPED_TRACE(text);
     EXPECT_EQ(problem_of(text), "none");

@@ -13,7 +13,7 @@ namespace {
 
 TEST_F(ParameterFileTest, SaveWritesThePanelByteForByte) {
   Bench b(instrument());
-  connect(b);
+  ASSERT_TRUE(connect(b));
   EXPECT_EQ(saved(b), kLine1 + kLine2);
   ASSERT_EQ(said(b), Strings{"Parameters saved successfully."});
   EXPECT_EQ(b.dialogs.last().title, "Information");
@@ -41,13 +41,13 @@ TEST_F(ParameterFileTest, SaveWritesThePanelByteForByte) {
   sim::Memory no_wheel = instrument();
   no_wheel.filter_state = 7;   // not set up: line 2 is "2", whatever the boxes hold
   Bench c(no_wheel);
-  connect(c);
+  ASSERT_TRUE(connect(c));
   EXPECT_EQ(saved(c), kLine1 + "2\t\r\n");
 }
 
 TEST_F(ParameterFileTest, FailedSaveSaysSoAndKeepsTheOldFile) {
   Bench b(instrument());
-  connect(b);
+  ASSERT_TRUE(connect(b));
   put("old content");
   const auto expect_refused = [&](const std::string& why, const std::string& path,
                                   const char* text = "Failed to save parameters.",
@@ -90,7 +90,7 @@ TEST_F(ParameterFileTest, FailedSaveSaysSoAndKeepsTheOldFile) {
 
 TEST_F(ParameterFileTest, DownloadSendsEveryValueThenResetsAndReconnectsUnderTheWaitWindow) {
   Bench b(with_grating(4));
-  connect(b);
+  ASSERT_TRUE(connect(b));
   Strings captions;
   std::vector<std::pair<std::size_t, bool>> shown;   // (writes so far, visible)
   b.control.surface().set_observer([&](const Widget& w, Change what) {
@@ -201,7 +201,7 @@ TEST_F(ParameterFileTest, AStopDuringTheFilterTableEndsAtAPacketBoundaryAndCount
   for (int n = 1; n <= 6; ++n) {
     SCOPED_TRACE(n);
     Bench b(instrument());
-    connect(b);
+    ASSERT_TRUE(connect(b));
     put(kLine1 + kLine2);
     b.sim.clear_log();
     const auto filter_packets = [&] {
@@ -316,7 +316,7 @@ TEST_F(PowerOnTest, BusyRefusesWithAMessageForEveryKey) {
 
 TEST(PowerOn, UnknownStepSizeFailsToTheHostFromThePropertyOnly) {
   Bench b(with_grating(6));   // not in the grating table: the step size stays 0
-  connect(b);
+  ASSERT_TRUE(connect(b));
   EXPECT_THROW(set(b, 100), RuntimeFailure);
   EXPECT_EQ(b.control.BlnBusy(), kFalse);
   box(b).set_text("100");   // the box traps it and tells the operator
