@@ -72,21 +72,6 @@ TEST(RepositionBound, ALongReturnRunsToItsEndUnderTheWaitWindow) {
   EXPECT_EQ(c.b.control.BlnBusy(), kFalse);
 }
 
-TEST(RepositionBound, FromTheEndOfTravelTheBoundGrowsWithTheDistance) {
-  // 200 s down from the end of travel, 105 s out again.
-  FarPowerOn c;
-  double far_end = kEndOfTravel;
-  c.b.control.MonochromatorMoveTo(far_end);
-  ASSERT_DOUBLE_EQ(c.b.control.DblMonoWaveLen(), kEndOfTravel);
-  c.b.clear();
-  const double start = c.b.pump.now();
-  c.b.control.CmdReAnchor_Click();
-  EXPECT_GT(c.b.pump.now() - start, 304.0);
-  EXPECT_EQ(count_of(c.b.write_hex(), "6B"), 0);
-  EXPECT_EQ(c.b.dialogs.shown().size(), 1u);
-  EXPECT_EQ(c.b.control.BlnMonConnectFlag(), kTrue);
-}
-
 TEST(RepositionBound, ASlowerSpeedGivesALongerBound) {
   // The factory instrument: 81,000 steps down and up again. At speed 250 the bound is
   // 2 x 162,000 / 10,000 + 10 = 42.4 s; at speed 50, 5 times the travel time.
@@ -114,7 +99,7 @@ TEST(RepositionBound, ASlowerSpeedGivesALongerBound) {
   }
 }
 
-TEST(RepositionBound, TheDownloadsResetHasTheSameBound) {
+TEST(RepositionBound, TheDownloadsResetFromTheEndOfTravelHasTheSameBound) {
   // The file moves the power-on position to 6553.5 nm while the motor stands at the
   // end of travel: the reset drives 2,000,000 steps down and 1,049,560 up, 305 s.
   FarPowerOn c;
