@@ -45,17 +45,6 @@ struct ConfigHome {
   std::string root;
 };
 
-// A simulated instrument under a stable name, as an adapter's /dev/serial/by-id link.
-struct LinkedInstrument {
-  explicit LinkedInstrument(const std::string& name, const std::string& instrument_no = "4242")
-      : link(temp_path(name)), sim(BRIVEL_SIM_PROGRAM, {"--link", link, "--instrument-no", instrument_no}) {
-    for (int i = 0; i < 200 && access(link.c_str(), F_OK) != 0; ++i) usleep(10000);
-  }
-  bool ready() const { return access(link.c_str(), F_OK) == 0; }
-  std::string link;
-  e2e::Background sim;
-};
-
 // The rows of the port-number table of "ports": number, device, state, where from.
 struct PortRow {
   std::string number, device, state, from;
@@ -111,7 +100,7 @@ TEST(BrivelctlPorts, ListsEveryPortNumberWithItsDeviceAndWhereItCameFrom) {
 
 TEST(BrivelctlPorts, AMappingFileWithABadLineOpensNothingItMightHaveMeant) {
   ConfigHome config;
-  LinkedInstrument instrument("good-line");
+  LinkedSim instrument("good-line", {"--instrument-no", "4242"});
   ASSERT_TRUE(instrument.ready()) << "brivel-sim made no link";
   config.write("4 = " + instrument.link + "\nfive = /dev/ttyUSB5\n");
   const std::string problem = config.file() + " line 2: \"five\" is not a port number";
@@ -235,7 +224,7 @@ TEST(BrivelctlPorts, PermissionDeniedSaysWhatToDo) {
 }
 
 TEST(BrivelctlPorts, APortHeldByAnotherProgramSaysSoAndTheHolderStopsOnSigterm) {
-  LinkedInstrument instrument("held");
+  LinkedSim instrument("held");
   ASSERT_TRUE(instrument.ready()) << "brivel-sim made no link";
   e2e::LiveProgram holder(BRIVELCTL_PROGRAM,
                           {"--port", instrument.link, "open", "get", "BlnMonConnectFlag", "wait", "15"});

@@ -85,37 +85,38 @@ void expect_stopped_as_the_stop_button_does(const Words& after) {
   EXPECT_NE(std::find(k, after.end(), "> 77"), after.end()) << testing::PrintToString(after);
 }
 
-TEST(BrivelctlSignals, SigintStopsAMoveAndRunsNoFurtherStep) {
-  e2e::LiveProgram program(BRIVELCTL_PROGRAM,
-                           {"--sim", "--trace", "open", "move", "5000", "get", "DblMonoWaveLen"});
-  // Moving: the move command went out and position reports come back.
-  ASSERT_TRUE(program.read_until(
-      [](const std::string&, const std::string& err) { return trace_from(err, "> 57").size() >= 6; },
-      kLimit))
-      << program.err();
-  program.signal(SIGINT);
-  const Finished f = program.finish(kLimit);
-  EXPECT_EQ(f.status, 130) << describe(f);
-  EXPECT_TRUE(f.out.empty()) << f.out;
-  EXPECT_TRUE(has_line(f.err, "brivelctl: move: stopped on request; the motor was stopped")) << f.err;
-  EXPECT_TRUE(has_line(f.err, "brivelctl: stopped by SIGINT")) << f.err;
-  expect_stopped_as_the_stop_button_does(trace_from(f.err, "> 57"));
-}
-
-TEST(BrivelctlSignals, SigtermStopsARepositionAsTheStopButtonDoes) {
-  // A slow motor: the return to the reference would take minutes.
-  e2e::LiveProgram program(BRIVELCTL_PROGRAM,
-                           {"--sim", "--sim-rate", "1", "--trace", "--yes", "open", "click", "CmdReAnchor",
-                            "get", "BlnBusy"});
-  ASSERT_TRUE(program.read_until(
-      [](const std::string&, const std::string& err) { return !traced(err, "> 4B 08").empty(); }, kLimit))
-      << program.err();
-  program.signal(SIGTERM);
-  const Finished f = program.finish(kLimit);
-  EXPECT_EQ(f.status, 143) << describe(f);
-  EXPECT_TRUE(f.out.empty()) << f.out;
-  EXPECT_TRUE(has_line(f.err, "brivelctl: stopped by SIGTERM")) << f.err;
-  expect_stopped_as_the_stop_button_does(trace_from(f.err, "> 4B 08"));
+TEST(BrivelctlSignals, SigintAndSigtermStopTheMotorAsTheStopButtonDoesAndRunNoFurtherStep) {
+  const struct {
+    Words args;
+    std::string started;   // the command whose --trace line shows the motion under way
+    std::size_t traced;    // lines from it on that show it running
+    int signal, status;
+    const char* says;      // besides "brivelctl: stopped by SIG..."
+  } cases[] = {
+      {{"--sim", "--trace", "open", "move", "5000", "get", "DblMonoWaveLen"}, "> 57", 6, SIGINT, 130,
+       "brivelctl: move: stopped on request; the motor was stopped"},
+      // A slow motor: the return to the reference would take minutes.
+      {{"--sim", "--sim-rate", "1", "--trace", "--yes", "open", "click", "CmdReAnchor", "get", "BlnBusy"},
+       "> 4B 08", 1, SIGTERM, 143, nullptr},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.started);
+    e2e::LiveProgram program(BRIVELCTL_PROGRAM, c.args);
+    ASSERT_TRUE(program.read_until(
+        [&](const std::string&, const std::string& err) { return trace_from(err, c.started).size() >= c.traced; },
+        kLimit))
+        << program.err();
+    program.signal(c.signal);
+    const Finished f = program.finish(kLimit);
+    EXPECT_EQ(f.status, c.status) << describe(f);
+    EXPECT_TRUE(f.out.empty()) << f.out;
+    if (c.says) {
+      EXPECT_TRUE(has_line(f.err, c.says)) << f.err;
+    }
+    EXPECT_TRUE(has_line(f.err, c.signal == SIGINT ? "brivelctl: stopped by SIGINT" : "brivelctl: stopped by SIGTERM"))
+        << f.err;
+    expect_stopped_as_the_stop_button_does(trace_from(f.err, c.started));
+  }
 }
 
 // ---- the progress line -----------------------------------------------------------------------

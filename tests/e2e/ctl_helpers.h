@@ -1,6 +1,6 @@
 #pragma once
 // What the tests of brivelctl share: running it with a time limit, reading its
-// output and its --trace lines, a silent pseudo-terminal, temporary paths.
+// output and its --trace lines, a silent pseudo-terminal, temporary paths, brivel-sim.
 
 #include <pty.h>
 #include <unistd.h>
@@ -80,5 +80,32 @@ inline std::string temp_path(const std::string& name) {
   const char* dir = std::getenv("TMPDIR");
   return std::string(dir && *dir ? dir : "/tmp") + "/brivelctl-e2e-" + std::to_string(getpid()) + "-" + name;
 }
+
+// brivel-sim serving a pseudo-terminal under a link, as an adapter's /dev/serial/by-id
+// name, its output discarded. pull_out() kills it at once, as an unplugged adapter
+// disappears; so does the destructor.
+struct LinkedSim {
+  explicit LinkedSim(const std::string& name, const Words& more = {}) : link(temp_path(name)) {
+    Words args = {"--link", link};
+    args.insert(args.end(), more.begin(), more.end());
+    const int null_fd = open("/dev/null", O_WRONLY | O_CLOEXEC);
+    pid = e2e::spawn(BRIVEL_SIM_PROGRAM, args, {}, null_fd, null_fd);
+    close(null_fd);
+    for (int i = 0; i < 300 && !ready(); ++i) usleep(10000);
+  }
+  ~LinkedSim() { pull_out(); }
+  LinkedSim(const LinkedSim&) = delete;
+  LinkedSim& operator=(const LinkedSim&) = delete;
+  bool ready() const { return access(link.c_str(), F_OK) == 0; }
+  void pull_out() {
+    if (pid < 0) return;
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+    pid = -1;
+    unlink(link.c_str());
+  }
+  std::string link;
+  pid_t pid = -1;
+};
 
 }  // namespace e2e::brivelctl

@@ -1,6 +1,6 @@
 #pragma once
-// Starting programs as children, reading their output, and a child that runs in the
-// background while the test works (live_program.h runs one with a time limit).
+// Starting programs as children and reading their output (live_program.h runs one
+// with a time limit).
 
 #include <fcntl.h>
 #include <poll.h>
@@ -93,29 +93,6 @@ inline void read_output(int (&fds)[2], std::string& out, std::string& err, doubl
     }
   }
 }
-
-// A child that keeps running while the test works (brivel-sim), its output discarded;
-// asked to end on destruction and killed if it has not within a second.
-class Background {
- public:
-  Background(const std::string& path, const std::vector<std::string>& args) {
-    const int null_fd = open("/dev/null", O_WRONLY | O_CLOEXEC);
-    pid_ = spawn(path, args, {}, null_fd, null_fd);
-    close(null_fd);
-  }
-  ~Background() {
-    kill(pid_, SIGTERM);
-    for (int i = 0; i < 100; ++i, usleep(10000))
-      if (waitpid(pid_, nullptr, WNOHANG) == pid_) return;
-    kill(pid_, SIGKILL);
-    waitpid(pid_, nullptr, 0);
-  }
-  Background(const Background&) = delete;
-  Background& operator=(const Background&) = delete;
-
- private:
-  pid_t pid_ = -1;
-};
 
 // The lines of a text, without line ends.
 inline std::vector<std::string> lines(const std::string& text) {
