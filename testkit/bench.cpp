@@ -1,5 +1,11 @@
 #include "testkit/bench.h"
 
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+
 namespace brivel::testkit {
 
 // The port is made inside the control's initialiser: the control owns it, the bench
@@ -28,5 +34,12 @@ std::vector<std::string> Bench::write_hex() const {
   for (const Written& w : port->written()) all.push_back(hex(w.bytes));
   return all;
 }
+
+TempFile::TempFile(const std::string& content, const std::string& name)
+    : path((std::filesystem::temp_directory_path() / ("brivel-" + std::to_string(::getpid()) + "-" + name)).string()) {
+  std::ofstream(path, std::ios::binary) << content;
+}
+
+TempFile::~TempFile() { std::remove(path.c_str()); }
 
 }  // namespace brivel::testkit

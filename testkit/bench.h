@@ -58,6 +58,15 @@ inline sim::Memory with_grating(int code) {
   return m;
 }
 
+// A file of the test's own in the temporary folder, removed at the end of its scope.
+struct TempFile {
+  explicit TempFile(const std::string& content, const std::string& name = "parameters.txt");
+  ~TempFile();
+  TempFile(const TempFile&) = delete;
+  TempFile& operator=(const TempFile&) = delete;
+  std::string path;
+};
+
 // hex(), bytes() and unhex() come from testkit/hex.h.
 
 }  // namespace brivel::testkit

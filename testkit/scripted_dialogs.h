@@ -50,6 +50,12 @@ class ScriptedDialogs : public Dialogs {
   }
   // Message boxes (not input boxes) whose text equals `text`.
   int count(const std::string& text) const;
+  // The texts of every box shown, in order.
+  std::vector<std::string> texts() const {
+    std::vector<std::string> all;
+    for (const Shown& s : shown_) all.push_back(s.text);
+    return all;
+  }
 
  private:
   const brivel::EventPump* clock_ = nullptr;

@@ -4,10 +4,6 @@
 // what was always shown; the host is told in a note.
 
 #include <gtest/gtest.h>
-#include <unistd.h>
-
-#include <filesystem>
-#include <fstream>
 
 #include "testkit/bench.h"
 
@@ -80,12 +76,8 @@ TEST(HostNotes, PowerOnSuccessIsShownAsDescribedAndTheHostLearnsWhatWasNotConfir
 TEST(HostNotes, FileFieldsWithoutANumberGoOutAsZeroAndAreListed) {
   testkit::Connected c;
   testkit::Bench& b = c.b;
-  const std::string file =
-      (std::filesystem::temp_directory_path() / ("brivel-notes-" + std::to_string(::getpid()) + ".txt")).string();
-  std::ofstream(file, std::ios::binary)
-      << "12345\t130\tabc\t1000\t21\t500\t6\t\r\n1\t0\t700\t3\t350.0\t\t800.0\t\r\n";
-  b.control.LoadParameter(file);
-  std::filesystem::remove(file);
+  const testkit::TempFile file("12345\t130\tabc\t1000\t21\t500\t6\t\r\n1\t0\t700\t3\t350.0\t\t800.0\t\r\n");
+  b.control.LoadParameter(file.path);
   EXPECT_EQ(b.sim.memory().blaze, 0);
   EXPECT_EQ(b.sim.memory().filter_start[1], 0);
   EXPECT_EQ(b.control.BlnMonConnectFlag(), kTrue) << "the download went through and reconnected";

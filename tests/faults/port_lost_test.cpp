@@ -5,10 +5,6 @@
 // loop runs.
 
 #include <gtest/gtest.h>
-#include <unistd.h>
-
-#include <filesystem>
-#include <fstream>
 
 #include "testkit/bench.h"
 #include "testkit/failure_of.h"
@@ -45,18 +41,14 @@ TEST(PortLostWhileWaiting, RepositioningNoticesItAtOnce) {
 
 TEST(PortLostWhileWaiting, DownloadResetNoticesItAtOnceAndSaysWhatWasSent) {
   Connected c;
-  const std::string file =
-      (std::filesystem::temp_directory_path() / ("brivel-port-lost-" + std::to_string(::getpid()) + ".txt")).string();
-  std::ofstream(file, std::ios::binary)
-      << "12345\t130\t500\t1000\t21\t500\t6\t\r\n1\t0\t700\t3\t350.0\t650.0\t800.0\t\r\n";
+  const testkit::TempFile file("12345\t130\t500\t1000\t21\t500\t6\t\r\n1\t0\t700\t3\t350.0\t650.0\t800.0\t\r\n");
   c.b.sim.faults().vanish_mid_move = true;   // the reset is the download's only motion
   double reset_sent = 0;
   c.b.port->clear_written();
   const double start = c.b.pump.now();
-  c.b.control.LoadParameter(file);
+  c.b.control.LoadParameter(file.path);
   for (const testkit::Written& w : c.b.port->written())
     if (w.bytes == Bytes{'K', 8}) reset_sent = w.time;
-  std::filesystem::remove(file);
   ASSERT_GT(reset_sent, start);
   EXPECT_LT(c.b.pump.now() - reset_sent, 0.6);
   expect_lost(c.b, 0);

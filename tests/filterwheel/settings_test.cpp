@@ -31,11 +31,7 @@ void click(Bench& b, int checked) {
   at(b, "ChkUseFilter").set_value(checked);   // the operator's click
   b.control.ChkUseFilter_Click();
 }
-Texts said(const Bench& b) {
-  Texts texts;
-  for (const auto& shown : b.dialogs.shown()) texts.push_back(shown.text);
-  return texts;
-}
+Texts said(const Bench& b) { return b.dialogs.texts(); }
 
 TEST(Filter, WriteSortsTheStartWavelengthsAndReadsThemBack) {
   Bench b(wheel(1));

@@ -105,16 +105,10 @@ TEST(RepositionBound, TheDownloadsResetFromTheEndOfTravelHasTheSameBound) {
   FarPowerOn c;
   double far_end = kEndOfTravel;
   c.b.control.MonochromatorMoveTo(far_end);
-  const std::string file = testing::TempDir() + "brivel-long-reset.txt";
-  {
-    std::FILE* f = std::fopen(file.c_str(), "wb");
-    ASSERT_NE(f, nullptr);
-    std::fputs("12345\t130\t500\t1000\t21\t6553.5\t6\t\r\n2\t\r\n", f);
-    std::fclose(f);
-  }
+  const testkit::TempFile file("12345\t130\t500\t1000\t21\t6553.5\t6\t\r\n2\t\r\n");
   c.b.clear();
   const double start = c.b.pump.now();
-  c.b.control.LoadParameter(file);
+  c.b.control.LoadParameter(file.path);
   EXPECT_GT(c.b.pump.now() - start, 304.0);
   EXPECT_EQ(count_of(c.b.write_hex(), "6B"), 0);
   EXPECT_TRUE(c.b.dialogs.notes().empty()) << c.b.dialogs.notes()[0].text_en;
@@ -124,7 +118,7 @@ TEST(RepositionBound, TheDownloadsResetFromTheEndOfTravelHasTheSameBound) {
   // A reset that never ends: the motor is stopped, the note says so.
   c.b.sim.faults().stall = true;
   c.b.clear();
-  c.b.control.LoadParameter(file);
+  c.b.control.LoadParameter(file.path);
   const Hex writes = c.b.write_hex();
   ASSERT_GE(writes.size(), 3u);
   EXPECT_EQ(Hex(writes.end() - 3, writes.end()), (Hex{"4B 08", "6B", "77"}));
@@ -132,7 +126,6 @@ TEST(RepositionBound, TheDownloadsResetFromTheEndOfTravelHasTheSameBound) {
   EXPECT_EQ(c.b.dialogs.notes()[0].text_en.find("the return to the reference position did not end within"), 0u);
   EXPECT_NE(c.b.dialogs.notes()[1].text_en.find("did not finish its reset in time"), std::string::npos);
   EXPECT_TRUE(c.b.dialogs.shown().empty());
-  std::remove(file.c_str());
 }
 
 }  // namespace

@@ -49,11 +49,7 @@ inline auto carried(const sim::Memory& m) {
                          m.type, m.filter_count, m.filter_a, m.filter_b, m.filter_start);
 }
 
-inline Strings said(const Bench& b) {
-  Strings texts;
-  for (const auto& shown : b.dialogs.shown()) texts.push_back(shown.text);
-  return texts;
-}
+inline Strings said(const Bench& b) { return b.dialogs.texts(); }
 
 inline std::string slurp(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
