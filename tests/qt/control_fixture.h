@@ -28,17 +28,24 @@ namespace brivel::qt_tests {
 using brivel::qt::DialogReply;
 using brivel::qt::DialogRequest;
 
+// A quick instrument (100000 steps/s, 625 nm/s at 0.00625 nm per step) served from a
+// thread of the test; null when it cannot start.
+inline std::unique_ptr<sim::PtyServer> quick_server() {
+  auto server = std::make_unique<sim::PtyServer>();
+  server->with_controller([](sim::Controller& c) {
+    c.motor().steps_per_speed = 400.0;
+    c.motor().reposition_rate = 100000.0;
+  });
+  std::string error;
+  if (server->start_background(error)) return server;
+  ADD_FAILURE() << error;
+  return nullptr;
+}
+
 class ControlTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    server_ = std::make_unique<sim::PtyServer>();
-    // A quick instrument: 100000 steps/s (625 nm/s at 0.00625 nm per step).
-    server_->with_controller([](sim::Controller& c) {
-      c.motor().steps_per_speed = 400.0;
-      c.motor().reposition_rate = 100000.0;
-    });
-    std::string error;
-    ASSERT_TRUE(server_->start_background(error)) << error;
+    ASSERT_TRUE(server_ = quick_server());
     qunsetenv("BRIVEL_COM1");
     ::Brivel::setPortDevice(1, QString::fromStdString(server_->device()));
     interceptor_ = std::make_unique<qt::ScopedDialogInterceptor>(

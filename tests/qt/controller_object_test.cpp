@@ -1,30 +1,17 @@
 // BrivelController: the control on its own thread, in real time over a pseudo-terminal,
 // driven from the test's thread through signals and operation objects.
 
-#include <gtest/gtest.h>
-
 #include <BrivelController.h>
 
-#include <QSignalSpy>
-#include <QtTest>
-#include <memory>
-#include <string>
-
-#include "pty_server.h"
+#include "control/controller.h"
+#include "control_fixture.h"
 
 namespace {
 
 class ControllerObjectTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    server_ = std::make_unique<brivel::sim::PtyServer>();
-    // A quick instrument: 100000 steps/s at the fastest speed.
-    server_->with_controller([](brivel::sim::Controller& c) {
-      c.motor().steps_per_speed = 400.0;
-      c.motor().reposition_rate = 100000.0;
-    });
-    std::string error;
-    ASSERT_TRUE(server_->start_background(error)) << error;
+    ASSERT_TRUE(server_ = brivel::qt_tests::quick_server());
     mono_ = std::make_unique<BrivelController>(QString::fromStdString(server_->device()));
   }
 
@@ -80,9 +67,6 @@ TEST_F(ControllerObjectTest, ARefusalAndACancelEndTheirOperations) {
 }
 
 }  // namespace
-
-#include "control/controller.h"
-#include "control_fixture.h"
 
 namespace brivel::qt_tests {
 
