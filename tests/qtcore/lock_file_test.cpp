@@ -16,17 +16,10 @@
 #include "qt/core/device_check.h"
 #include "qt/core/port_map.h"
 #include "qt/core/qt_platform.h"
+#include "qtcore/application.h"
 
 namespace brivel::qt {
 namespace {
-
-void need_application() {
-  static int argc = 1;
-  static char name[] = "brivel_qtcore_tests";
-  static char* argv[] = {name, nullptr};
-  static QCoreApplication* app = QCoreApplication::instance() ? nullptr : new QCoreApplication(argc, argv);
-  (void)app;
-}
 
 QByteArray text_lock(qint64 pid) { return QByteArray::number(pid).rightJustified(10, ' ') + '\n'; }
 
@@ -69,10 +62,6 @@ TEST(LockFile, ReadsTheProcessNumberInEveryFormatSerialProgramsWrite) {
                                  binary_lock(-7), QByteArray(300, 'x')})
     EXPECT_EQ(lock_file_pid(junk), 0) << junk.toHex().constData();
 }
-
-struct Application {
-  Application() { need_application(); }
-};
 
 // A port on a pseudo-terminal, its lock file, a live and a dead process.
 struct LockedPort : ::testing::Test, Application {

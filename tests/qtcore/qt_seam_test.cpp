@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "qt/core/qt_platform.h"
+#include "qtcore/application.h"
 #include "seam/seam_contract.h"
 #include "testkit/pty_peer.h"
 
@@ -19,15 +20,6 @@ namespace brivel::qt {
 namespace {
 
 constexpr int kPortNumber = 16;
-
-struct Application {
-  Application() {
-    static int argc = 1;
-    static char name[] = "brivel_qtcore_tests";
-    static char* argv[] = {name, nullptr};
-    if (!QCoreApplication::instance()) new QCoreApplication(argc, argv);
-  }
-};
 
 // A QtSerialPort on port 16, which the test points at its own pseudo-terminal.
 struct QtPlatform {

@@ -14,19 +14,12 @@
 
 #include "qt/core/device_check.h"
 #include "qt/core/qt_platform.h"
+#include "qtcore/application.h"
 #include "qt/core/serial_log.h"
 #include "testkit/pty_peer.h"
 
 namespace brivel::qt {
 namespace {
-
-void need_application() {
-  static int argc = 1;
-  static char name[] = "brivel_qtcore_tests";
-  static char* argv[] = {name, nullptr};
-  static QCoreApplication* app = QCoreApplication::instance() ? nullptr : new QCoreApplication(argc, argv);
-  (void)app;
-}
 
 // ---- what open() refuses -------------------------------------------------------------
 
