@@ -113,7 +113,7 @@ void remove_folder() {
 
 enum Operation {
   Identify, Move, Refresh, JogUp, JogDown, StepUp, Run, Download, FilterSet, FilterSwitch,
-  Speed, Reanchor, PowerOn, kOperations
+  Speed, Reanchor, SetPowerOn, kOperations
 };
 
 }  // namespace
@@ -159,7 +159,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   switch (operation) {
     case Identify: b.control.OpenCom(); break;
     case Move:
-    case PowerOn: {
+    case SetPowerOn: {
       double value = argument / 10.0;
       try {
         if (operation == Move)
