@@ -25,7 +25,6 @@ struct Threaded {
   sim::Controller sim{sim::factory_memory()};
   LoopbackPort* port = nullptr;
   std::unique_ptr<ControlThread> thread;
-
   Threaded() {
     ControlThread::Options o;
     // The pump is made first on the control's thread; the port needs it.
@@ -72,7 +71,6 @@ TEST(Controller, MoveStartedWatchedAndCancelledFromAnotherThread) {
   Threaded t;
   ASSERT_TRUE(t.c().open().wait().ok());
   ASSERT_TRUE(t.c().set_speed(1).wait().ok());   // slowest: the move takes a while
-
   std::mutex m;
   std::condition_variable cv;
   int reports = 0;
@@ -86,7 +84,6 @@ TEST(Controller, MoveStartedWatchedAndCancelledFromAnotherThread) {
   ASSERT_TRUE(eventually(m, cv, [&] { return reports >= 3; }));
   EXPECT_TRUE(t.c().state().busy);
   EXPECT_EQ(t.c().state().operation, "move_to");
-
   move.cancel();
   const Result r = move.wait();
   EXPECT_EQ(r.outcome, Outcome::Stopped);
@@ -130,7 +127,6 @@ TEST(Controller, ObserversHearEachPositionReportOnceAndStateChanges) {
   EXPECT_EQ(static_cast<std::size_t>(reports.load() - after_open), requests - requests_before);
   EXPECT_GE(busy_changes.load(), 4);   // up and down for the open and for the move
   EXPECT_FALSE(last_busy.load());
-
   t.c().unsubscribe(id);
   const int frozen = reports.load();
   ASSERT_TRUE(t.c().move_to(610).wait().ok());
@@ -143,7 +139,6 @@ TEST(Controller, RefusalsEndAtOnceAndSendNothing) {
   Result r = t.c().move_to(500).wait();
   EXPECT_EQ(r.outcome, Outcome::NotConnected);
   EXPECT_TRUE(t.written().empty());
-
   ASSERT_TRUE(t.c().open().wait().ok());
   const std::size_t before = t.written().size();
   r = t.c().move_to(-5).wait();
@@ -151,7 +146,6 @@ TEST(Controller, RefusalsEndAtOnceAndSendNothing) {
   EXPECT_EQ(r.text_en, "Can't move to the assigned wavelength:-5");
   EXPECT_EQ(t.written().size(), before);
   EXPECT_EQ(t.c().state().last_message_en, "Can't move to the assigned wavelength:-5");
-
   // One operation at a time: a second one started meanwhile is refused as busy.
   ASSERT_TRUE(t.c().set_speed(1).wait().ok());
   Operation first = t.c().move_to(800);
@@ -228,7 +222,6 @@ TEST(Controller, TypedOperationsReachTheSameHandlers) {
   EXPECT_NEAR(r.wavelength, start + 12.5, t.c().state().step + 0.01);
   r = t.c().move_by(13000).wait();   // beyond 999999 steps
   EXPECT_EQ(r.outcome, Outcome::OutOfRange);
-
   // The filter table and the wheel, as the parameter panel writes them.
   r = t.c().set_filters({420, 650, 300}).wait();
   ASSERT_TRUE(r.ok()) << r.text_en;
@@ -238,7 +231,6 @@ TEST(Controller, TypedOperationsReachTheSameHandlers) {
   const std::size_t before = t.written().size();
   ASSERT_TRUE(t.c().set_filter_wheel(true).wait().ok());   // already on: nothing sent
   EXPECT_EQ(t.written().size(), before);
-
   r = t.c().set_speed(120).wait();
   ASSERT_TRUE(r.ok()) << r.text_en;
   EXPECT_EQ(t.c().state().speed, 120);

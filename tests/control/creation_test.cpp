@@ -46,13 +46,11 @@ TEST(Creation, PropertiesPanelsListsAndLayout) {
   EXPECT_FALSE(at(b, "FrmSplash").visible());
   at(b, "TxtYear").set_text("1999");  // what the operator typed
   EXPECT_EQ(c.StrYear(), "1999");
-
   EXPECT_EQ(std::make_tuple(at(b, "CboDistance").text(), at(b, "CboTarget").text()),
             std::make_tuple("0.1", "0.00"));  // the target shows LblWaveLen's caption
   const Texts& speeds = at(b, "CboSpeed").items();
   ASSERT_EQ(speeds.size(), 250u);
   EXPECT_EQ(std::make_tuple(speeds.front(), speeds.back()), std::make_tuple("1", "250"));
-
   // The layout: every control sits in its frame.
   const Surface& s = b.control.surface();
   std::set<std::string> seen;  // parents come first
@@ -101,13 +99,11 @@ TEST(Language, CaptionsAndFontsFollowTheSharedLanguageBackAndForth) {
   set_language(b, 1);
   expect_language(b, true);
   EXPECT_TRUE(b.writes().empty());
-
   // Other values: Chinese captions, English messages.
   set_language(b, 2);
   expect_language(b, false);
   b.control.CmdMonoRefresh_Click();  // not connected: a message
   EXPECT_EQ(said(b).first, "Please reconnect the monochromator.");
-
   // The language is shared by the thread's controls; creation resets it.
   Bench second;
   EXPECT_EQ(b.control.IntLanguage(), 1);
@@ -122,7 +118,6 @@ TEST(Panels, ExactlyOnePanelShowsAtTheTopLeftAndFailuresAreTrapped) {
   b.control.ShowRunFace();
   EXPECT_EQ(panels(b), std::make_tuple(true, false, 0, 0));
   EXPECT_TRUE(b.dialogs.shown().empty());
-
   Bench f;
   f.control.surface().set_observer([](const Widget& w, Change what) {
     if (w.name() == "FraFilterParam" && what == Change::Visible)
@@ -142,7 +137,6 @@ TEST(Port, PropertyAndLampDialogStoreOnlyPortsOneToSixteen) {
   Bench b;
   for (std::int16_t v : {0, 17, -1, 16}) b.control.setIntUseCom(v);
   EXPECT_EQ(b.control.IntUseCom(), 16);
-
   const std::pair<std::optional<std::string>, std::int16_t> cases[] = {
       {"3", 3},  {"17", 3}, {std::nullopt, 3}, {"", 3}, {"abc", 3}, {" 12 ", 12}, {"2.5", 2}, {"99999", 2}};
   for (const auto& [answer, after] : cases) {
@@ -155,7 +149,6 @@ TEST(Port, PropertyAndLampDialogStoreOnlyPortsOneToSixteen) {
   EXPECT_EQ(said(b), Said("Please enter the serial number", "Choose the serial no."));
   EXPECT_TRUE(b.writes().empty());
   EXPECT_EQ(b.port->opens(), 0);
-
   set_language(b, 0);
   b.dialogs.answer_input(std::string("4"));
   b.control.Image1_MouseDown(4);

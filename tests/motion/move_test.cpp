@@ -36,7 +36,6 @@ TEST(MoveTo, StopOrTheTargetRecordEndsTheFollowLoop) {
   c.b.pump.after(0.05, [&] { c.b.control.CmdStop_Click(); });
   expect_stopped(move(c.b, 5000));
   EXPECT_TRUE(c.b.dialogs.shown().empty());
-
   // The third report repeats the target record; its pass still asks twice. BlnBusy,
   // sampled every 0.5 ms, drops only between the move's reply and the first pass.
   Script s{"W", move_reply(10000), {report(2000), report(4000), report(10000)}};
@@ -66,7 +65,6 @@ TEST(MoveTo, StallComparesFirstAndThirdPassOfAGroup) {
   ASSERT_EQ(c.b.dialogs.shown().size(), 1u);
   EXPECT_EQ(last_message(c.b.dialogs), (Message{stalled, "Prompt", Icon::Critical}));
   EXPECT_EQ(c.b.control.BlnBusy(), kFalse);
-
   // Passes 1 and 2 alike, pass 3 not: go on. Passes 4 and 6 alike around 5: stall.
   Script s{"W", move_reply(90000)};
   for (std::uint32_t p : {2000, 2000, 4000, 5000, 6000, 5000}) s.w_replies.insert(s.w_replies.end(), 2, report(p));
@@ -81,7 +79,6 @@ TEST(MoveTo, RefusalsAndRunTimeFailures) {
   EXPECT_TRUE(move(c.b, -0.5).empty());
   ASSERT_EQ(c.b.dialogs.shown().size(), 1u);
   EXPECT_EQ(last_message(c.b.dialogs), (Message{"Can't move to the assigned wavelength:-0.5", "Prompt", Icon::Critical}));
-
   // No step size before identification, 2^31 steps and more, a closed port.
   testkit::Bench never_identified;
   EXPECT_EQ(failure_of(never_identified.control, 500), FailureReason::DivisionByZero);
@@ -179,7 +176,6 @@ TEST(Modes, RelativeMovesFollowTheControllerAndStop) {
   EXPECT_EQ(count_of(writes, "44 00 00 00 14"), 1);
   EXPECT_EQ(count_of(writes, "77"), int(writes.size()) - 2) << "no \"k\": the moves ended by themselves";
   EXPECT_DOUBLE_EQ(c.b.control.DblMonoWaveLen(), start);
-
   c.b.clear();
   set_text(c.b, "CboDistance", "5000");   // 100000 steps, 10 s of travel
   c.b.pump.after(0.05, [&] { c.b.control.CmdStop_Click(); });

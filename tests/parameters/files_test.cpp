@@ -43,7 +43,6 @@ TEST_F(ParameterFileTest, SaveThatCannotWriteTellsTheOperatorAndKeepsTheOldFileB
     EXPECT_EQ(b.control.BlnBusy(), kFalse) << why;
     EXPECT_EQ(slurp(kept), old) << why;
   };
-
   // A folder the operator write-protected: refused even for a process that could
   // write there anyway (an administrator's).
   const fs::path locked = dir / "locked";
@@ -54,7 +53,6 @@ TEST_F(ParameterFileTest, SaveThatCannotWriteTellsTheOperatorAndKeepsTheOldFileB
   expect_refused("write-protected folder", inside, inside);
   fs::permissions(locked, fs::perms::owner_all);
   EXPECT_EQ(std::distance(fs::directory_iterator(locked), {}), 1) << "no temporary file left";
-
   put(old);
   for (const auto step : {FailingFiles::Step::Write, FailingFiles::Step::Rename}) {   // a full disk, a lost rename
     files.failing = step;
@@ -62,13 +60,11 @@ TEST_F(ParameterFileTest, SaveThatCannotWriteTellsTheOperatorAndKeepsTheOldFileB
     EXPECT_EQ(entries(), 2u) << "the temporary file is removed";   // parameters.txt, locked
   }
   files.failing = FailingFiles::Step::None;
-
   // A device is never written, whether named or reached through a link.
   expect_refused("/dev/full", "/dev/full", file);
   fs::create_symlink("/dev/full", dir / "full");
   expect_refused("link to /dev/full", (dir / "full").string(), file);
   EXPECT_TRUE(fs::is_symlink(dir / "full"));
-
   EXPECT_EQ(saved(b), kLine1 + kLine2) << "and saves again once it can";
 }
 
@@ -109,7 +105,6 @@ TEST(StandardFiles, ReadOnlyRegularFilesUpToTheLimitWithoutBlocking) {
   for (int c = 0; c < 256; ++c) every_byte += static_cast<char>(c);
   EXPECT_EQ(read_text_file(write("bytes", every_byte)).text, every_byte) << "byte for byte";
   EXPECT_EQ(read_text_file(write("limit", std::string(kTextFileLimit, '7'))).text.size(), kTextFileLimit);
-
   const fs::path fifo = dir / "fifo";
   ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
   // A sparse 50 MB file, /dev/zero, a FIFO and a folder through the download: the
@@ -153,7 +148,6 @@ TEST_F(ParameterFileTest, MalformedFilesStopAtTheFirstBadFieldAndTellTheHost) {
   const fs::path huge = dir / "huge.txt";
   std::ofstream(huge).close();
   fs::resize_file(huge, 50u << 20);
-
   const struct {
     const char* name;
     std::string path;   // empty: the fixture's file with `content`

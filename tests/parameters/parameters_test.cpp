@@ -20,7 +20,6 @@ TEST_F(ParameterFileTest, SaveWritesThePanelByteForByte) {
   EXPECT_EQ(b.dialogs.last().icon, Icon::Information);
   EXPECT_EQ(entries(), 1u);   // no temporary file left
   EXPECT_EQ(b.control.BlnBusy(), kFalse);
-
   const auto line1 = [](const char* grating, const char* type) {
     return "00258\t" + std::string(grating) + "\t500\t1000\t09\t435.85\t" + type + "\t\r\n";
   };
@@ -37,7 +36,6 @@ TEST_F(ParameterFileTest, SaveWritesThePanelByteForByte) {
     b.control.surface().at("CboComType").set_text(name);
     EXPECT_EQ(saved(b), line1("430", code) + kLine2) << name;
   }
-
   sim::Memory no_wheel = instrument();
   no_wheel.filter_state = 7;   // not set up: line 2 is "2", whatever the boxes hold
   Bench c(no_wheel);
@@ -76,11 +74,9 @@ TEST_F(ParameterFileTest, FailedSaveSaysSoAndKeepsTheOldFile) {
   std::int16_t chinese = 0;
   b.control.setIntLanguage(chinese);
   expect_refused("a directory", dir.string(), "参数保存错误!", "提示");
-
   // Then it saves again, replacing (never appending to) the old content.
   EXPECT_EQ(saved(b), kLine1 + kLine2);
   EXPECT_EQ(said(b), Strings{"参数保存成功!"});
-
   Bench idle(instrument());   // not connected: no file and no message at all
   fs::remove(file);
   idle.control.SaveParameter(file);
@@ -119,8 +115,7 @@ TEST_F(ParameterFileTest, DownloadSendsEveryValueThenResetsAndReconnectsUnderThe
   EXPECT_FALSE(shown.back().second);
 }
 
-// The grating code goes out only when it is known and fits the drive; the power-on
-// position (100 nm) uses the step size in force before the download.
+// The grating code goes out only when known and fitting; 100 nm uses the step size in force before.
 TEST_F(ParameterFileTest, GratingCodeAndPositionsFollowTheGratingInForce) {
   const struct {
     int instrument;
@@ -151,8 +146,7 @@ TEST_F(ParameterFileTest, FilterPositionsUseTheStepSizeInForceBeforeTheDownload)
   EXPECT_EQ(download_writes(b)[10], "0D A8 0D");   // 349.6 nm / 16 / 0.00625 = 3496
 }
 
-// A download that stops shows the operator nothing; the host gets a note of why it
-// stopped and of what the instrument already holds from the file.
+// A download that stops shows the operator nothing; the host's note says why and what was sent.
 TEST_F(ParameterFileTest, StoppedDownloadTellsTheHostWhatWasAlreadySent) {
   const std::string absent = (dir / "absent.txt").string();
   const std::string nothing = "; nothing was sent to the monochromator.";
@@ -195,9 +189,8 @@ TEST_F(ParameterFileTest, StoppedDownloadTellsTheHostWhatWasAlreadySent) {
 }
 
 TEST_F(ParameterFileTest, AStopDuringTheFilterTableEndsAtAPacketBoundaryAndCountsWhatWentOut) {
-  // A stop requested after the controller framed its n-th filter packet: nothing but
-  // whole packets goes out (no "k" or "w" among them, which it would store as filter
-  // data), the call ends within a second, and the note counts exactly n packets.
+  // A stop after the n-th filter packet: only whole packets go out (no "k" or "w" stored as
+  // filter data), the call ends within a second, and the note counts exactly n packets.
   for (int n = 1; n <= 6; ++n) {
     SCOPED_TRACE(n);
     Bench b(instrument());
@@ -235,8 +228,7 @@ TEST_F(ParameterFileTest, AStopDuringTheFilterTableEndsAtAPacketBoundaryAndCount
   }
 }
 
-// The power-on wavelength: the DblOpenPos property and the TxtOpenPos box. The
-// instrument() holds 8717 steps (435.85 nm at 0.05 nm per step).
+// The power-on wavelength (DblOpenPos, TxtOpenPos); instrument() holds 8717 steps = 435.85 nm.
 
 void set(Bench& b, double nm) { b.control.setDblOpenPos(nm); }
 void key(Bench& b, std::int16_t code) { b.control.TxtOpenPos_KeyPress(code); }

@@ -104,7 +104,6 @@ TEST_F(ChangeSignalTest, IdentificationMoveAndCloseAnnounceWhatTheInstrumentChan
                    [&](double nm) { disagreements += nm != control_->DblMonoWaveLen(); });
   QObject::connect(control_.get(), &::Brivel::BlnBusyChanged, control_.get(),
                    [&](bool busy) { disagreements += busy != control_->BlnBusy(); });
-
   connect_control();
   for (const char* name : {"BlnMonConnectFlag", "LngInstrumentNo", "IntGratingLines", "LngZeroPos",
                            "DblMonoStep", "StrYear", "DblOpenPos"})
@@ -117,7 +116,6 @@ TEST_F(ChangeSignalTest, IdentificationMoveAndCloseAnnounceWhatTheInstrumentChan
   spies.expect_changes("BlnBusy");
   EXPECT_GE(spies.count("BlnBusy"), 2);
   EXPECT_FALSE(spies.last("BlnBusy").toBool());
-
   // The wavelength follows the grating during the move, not only at its end.
   const int before_move = spies.count("DblMonoWaveLen");
   control_->MonochromatorMoveTo(800.0);
@@ -128,7 +126,6 @@ TEST_F(ChangeSignalTest, IdentificationMoveAndCloseAnnounceWhatTheInstrumentChan
   control_->MonochromatorMoveTo(800.0);  // already there: nothing moves, nothing is announced
   run_idle_loop();
   EXPECT_EQ(spies.count("DblMonoWaveLen"), after_move);
-
   control_->CloseCom();
   spies.expect_changes("BlnMonConnectFlag", 2);
   EXPECT_FALSE(spies.last("BlnMonConnectFlag").toBool());
@@ -140,7 +137,6 @@ TEST_F(ChangeSignalTest, OperatorAndInstrumentChangesAreAnnouncedWithoutAHostCal
   QTest::mouseClick(child("Image1"), Qt::LeftButton);  // the operator connects
   spies.expect_changes("BlnMonConnectFlag", 1);
   spies.expect_changes("LngInstrumentNo", 1);
-
   // The operator types into the year field: announced once the event loop idles.
   auto* year = child<QLineEdit>("TxtYear");
   year->selectAll();
@@ -151,7 +147,6 @@ TEST_F(ChangeSignalTest, OperatorAndInstrumentChangesAreAnnouncedWithoutAHostCal
   const int year_changes = spies.count("StrYear");
   run_idle_loop();
   EXPECT_EQ(spies.count("StrYear"), year_changes);  // nothing new: nothing announced
-
   // The instrument reports another number; the operator's refresh reads it. The
   // connected flag drops while the data are read again, and comes back.
   with_memory([](sim::Memory& m) { m.instrument_no = 777; });
@@ -179,7 +174,6 @@ TEST_F(ChangeSignalTest, SlotsThatCallBackOrLetTheControlGoLeaveNothingStale) {
   run_idle_loop();
   EXPECT_EQ(order, (std::vector<std::string>{"IntLanguage 0", "IntUseCom 5", "IntLanguage 1",
                                              "IntUseCom 1"}));
-
   // A host that lets the control go (deleteLater) from a change signal during a move:
   // the move ends normally and the control goes when the host's loop runs again.
   QPointer<::Brivel> control(control_.release());

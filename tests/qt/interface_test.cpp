@@ -75,7 +75,6 @@ TEST_F(InterfaceTest, FailuresReachTheHostAsLastErrorAndEveryCallStartsClean) {
   EXPECT_FALSE(prop("lastError").toString().isEmpty());
   control_->setProperty("IntUseCom", 1);
   EXPECT_TRUE(prop("lastError").toString().isEmpty());
-
   // A grating the control does not know gives no wavelength per step: the power-on
   // setter divides by zero after the operator confirmed.
   with_memory([](sim::Memory& m) { m.grating = 9; });
@@ -97,22 +96,18 @@ TEST_F(InterfaceTest, EveryPropertyMethodAndSetterReachesTheInstrument) {
   ASSERT_TRUE(QMetaObject::invokeMethod(control_.get(), "OpenCom"));
   for (const Reading& row : kReadings)
     if (row.connected) { EXPECT_EQ(prop(row.name).toString(), row.connected) << row.name; }
-
   ASSERT_TRUE(QMetaObject::invokeMethod(control_.get(), "MonochromatorMoveTo", Q_ARG(double, 300.0)));
   EXPECT_NEAR(prop("DblMonoWaveLen").toDouble(), 300.0, 0.006);
   control_->setProperty("IntSpeed", 100);
   EXPECT_EQ(prop("IntSpeed").toInt(), 100);
-
   control_->setProperty("DblOpenPos", 435.83);  // asks, then confirms
   ASSERT_EQ(shown_.size(), 2u);
   EXPECT_EQ(shown_[1].icon, Icon::Information);
   EXPECT_NEAR(prop("DblOpenPos").toDouble(), 435.83, 1e-9);
-
   QTemporaryDir dir;
   const QString file = dir.filePath("parameters.txt");
   ASSERT_TRUE(QMetaObject::invokeMethod(control_.get(), "SaveParameter", Q_ARG(QString, file)));
   EXPECT_TRUE(QFile::exists(file));
-
   ASSERT_TRUE(QMetaObject::invokeMethod(control_.get(), "ShowParaFace"));
   EXPECT_TRUE(child("FraRunPanel")->isHidden());
   EXPECT_FALSE(child("FraFilterParam")->isHidden());
@@ -120,7 +115,6 @@ TEST_F(InterfaceTest, EveryPropertyMethodAndSetterReachesTheInstrument) {
   ASSERT_TRUE(QMetaObject::invokeMethod(control_.get(), "ShowRunFace"));
   EXPECT_FALSE(child("FraRunPanel")->isHidden());
   EXPECT_TRUE(child("FraFilterParam")->isHidden());
-
   ASSERT_TRUE(QMetaObject::invokeMethod(control_.get(), "CloseCom"));
   EXPECT_FALSE(prop("BlnMonConnectFlag").toBool());
   EXPECT_TRUE(prop("lastError").toString().isEmpty());
@@ -159,7 +153,6 @@ TEST_F(InterfaceTest, RealMessageBoxesShowTitleTextIconAndButtons) {
     EXPECT_EQ(seen.icon, QMessageBox::NoIcon) << button;
     EXPECT_EQ(seen.buttons, QMessageBox::StandardButtons(QMessageBox::Ok)) << button;
   }
-
   press(QMessageBox::Ok);
   QMetaObject::invokeMethod(control_.get(), "MonochromatorMoveTo", Q_ARG(double, -12.5));
   EXPECT_EQ(seen.text, QString::fromUtf8("无法走到这个波长：-12.5"));

@@ -59,7 +59,6 @@ class SeamContract : public ::testing::Test {
     return true;
   }
   int lost_events() const { return int(std::count(codes.begin(), codes.end(), kComEvLost)); }
-
   Platform platform;
   std::vector<int> codes;             // every event the port raised
   std::vector<std::string> packets;   // what each receive event read
@@ -152,8 +151,7 @@ TYPED_TEST_P(SeamContract, ATimerOutlivingItsPumpIsHarmless) {
 
 TYPED_TEST_P(SeamContract, AWaitEndsAtItsDeadlineOrWhenAnEventRuns) {
   EventPump& pump = this->pump();
-  // Nothing happens: the wait returns at its deadline after a handful of passes (a
-  // wait that spun would come back thousands of times).
+  // Nothing happens: the wait returns at its deadline in a handful of passes, not thousands.
   const double deadline = pump.now() + 0.05;
   int passes = 0;
   while (pump.now() < deadline) {
