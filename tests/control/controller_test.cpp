@@ -1,10 +1,10 @@
-// The non-blocking API: operations started from one thread, run on the control's own
-// thread in virtual time against the simulated controller, watched and cancelled.
+// The non-blocking API: operations started from one thread, run, watched and cancelled on the control's.
 
 #include "control/controller.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <condition_variable>
 #include <mutex>
@@ -89,9 +89,8 @@ TEST(Controller, MoveStartedWatchedAndCancelledFromAnotherThread) {
   EXPECT_EQ(r.outcome, Outcome::Stopped);
   EXPECT_EQ(r.text_en, "Stopped on request; the motor was stopped.");
   EXPECT_LT(r.wavelength, 900);
-  const State s = t.c().state();
-  EXPECT_FALSE(s.busy);
-  EXPECT_TRUE(s.connected);
+  EXPECT_FALSE(t.c().state().busy);
+  EXPECT_TRUE(t.c().state().connected);
   // The motor was stopped as the stop button does: "k", then a position request.
   const auto sent = t.written();
   auto k = std::find(sent.begin(), sent.end(), "6B");
@@ -112,19 +111,14 @@ TEST(Controller, ObserversHearEachPositionReportOnceAndStateChanges) {
                                           }});
   ASSERT_TRUE(t.c().open().wait().ok());
   const int after_open = reports.load();
-  const std::size_t requests_before = [&] {
-    std::size_t n = 0;
-    for (const auto& line : t.log()) n += line == "w";
-    return n;
-  }();
+  const auto position_requests = [&] { const auto log = t.log(); return std::count(log.begin(), log.end(), "w"); };
+  const auto requests_before = position_requests();
   const Result r = t.c().move_to(600).wait();
   ASSERT_TRUE(r.ok()) << r.text_en;
   EXPECT_DOUBLE_EQ(r.wavelength, 600);
   EXPECT_DOUBLE_EQ(t.c().state().wavelength, 600);
-  std::size_t requests = 0;
-  for (const auto& line : t.log()) requests += line == "w";
   // Every position request of a fault-free move is answered by one report.
-  EXPECT_EQ(static_cast<std::size_t>(reports.load() - after_open), requests - requests_before);
+  EXPECT_EQ(reports.load() - after_open, position_requests() - requests_before);
   EXPECT_GE(busy_changes.load(), 4);   // up and down for the open and for the move
   EXPECT_FALSE(last_busy.load());
   t.c().unsubscribe(id);
@@ -170,9 +164,8 @@ TEST(Controller, ALostPortEndsThePendingOperationWithItsFailure) {
   }});
   const Result r = t.c().move_to(900).wait();
   EXPECT_EQ(r.outcome, Outcome::ConnectionLost);
-  const State s = t.c().state();
-  EXPECT_FALSE(s.connected);
-  EXPECT_FALSE(s.busy);
+  EXPECT_FALSE(t.c().state().connected);
+  EXPECT_FALSE(t.c().state().busy);
   // Once back, the control connects again.
   t.thread->call([&](Control&) { t.port->replug(); });
   EXPECT_TRUE(t.c().open().wait().ok());
@@ -186,15 +179,13 @@ TEST(Controller, CompletionCallbacksRunOnceAndMayStartTheNextOperation) {
   std::vector<double> ends;
   Operation second;
   Operation first = t.c().move_to(450);
-  // The callback runs on the control's thread, or at once on this one when the move
-  // has already ended (virtual time is quick): it must not hold the lock while the next
-  // operation's own callback may run.
+  // It runs on the control's thread, or at once here when the move has ended: it must not
+  // hold the lock while the next operation's own callback may run.
   first.on_done([&](const Result& r) {
     {
       std::lock_guard<std::mutex> lock(m);
       ends.push_back(r.wavelength);
     }
-    // Chained from the callback.
     Operation next = t.c().move_to(470);
     next.on_done([&](const Result& r2) {
       std::lock_guard<std::mutex> lock2(m);
