@@ -215,8 +215,7 @@ TEST(BrivelctlHelp, ManualPagesHaveEveryStepAndOptionAndRenderCleanly) {
   EXPECT_EQ(sim_man.out.rfind(".TH brivel\\-sim 1 ", 0), 0u) << sim_man.out.substr(0, 80);
   for (const char* option : {"\\-\\-link PATH", "\\-\\-fault NAME", "vanish", "\\-\\-instrument\\-no N"})
     EXPECT_TRUE(contains(sim_man.out, std::string(".TP\n\\fB") + option)) << option;
-  for (const std::string& page : {man.out, sim_man.out})
-    if (const auto warnings = groff_warnings(page)) EXPECT_EQ(*warnings, "");
+  for (const std::string& page : {man.out, sim_man.out}) EXPECT_EQ(groff_warnings(page).value_or(""), "");
 }
 
 TEST(BrivelctlHelp, BashCompletionKnowsStepsControlsAndWhereTheWordsOfAStepEnd) {
