@@ -205,7 +205,8 @@ TEST(RunPanel, ButtonsDuringAnotherExchange) {
     k.MonochromatorMoveTo(here);   // refused although already there
   });
   guard(c.b, 30.0);
-  c.b.control.MonochromatorMoveTo(500);
+  double target = 500;
+  c.b.control.MonochromatorMoveTo(target);
   EXPECT_EQ(std::make_tuple(busy, focus_after_down, focus_after_up), std::make_tuple(kTrue, "", "CboDistance"));
   const Hex writes = c.b.write_hex();
   EXPECT_EQ(writes.front(), "57 00 00 27 10");
