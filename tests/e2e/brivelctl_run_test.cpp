@@ -57,7 +57,6 @@ TEST(BrivelctlStatus, VersionAndAnUnwritableTrafficLog) {
   const Finished version = ctl({"--version"});
   EXPECT_EQ(version.status, 0) << describe(version);
   EXPECT_TRUE(std::regex_match(version.out, std::regex("brivelctl \\d+\\.\\d+\\.\\d+\n"))) << version.out;
-
   const Finished log = ctl({"--sim", "--trace-file", "/nonexistent-folder/traffic.log", "open"});
   EXPECT_EQ(log.status, 2) << describe(log);
   EXPECT_NE(log.err.find("brivelctl: --trace-file /nonexistent-folder/traffic.log: "), std::string::npos)
@@ -138,7 +137,6 @@ TEST(BrivelctlProgress, AMoveShowsWhereItIsOnATerminalAndNothingElsewhere) {
   const std::string erase = "\r\033[K";
   ASSERT_GE(shown.err.size(), erase.size());
   EXPECT_EQ(shown.err.substr(shown.err.size() - erase.size()), erase) << testing::PrintToString(shown.err);
-
   const Finished piped = ctl({"--sim", "open", "move", "600"});
   ASSERT_EQ(piped.status, 0) << describe(piped);
   EXPECT_EQ(piped.err.find('\r'), std::string::npos) << testing::PrintToString(piped.err);
@@ -172,7 +170,6 @@ TEST(BrivelctlTrace, TraceLinesCarryMillisecondsAndAFileTakesTheSameLines) {
   ASSERT_FALSE(on_stderr.empty()) << f.err;
   EXPECT_EQ(on_stderr.front().substr(on_stderr.front().find('>')), "> 79");  // the first question
   expect_traffic_lines(on_stderr);
-
   std::ostringstream text;
   text << std::ifstream(path).rdbuf();
   EXPECT_EQ(lines(text.str()), on_stderr);
@@ -183,7 +180,6 @@ TEST(BrivelctlTrace, LoggingRulesOfTheEnvironmentTurnTheLogOn) {
   const Finished quiet = ctl({"--sim", "open"});
   ASSERT_EQ(quiet.status, 0) << describe(quiet);
   EXPECT_TRUE(traced(quiet.err, "").empty()) << quiet.err;
-
   const Finished f = ctl({"--sim", "open"}, {"QT_LOGGING_RULES=brivel.serial.debug=true"});
   ASSERT_EQ(f.status, 0) << describe(f);
   Words log;

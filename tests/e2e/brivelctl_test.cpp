@@ -97,7 +97,6 @@ TEST(BrivelctlSim, SavedParametersLoadIntoAnInstrumentWithOtherMemory) {
   ASSERT_NE(zero, std::string::npos) << other;
   other.replace(zero, 6, "\t1200\t");
   std::ofstream(edited, std::ios::binary) << other;
-
   // The reset at the end of the download returns the grating to its reference: a
   // faster motor keeps that short.
   const Finished load = ctl({"--sim", "--sim-rate", "400", "--trace", "--yes", "open", "load", edited, "info"});

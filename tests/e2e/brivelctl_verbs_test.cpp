@@ -75,7 +75,6 @@ TEST(BrivelctlVerbs, QuestionsAnsweredNoAreNotDoneAndSendNothing) {
   EXPECT_TRUE(has_line(no.err, "[Reposition] Do you really want to reposition?")) << no.err;
   EXPECT_EQ(lines(no.out), Words{"500"});
   for (const char* command : {"> 4B 08", "> 53", "> 46", "> 4D"}) EXPECT_TRUE(traced(no.err, command).empty()) << command;
-
   // --stop-on-refusal: the first question answered no ends the run.
   const Finished first = ctl(sim({"open", "wheel", "off", "get", "BlnBusy"}, {"--stop-on-refusal"}));
   EXPECT_EQ(first.status, 4) << describe(first);
@@ -118,7 +117,6 @@ TEST(BrivelctlVerbs, ReadingsAndVerbsWithoutAConnectionSayOpenFirst) {
   const Finished own = ctl({"get", "BlnMonConnectFlag", "get", "IntUseCom", "get", "IntLanguage", "get", "BlnBusy"});
   ASSERT_EQ(own.status, 0) << describe(own);
   EXPECT_EQ(lines(own.out), (Words{"False", "1", "1", "False"}));
-
   const std::vector<Words> unconnected = {
       {"get", "DblMonoWaveLen"}, {"get", "IntSpeed"}, {"info"}, {"jog", "up", "1"}, {"scan", "400", "500", "10"},
       {"wheel", "on"}, {"save", temp_path("never.txt")}, {"watch"}, {"move", "500"},

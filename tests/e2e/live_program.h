@@ -44,11 +44,9 @@ class LiveProgram {
       fds_[1] = err_pipe[0];
     }
     const int child_err = setup.err_on_terminal ? err_slave : err_pipe[1];
-
     std::vector<std::string> argv{path}, envv = child_environment(setup.env);
     argv.insert(argv.end(), args.begin(), args.end());
     std::vector<char*> argp = c_strings(argv), envp = c_strings(envv);
-
     pid_ = fork();
     if (pid_ < 0) throw std::runtime_error("fork failed");
     if (pid_ == 0) {
@@ -67,7 +65,6 @@ class LiveProgram {
     close(child_err);
     fds_[0] = out_pipe[0];
   }
-
   ~LiveProgram() {
     if (!done_) {
       kill(pid_, SIGKILL);
@@ -78,11 +75,9 @@ class LiveProgram {
   }
   LiveProgram(const LiveProgram&) = delete;
   LiveProgram& operator=(const LiveProgram&) = delete;
-
   pid_t pid() const { return pid_; }
   const std::string& out() const { return out_; }
   const std::string& err() const { return err_; }
-
   // Reads until `seen(out, err)` holds, the output ends or `limit` seconds pass;
   // gives whether it held.
   bool read_until(const std::function<bool(const std::string&, const std::string&)>& seen, double limit) {
@@ -94,9 +89,7 @@ class LiveProgram {
     }
     return true;
   }
-
   void signal(int number) { kill(pid_, number); }
-
   // Reads to the end and waits for the exit; kills the program at the limit.
   Finished finish(double limit) {
     const auto until = Clock::now() + std::chrono::duration<double>(limit);
@@ -125,9 +118,7 @@ class LiveProgram {
 
  private:
   using Clock = std::chrono::steady_clock;
-
   void read_some(double limit) { read_output(fds_, out_, err_, limit); }
-
   Clock::time_point start_;
   pid_t pid_ = -1;
   int fds_[2] = {-1, -1};   // standard output and error

@@ -47,7 +47,6 @@ TEST(FaultMatrixCell, ReportsEachWayACellCanBeWrong) {
   fine.reconnected = true;
   EXPECT_TRUE(fine.clean());
   EXPECT_EQ(fine.mark(), '.');
-
   const auto one_problem = [](const Cell& cell, char mark) {
     EXPECT_EQ(cell.problems().size(), 1u) << testing::PrintToString(cell.problems());
     EXPECT_EQ(cell.mark(), mark);

@@ -71,14 +71,12 @@ TEST(PortLostWhileWaiting, AWriteThatFailsBecauseTheDeviceWentIsTheLossOfThePort
   c.b.pump.run_for(1.0);
   expect_lost(c.b);
   EXPECT_EQ(c.b.dialogs.notes().size(), notes);
-
   // The host's power-on setter passes the loss on, and the operator is told too.
   Connected p;
   p.b.port->unplug_at_write(1);
   double nm = 435.83;
   EXPECT_EQ(testkit::failure_of([&] { p.b.control.setDblOpenPos(nm); }), FailureReason::PortLost);
   expect_lost(p.b);
-
   // Plugged in again, the control connects as before.
   p.b.port->replug();
   p.b.control.OpenCom();
@@ -97,12 +95,10 @@ TEST(PortLostWhileIdle, TheControlShowsItAtOnceAndTellsTheHost) {
   EXPECT_EQ(c.b.dialogs.notes()[0].operation, "MSComm1_OnComm");
   EXPECT_NE(c.b.dialogs.notes()[0].text_en.find("went away"), std::string::npos);
   EXPECT_TRUE(c.b.control.surface().at("FraFilterParam").visible()) << "the panel stays";
-
   // Once, however long the host idles on.
   c.b.pump.run_for(5.0);
   EXPECT_EQ(c.b.dialogs.count(kLost), 1);
   EXPECT_EQ(c.b.dialogs.notes().size(), 1u);
-
   c.b.port->replug();
   c.b.control.OpenCom();
   EXPECT_EQ(c.b.control.BlnMonConnectFlag(), kTrue);

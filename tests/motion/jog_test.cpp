@@ -46,7 +46,6 @@ TEST(Jog, ScriptedControllerReleaseBoundAndEndOfMotion) {
   EXPECT_EQ(after(jog(c.b, true, 0.1), "6B"), (Hex{"77", "77", "77", "77", "77"}));
   EXPECT_EQ(c.b.control.surface().at("LblWaveLen").text(), "40.00");   // (1800 - 1000) x 0.05
   EXPECT_EQ(c.b.control.BlnBusy(), kFalse);
-
   c.b.control.bounds().final_position = 1.0;
   Script silent{"K", {'K', 0, 0, 0, 0}};   // position requests are never answered
   silent.install(c.b);
@@ -56,7 +55,6 @@ TEST(Jog, ScriptedControllerReleaseBoundAndEndOfMotion) {
       << "the release and the press each gave up";
   EXPECT_LT(c.b.pump.now() - pressed, 5.0);
   EXPECT_EQ(c.b.control.BlnBusy(), kFalse);
-
   // The controller's "O" ends the jog while the button is still held (the release is
   // due only if the jog hangs on); the later release still stops the motor.
   Script ends{"K", {'K', 0, 0, 0, 0}, {report(1400), {'O', 'K', 'K', 'K', '\r'}, report(1500)}};
@@ -106,7 +104,6 @@ TEST(Speed, PropertyAndBoxClampAndShowWhatTheControllerReports) {
   }
   EXPECT_EQ(c.b.write_hex(), (Hex{"56 01 00", "76", "56 FA 00", "76", "56 01", "76", "56 FA", "76", "56 01", "76"}));
   EXPECT_EQ(c.b.dialogs.count("The operation could not be completed: an entry is not a number."), 1);
-
   speed_reply("76 00 78");   // a controller that took 120
   k.setIntSpeed(fast);
   EXPECT_EQ(std::make_pair(k.IntSpeed(), box.text()), std::make_pair(std::int16_t(120), std::string("120")));
@@ -139,7 +136,6 @@ TEST(Reposition, CancelledConfirmedOrUnanswered) {
   ASSERT_GE(writes.size(), 2u);
   EXPECT_EQ(Hex(writes.begin(), writes.begin() + 2), (Hex{"4B 08", "79"})) << "the refresh follows the OK";
   EXPECT_EQ(c.b.control.BlnMonConnectFlag(), kTrue);
-
   c.b.clear();
   c.b.control.bounds().motion_rate = 1e9;   // the bound is little more than its margin
   c.b.control.bounds().motion_margin = 2.0;

@@ -40,7 +40,6 @@ struct Script {
   std::vector<Bytes> w_replies = {}, w_after_stop = {};
   bool stopped = false;
   std::size_t asked = 0;
-
   void install(testkit::Bench& b) {
     b.port->on_write([this](const Bytes& request) -> Bytes {
       if (!request.empty() && move_letters.find(char(request[0])) != std::string::npos) return on_move;

@@ -40,7 +40,6 @@ TEST(MotionBound, FollowsTheSpeedTheControllerReportsAndASpeedChangedMidMove) {
   c.b.control.MonochromatorMoveTo(target);
   EXPECT_DOUBLE_EQ(c.b.control.DblMonoWaveLen(), 3940);
   EXPECT_TRUE(c.b.dialogs.shown().empty());
-
   // The host slows the motor to 1 (40 steps/s) 50 ms into a move back: the other 700
   // steps take about 18 s, far past the 10.24 s bound the move started with. The bound is taken
   // afresh at the new speed, and the move ends at its target.
@@ -55,7 +54,6 @@ TEST(MotionBound, FollowsTheSpeedTheControllerReportsAndASpeedChangedMidMove) {
   EXPECT_DOUBLE_EQ(c.b.control.DblMonoWaveLen(), 4000);
   EXPECT_EQ(c.b.dialogs.count(kOverran), 0);
   EXPECT_EQ(count_of(c.b.write_hex(), "6B"), 0);
-
   // At the reported speed 1 a stalled 1200-step move is given up after 2 x 30 + 10 s.
   c.b.clear();
   c.b.sim.faults().stall = true;

@@ -114,7 +114,6 @@ TEST(RepositionBound, TheDownloadsResetFromTheEndOfTravelHasTheSameBound) {
   EXPECT_TRUE(c.b.dialogs.notes().empty()) << c.b.dialogs.notes()[0].text_en;
   EXPECT_EQ(c.b.control.BlnMonConnectFlag(), kTrue) << "reconnected after the reset";
   EXPECT_DOUBLE_EQ(c.b.control.DblOpenPos(), 6553.5);
-
   // A reset that never ends: the motor is stopped, the note says so.
   c.b.sim.faults().stall = true;
   c.b.clear();

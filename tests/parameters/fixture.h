@@ -61,7 +61,6 @@ struct ParameterFileTest : ::testing::Test {
                  ("brivel-params-" + std::to_string(::getpid()) + "-" +
                   ::testing::UnitTest::GetInstance()->current_test_info()->name());
   std::string file = (dir / "parameters.txt").string();
-
   ParameterFileTest() {
     fs::remove_all(dir);
     fs::create_directories(dir);
@@ -69,7 +68,6 @@ struct ParameterFileTest : ::testing::Test {
   ~ParameterFileTest() override { std::error_code ec; fs::remove_all(dir, ec); }
   std::size_t entries() const { return std::distance(fs::directory_iterator(dir), {}); }
   void put(const std::string& content) { std::ofstream(file, std::ios::binary) << content; }
-
   std::string saved(Bench& b) {
     b.dialogs.clear();
     b.control.SaveParameter(file);

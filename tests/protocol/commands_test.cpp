@@ -117,7 +117,6 @@ TEST(Replies, FilterRecordFieldsSitAtTheirPlaces) {
   EXPECT_EQ(r.start[1], 0x100);
   EXPECT_EQ(r.start[2], 0xEEEE);
   EXPECT_EQ(r.start[5], 0xABCD);
-
   const FilterRecord short_one = decode_filter_record({0, 0xEE, 2, 0xEE, 0x00, 0x07, 0xEE, 0x01});
   EXPECT_EQ(short_one.value_a, 7);
   EXPECT_EQ(short_one.value_b, 0x0100);   // the missing low byte reads as 0

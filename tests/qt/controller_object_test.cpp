@@ -14,7 +14,6 @@ class ControllerObjectTest : public ::testing::Test {
     ASSERT_TRUE(server_ = brivel::qt_tests::quick_server());
     mono_ = std::make_unique<BrivelController>(QString::fromStdString(server_->device()));
   }
-
   // Waits for the operation's finished signal, running this thread's event loop.
   static bool finished(BrivelOperation* op, int ms = 20000) {
     if (op->isDone()) {
@@ -24,7 +23,6 @@ class ControllerObjectTest : public ::testing::Test {
     QSignalSpy spy(op, &BrivelOperation::finished);
     return spy.wait(ms);
   }
-
   std::unique_ptr<brivel::sim::PtyServer> server_;
   std::unique_ptr<BrivelController> mono_;
 };
@@ -36,7 +34,6 @@ TEST_F(ControllerObjectTest, OpensMovesAndReportsWithSignals) {
   ASSERT_TRUE(open->ok()) << open->text().toStdString();
   EXPECT_TRUE(mono_->connected());
   EXPECT_TRUE(connected.count() >= 1 || connected.wait(2000));
-
   QSignalSpy positions(mono_.get(), &BrivelController::positionReported);
   BrivelOperation* move = mono_->moveTo(612.5);
   EXPECT_FALSE(move->isDone());   // returned at once
@@ -54,7 +51,6 @@ TEST_F(ControllerObjectTest, ARefusalAndACancelEndTheirOperations) {
   ASSERT_TRUE(finished(refused));
   EXPECT_EQ(refused->outcome(), "refused");
   EXPECT_EQ(refused->text(), "Can't move to the assigned wavelength:-5");
-
   ASSERT_TRUE(finished(mono_->setSpeed(1)));
   BrivelOperation* move = mono_->moveTo(900);
   QSignalSpy positions(mono_.get(), &BrivelController::positionReported);

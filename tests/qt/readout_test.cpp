@@ -57,7 +57,6 @@ struct Scene {
   ReadoutLabel* readout = new ReadoutLabel(frame);
   QLabel* plain = new QLabel(frame);
   QLabel* neighbour = new QLabel(QStringLiteral("nm"), frame);
-
   Scene() {
     window.resize(360, 120);
     frame->setGeometry(20, 10, 320, 90);

@@ -76,13 +76,11 @@ TEST_F(SurfaceTest, EveryModelWidgetIsMirroredInBothLanguages) {
   EXPECT_EQ(child("FraRunPanel")->pos(), QPoint(0, 0));
   EXPECT_TRUE(child("FrmSplash")->isWindow());
   EXPECT_FALSE(child("FrmSplash")->isVisible());
-
   control_->setProperty("IntLanguage", 0);
   expect_mirrors(*control_);
   // The Chinese font name is mapped to an installed font that has the characters.
   EXPECT_TRUE(renders_chinese(child("CmdStop")->font())) << QFontInfo(child("CmdStop")->font()).family().toStdString();
   EXPECT_TRUE(renders_chinese(child("Label3")->font()));
-
   control_->setProperty("IntLanguage", 1);
   expect_mirrors(*control_);
   EXPECT_FALSE(renders_chinese(child("CmdStop")->font()));
@@ -101,7 +99,6 @@ TEST_F(SurfaceTest, ProgramChangesAreMirroredAndRunNoHandler) {
   EXPECT_LT(child("LblWaveLen")->font().pointSizeF(), 26.25);  // shrunk to fit
   surface.at("LblWaveLen").set_text("0.00");
   EXPECT_DOUBLE_EQ(child("LblWaveLen")->font().pointSizeF(), 26.25);
-
   // The operator's click on the grey check box does run the handler, and checks it.
   child<QCheckBox>("ChkUseFilter")->click();
   ASSERT_EQ(shown_.size(), 1u);
@@ -115,7 +112,6 @@ TEST_F(SurfaceTest, OperatorEditsReachTheModel) {
   QTest::keyClick(year, Qt::Key_End);
   QTest::keyClicks(year, "7");
   EXPECT_EQ(prop("StrYear").toString(), "000007");
-
   auto* target = child<QComboBox>("CboTarget");
   target->lineEdit()->selectAll();
   QTest::keyClicks(target->lineEdit(), "612.5");

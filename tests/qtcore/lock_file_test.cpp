@@ -101,7 +101,6 @@ struct LockedPort : ::testing::Test, Application {
     }
     return {};
   }
-
   int master = -1;
   QString device, lock;
   QtEventPump pump;

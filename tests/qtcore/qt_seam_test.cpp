@@ -39,7 +39,6 @@ struct QtPlatform {
   void send(const std::string& bytes) { ASSERT_TRUE(far.send(bytes)); }
   std::string received() { return far.take(); }
   void vanish() { far.hang_up(); }
-
   Application application;
   testkit::PtyPeer far;
   QtEventPump pump_;

@@ -30,7 +30,6 @@ TEST(DeviceProblem, NamesWhatTheDeviceIsWhenItCannotBeASerialPort) {
   QFile(file).open(QIODevice::WriteOnly);
   const QString dangling = dir.filePath("usb-gone");
   ASSERT_TRUE(QFile::link(dir.filePath("ttyUSB9"), dangling));
-
   // (A directory, a file, /dev/null and a missing device: see the e2e tests.)
   EXPECT_EQ(device_problem(dir.filePath("params.txt/x")), "no such device");
   EXPECT_TRUE(device_problem(dangling).startsWith("no such device (the link leads nowhere"))
@@ -94,11 +93,9 @@ TEST(SerialLog, EveryWriteAndEveryPacketReadIsALineWithItsTime) {
   port.set_port_number(6);
   port.open();
   Collected log;
-
   set_serial_logging(false);
   port.write({0x79});
   EXPECT_TRUE(log.taken().isEmpty()) << "logged while off";
-
   set_serial_logging(true);
   port.write({0x57, 0x00, 0x01, 0x55, 0x4B});
   const unsigned char reply[] = {0x77, 0x00, 0x00, 0x27, 0x10};
@@ -112,7 +109,6 @@ TEST(SerialLog, EveryWriteAndEveryPacketReadIsALineWithItsTime) {
   EXPECT_EQ(first.captured(2) + " " + first.captured(3), "> 57 00 01 55 4B");
   EXPECT_EQ(second.captured(2) + " " + second.captured(3), "< 77 00 00 27 10");
   EXPECT_LE(first.captured(1).toDouble(), second.captured(1).toDouble());
-
   // A file takes the same lines.
   QTemporaryDir dir;
   const QString path = dir.filePath("traffic.log");

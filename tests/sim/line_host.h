@@ -20,7 +20,6 @@ inline Bytes with32(char letter, std::uint32_t v) {
 struct LineHost {
   Controller sim;
   double now = 1000.0;
-
   // Sends `command` and collects what comes back within `wait` seconds.
   Bytes ask(const Bytes& command, double wait = 0.05) {
     sim.receive(command, now);

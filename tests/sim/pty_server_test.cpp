@@ -79,13 +79,11 @@ TEST(PtyServer, ServesTheControllerOnARawPseudoTerminal) {
   std::uint16_t number = 0;
   server.with_controller([&](Controller& sim) { number = sim.memory().instrument_no; });
   EXPECT_EQ(number, 0x1000);
-
   server.stop();
   server.join();
   EXPECT_EQ(server.end(), PtyServer::End::Stopped);
   struct stat st {};
   EXPECT_NE(::lstat(options.link.c_str(), &st), 0);  // the link is gone
-
   // The trace shows both directions and the framed commands.
   std::rewind(options.trace_to);
   std::string trace(1 << 16, '\0');

@@ -61,7 +61,6 @@ TEST(DeviceStatus, AFaultNamesTheDeviceAndTheReasonAndKeepsTheLastMessage) {
   EXPECT_NE(en.find("Last message: Monochromator connection failed."), std::string::npos) << en;
   const std::string zh = status_text(s, DeviceState::Fault, 0);
   EXPECT_NE(zh.find("单色仪连接失败!"), std::string::npos) << zh;
-
   // A lost port without a note of its own: the operator's message is the reason.
   s.fault_en.clear();
   s.control.port_lost = true;
@@ -73,11 +72,9 @@ TEST(PortProperty, APathIsPinnedAndANumberFollowsThePortRule) {
   const PortChoice path = parse_port(" /dev/serial/by-id/usb-x ");
   EXPECT_EQ(path.device, "/dev/serial/by-id/usb-x");
   EXPECT_TRUE(path.error_en.empty());
-
   const PortChoice number = parse_port("3");
   EXPECT_EQ(number.number, 3);
   EXPECT_TRUE(number.device.empty());
-
   for (const char* bad : {"", "  ", "0", "17", "99999999999999999999"}) {
     const PortChoice choice = parse_port(bad);
     EXPECT_FALSE(choice.error_en.empty()) << bad;

@@ -40,7 +40,6 @@ TEST(DesignerPluginTest, LoadsWithItsOwnGroupAndIconAndCreatesTheControl) {
   EXPECT_TRUE(plugin->domXml().contains("<widget class=\"Brivel\" name=\"brivel\"/>"));
   plugin->initialize(nullptr);
   EXPECT_TRUE(plugin->isInitialized());
-
   QWidget form;
   QWidget* created = plugin->createWidget(&form);
   auto* control = qobject_cast<Brivel*>(created);
@@ -48,7 +47,6 @@ TEST(DesignerPluginTest, LoadsWithItsOwnGroupAndIconAndCreatesTheControl) {
   EXPECT_EQ(control->parentWidget(), &form);
   EXPECT_EQ(control->IntUseCom(), 1);
   EXPECT_NE(control->childControl("CmdRun"), nullptr);
-
   // What the property editor offers: the settings a form can hold, not the values
   // that only the instrument fills in, nor the setters that talk to it.
   std::set<std::string> editable;
@@ -69,7 +67,6 @@ TEST(DesignerFormTest, TheExampleFormHoldsTheControlWithTheValuesItWasGiven) {
   EXPECT_EQ(ui.brivel->IntUseCom(), 1);
   EXPECT_EQ(ui.brivel->IntLanguage(), 1);
   EXPECT_FALSE(ui.moveButton->isEnabled());
-
   // The example program opens its window offscreen and pictures it.
   QTemporaryDir dir;
   const QString picture = dir.filePath("form.png");

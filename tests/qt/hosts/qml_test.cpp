@@ -33,7 +33,6 @@ TEST(QmlTest, ThePanelFollowsTheWavelengthLiveAndOutlivesTheControl) {
   Panel panel(control);
   ASSERT_NE(panel.view.rootObject(), nullptr);
   EXPECT_EQ(panel.get("shown").toString(), "0.00 nm");
-
   // At each announcement the panel already shows the announced value.
   int behind = 0;
   QObject::connect(control, &Brivel::DblMonoWaveLenChanged, control, [&](double nm) {
@@ -46,7 +45,6 @@ TEST(QmlTest, ThePanelFollowsTheWavelengthLiveAndOutlivesTheControl) {
   EXPECT_EQ(panel.get("shown").toString(), "546.07 nm");
   EXPECT_GT(panel.get("updates").toInt() - updates_before, 2);  // live, not only at the end
   EXPECT_EQ(behind, 0);
-
   // The control goes while the panel still binds to it: the bindings let go.
   delete control;
   QCoreApplication::processEvents();
