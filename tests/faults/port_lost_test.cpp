@@ -1,8 +1,5 @@
-// A port that goes away while an operation waits is noticed within a tick and told as
-// the lost port, whatever the wait's own bound: the repositioning and the download's
-// reset (180 s), a write that fails because the device went, the power-on setter.
-// One that goes away while the control is idle is told as soon as the host's event
-// loop runs.
+// A port that goes away during a wait (whatever its bound), a write or a setter is told as lost within a
+// tick; one that goes while the control is idle, as soon as the host's event loop runs.
 
 #include <gtest/gtest.h>
 
@@ -16,9 +13,8 @@ const std::string kLost = "The connection to the monochromator was lost. Check t
 
 using testkit::Connected;
 
-// The control shows the loss: not connected, the red lamp, idle, the wait window gone,
-// the operator told once (the download shows no box: it tells the host), and nothing
-// said about a controller that did not answer.
+// Not connected, red lamp, idle, no wait window, the operator told once (the download tells the host),
+// nothing said about a controller that did not answer.
 void expect_lost(testkit::Bench& b, int told = 1) {
   EXPECT_EQ(b.control.BlnMonConnectFlag(), kFalse);
   EXPECT_EQ(b.control.BlnBusy(), kFalse);
@@ -106,8 +102,7 @@ TEST(PortLostWhileIdle, TheControlShowsItAtOnceAndTellsTheHost) {
 }
 
 TEST(PortLostWhileWaiting, AtTheJogReleaseIsToldOnce) {
-  // The adapter goes just as the button is let go: the release's "k" fails, and the
-  // press, still following the jog, then meets the same loss. One message, one note.
+  // Gone as the button is let go: the release's "k" fails, then the press meets it too. One message, one note.
   Connected c;
   c.b.pump.after(0.3, [&] {
     c.b.port->unplug_at_write(1);

@@ -1,6 +1,5 @@
-// The control in Qt Designer: the plugin as Designer loads it, forms that hold the
-// control (compiled by uic, and loaded at run time as Designer's preview does),
-// including a form saved with values outside the control's ranges.
+// The control in Qt Designer: the plugin as Designer loads it, forms compiled by uic and loaded at run
+// time (as the preview does), one saved with values outside the control's ranges.
 
 #include <QAbstractButton>
 #include <QDir>
@@ -47,8 +46,7 @@ TEST(DesignerPluginTest, LoadsWithItsOwnGroupAndIconAndCreatesTheControl) {
   EXPECT_EQ(control->parentWidget(), &form);
   EXPECT_EQ(control->IntUseCom(), 1);
   EXPECT_NE(control->childControl("CmdRun"), nullptr);
-  // What the property editor offers: the settings a form can hold, not the values
-  // that only the instrument fills in, nor the setters that talk to it.
+  // The property editor offers the settings a form holds, not the instrument's values nor talking setters.
   std::set<std::string> editable;
   const QMetaObject* meta = control->metaObject();
   for (int i = meta->indexOfProperty("IntUseCom"); i < meta->propertyCount(); ++i) {
@@ -77,10 +75,8 @@ TEST(DesignerFormTest, TheExampleFormHoldsTheControlWithTheValuesItWasGiven) {
   EXPECT_GT(image.width(), ui.brivel->sizeHint().width());
 }
 
-// The control's own rules apply to values a form was saved with: a port number
-// outside 1..16 is ignored, any language value is kept (captions Chinese unless it is
-// exactly 1, messages English unless it is exactly 0; one value for all controls),
-// the bound is limited.
+// A form's saved values follow the control's rules: a port outside 1..16 is ignored, any language kept
+// (captions Chinese unless 1, messages English unless 0; one for all controls), the bound limited.
 void expect_own_rules(Brivel& zero, Brivel& seventeen) {
   EXPECT_EQ(zero.IntUseCom(), 1);
   EXPECT_EQ(seventeen.IntUseCom(), 1);
