@@ -1,7 +1,5 @@
-// How a run of brivelctl ends and what it shows on the way, as a whole program
-// against the simulated controller: the exit status of the worst outcome, SIGINT and
-// SIGTERM stopping the motor as the stop button does, the progress line on a
-// terminal, and the timestamped traffic log.
+// How a brivelctl run ends and what it shows: the worst outcome's exit status, SIGINT and SIGTERM
+// stopping the motor as the stop button does, the progress line on a terminal, the traffic log.
 
 #include <gtest/gtest.h>
 
@@ -145,8 +143,7 @@ TEST(BrivelctlProgress, AMoveShowsWhereItIsOnATerminalAndNothingElsewhere) {
 
 // ---- the traffic log ----------------------------------------------------------------------------
 
-// Every line: milliseconds with three decimals, the direction, the bytes in hex; the
-// times never go back.
+// Every line: milliseconds with three decimals, the direction, the bytes in hex; times never go back.
 void expect_traffic_lines(const Words& log) {
   const std::regex shape(" *(\\d+\\.\\d{3}) ([<>]) [0-9A-F]{2}( [0-9A-F]{2})*");
   double previous = 0;

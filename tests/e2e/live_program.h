@@ -1,8 +1,6 @@
 #pragma once
-// A program the test watches while it runs: its output is read as it comes, it can be
-// sent a signal once it has printed something, and it is waited for with a time
-// limit (killed when the limit passes). Standard error may be a pseudo-terminal, for
-// what a program draws only on a terminal; the program may run as another user.
+// A program watched while it runs: output read as it comes, signals, a time limit (then killed); its
+// standard error may be a pty (for what is drawn only on a terminal), and it may run as another user.
 
 #include <fcntl.h>
 #include <grp.h>
@@ -78,8 +76,7 @@ class LiveProgram {
   pid_t pid() const { return pid_; }
   const std::string& out() const { return out_; }
   const std::string& err() const { return err_; }
-  // Reads until `seen(out, err)` holds, the output ends or `limit` seconds pass;
-  // gives whether it held.
+  // Reads until `seen(out, err)` holds (true), the output ends or `limit` seconds pass.
   bool read_until(const std::function<bool(const std::string&, const std::string&)>& seen, double limit) {
     const auto until = Clock::now() + std::chrono::duration<double>(limit);
     while (!seen(out_, err_)) {
@@ -126,8 +123,7 @@ class LiveProgram {
   std::string out_, err_;
 };
 
-// Runs a program to its end with its output captured; killed at the limit, so no test
-// hangs on a stuck program.
+// Runs a program to its end with its output captured; killed at the limit.
 inline Finished run_program(const std::string& path, const std::vector<std::string>& args, double limit,
                             const std::vector<std::string>& env = {}) {
   return LiveProgram(path, args, LiveSetup{env}).finish(limit);

@@ -1,6 +1,5 @@
 #pragma once
-// Starting programs as children and reading their output (live_program.h runs one
-// with a time limit).
+// Starting programs as children and reading their output (live_program.h: with a time limit).
 
 #include <fcntl.h>
 #include <poll.h>
@@ -29,8 +28,7 @@ struct Finished {
   double cpu_seconds = 0;  // processor time the child used (user and system)
 };
 
-// The environment of a child: `env` entries ("NAME=value") first, then the inherited
-// variables that `env` does not set again, so each name is there once.
+// A child's environment: `env` ("NAME=value") first, then inherited variables it does not set again.
 inline std::vector<std::string> child_environment(const std::vector<std::string>& env) {
   std::vector<std::string> all(env);
   for (char** e = environ; *e; ++e) {

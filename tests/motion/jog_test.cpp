@@ -1,5 +1,4 @@
-// The manual buttons: jogging while a button is held (the release nested in the
-// press), stop, motor speed, repositioning, and their refusals when not connected.
+// The manual buttons: jog while held (release nested in the press), stop, speed, reposition, refusals.
 
 #include <functional>
 
@@ -9,8 +8,7 @@
 namespace brivel::motion_test {
 namespace {
 
-// Holds a jog button with the left mouse button; the release comes `held` s later,
-// from inside the press's waits.
+// Holds a jog button with the left mouse button; the release comes `held` s later, inside the press's waits.
 Hex jog(testkit::Bench& b, bool up, double held) {
   b.clear();
   b.pump.after(held, [&b, up] { up ? b.control.CmdHandUp_MouseUp(1) : b.control.CmdHandDown_MouseUp(1); });
@@ -55,8 +53,7 @@ TEST(Jog, ScriptedControllerReleaseBoundAndEndOfMotion) {
       << "the release and the press each gave up";
   EXPECT_LT(c.b.pump.now() - pressed, 5.0);
   EXPECT_EQ(c.b.control.BlnBusy(), kFalse);
-  // The controller's "O" ends the jog while the button is still held (the release is
-  // due only if the jog hangs on); the later release still stops the motor.
+  // The controller's "O" ends the jog while held; the later release still stops the motor.
   Script ends{"K", {'K', 0, 0, 0, 0}, {report(1400), {'O', 'K', 'K', 'K', '\r'}, report(1500)}};
   ends.install(c.b);
   EXPECT_EQ(jog(c.b, true, 5.0), (Hex{"4B 01", "77", "77", "77"}));

@@ -1,6 +1,5 @@
 #pragma once
-// Shared pieces of the motion tests: a connected bench, position reports and a
-// scripted controller whose answers a test fixes exactly.
+// Shared by the motion tests: a connected bench, position reports, a scripted controller.
 
 #include <gtest/gtest.h>
 
@@ -61,8 +60,7 @@ inline Hex after(const Hex& writes, const std::string& hex) {
   return it == writes.end() ? writes : Hex(it + 1, writes.end());
 }
 
-// A follow loop ended by the stop button: one "k", then only position requests (the
-// stop's, perhaps the rest of a pass, the closing one).
+// A follow loop ended by the stop button: one "k", then only position requests.
 inline void expect_stopped(const Hex& writes) {
   ASSERT_EQ(count_of(writes, "6B"), 1);
   const Hex tail = after(writes, "6B");

@@ -1,5 +1,4 @@
-// The check of a parameter file's text before a download: every file the control
-// writes passes; a file it could not download in full is named by line and field.
+// A file's check before a download: every file the control writes passes; others named by line and field.
 
 #include <gtest/gtest.h>
 
@@ -101,8 +100,7 @@ TEST(ParameterText, ShowsALongFieldCutShortAndRefusesWhatIsLargerThanAnyFile) {
   EXPECT_EQ(check_parameter_text(kLine1 + kLine2 + std::string(kLargestParameterFile, '\n')), kTooLargeEn);
 }
 
-// The fields a file holds are written back as the same text; a file cut anywhere
-// before its last filter's start is refused.
+// A file's fields are written back as the same text; a file cut before its last filter's start is refused.
 TEST(ParameterFile, FieldsRoundTripAndCutFilesAreRefused) {
   for (const std::string& text : Strings{kLine1 + kLine2, kLine1 + "2\t\r\n", kLine1 + "0\t0\t0\t0\t\r\n"}) {
     const ParsedParameterFile parsed = parse_parameter_file(text);

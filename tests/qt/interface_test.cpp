@@ -1,5 +1,4 @@
-// The dispatch interface as a host reaches it through the meta-object system, the
-// failures that reach the host, and the real message boxes.
+// The dispatch interface through the meta-object system, failures for the host, real message boxes.
 
 #include "control/interface.h"
 #include "control_fixture.h"
@@ -33,9 +32,8 @@ int qt_type(interface::Type type) {
   return QMetaType::UnknownType;
 }
 
-// The core's interface table and the widget's moc declarations agree: every property
-// with its type, access and change signal, every method with its argument, and every
-// control an event names is a real widget that can take that event.
+// The core's interface table and moc agree on each property (type, access, signal) and method (argument),
+// and every control an event names is a real widget that takes that event.
 TEST_F(InterfaceTest, TheWidgetHasEveryPropertyMethodAndEventOfTheInterfaceTable) {
   const QMetaObject* meta = control_->metaObject();
   for (const interface::Property& p : interface::kProperties) {
@@ -75,8 +73,7 @@ TEST_F(InterfaceTest, FailuresReachTheHostAsLastErrorAndEveryCallStartsClean) {
   EXPECT_FALSE(prop("lastError").toString().isEmpty());
   control_->setProperty("IntUseCom", 1);
   EXPECT_TRUE(prop("lastError").toString().isEmpty());
-  // A grating the control does not know gives no wavelength per step: the power-on
-  // setter divides by zero after the operator confirmed.
+  // An unknown grating has no step size: the power-on setter divides by zero once confirmed.
   with_memory([](sim::Memory& m) { m.grating = 9; });
   QSignalSpy warned(control_.get(), &::Brivel::warned);
   connect_control();
@@ -121,8 +118,7 @@ TEST_F(InterfaceTest, EveryPropertyMethodAndSetterReachesTheInstrument) {
 }
 
 TEST_F(InterfaceTest, RealMessageBoxesShowTitleTextIconAndButtons) {
-  // No interceptor: the control shows real QMessageBoxes; read each and press a button.
-  // The English texts of these refusals: the virtual-time suites.
+  // No interceptor: real QMessageBoxes, each read and answered (English texts: the virtual-time suites).
   const qt::ScopedDialogInterceptor real_boxes(nullptr);
   struct Seen {
     QString title, text;

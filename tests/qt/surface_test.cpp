@@ -1,6 +1,5 @@
-// The real widgets mirror the in-memory surface: places, texts and captions in both
-// languages, lists, values, fonts, visibility; program changes run no handler;
-// operator edits reach the model.
+// Real widgets mirror the surface (places, texts in both languages, lists, values, fonts, visibility);
+// program changes run no handler; operator edits reach the model.
 
 #include "control_fixture.h"
 
@@ -13,8 +12,7 @@ bool renders_chinese(const QFont& font) {
   return QFontDatabase::writingSystems(QFontInfo(font).family()).contains(QFontDatabase::SimplifiedChinese);
 }
 
-// The text a widget shows, with the Chinese captions' half-em blanks (en spaces,
-// U+2002) read back as the model's blanks.
+// The text a widget shows, the Chinese captions' en spaces (U+2002) read back as the model's blanks.
 std::string shown_text(QWidget* view) {
   QString text;
   if (auto* edit = qobject_cast<QLineEdit*>(view)) text = edit->text();
@@ -46,8 +44,7 @@ void expect_mirrors(::Brivel& control) {
       continue;
     EXPECT_EQ(shown_text(view), w->text()) << name;
     EXPECT_EQ(view->font().bold(), w->bold()) << name;
-    // A one-line label shows a text too wide for it smaller, never clipped; otherwise
-    // the design size.
+    // A one-line label shows a text too wide for it smaller, never clipped; otherwise the design size.
     auto* label = qobject_cast<QLabel*>(view);
     QFont design = view->font();
     design.setPointSizeF(w->font_size());

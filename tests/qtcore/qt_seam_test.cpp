@@ -1,6 +1,5 @@
-// The platform seam on Qt: the contract over QtEventPump and QtSerialPort on a
-// pseudo-terminal, then what only the Qt port does: the device unwatched while the
-// control waits, the host's own event loop, a device queue that fills.
+// The seam contract over QtEventPump and QtSerialPort on a pty, then the Qt port's own: the device
+// unwatched while the control waits, the host's event loop, a device queue that fills.
 
 #include <gtest/gtest.h>
 
@@ -122,8 +121,7 @@ TEST_F(QtPortTest, TheHostsOwnLoopTicksTimersAndReadsBytesAsTheyCome) {
 }
 
 TEST_F(QtPortTest, WritesArriveWholeAndInOrderEvenWhenTheDeviceQueueFills) {
-  // Far more than the pseudo-terminal holds while nobody reads: the rest is queued,
-  // and a command written after it must not overtake it.
+  // Far more than the pty holds while nobody reads: the rest is queued, and nothing overtakes it.
   std::string big(512 * 1024, '\0');
   for (std::size_t i = 0; i < big.size(); ++i) big[i] = static_cast<char>('a' + i % 26);
   port().write(Bytes(big.begin(), big.end()));

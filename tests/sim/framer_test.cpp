@@ -1,5 +1,4 @@
-// The framer after garbled input: junk, misframed commands, silence and a reopened
-// port (the control suites feed it every well-formed command byte by byte).
+// The framer after junk, misframed commands, silence and a reopened port (well-formed: the control suites).
 
 #include <gtest/gtest.h>
 

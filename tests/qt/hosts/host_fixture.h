@@ -1,7 +1,6 @@
 #pragma once
-// Hosts of the installed interface: these tests include only <Brivel.h> and link the
-// shared library, as a host application does. The simulated controller runs as its
-// own program (brivel-sim) on a pseudo-terminal.
+// Hosts of the installed interface: only <Brivel.h> and the shared library, as a host application;
+// brivel-sim runs as its own program on a pty.
 
 #include <gtest/gtest.h>
 
