@@ -179,8 +179,7 @@ TEST(Controller, CompletionCallbacksRunOnceAndMayStartTheNextOperation) {
   std::vector<double> ends;
   Operation second;
   Operation first = t.c().move_to(450);
-  // It runs on the control's thread, or at once here when the move has ended: it must not
-  // hold the lock while the next operation's own callback may run.
+  // On the control's thread, or here once ended: never holding the lock while the next callback runs.
   first.on_done([&](const Result& r) {
     {
       std::lock_guard<std::mutex> lock(m);

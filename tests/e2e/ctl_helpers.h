@@ -36,8 +36,7 @@ inline Words missing(const std::string& text, const Words& wanted) {
   return absent;
 }
 
-// Lines of --trace output ("  1532.418 > 57 00 01 55 4B") whose direction and bytes
-// begin with `prefix` ("> 57", "< 77"), without their timestamps.
+// --trace lines ("  1532.418 > 57 00 01 55 4B") beginning with `prefix` ("> 57"), without timestamps.
 inline Words traced(const std::string& err, const std::string& prefix) {
   Words found;
   for (const std::string& line : lines(err)) {

@@ -1,5 +1,4 @@
-// The filter wheel's operator side: the check box, the count box and the write button,
-// against the simulated controller.
+// The filter wheel's check box, count box and write button against the simulated controller.
 
 #include <gtest/gtest.h>
 

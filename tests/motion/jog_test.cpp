@@ -36,9 +36,8 @@ TEST(Jog, HeldButtonMovesUntilReleasedStopIgnoredWhenIdle) {
 
 TEST(Jog, ScriptedControllerReleaseBoundAndEndOfMotion) {
   Connected c;
-  // Requests go unanswered while held (the release lands in a quiet wait); after
-  // "k": no answer, the head of a report (its tail must not shift the next packet), a
-  // stray packet, then reports. Four requests for the release, then the press's own.
+  // Unanswered while held; after "k": no answer, a report's head (its tail must not shift the next
+  // packet), a stray packet, then reports. Four requests for the release, then the press's own.
   Script stray{"K", {'K', 0, 0, 0, 0}, {}, {{}, {'w', 0, 0}, {'x', 0, 0, 0, 0}, report(1800)}};
   stray.install(c.b);
   EXPECT_EQ(after(jog(c.b, true, 0.1), "6B"), (Hex{"77", "77", "77", "77", "77"}));

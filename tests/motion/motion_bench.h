@@ -30,9 +30,8 @@ inline Bytes report(std::uint32_t p) {
   return {'w', std::uint8_t(p >> 24), std::uint8_t(p >> 16), std::uint8_t(p >> 8), std::uint8_t(p)};
 }
 
-// A scripted controller: a write beginning with one of `move_letters` gets `on_move`; the
-// n-th "w" gets w_replies[n], or w_after_stop[n] counted from the "k" (the last entry
-// again when a list runs out; an empty entry or list: no answer). Nothing else is answered.
+// A write beginning with one of `move_letters` gets `on_move`; the n-th "w" gets w_replies[n] (after "k":
+// w_after_stop[n]; the last entry when a list runs out; empty: no answer). Nothing else is answered.
 struct Script {
   std::string move_letters;
   Bytes on_move;

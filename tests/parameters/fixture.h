@@ -1,6 +1,5 @@
 #pragma once
-// What the parameter tests share: the instrument whose saved file is kLine1 + kLine2,
-// the wire sequence of its download, and a fixture with a fresh folder per test.
+// The instrument whose file is kLine1 + kLine2, its download's wire sequence, a fresh folder per test.
 
 #include <gtest/gtest.h>
 

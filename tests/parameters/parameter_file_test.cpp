@@ -27,8 +27,7 @@ TEST_F(ParameterFileTest, EveryFileTheControlSavesPasses) {
     SCOPED_TRACE(text);
     EXPECT_EQ(problem_of(text), "none");
   }
-  // What hand editing and other writers leave: a byte-order mark, blanks around
-  // numbers, a further empty line, no tab after the last field, a final CR.
+  // What hand editing leaves: a BOM, blanks around numbers, an empty line, no last tab, a final CR.
   for (const std::string& text : Strings{"\xEF\xBB\xBF" + kLine1 + kLine2, kLine1 + kLine2 + "\r\n",
                                   "00258\t430\t500\t 1000 \t09\t435.85\t6\r\n1\t-5\t700\t0\r\n",
                                   kLine1 + "2\t\r", kLine1 + "2", "1e2\t430\t500\t1000\t09\t+435.850\t6\t\r\n2\t\r\n"}) {

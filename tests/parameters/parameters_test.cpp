@@ -1,5 +1,4 @@
-// The instrument's parameters against the simulated controller: SaveParameter's file,
-// LoadParameter's wire sequence, reset and reconnect, and the power-on wavelength.
+// SaveParameter's file, LoadParameter's wire sequence, reset and reconnect, the power-on wavelength.
 
 #include <gtest/gtest.h>
 

@@ -30,8 +30,7 @@ TEST(Commands, EncodeByteForByte) {
   for (const auto& c : cases) EXPECT_EQ(hex(c.bytes), c.expected);
 }
 
-// Step counts go out as four bytes, filter positions (16 steps each) as a word: the
-// boundaries of both, byte for byte.
+// Step counts go out as four bytes, filter positions (16 steps each) as a word: both bounds, byte for byte.
 TEST(Commands, StepCountsAtTheirBoundaries) {
   const struct { long long steps; const char* bytes; } counts[] = {
       {0, "00 00 00 00"}, {255, "00 00 00 FF"}, {256, "00 00 01 00"}, {10000, "00 00 27 10"},

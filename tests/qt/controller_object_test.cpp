@@ -1,5 +1,4 @@
-// BrivelController: the control on its own thread, in real time over a pseudo-terminal,
-// driven from the test's thread through signals and operation objects.
+// BrivelController on its own thread over a pty, driven through signals and operation objects.
 
 #include <BrivelController.h>
 
@@ -66,8 +65,7 @@ TEST_F(ControllerObjectTest, ARefusalAndACancelEndTheirOperations) {
 
 namespace brivel::qt_tests {
 
-// The widget's own control, driven without blocking: the operation runs on the GUI
-// thread from its event loop, and the widget's change signals follow it.
+// The widget's control without blocking: it runs from the GUI loop, the change signals follow it.
 TEST_F(ControlTest, TheWidgetsControlTakesNonBlockingOperations) {
   connect_control();
   QSignalSpy moved(control_.get(), &::Brivel::DblMonoWaveLenChanged);

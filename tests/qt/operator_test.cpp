@@ -1,5 +1,4 @@
-// The operator's mouse and keys on the real widgets reach the control's handlers, with
-// the simulated instrument on a pseudo-terminal.
+// The operator's mouse and keys on the real widgets reach the handlers (simulator on a pty).
 
 #include "control_fixture.h"
 

@@ -1,5 +1,4 @@
-// The real serial port on a pseudo-terminal: what open() refuses without opening,
-// with its reason, and the traffic log of every write and every packet read.
+// The real serial port on a pty: what open() refuses unopened, with why, and the traffic log.
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -71,8 +70,7 @@ struct Collected {
 Bytes read_when(QtSerialPort& port, QtEventPump& pump, int count) {
   const double until = pump.now() + 2.0;
   while (port.bytes_waiting() < count && pump.now() < until) pump.wait_until(pump.now() + 0.02);
-  // bytes_waiting() counts what the driver holds as well; while the host's event loop
-  // watches the device, those bytes are read in by its next pass.
+  // bytes_waiting() counts the driver's bytes too; the host loop's next pass reads them in.
   Bytes got = port.read_all();
   while (got.size() < static_cast<std::size_t>(count) && pump.now() < until) {
     pump.wait_until(pump.now() + 0.02);

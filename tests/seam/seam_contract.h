@@ -1,16 +1,9 @@
 #pragma once
-// What every event pump and serial port must do, whatever runs under them: the
-// contract of platform/event_pump.h and platform/serial_port.h as one typed suite.
-// Each platform instantiates it with a type that gives
-//
-//   Platform();                    a pump, and a port opened on a line whose far end
-//                                  the test plays (no receive handler, threshold 0)
-//   EventPump& pump();  SerialPort& port();
-//   static std::unique_ptr<EventPump> make_pump();   a pump of its own
-//   void send(const std::string&); the far end sends these bytes
-//   std::string received();        what the far end got since the last call
-//   void vanish();                 the far end goes away (device unplugged)
-//
+// The contract of platform/event_pump.h and serial_port.h as one typed suite. A platform's type gives
+//   Platform();   a pump and a port opened on a line the test plays (no receive handler, threshold 0)
+//   EventPump& pump();  SerialPort& port();  static std::unique_ptr<EventPump> make_pump();
+//   void send(const std::string&);  std::string received();  (the far end's bytes out, and in since last)
+//   void vanish();  (the far end goes away, as a device unplugged)
 // Times are only checked for "not early": in real time anything may come late.
 
 #include <gtest/gtest.h>

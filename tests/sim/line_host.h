@@ -1,6 +1,5 @@
 #pragma once
-// The host on the far side of the simulated controller's line, in virtual time
-// (seconds), and the bytes its questions are made of.
+// The host on the far side of the simulator's line, in virtual seconds, and its questions' bytes.
 
 #include <cstdint>
 #include <string>

@@ -36,8 +36,7 @@ class SimulatedInstrument {
   QString device_;
 };
 
-// Runs `program` with `arguments` on the offscreen platform, port 1 at `device` (when
-// given); gives the exit code (-1: did not finish within two minutes) and stdout.
+// Runs `program` offscreen, port 1 at `device` if given: the exit code (-1: over two minutes), stdout.
 struct ProgramRun {
   int exit_code = -1;
   QString out, err;

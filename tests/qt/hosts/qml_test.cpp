@@ -1,5 +1,4 @@
-// The control bound in QML: the example's panel follows the wavelength while the
-// grating moves, and survives the control going away under it.
+// QML: the example's panel follows the moving wavelength and survives the control going away.
 
 #include <QQmlContext>
 #include <QQmlError>
