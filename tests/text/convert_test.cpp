@@ -52,9 +52,8 @@ TEST(Rounding, IntegerConversionsRefuseValuesOutsideTheirType) {
   EXPECT_EQ(to_byte(-0.5), 0);
   EXPECT_EQ(to_int16(-32768.4), -32768);
   EXPECT_EQ(to_int32(2147483647.4), 2147483647);
-  for (double bad : {255.5, -0.6, std::nan(""), HUGE_VAL}) {
+  for (double bad : {255.5, -0.6, std::nan(""), HUGE_VAL})
     EXPECT_EQ(failure_of([&] { to_byte(bad); }), FailureReason::Overflow) << bad;
-  }
   EXPECT_EQ(failure_of([] { to_int16(32767.5); }), FailureReason::Overflow);
   EXPECT_EQ(failure_of([] { to_int32(2147483648.0); }), FailureReason::Overflow);
   EXPECT_EQ(failure_of([] { to_int32(-HUGE_VAL); }), FailureReason::Overflow);
@@ -67,9 +66,8 @@ TEST(StrictParse, AcceptsOnlyAWholeNumber) {
   EXPECT_EQ(parse_double("-1.5e2"), -150);
   EXPECT_EQ(parse_double("+.5"), 0.5);
   EXPECT_EQ(parse_double("1e-400"), 0);
-  for (const char* bad : {"", "  ", ".", "-", "abc", "1.2.3", "12abc", "1e", "1e+", "1 2", "1,5", "e5"}) {
+  for (const char* bad : {"", "  ", ".", "-", "abc", "1.2.3", "12abc", "1e", "1e+", "1 2", "1,5", "e5"})
     EXPECT_EQ(failure_of([&] { parse_double(bad); }), FailureReason::NotANumber) << '"' << bad << '"';
-  }
   EXPECT_EQ(failure_of([] { parse_double("1e400"); }), FailureReason::Overflow);
 }
 
@@ -98,12 +96,9 @@ TEST(Format, PatternsRoundAsByHand) {
       {9, "00", "09"}, {123, "00", "123"}, {258, "00000", "00258"}, {2.5, "00", "03"},
       {7, "000", "007"}, {-3, "000", "-003"}, {0.4, "00", "00"}, {1e-30, "0.0", "0.0"},
   };
-  for (const auto& c : cases) {
-    EXPECT_EQ(format(c.value, c.pattern), c.expected) << c.value << " as " << c.pattern;
-  }
-  for (const char* bad : {"", "0.", ".00", "#.##", "0,00", "0.0.0"}) {
+  for (const auto& c : cases) EXPECT_EQ(format(c.value, c.pattern), c.expected) << c.value << " as " << c.pattern;
+  for (const char* bad : {"", "0.", ".00", "#.##", "0,00", "0.0.0"})
     EXPECT_EQ(failure_of([&] { format(1, bad); }), FailureReason::InvalidArgument) << bad;
-  }
   EXPECT_EQ(failure_of([] { format(std::nan(""), "0.00"); }), FailureReason::Overflow);
 }
 
