@@ -64,3 +64,12 @@ def slow_mono(make):
 def commands_since(m, mark):
     """The letters of the commands the simulator received after `mark` (a length of m.simulator_log)."""
     return [entry.split()[0] for entry in m.simulator_log[mark:]]
+
+
+def sends_nothing(m, call, error):
+    """Calls `call` expecting `error`; nothing may reach the simulator and m is left idle. Gives the error."""
+    mark = len(m.simulator_log)
+    with pytest.raises(error) as caught:
+        call()
+    assert m.simulator_log[mark:] == [] and not m.busy
+    return caught.value

@@ -7,15 +7,9 @@ import warnings
 import pytest
 
 import brivel
+from conftest import sends_nothing
 
 INF, NAN = math.inf, math.nan
-
-
-def sends_nothing(m, call, error):
-    mark = len(m.simulator_log)
-    with pytest.raises(error):
-        call()
-    assert m.simulator_log[mark:] == [] and not m.busy
 
 
 def test_move_returns_the_wavelength_reached_and_the_control_method_none_or_its_refusal(mono):
