@@ -105,13 +105,12 @@ TEST_F(InterfaceTest, EveryPropertyMethodAndSetterReachesTheInstrument) {
   const QString file = dir.filePath("parameters.txt");
   ASSERT_TRUE(QMetaObject::invokeMethod(control_.get(), "SaveParameter", Q_ARG(QString, file)));
   EXPECT_TRUE(QFile::exists(file));
+  const auto hidden = [&] { return std::make_pair(child("FraRunPanel")->isHidden(), child("FraFilterParam")->isHidden()); };
   ASSERT_TRUE(QMetaObject::invokeMethod(control_.get(), "ShowParaFace"));
-  EXPECT_TRUE(child("FraRunPanel")->isHidden());
-  EXPECT_FALSE(child("FraFilterParam")->isHidden());
+  EXPECT_EQ(hidden(), std::make_pair(true, false));
   EXPECT_EQ(child("FraFilterParam")->pos(), QPoint(0, 0));
   ASSERT_TRUE(QMetaObject::invokeMethod(control_.get(), "ShowRunFace"));
-  EXPECT_FALSE(child("FraRunPanel")->isHidden());
-  EXPECT_TRUE(child("FraFilterParam")->isHidden());
+  EXPECT_EQ(hidden(), std::make_pair(false, true));
   ASSERT_TRUE(QMetaObject::invokeMethod(control_.get(), "CloseCom"));
   EXPECT_FALSE(prop("BlnMonConnectFlag").toBool());
   EXPECT_TRUE(prop("lastError").toString().isEmpty());
@@ -144,10 +143,9 @@ TEST_F(InterfaceTest, RealMessageBoxesShowTitleTextIconAndButtons) {
   for (const auto& [button, text, title] : refusals) {
     press(QMessageBox::Ok);
     child<QAbstractButton>(button)->click();
-    EXPECT_EQ(seen.text, QString::fromUtf8(text)) << button;
-    EXPECT_EQ(seen.title, QString::fromUtf8(title)) << button;
-    EXPECT_EQ(seen.icon, QMessageBox::NoIcon) << button;
-    EXPECT_EQ(seen.buttons, QMessageBox::StandardButtons(QMessageBox::Ok)) << button;
+    EXPECT_EQ(std::make_tuple(seen.text, seen.title, seen.icon, seen.buttons),
+              std::make_tuple(QString::fromUtf8(text), QString::fromUtf8(title), QMessageBox::NoIcon,
+                              QMessageBox::StandardButtons(QMessageBox::Ok))) << button;
   }
   press(QMessageBox::Ok);
   QMetaObject::invokeMethod(control_.get(), "MonochromatorMoveTo", Q_ARG(double, -12.5));
