@@ -15,8 +15,6 @@ namespace {
 
 using namespace e2e::brivelctl;
 
-// ---- exit status --------------------------------------------------------------------------
-
 TEST(BrivelctlStatus, TheWorstOutcomeDecidesAndEveryStepRuns) {
   const struct {
     Words args;
@@ -60,8 +58,6 @@ TEST(BrivelctlStatus, VersionAndAnUnwritableTrafficLog) {
   EXPECT_NE(log.err.find("brivelctl: --trace-file /nonexistent-folder/traffic.log: "), std::string::npos)
       << log.err;
 }
-
-// ---- SIGINT and SIGTERM ------------------------------------------------------------------
 
 // The --trace lines from the last one that begins with `from` on, without timestamps.
 Words trace_from(const std::string& err, const std::string& from) {
@@ -116,8 +112,6 @@ TEST(BrivelctlSignals, SigintAndSigtermStopTheMotorAsTheStopButtonDoesAndRunNoFu
   }
 }
 
-// ---- the progress line -----------------------------------------------------------------------
-
 TEST(BrivelctlProgress, AMoveShowsWhereItIsOnATerminalAndNothingElsewhere) {
   e2e::LiveSetup terminal;
   terminal.err_on_terminal = true;
@@ -140,8 +134,6 @@ TEST(BrivelctlProgress, AMoveShowsWhereItIsOnATerminalAndNothingElsewhere) {
   EXPECT_EQ(piped.err.find('\r'), std::string::npos) << testing::PrintToString(piped.err);
   EXPECT_EQ(piped.err.find("nm/s"), std::string::npos) << piped.err;
 }
-
-// ---- the traffic log ----------------------------------------------------------------------------
 
 // Every line: milliseconds with three decimals, the direction, the bytes in hex; times never go back.
 void expect_traffic_lines(const Words& log) {

@@ -12,8 +12,6 @@ namespace {
 
 using namespace e2e::brivelctl;
 
-// ---- the command line --------------------------------------------------------------
-
 TEST(BrivelctlCommandLine, RefusesWhatItCannotUseWithStatus2AndUsage) {
   const std::vector<Words> unusable = {
       {}, {"fly"}, {"move"}, {"move", "far"},  // no step, no such step, a word missing, no number
@@ -49,8 +47,6 @@ TEST(BrivelctlCommandLine, InputBoxTakesTheAnswersInTurnAndIsCancelledWhenNoneIs
   EXPECT_EQ(lines(f.out), (Words{"3", "3", "3"}));
   EXPECT_TRUE(has_line(f.err, "[Choose the serial no.] Please enter the serial number")) << f.err;
 }
-
-// ---- against the simulated controller ----------------------------------------------
 
 TEST(BrivelctlSim, OpenShowsTheSimulatedInstrumentAndSpeedIsLimitedTo250) {
   const Finished f = ctl({"--sim", "open", "info", "show", "TxtSpecNO", "value", "Image1", "set",
@@ -103,8 +99,6 @@ TEST(BrivelctlSim, SavedParametersLoadIntoAnInstrumentWithOtherMemory) {
   std::remove(saved.c_str());
   std::remove(edited.c_str());
 }
-
-// ---- faults -------------------------------------------------------------------------
 
 TEST(BrivelctlFaults, OpenThatFindsNoControllerEndsNotConnectedAtOnce) {
   SilentPeer peer;

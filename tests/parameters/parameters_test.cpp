@@ -115,7 +115,7 @@ TEST_F(ParameterFileTest, DownloadSendsEveryValueThenResetsAndReconnectsUnderThe
 }
 
 // The grating code goes out only when known and fitting; 100 nm uses the step size in force before.
-TEST_F(ParameterFileTest, GratingCodeAndPositionsFollowTheGratingInForce) {
+TEST_F(ParameterFileTest, GratingCodeAndPositionsFollowTheGratingInForceBeforeTheDownload) {
   const struct {
     int instrument;
     const char* field;
@@ -137,9 +137,7 @@ TEST_F(ParameterFileTest, GratingCodeAndPositionsFollowTheGratingInForce) {
     EXPECT_EQ(download_writes(b), expected) << c.field << " on grating code " << c.instrument;
     EXPECT_TRUE(b.control.BlnMonConnectFlag());
   }
-}
-
-TEST_F(ParameterFileTest, FilterPositionsUseTheStepSizeInForceBeforeTheDownload) {
+  // So do the filter positions.
   Bench b(with_grating(1));   // 0.00625 nm per step; the file asks for grating 4
   load(b, kLine1 + kLine2);
   EXPECT_EQ(download_writes(b)[10], "0D A8 0D");   // 349.6 nm / 16 / 0.00625 = 3496

@@ -20,8 +20,6 @@
 namespace brivel::qt {
 namespace {
 
-// ---- what open() refuses -------------------------------------------------------------
-
 TEST(DeviceProblem, NamesWhatTheDeviceIsWhenItCannotBeASerialPort) {
   QTemporaryDir dir;
   ASSERT_TRUE(dir.isValid());
@@ -36,15 +34,10 @@ TEST(DeviceProblem, NamesWhatTheDeviceIsWhenItCannotBeASerialPort) {
   const QString fifo = dir.filePath("fifo");
   ASSERT_EQ(mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
   EXPECT_EQ(device_problem(fifo), "is not a serial device");
-}
-
-TEST(DeviceProblem, APseudoTerminalMayBeOpened) {
-  testkit::PtyPeer pty;
+  testkit::PtyPeer pty;   // a pseudo-terminal may be opened
   ASSERT_FALSE(pty.device().empty());
   EXPECT_EQ(device_problem(QString::fromStdString(pty.device())), "");
 }
-
-// ---- the traffic log -------------------------------------------------------------------
 
 // Collects the lines of the log while it lives.
 struct Collected {

@@ -59,8 +59,6 @@ class SeamContract : public ::testing::Test {
 
 TYPED_TEST_SUITE_P(SeamContract);
 
-// ---- the pump ----------------------------------------------------------------------
-
 TYPED_TEST_P(SeamContract, ATimerTicksAfterItsIntervalAndAgainUntilDisabled) {
   EventPump& pump = this->pump();
   auto timer = pump.make_timer();
@@ -190,8 +188,6 @@ TYPED_TEST_P(SeamContract, TasksPostedFromAnotherThreadWakeIdleAndRunInOrderOnTh
   EXPECT_EQ(ran, (std::vector<int>{0, 1, 2}));
   EXPECT_FALSE(other_thread);
 }
-
-// ---- the port ----------------------------------------------------------------------
 
 TYPED_TEST_P(SeamContract, AReplyTricklingInIsOneReceiveEventOnceTheThresholdIsReached) {
   this->port().set_threshold(5);

@@ -16,7 +16,7 @@ namespace {
 
 using testkit::failure_of;
 
-TEST(LeadingNumber, ReadsTheNumberATextBeginsWith) {
+TEST(LeadingNumber, ReadsTheNumberATextOrViewBeginsWith) {
   const struct { const char* text; double expected; } cases[] = {
       {"435.83 nm", 435.83}, {"", 0}, {"nm", 0}, {"  \t\r\n12", 12}, {"1 2", 1},
       {"-7.5", -7.5}, {"+3", 3}, {".5", 0.5}, {"5.", 5}, {".", 0}, {"-", 0}, {"-.e3", 0},
@@ -27,9 +27,7 @@ TEST(LeadingNumber, ReadsTheNumberATextBeginsWith) {
   };
   for (const auto& c : cases) EXPECT_EQ(leading_number(c.text), c.expected) << '"' << c.text << '"';
   EXPECT_FALSE(std::signbit(leading_number("-0")));
-}
-
-TEST(LeadingNumber, StopsAtTheEndOfAViewThatIsNotTerminated) {
+  // A view that is not terminated ends the number.
   const std::string backing = "123456";
   EXPECT_EQ(leading_number(std::string_view(backing.data(), 3)), 123);
   EXPECT_EQ(leading_number(std::string_view(backing.data(), 0)), 0);
@@ -61,7 +59,7 @@ TEST(Rounding, IntegerConversionsRefuseValuesOutsideTheirType) {
   EXPECT_EQ(whole_part(2.99), 2);
 }
 
-TEST(StrictParse, AcceptsOnlyAWholeNumber) {
+TEST(StrictParse, AcceptsOnlyAWholeNumberAndRoundsBeforeTheRangeCheck) {
   EXPECT_EQ(parse_double(" 99999 "), 99999);
   EXPECT_EQ(parse_double("-1.5e2"), -150);
   EXPECT_EQ(parse_double("+.5"), 0.5);
@@ -69,9 +67,7 @@ TEST(StrictParse, AcceptsOnlyAWholeNumber) {
   for (const char* bad : {"", "  ", ".", "-", "abc", "1.2.3", "12abc", "1e", "1e+", "1 2", "1,5", "e5"})
     EXPECT_EQ(failure_of([&] { parse_double(bad); }), FailureReason::NotANumber) << '"' << bad << '"';
   EXPECT_EQ(failure_of([] { parse_double("1e400"); }), FailureReason::Overflow);
-}
-
-TEST(StrictParse, IntegerAndSingleConversionsRoundThenCheckTheRange) {
+  // Integer and single conversions round, then check the range.
   EXPECT_EQ(parse_byte("2.5"), 2);
   EXPECT_EQ(parse_byte("8"), 8);
   EXPECT_EQ(parse_int16("-32768"), -32768);
