@@ -1,5 +1,4 @@
-"""Shared fixtures: the simulated controller on a real pseudo-terminal, and a time bound
-(faulthandler ends a hung test and prints where it hung)."""
+"""Shared fixtures: the simulated controller on a real pty, and a time bound (faulthandler)."""
 
 import faulthandler
 import os
@@ -34,8 +33,7 @@ def sigint_raises():
 
 @pytest.fixture
 def make():
-    """make(open=True, **simulated_kwargs): simulated instruments (quick unless rate= says
-    otherwise), all closed after the test."""
+    """make(open=True, **simulated_kwargs): simulated instruments (quick unless rate=), closed after."""
     made = []
 
     def make(open=True, **kwargs):

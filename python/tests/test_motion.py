@@ -1,5 +1,4 @@
-"""Moves, scans and relative moves as the package converts them: return values, bad
-input refused before anything is sent, and which exception a failure raises."""
+"""Moves, scans and relative moves: return values, bad input refused unsent, each failure's exception."""
 
 import math
 import warnings

@@ -1,5 +1,4 @@
-"""Settings, questions, messages, the filter wheel and parameter files: how the package
-converts and checks them, and which exception a refusal raises."""
+"""Settings, questions, messages, the filter wheel, parameter files: checks and each refusal's exception."""
 
 import logging
 
