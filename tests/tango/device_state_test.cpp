@@ -17,22 +17,17 @@ Situation connected_idle() {
   return s;
 }
 
-TEST(DeviceState, EveryOperationThatTurnsTheMotorIsMoving) {
-  for (const char* operation : {"move_to", "move_by", "jog", "reposition", "load_parameters"}) {
+TEST(DeviceState, OperationsThatTurnTheMotorAreMovingOthersRunEvenWhileARefreshLowersTheConnection) {
+  const DeviceState moving = DeviceState::Moving, running = DeviceState::Running;
+  const std::pair<const char*, DeviceState> cases[] = {
+      {"move_to", moving}, {"move_by", moving}, {"jog", moving},     {"reposition", moving}, {"load_parameters", moving},
+      {"speed", running},  {"refresh", running}, {"filters", running}, {"save_parameters", running}};
+  for (const auto& [operation, state] : cases) {
     Situation s = connected_idle();
     s.control.busy = true;
     s.control.operation = operation;
-    EXPECT_EQ(device_state(s), DeviceState::Moving) << operation;
-  }
-}
-
-TEST(DeviceState, OtherOperationsRunOnTheConnectionEvenWhileARefreshLowersIt) {
-  for (const char* operation : {"speed", "refresh", "filters", "save_parameters"}) {
-    Situation s = connected_idle();
-    s.control.busy = true;
-    s.control.operation = operation;
-    if (std::string(operation) == "refresh") s.control.connected = false;
-    EXPECT_EQ(device_state(s), DeviceState::Running) << operation;
+    s.control.connected = std::string(operation) != "refresh";
+    EXPECT_EQ(device_state(s), state) << operation;
   }
   EXPECT_EQ(device_state(connected_idle()), DeviceState::On);
 }
