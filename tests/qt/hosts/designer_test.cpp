@@ -14,6 +14,8 @@
 #include <QtUiPlugin/QDesignerCustomWidgetInterface>
 #include <memory>
 #include <set>
+#include <tuple>
+#include <utility>
 
 #include "host_fixture.h"
 #include "ui_host_window.h"
@@ -53,8 +55,7 @@ TEST(DesignerPluginTest, LoadsWithItsOwnGroupAndIconAndCreatesTheControl) {
     const QMetaProperty p = meta->property(i);
     if (p.isWritable() && p.isDesignable()) editable.insert(p.name());
   }
-  EXPECT_EQ(editable, (std::set<std::string>{"IntUseCom", "IntLanguage", "hostMessages",
-                                             "messageTimeout"}));
+  EXPECT_EQ(editable, (std::set<std::string>{"IntUseCom", "IntLanguage", "hostMessages", "messageTimeout"}));
 }
 
 TEST(DesignerFormTest, TheExampleFormHoldsTheControlWithTheValuesItWasGiven) {
@@ -78,12 +79,9 @@ TEST(DesignerFormTest, TheExampleFormHoldsTheControlWithTheValuesItWasGiven) {
 // A form's saved values follow the control's rules: a port outside 1..16 is ignored, any language kept
 // (captions Chinese unless 1, messages English unless 0; one for all controls), the bound limited.
 void expect_own_rules(Brivel& zero, Brivel& seventeen) {
-  EXPECT_EQ(zero.IntUseCom(), 1);
-  EXPECT_EQ(seventeen.IntUseCom(), 1);
-  EXPECT_EQ(seventeen.IntLanguage(), 5);
-  EXPECT_EQ(zero.IntLanguage(), 5);
-  EXPECT_EQ(zero.messageTimeout(), 0);
-  EXPECT_TRUE(seventeen.hostMessages());
+  EXPECT_EQ(std::make_tuple(zero.IntUseCom(), seventeen.IntUseCom(), zero.IntLanguage(), seventeen.IntLanguage()),
+            std::make_tuple(1, 1, 5, 5));
+  EXPECT_EQ(std::make_pair(zero.messageTimeout(), seventeen.hostMessages()), std::make_pair(0, true));
   auto* frame = qobject_cast<QGroupBox*>(seventeen.childControl("Frame6"));
   ASSERT_NE(frame, nullptr);
   EXPECT_EQ(frame->title(), QString::fromUtf8("手动方式"));
