@@ -117,9 +117,7 @@ void set_text(testkit::Bench& b, const std::string& name, const std::string& tex
 }
 
 // A relative move has no bound of its own: a late jog release ("k") turns a hang into a failure.
-void guard(testkit::Bench& b, double seconds) {
-  b.pump.after(seconds, [&b] { b.control.CmdHandUp_MouseUp(1); });
-}
+void guard(testkit::Bench& b, double seconds) { b.pump.after(seconds, [&b] { b.control.CmdHandUp_MouseUp(1); }); }
 
 TEST(Modes, OneClickAgainstAControllerThatEndsEveryMoveAtOnce) {
   const std::string not_a_number = "The operation could not be completed: an entry is not a number.";

@@ -231,12 +231,8 @@ void set(Bench& b, double nm) { b.control.setDblOpenPos(nm); }
 void key(Bench& b, std::int16_t code) { b.control.TxtOpenPos_KeyPress(code); }
 Widget& box(Bench& b) { return b.control.surface().at("TxtOpenPos"); }
 // The stored step count, the box and the property.
-auto held(Bench& b) {
-  return std::make_tuple(b.sim.memory().power_on, box(b).text(), b.control.DblOpenPos());
-}
-auto holds(std::uint32_t steps, const char* shown, double nm) {
-  return std::make_tuple(steps, std::string(shown), nm);
-}
+auto held(Bench& b) { return std::make_tuple(b.sim.memory().power_on, box(b).text(), b.control.DblOpenPos()); }
+auto holds(std::uint32_t steps, const char* shown, double nm) { return std::make_tuple(steps, std::string(shown), nm); }
 
 struct PowerOnTest : ::testing::Test {
   Bench b{instrument()};
@@ -294,10 +290,7 @@ TEST_F(PowerOnTest, RangeIsZeroTo6553Point5) {
 }
 
 TEST_F(PowerOnTest, BusyRefusesWithAMessageForEveryKey) {
-  b.pump.after(0.05, [&] {
-    set(b, 300);
-    key(b, '4');
-  });
+  b.pump.after(0.05, [&] { set(b, 300); key(b, '4'); });
   b.control.OpenCom();   // busy while it identifies
   EXPECT_EQ(b.dialogs.count("The monochromator controller is running."), 2);
   EXPECT_EQ(b.sim.memory().power_on, 8717u);
