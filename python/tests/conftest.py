@@ -1,5 +1,4 @@
-"""Shared fixtures: the simulated controller on a real pseudo-terminal, and a time bound
-(faulthandler ends a hung test and prints where it hung)."""
+"""Shared fixtures: the simulated controller on a real pty, and a time bound (faulthandler)."""
 
 import faulthandler
 import os
@@ -34,8 +33,7 @@ def sigint_raises():
 
 @pytest.fixture
 def make():
-    """make(open=True, **simulated_kwargs): simulated instruments (quick unless rate= says
-    otherwise), all closed after the test."""
+    """make(open=True, **simulated_kwargs): simulated instruments (quick unless rate=), closed after."""
     made = []
 
     def make(open=True, **kwargs):
@@ -64,3 +62,12 @@ def slow_mono(make):
 def commands_since(m, mark):
     """The letters of the commands the simulator received after `mark` (a length of m.simulator_log)."""
     return [entry.split()[0] for entry in m.simulator_log[mark:]]
+
+
+def sends_nothing(m, call, error):
+    """Calls `call` expecting `error`; nothing may reach the simulator and m is left idle. Gives the error."""
+    mark = len(m.simulator_log)
+    with pytest.raises(error) as caught:
+        call()
+    assert m.simulator_log[mark:] == [] and not m.busy
+    return caught.value

@@ -1,6 +1,5 @@
-"""Ctrl-C and stop() during long calls: the motor stops as the stop button stops it, busy
-ends, and the script sees KeyboardInterrupt. The SIGINT comes from a timer thread, so a
-long call that held the GIL would never let it fire."""
+"""Ctrl-C and stop() during long calls: the motor stops as by the stop button, busy ends, the script
+sees KeyboardInterrupt. The SIGINT comes from a timer thread: a call holding the GIL would block it."""
 
 import os
 import signal

@@ -1,6 +1,5 @@
-"""The module as a whole: help(), the end of a script, a Python it was not built for.
-(The documented examples run as docs tests; the stubs are checked by stubtest in the
-pip install test.)"""
+"""The module as a whole: help(), the end of a script, a Python it was not built for (examples: the
+docs tests; stubs: stubtest in the pip install test)."""
 
 import os
 import pathlib

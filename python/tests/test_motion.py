@@ -1,5 +1,4 @@
-"""Moves, scans and relative moves as the package converts them: return values, bad
-input refused before anything is sent, and which exception a failure raises."""
+"""Moves, scans and relative moves: return values, bad input refused unsent, each failure's exception."""
 
 import math
 import warnings
@@ -7,15 +6,9 @@ import warnings
 import pytest
 
 import brivel
+from conftest import sends_nothing
 
 INF, NAN = math.inf, math.nan
-
-
-def sends_nothing(m, call, error):
-    mark = len(m.simulator_log)
-    with pytest.raises(error):
-        call()
-    assert m.simulator_log[mark:] == [] and not m.busy
 
 
 def test_move_returns_the_wavelength_reached_and_the_control_method_none_or_its_refusal(mono):

@@ -1,5 +1,4 @@
-"""Operations that do not block: brivel.Status, callbacks, asyncio, subscribers and
-other threads."""
+"""Operations that do not block: brivel.Status, callbacks, asyncio, subscribers, other threads."""
 
 import asyncio
 import threading

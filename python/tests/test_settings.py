@@ -1,19 +1,11 @@
-"""Settings, questions, messages, the filter wheel and parameter files: how the package
-converts and checks them, and which exception a refusal raises."""
+"""Settings, questions, messages, the filter wheel, parameter files: checks and each refusal's exception."""
 
 import logging
 
 import pytest
 
 import brivel
-from conftest import commands_since
-
-
-def sends_nothing(m, call, error):
-    mark = len(m.simulator_log)
-    with pytest.raises(error):
-        call()
-    assert m.simulator_log[mark:] == []
+from conftest import commands_since, sends_nothing
 
 
 @pytest.mark.parametrize("name, value, error", [
@@ -108,10 +100,7 @@ class TestParameterFiles:
         assert mono.connected and not mono.busy
 
     def test_a_file_that_does_not_exist(self, mono, tmp_path):
-        mark = len(mono.simulator_log)
-        with pytest.raises(FileNotFoundError):
-            mono.load_parameters(tmp_path / "missing.txt")
-        assert mono.simulator_log[mark:] == []
+        sends_nothing(mono, lambda: mono.load_parameters(tmp_path / "missing.txt"), FileNotFoundError)
 
     @pytest.mark.parametrize("content, where", [
         (b"", "empty"),
@@ -121,15 +110,9 @@ class TestParameterFiles:
     def test_a_file_that_is_no_parameter_file_sends_nothing(self, mono, tmp_path, content, where):
         path = tmp_path / "notes.txt"
         path.write_bytes(content)
-        mark = len(mono.simulator_log)
-        with pytest.raises(ValueError) as caught:
-            mono.load_parameters(path)
-        assert where in str(caught.value) and "nothing was sent" in str(caught.value)
-        assert not isinstance(caught.value, brivel.BrivelError)
-        # Not even the first field went out, and the file is not repeated at length.
-        assert mono.simulator_log[mark:] == []
-        assert len(str(caught.value)) < 400
-        assert mono.connected and not mono.busy
+        error = sends_nothing(mono, lambda: mono.load_parameters(path), ValueError)  # not even the first field
+        assert where in str(error) and "nothing was sent" in str(error) and not isinstance(error, brivel.BrivelError)
+        assert len(str(error)) < 400 and mono.connected  # the file is not repeated at length
 
     def test_saving_where_no_file_can_be(self, mono, tmp_path):
         with pytest.raises(brivel.OperationError) as caught:

@@ -1,10 +1,10 @@
-// The non-blocking API: operations started from one thread, run on the control's own
-// thread in virtual time against the simulated controller, watched and cancelled.
+// The non-blocking API: operations started from one thread, run, watched and cancelled on the control's.
 
 #include "control/controller.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <condition_variable>
 #include <mutex>
@@ -25,7 +25,6 @@ struct Threaded {
   sim::Controller sim{sim::factory_memory()};
   LoopbackPort* port = nullptr;
   std::unique_ptr<ControlThread> thread;
-
   Threaded() {
     ControlThread::Options o;
     // The pump is made first on the control's thread; the port needs it.
@@ -72,7 +71,6 @@ TEST(Controller, MoveStartedWatchedAndCancelledFromAnotherThread) {
   Threaded t;
   ASSERT_TRUE(t.c().open().wait().ok());
   ASSERT_TRUE(t.c().set_speed(1).wait().ok());   // slowest: the move takes a while
-
   std::mutex m;
   std::condition_variable cv;
   int reports = 0;
@@ -86,15 +84,13 @@ TEST(Controller, MoveStartedWatchedAndCancelledFromAnotherThread) {
   ASSERT_TRUE(eventually(m, cv, [&] { return reports >= 3; }));
   EXPECT_TRUE(t.c().state().busy);
   EXPECT_EQ(t.c().state().operation, "move_to");
-
   move.cancel();
   const Result r = move.wait();
   EXPECT_EQ(r.outcome, Outcome::Stopped);
   EXPECT_EQ(r.text_en, "Stopped on request; the motor was stopped.");
   EXPECT_LT(r.wavelength, 900);
-  const State s = t.c().state();
-  EXPECT_FALSE(s.busy);
-  EXPECT_TRUE(s.connected);
+  EXPECT_FALSE(t.c().state().busy);
+  EXPECT_TRUE(t.c().state().connected);
   // The motor was stopped as the stop button does: "k", then a position request.
   const auto sent = t.written();
   auto k = std::find(sent.begin(), sent.end(), "6B");
@@ -115,22 +111,16 @@ TEST(Controller, ObserversHearEachPositionReportOnceAndStateChanges) {
                                           }});
   ASSERT_TRUE(t.c().open().wait().ok());
   const int after_open = reports.load();
-  const std::size_t requests_before = [&] {
-    std::size_t n = 0;
-    for (const auto& line : t.log()) n += line == "w";
-    return n;
-  }();
+  const auto position_requests = [&] { const auto log = t.log(); return std::count(log.begin(), log.end(), "w"); };
+  const auto requests_before = position_requests();
   const Result r = t.c().move_to(600).wait();
   ASSERT_TRUE(r.ok()) << r.text_en;
   EXPECT_DOUBLE_EQ(r.wavelength, 600);
   EXPECT_DOUBLE_EQ(t.c().state().wavelength, 600);
-  std::size_t requests = 0;
-  for (const auto& line : t.log()) requests += line == "w";
   // Every position request of a fault-free move is answered by one report.
-  EXPECT_EQ(static_cast<std::size_t>(reports.load() - after_open), requests - requests_before);
+  EXPECT_EQ(reports.load() - after_open, position_requests() - requests_before);
   EXPECT_GE(busy_changes.load(), 4);   // up and down for the open and for the move
   EXPECT_FALSE(last_busy.load());
-
   t.c().unsubscribe(id);
   const int frozen = reports.load();
   ASSERT_TRUE(t.c().move_to(610).wait().ok());
@@ -143,7 +133,6 @@ TEST(Controller, RefusalsEndAtOnceAndSendNothing) {
   Result r = t.c().move_to(500).wait();
   EXPECT_EQ(r.outcome, Outcome::NotConnected);
   EXPECT_TRUE(t.written().empty());
-
   ASSERT_TRUE(t.c().open().wait().ok());
   const std::size_t before = t.written().size();
   r = t.c().move_to(-5).wait();
@@ -151,7 +140,6 @@ TEST(Controller, RefusalsEndAtOnceAndSendNothing) {
   EXPECT_EQ(r.text_en, "Can't move to the assigned wavelength:-5");
   EXPECT_EQ(t.written().size(), before);
   EXPECT_EQ(t.c().state().last_message_en, "Can't move to the assigned wavelength:-5");
-
   // One operation at a time: a second one started meanwhile is refused as busy.
   ASSERT_TRUE(t.c().set_speed(1).wait().ok());
   Operation first = t.c().move_to(800);
@@ -176,9 +164,8 @@ TEST(Controller, ALostPortEndsThePendingOperationWithItsFailure) {
   }});
   const Result r = t.c().move_to(900).wait();
   EXPECT_EQ(r.outcome, Outcome::ConnectionLost);
-  const State s = t.c().state();
-  EXPECT_FALSE(s.connected);
-  EXPECT_FALSE(s.busy);
+  EXPECT_FALSE(t.c().state().connected);
+  EXPECT_FALSE(t.c().state().busy);
   // Once back, the control connects again.
   t.thread->call([&](Control&) { t.port->replug(); });
   EXPECT_TRUE(t.c().open().wait().ok());
@@ -192,15 +179,12 @@ TEST(Controller, CompletionCallbacksRunOnceAndMayStartTheNextOperation) {
   std::vector<double> ends;
   Operation second;
   Operation first = t.c().move_to(450);
-  // The callback runs on the control's thread, or at once on this one when the move
-  // has already ended (virtual time is quick): it must not hold the lock while the next
-  // operation's own callback may run.
+  // On the control's thread, or here once ended: never holding the lock while the next callback runs.
   first.on_done([&](const Result& r) {
     {
       std::lock_guard<std::mutex> lock(m);
       ends.push_back(r.wavelength);
     }
-    // Chained from the callback.
     Operation next = t.c().move_to(470);
     next.on_done([&](const Result& r2) {
       std::lock_guard<std::mutex> lock2(m);
@@ -228,7 +212,6 @@ TEST(Controller, TypedOperationsReachTheSameHandlers) {
   EXPECT_NEAR(r.wavelength, start + 12.5, t.c().state().step + 0.01);
   r = t.c().move_by(13000).wait();   // beyond 999999 steps
   EXPECT_EQ(r.outcome, Outcome::OutOfRange);
-
   // The filter table and the wheel, as the parameter panel writes them.
   r = t.c().set_filters({420, 650, 300}).wait();
   ASSERT_TRUE(r.ok()) << r.text_en;
@@ -238,7 +221,6 @@ TEST(Controller, TypedOperationsReachTheSameHandlers) {
   const std::size_t before = t.written().size();
   ASSERT_TRUE(t.c().set_filter_wheel(true).wait().ok());   // already on: nothing sent
   EXPECT_EQ(t.written().size(), before);
-
   r = t.c().set_speed(120).wait();
   ASSERT_TRUE(r.ok()) << r.text_en;
   EXPECT_EQ(t.c().state().speed, 120);

@@ -1,5 +1,4 @@
-// Connecting and identifying (OpenCom), refreshing, and the filter read-back at the end
-// of a connection, against the simulated controller in virtual time.
+// OpenCom's identification, the refresh and the filter read-back, against the simulated controller.
 
 #include <gtest/gtest.h>
 
@@ -98,8 +97,7 @@ TEST(Identify, DecodesTheEdgesOfEachAnswerAndSkipsWrongLetters) {
 }
 
 TEST(Identify, SilenceOrAWrongLetterWhereTheyCountFailTheConnection) {
-  // The series is y n g z p m v t: silence at "p" and "t" is skipped, and so are wrong
-  // letters but at "z" and "v".
+  // Of y n g z p m v t, silence at "p" and "t" is skipped, and so are wrong letters but at "z" and "v".
   const std::tuple<int, const char*, std::size_t> cases[] = {  // answered, wrong letter, writes
       {0, "", 1}, {1, "", 2}, {2, "", 3}, {3, "", 4}, {5, "", 6}, {6, "", 7}, {-1, "z", 4}, {-1, "v", 7}};
   for (const auto& [answered, wrong, writes] : cases) {
@@ -129,7 +127,6 @@ TEST(Identify, SilenceAtBlazeAndTypeIsSkippedAsInTheRefresh) {
   EXPECT_EQ(b.write_hex(), kIdentifyWire);
   EXPECT_EQ(std::make_tuple(text(b, "TxtBlazeWaveLen"), text(b, "CboComType"), text(b, "CboSpeed")),
             std::make_tuple("0000", "", "100"));
-
   // The refresh asks the type before the speed: its untested wait sees the "m" answer.
   b.control.surface().at("CboComType").set_text("5BRV880");
   b.port->when(unhex("76"), unhex("76 00 0A"));
@@ -151,9 +148,7 @@ TEST(Identify, AnUnknownGratingKeepsTheOldOne) {
   const Control& c = fresh.control;
   EXPECT_EQ(std::make_tuple(c.DblMonoStep(), c.IntGratingLines(), c.DblMonoWaveLen(), text(fresh, "TxtOpenPos")),
             std::make_tuple(0.0, 0, 0.0, "0.00 nm"));
-
-  // After a known grating a later identification keeps it; a refresh keeps its own
-  // starting step (0.00625 nm) with the old lines.
+  // After a known grating an identification keeps it; a refresh its starting step (0.00625 nm).
   Bench b(instrument());
   b.control.OpenCom();
   b.sim.memory().grating = 6;
@@ -174,14 +169,12 @@ TEST(Identify, PortsThatCannotOpenAndReconnecting) {
   b.control.OpenCom();
   expect_connection_failed(b);
   EXPECT_TRUE(b.writes().empty());
-
   // The operator picks port 3 on the lamp and clicks it: port 3 is opened.
   b.dialogs.answer_input(std::string("3"));
   b.control.Image1_MouseDown(2);
   b.control.Image1_MouseDown(1);
   expect_connected(b);
   EXPECT_EQ(b.port->port_number(), 3);
-
   // A left click while connected closes without a byte.
   b.clear();
   b.control.Image1_MouseDown(1);
@@ -216,10 +209,9 @@ TEST(FilterReadBack, StateCountAndRows) {
                               b.control.BlnFilterReady(), text(b, "CboFilterCount"), b.control.IntFilterParamA(),
                               b.control.StrFilterParamB()),
               std::make_tuple(c.check, c.check, c.ready, c.count_text, c.a, c.b));
-    for (int i = 0; i < 6; ++i) {
-      EXPECT_EQ(shown(b, indexed("TxtFilterStartWavelen", i)), i < c.rows) << i;
-      EXPECT_EQ(shown(b, indexed("Label21", i)), i < c.rows) << i;
-    }
+    for (int i = 0; i < 6; ++i)
+      for (const char* row : {"TxtFilterStartWavelen", "Label21"})
+        EXPECT_EQ(shown(b, indexed(row, i)), i < c.rows) << row << i;
     EXPECT_EQ(std::make_tuple(text(b, "TxtFilterStartWavelen(0)"), text(b, "TxtFilterStartWavelen(2)"),
                               text(b, "TxtFilterStartWavelen(5)")),
               std::make_tuple(c.row0, c.row2, c.row5));
@@ -270,7 +262,6 @@ TEST(Refresh, IsIgnoredWhenBusyRefusedWhenNotConnectedAndAFailureDisconnects) {
   b.control.OpenCom();
   EXPECT_EQ(b.write_hex(), kIdentifyWire);
   EXPECT_TRUE(b.dialogs.shown().empty());
-
   b.clear();
   b.sim.faults().silent = true;
   b.control.CmdMonoRefresh_Click();
@@ -285,13 +276,11 @@ TEST(Refresh, IsIgnoredWhenBusyRefusedWhenNotConnectedAndAFailureDisconnects) {
   EXPECT_EQ(said(b), Said("Please reconnect the monochromator.", "Prompt"));
   EXPECT_EQ(b.dialogs.shown().size(), 2u);
   EXPECT_EQ(b.writes().size(), 1u);
-
   b.sim.faults().silent = false;
   b.control.Image1_MouseDown(1);  // the lamp reconnects
   expect_connected(b);
   EXPECT_EQ(b.port->opens(), 2);
   EXPECT_EQ(b.control.DblMonoStep(), 0.05);
-
   std::int16_t chinese = 0;
   b.control.setIntLanguage(chinese);
   b.sim.faults().silent = true;

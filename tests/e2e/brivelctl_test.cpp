@@ -1,6 +1,5 @@
-// brivelctl as a whole program, in real time, over a real pseudo-terminal: with
-// --sim the simulated controller serves the line from inside brivelctl; a silent peer
-// is a pseudo-terminal that this test holds open and never answers.
+// brivelctl as a whole program in real time over a real pty: --sim serves the line from inside it; a
+// silent peer is a pty this test holds open and never answers.
 
 #include <gtest/gtest.h>
 
@@ -12,8 +11,6 @@
 namespace {
 
 using namespace e2e::brivelctl;
-
-// ---- the command line --------------------------------------------------------------
 
 TEST(BrivelctlCommandLine, RefusesWhatItCannotUseWithStatus2AndUsage) {
   const std::vector<Words> unusable = {
@@ -51,8 +48,6 @@ TEST(BrivelctlCommandLine, InputBoxTakesTheAnswersInTurnAndIsCancelledWhenNoneIs
   EXPECT_TRUE(has_line(f.err, "[Choose the serial no.] Please enter the serial number")) << f.err;
 }
 
-// ---- against the simulated controller ----------------------------------------------
-
 TEST(BrivelctlSim, OpenShowsTheSimulatedInstrumentAndSpeedIsLimitedTo250) {
   const Finished f = ctl({"--sim", "open", "info", "show", "TxtSpecNO", "value", "Image1", "set",
                           "IntSpeed", "300", "get", "IntSpeed", "set", "IntSpeed", "37", "get",
@@ -88,8 +83,7 @@ TEST(BrivelctlSim, SavedParametersLoadIntoAnInstrumentWithOtherMemory) {
   EXPECT_TRUE(has_line(save.err, "[Information] Parameters saved successfully.")) << save.err;
   std::ostringstream text;
   text << std::ifstream(saved, std::ios::binary).rdbuf();
-  // Line 1 begins with the instrument number, as the panel shows it. Another
-  // instrument: number 777 and zero offset 1200.
+  // Line 1 begins with the instrument number as shown; another instrument: 777, zero offset 1200.
   std::string other = text.str();
   ASSERT_EQ(other.rfind("12345\t", 0), 0u) << other;
   other.replace(0, 5, "00777");
@@ -97,9 +91,7 @@ TEST(BrivelctlSim, SavedParametersLoadIntoAnInstrumentWithOtherMemory) {
   ASSERT_NE(zero, std::string::npos) << other;
   other.replace(zero, 6, "\t1200\t");
   std::ofstream(edited, std::ios::binary) << other;
-
-  // The reset at the end of the download returns the grating to its reference: a
-  // faster motor keeps that short.
+  // A faster motor keeps the download's closing reset short.
   const Finished load = ctl({"--sim", "--sim-rate", "400", "--trace", "--yes", "open", "load", edited, "info"});
   ASSERT_EQ(load.status, 0) << describe(load);
   EXPECT_EQ(missing(load.out, {"BlnMonConnectFlag=True", "LngInstrumentNo=777", "LngZeroPos=1200"}),
@@ -107,8 +99,6 @@ TEST(BrivelctlSim, SavedParametersLoadIntoAnInstrumentWithOtherMemory) {
   std::remove(saved.c_str());
   std::remove(edited.c_str());
 }
-
-// ---- faults -------------------------------------------------------------------------
 
 TEST(BrivelctlFaults, OpenThatFindsNoControllerEndsNotConnectedAtOnce) {
   SilentPeer peer;
@@ -132,8 +122,7 @@ TEST(BrivelctlFaults, OpenThatFindsNoControllerEndsNotConnectedAtOnce) {
 }
 
 TEST(BrivelctlFaults, DeviceVanishingMidMoveFailsTheMoveWithoutSpinning) {
-  // The adapter disappears while the grating moves: the port closes itself, the next
-  // write of the follow loop fails and the method passes the failure to the host.
+  // The adapter goes mid-move: the port closes, the follow loop's next write fails, the host is told.
   const Finished f = ctl({"--sim", "--sim-fault", "vanish", "open", "move", "546.07", "info"});
   EXPECT_EQ(f.status, 1) << describe(f);
   EXPECT_NE(f.err.find("brivelctl: move: port lost"), std::string::npos) << describe(f);

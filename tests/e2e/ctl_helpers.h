@@ -1,6 +1,5 @@
 #pragma once
-// What the tests of brivelctl share: running it with a time limit, reading its
-// output and its --trace lines, a silent pseudo-terminal, temporary paths, brivel-sim.
+// Shared by brivelctl's tests: runs with a limit, output and --trace lines, a silent pty, paths, brivel-sim.
 
 #include <pty.h>
 #include <unistd.h>
@@ -37,8 +36,7 @@ inline Words missing(const std::string& text, const Words& wanted) {
   return absent;
 }
 
-// Lines of --trace output ("  1532.418 > 57 00 01 55 4B") whose direction and bytes
-// begin with `prefix` ("> 57", "< 77"), without their timestamps.
+// --trace lines ("  1532.418 > 57 00 01 55 4B") beginning with `prefix` ("> 57"), without timestamps.
 inline Words traced(const std::string& err, const std::string& prefix) {
   Words found;
   for (const std::string& line : lines(err)) {
@@ -81,9 +79,8 @@ inline std::string temp_path(const std::string& name) {
   return std::string(dir && *dir ? dir : "/tmp") + "/brivelctl-e2e-" + std::to_string(getpid()) + "-" + name;
 }
 
-// brivel-sim serving a pseudo-terminal under a link, as an adapter's /dev/serial/by-id
-// name, its output discarded. pull_out() kills it at once, as an unplugged adapter
-// disappears; so does the destructor.
+// brivel-sim on a pty under a link (as /dev/serial/by-id), output discarded; pull_out() and the
+// destructor kill it at once, as an adapter unplugged.
 struct LinkedSim {
   explicit LinkedSim(const std::string& name, const Words& more = {}) : link(temp_path(name)) {
     Words args = {"--link", link};

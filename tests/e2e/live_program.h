@@ -1,8 +1,6 @@
 #pragma once
-// A program the test watches while it runs: its output is read as it comes, it can be
-// sent a signal once it has printed something, and it is waited for with a time
-// limit (killed when the limit passes). Standard error may be a pseudo-terminal, for
-// what a program draws only on a terminal; the program may run as another user.
+// A program watched while it runs: output read as it comes, signals, a time limit (then killed); its
+// standard error may be a pty (for what is drawn only on a terminal), and it may run as another user.
 
 #include <fcntl.h>
 #include <grp.h>
@@ -44,11 +42,9 @@ class LiveProgram {
       fds_[1] = err_pipe[0];
     }
     const int child_err = setup.err_on_terminal ? err_slave : err_pipe[1];
-
     std::vector<std::string> argv{path}, envv = child_environment(setup.env);
     argv.insert(argv.end(), args.begin(), args.end());
     std::vector<char*> argp = c_strings(argv), envp = c_strings(envv);
-
     pid_ = fork();
     if (pid_ < 0) throw std::runtime_error("fork failed");
     if (pid_ == 0) {
@@ -67,7 +63,6 @@ class LiveProgram {
     close(child_err);
     fds_[0] = out_pipe[0];
   }
-
   ~LiveProgram() {
     if (!done_) {
       kill(pid_, SIGKILL);
@@ -78,13 +73,10 @@ class LiveProgram {
   }
   LiveProgram(const LiveProgram&) = delete;
   LiveProgram& operator=(const LiveProgram&) = delete;
-
   pid_t pid() const { return pid_; }
   const std::string& out() const { return out_; }
   const std::string& err() const { return err_; }
-
-  // Reads until `seen(out, err)` holds, the output ends or `limit` seconds pass;
-  // gives whether it held.
+  // Reads until `seen(out, err)` holds (true), the output ends or `limit` seconds pass.
   bool read_until(const std::function<bool(const std::string&, const std::string&)>& seen, double limit) {
     const auto until = Clock::now() + std::chrono::duration<double>(limit);
     while (!seen(out_, err_)) {
@@ -94,9 +86,7 @@ class LiveProgram {
     }
     return true;
   }
-
   void signal(int number) { kill(pid_, number); }
-
   // Reads to the end and waits for the exit; kills the program at the limit.
   Finished finish(double limit) {
     const auto until = Clock::now() + std::chrono::duration<double>(limit);
@@ -125,9 +115,7 @@ class LiveProgram {
 
  private:
   using Clock = std::chrono::steady_clock;
-
   void read_some(double limit) { read_output(fds_, out_, err_, limit); }
-
   Clock::time_point start_;
   pid_t pid_ = -1;
   int fds_[2] = {-1, -1};   // standard output and error
@@ -135,8 +123,7 @@ class LiveProgram {
   std::string out_, err_;
 };
 
-// Runs a program to its end with its output captured; killed at the limit, so no test
-// hangs on a stuck program.
+// Runs a program to its end with its output captured; killed at the limit.
 inline Finished run_program(const std::string& path, const std::vector<std::string>& args, double limit,
                             const std::vector<std::string>& env = {}) {
   return LiveProgram(path, args, LiveSetup{env}).finish(limit);

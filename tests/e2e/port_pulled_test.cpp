@@ -1,7 +1,5 @@
-// The port pulled out, end to end: brivelctl (the real Qt serial port and event loop)
-// against brivel-sim, killed mid-move or while brivelctl idles. The loss is told once
-// and at once, the control shown not connected, and brivelctl does not spin on the
-// dead device.
+// brivel-sim killed under brivelctl (the real Qt port and loop) mid-move or idle: the loss told once and
+// at once, the control not connected, and no spinning on the dead device.
 
 #include <gtest/gtest.h>
 
@@ -20,10 +18,8 @@ using Clock = std::chrono::steady_clock;
 const std::string kLost =
     "[Prompt] The connection to the monochromator was lost. Check the cable and connect again.";
 
-// Runs brivelctl with `steps` against brivel-sim and pulls the adapter out 0.3 s after
-// brivelctl traced `trigger` (a write). Every pull leaves status 4 (a failure told), the
-// loss told once within 2 s, then the red lamp, not connected and not busy, and over
-// the closing "wait 2" a processor time well below the wall time.
+// Runs `steps`, pulls the adapter 0.3 s after the write `trigger`: status 4, the loss told once within 2 s,
+// red lamp, not connected, not busy, and over the closing "wait 2" little processor time.
 Finished expect_lost_after(const std::string& trigger, Words steps) {
   LinkedSim sim("tty");
   if (!sim.ready()) {

@@ -1,6 +1,5 @@
 #pragma once
-// Starting programs as children and reading their output (live_program.h runs one
-// with a time limit).
+// Starting programs as children and reading their output (live_program.h: with a time limit).
 
 #include <fcntl.h>
 #include <poll.h>
@@ -29,8 +28,7 @@ struct Finished {
   double cpu_seconds = 0;  // processor time the child used (user and system)
 };
 
-// The environment of a child: `env` entries ("NAME=value") first, then the inherited
-// variables that `env` does not set again, so each name is there once.
+// A child's environment: `env` ("NAME=value") first, then inherited variables it does not set again.
 inline std::vector<std::string> child_environment(const std::vector<std::string>& env) {
   std::vector<std::string> all(env);
   for (char** e = environ; *e; ++e) {
@@ -74,9 +72,8 @@ inline pid_t spawn(const std::string& path, const std::vector<std::string>& args
   return pid;
 }
 
-// One poll of a child's standard output and error (fds[0], fds[1]; -1 once closed) of
-// at most `seconds`: what came is appended to out and err, an output that ended is
-// closed and set to -1 (a pseudo-terminal whose last user is gone reads EIO).
+// One poll (at most `seconds`) of a child's stdout and stderr (fds; -1 once closed): appends what came,
+// closes an ended output and sets it to -1 (a pty whose last user is gone reads EIO).
 inline void read_output(int (&fds)[2], std::string& out, std::string& err, double seconds) {
   pollfd polled[2] = {{fds[0], POLLIN, 0}, {fds[1], POLLIN, 0}};
   if (poll(polled, 2, static_cast<int>(seconds * 1000) + 1) <= 0) return;

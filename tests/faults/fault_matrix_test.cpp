@@ -1,6 +1,5 @@
-// Every operation of the operator and the host against every fault the simulated
-// controller and the port can inject, in virtual time (testkit/fault_matrix): one
-// test per fault, every operation a cell. bench/fault_matrix prints the same matrix.
+// Every operation against every fault the simulator and port inject (testkit/fault_matrix): one test per
+// fault, every operation a cell; bench/fault_matrix prints the same matrix.
 
 #include <gtest/gtest.h>
 
@@ -47,7 +46,6 @@ TEST(FaultMatrixCell, ReportsEachWayACellCanBeWrong) {
   fine.reconnected = true;
   EXPECT_TRUE(fine.clean());
   EXPECT_EQ(fine.mark(), '.');
-
   const auto one_problem = [](const Cell& cell, char mark) {
     EXPECT_EQ(cell.problems().size(), 1u) << testing::PrintToString(cell.problems());
     EXPECT_EQ(cell.mark(), mark);

@@ -1,7 +1,5 @@
-// Behaviours that stay as designed although they may surprise a script: an unknown
-// grating code keeps the old step size, the power-on property reports success without
-// looking at the reply, a file field without a number goes out as 0. The operator sees
-// what was always shown; the host is told in a note.
+// Behaviours kept though they may surprise a script (an unknown grating keeps the old step size, the power-on
+// property trusts its reply, a field without a number goes out as 0): the host is told in a note.
 
 #include <gtest/gtest.h>
 

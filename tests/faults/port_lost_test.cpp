@@ -1,8 +1,5 @@
-// A port that goes away while an operation waits is noticed within a tick and told as
-// the lost port, whatever the wait's own bound: the repositioning and the download's
-// reset (180 s), a write that fails because the device went, the power-on setter.
-// One that goes away while the control is idle is told as soon as the host's event
-// loop runs.
+// A port that goes away during a wait (whatever its bound), a write or a setter is told as lost within a
+// tick; one that goes while the control is idle, as soon as the host's event loop runs.
 
 #include <gtest/gtest.h>
 
@@ -16,9 +13,8 @@ const std::string kLost = "The connection to the monochromator was lost. Check t
 
 using testkit::Connected;
 
-// The control shows the loss: not connected, the red lamp, idle, the wait window gone,
-// the operator told once (the download shows no box: it tells the host), and nothing
-// said about a controller that did not answer.
+// Not connected, red lamp, idle, no wait window, the operator told once (the download tells the host),
+// nothing said about a controller that did not answer.
 void expect_lost(testkit::Bench& b, int told = 1) {
   EXPECT_EQ(b.control.BlnMonConnectFlag(), kFalse);
   EXPECT_EQ(b.control.BlnBusy(), kFalse);
@@ -71,14 +67,12 @@ TEST(PortLostWhileWaiting, AWriteThatFailsBecauseTheDeviceWentIsTheLossOfThePort
   c.b.pump.run_for(1.0);
   expect_lost(c.b);
   EXPECT_EQ(c.b.dialogs.notes().size(), notes);
-
   // The host's power-on setter passes the loss on, and the operator is told too.
   Connected p;
   p.b.port->unplug_at_write(1);
   double nm = 435.83;
   EXPECT_EQ(testkit::failure_of([&] { p.b.control.setDblOpenPos(nm); }), FailureReason::PortLost);
   expect_lost(p.b);
-
   // Plugged in again, the control connects as before.
   p.b.port->replug();
   p.b.control.OpenCom();
@@ -97,12 +91,10 @@ TEST(PortLostWhileIdle, TheControlShowsItAtOnceAndTellsTheHost) {
   EXPECT_EQ(c.b.dialogs.notes()[0].operation, "MSComm1_OnComm");
   EXPECT_NE(c.b.dialogs.notes()[0].text_en.find("went away"), std::string::npos);
   EXPECT_TRUE(c.b.control.surface().at("FraFilterParam").visible()) << "the panel stays";
-
   // Once, however long the host idles on.
   c.b.pump.run_for(5.0);
   EXPECT_EQ(c.b.dialogs.count(kLost), 1);
   EXPECT_EQ(c.b.dialogs.notes().size(), 1u);
-
   c.b.port->replug();
   c.b.control.OpenCom();
   EXPECT_EQ(c.b.control.BlnMonConnectFlag(), kTrue);
@@ -110,8 +102,7 @@ TEST(PortLostWhileIdle, TheControlShowsItAtOnceAndTellsTheHost) {
 }
 
 TEST(PortLostWhileWaiting, AtTheJogReleaseIsToldOnce) {
-  // The adapter goes just as the button is let go: the release's "k" fails, and the
-  // press, still following the jog, then meets the same loss. One message, one note.
+  // Gone as the button is let go: the release's "k" fails, then the press meets it too. One message, one note.
   Connected c;
   c.b.pump.after(0.3, [&] {
     c.b.port->unplug_at_write(1);

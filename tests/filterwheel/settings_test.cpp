@@ -1,5 +1,4 @@
-// The filter wheel's operator side: the check box, the count box and the write button,
-// against the simulated controller.
+// The filter wheel's check box, count box and write button against the simulated controller.
 
 #include <gtest/gtest.h>
 
@@ -61,12 +60,10 @@ TEST(Filter, EntriesAreCheckedBeforeAnythingIsSent) {
   write(b, "2", {"350", "50000"});
   ASSERT_EQ(said(b), Texts{"Monochromator connection failed."});
   EXPECT_EQ(b.dialogs.last().title, "");
-
   ASSERT_TRUE(testkit::connect(b));
   write(b, "7", {"1", "2", "3", "4", "5", "6"});   // the range check allows 8, the wheel has six
   EXPECT_EQ(said(b), Texts{"At most 6 filters can be set."});
   EXPECT_EQ(b.control.surface().focused(), "CboFilterCount");
-
   b.clear();   // a row that is not in use is neither checked nor sent
   b.dialogs.answer(Answer::Cancel);
   write(b, "2", {"350", "650", "letters"});

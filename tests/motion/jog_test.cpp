@@ -1,5 +1,4 @@
-// The manual buttons: jogging while a button is held (the release nested in the
-// press), stop, motor speed, repositioning, and their refusals when not connected.
+// The manual buttons: jog while held (release nested in the press), stop, speed, reposition, refusals.
 
 #include <functional>
 
@@ -9,8 +8,7 @@
 namespace brivel::motion_test {
 namespace {
 
-// Holds a jog button with the left mouse button; the release comes `held` s later,
-// from inside the press's waits.
+// Holds a jog button with the left mouse button; the release comes `held` s later, inside the press's waits.
 Hex jog(testkit::Bench& b, bool up, double held) {
   b.clear();
   b.pump.after(held, [&b, up] { up ? b.control.CmdHandUp_MouseUp(1) : b.control.CmdHandDown_MouseUp(1); });
@@ -38,15 +36,13 @@ TEST(Jog, HeldButtonMovesUntilReleasedStopIgnoredWhenIdle) {
 
 TEST(Jog, ScriptedControllerReleaseBoundAndEndOfMotion) {
   Connected c;
-  // Requests go unanswered while held (the release lands in a quiet wait); after
-  // "k": no answer, the head of a report (its tail must not shift the next packet), a
-  // stray packet, then reports. Four requests for the release, then the press's own.
+  // Unanswered while held; after "k": no answer, a report's head (its tail must not shift the next
+  // packet), a stray packet, then reports. Four requests for the release, then the press's own.
   Script stray{"K", {'K', 0, 0, 0, 0}, {}, {{}, {'w', 0, 0}, {'x', 0, 0, 0, 0}, report(1800)}};
   stray.install(c.b);
   EXPECT_EQ(after(jog(c.b, true, 0.1), "6B"), (Hex{"77", "77", "77", "77", "77"}));
   EXPECT_EQ(c.b.control.surface().at("LblWaveLen").text(), "40.00");   // (1800 - 1000) x 0.05
   EXPECT_EQ(c.b.control.BlnBusy(), kFalse);
-
   c.b.control.bounds().final_position = 1.0;
   Script silent{"K", {'K', 0, 0, 0, 0}};   // position requests are never answered
   silent.install(c.b);
@@ -56,9 +52,7 @@ TEST(Jog, ScriptedControllerReleaseBoundAndEndOfMotion) {
       << "the release and the press each gave up";
   EXPECT_LT(c.b.pump.now() - pressed, 5.0);
   EXPECT_EQ(c.b.control.BlnBusy(), kFalse);
-
-  // The controller's "O" ends the jog while the button is still held (the release is
-  // due only if the jog hangs on); the later release still stops the motor.
+  // The controller's "O" ends the jog while held; the later release still stops the motor.
   Script ends{"K", {'K', 0, 0, 0, 0}, {report(1400), {'O', 'K', 'K', 'K', '\r'}, report(1500)}};
   ends.install(c.b);
   EXPECT_EQ(jog(c.b, true, 5.0), (Hex{"4B 01", "77", "77", "77"}));
@@ -106,7 +100,6 @@ TEST(Speed, PropertyAndBoxClampAndShowWhatTheControllerReports) {
   }
   EXPECT_EQ(c.b.write_hex(), (Hex{"56 01 00", "76", "56 FA 00", "76", "56 01", "76", "56 FA", "76", "56 01", "76"}));
   EXPECT_EQ(c.b.dialogs.count("The operation could not be completed: an entry is not a number."), 1);
-
   speed_reply("76 00 78");   // a controller that took 120
   k.setIntSpeed(fast);
   EXPECT_EQ(std::make_pair(k.IntSpeed(), box.text()), std::make_pair(std::int16_t(120), std::string("120")));
@@ -139,7 +132,6 @@ TEST(Reposition, CancelledConfirmedOrUnanswered) {
   ASSERT_GE(writes.size(), 2u);
   EXPECT_EQ(Hex(writes.begin(), writes.begin() + 2), (Hex{"4B 08", "79"})) << "the refresh follows the OK";
   EXPECT_EQ(c.b.control.BlnMonConnectFlag(), kTrue);
-
   c.b.clear();
   c.b.control.bounds().motion_rate = 1e9;   // the bound is little more than its margin
   c.b.control.bounds().motion_margin = 2.0;

@@ -1,6 +1,5 @@
 #pragma once
-// Shared pieces of the motion tests: a connected bench, position reports and a
-// scripted controller whose answers a test fixes exactly.
+// Shared by the motion tests: a connected bench, position reports, a scripted controller.
 
 #include <gtest/gtest.h>
 
@@ -31,16 +30,14 @@ inline Bytes report(std::uint32_t p) {
   return {'w', std::uint8_t(p >> 24), std::uint8_t(p >> 16), std::uint8_t(p >> 8), std::uint8_t(p)};
 }
 
-// A scripted controller: a write beginning with one of `move_letters` gets `on_move`; the
-// n-th "w" gets w_replies[n], or w_after_stop[n] counted from the "k" (the last entry
-// again when a list runs out; an empty entry or list: no answer). Nothing else is answered.
+// A write beginning with one of `move_letters` gets `on_move`; the n-th "w" gets w_replies[n] (after "k":
+// w_after_stop[n]; the last entry when a list runs out; empty: no answer). Nothing else is answered.
 struct Script {
   std::string move_letters;
   Bytes on_move;
   std::vector<Bytes> w_replies = {}, w_after_stop = {};
   bool stopped = false;
   std::size_t asked = 0;
-
   void install(testkit::Bench& b) {
     b.port->on_write([this](const Bytes& request) -> Bytes {
       if (!request.empty() && move_letters.find(char(request[0])) != std::string::npos) return on_move;
@@ -62,8 +59,7 @@ inline Hex after(const Hex& writes, const std::string& hex) {
   return it == writes.end() ? writes : Hex(it + 1, writes.end());
 }
 
-// A follow loop ended by the stop button: one "k", then only position requests (the
-// stop's, perhaps the rest of a pass, the closing one).
+// A follow loop ended by the stop button: one "k", then only position requests.
 inline void expect_stopped(const Hex& writes) {
   ASSERT_EQ(count_of(writes, "6B"), 1);
   const Hex tail = after(writes, "6B");

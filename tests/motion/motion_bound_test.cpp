@@ -1,6 +1,5 @@
-// The motion bound: a move whose follow loop never sees an end sign is stopped and
-// reported once twice its travel time at the controller's speed, plus the margin, has
-// passed, and not before. Stalled and creeping motors under every move: the fault matrix.
+// A move that never sees an end sign is stopped and reported once twice its travel time plus the margin
+// has passed, not before. Stalled and creeping motors under every move: the fault matrix.
 
 #include "motion_bench.h"
 
@@ -40,10 +39,8 @@ TEST(MotionBound, FollowsTheSpeedTheControllerReportsAndASpeedChangedMidMove) {
   c.b.control.MonochromatorMoveTo(target);
   EXPECT_DOUBLE_EQ(c.b.control.DblMonoWaveLen(), 3940);
   EXPECT_TRUE(c.b.dialogs.shown().empty());
-
-  // The host slows the motor to 1 (40 steps/s) 50 ms into a move back: the other 700
-  // steps take about 18 s, far past the 10.24 s bound the move started with. The bound is taken
-  // afresh at the new speed, and the move ends at its target.
+  // Speed 1 (40 steps/s) 50 ms into a move back: 700 steps take 18 s, past the 10.24 s bound it started
+  // with; the bound is taken afresh at the new speed and the move ends at its target.
   c.b.clear();
   c.b.pump.after(0.05, [&] {
     std::int16_t slowest = 1;
@@ -55,7 +52,6 @@ TEST(MotionBound, FollowsTheSpeedTheControllerReportsAndASpeedChangedMidMove) {
   EXPECT_DOUBLE_EQ(c.b.control.DblMonoWaveLen(), 4000);
   EXPECT_EQ(c.b.dialogs.count(kOverran), 0);
   EXPECT_EQ(count_of(c.b.write_hex(), "6B"), 0);
-
   // At the reported speed 1 a stalled 1200-step move is given up after 2 x 30 + 10 s.
   c.b.clear();
   c.b.sim.faults().stall = true;

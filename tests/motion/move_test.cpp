@@ -1,8 +1,8 @@
-// The moves: the absolute move (end signs, stall test, BlnBusy over the call,
-// refusals, run-time failures), the increment and target modes with the range check
-// of their entries, and the run panel while another exchange runs.
+// The absolute move (end signs, stall test, BlnBusy, refusals, failures), the increment and target
+// modes with the range check of their entries, and the run panel while another exchange runs.
 
 #include <functional>
+#include <tuple>
 #include <utility>
 
 #include "session/range_check.h"
@@ -36,9 +36,7 @@ TEST(MoveTo, StopOrTheTargetRecordEndsTheFollowLoop) {
   c.b.pump.after(0.05, [&] { c.b.control.CmdStop_Click(); });
   expect_stopped(move(c.b, 5000));
   EXPECT_TRUE(c.b.dialogs.shown().empty());
-
-  // The third report repeats the target record; its pass still asks twice. BlnBusy,
-  // sampled every 0.5 ms, drops only between the move's reply and the first pass.
+  // The third report repeats the target; its pass still asks twice. BlnBusy drops only before the first pass.
   Script s{"W", move_reply(10000), {report(2000), report(4000), report(10000)}};
   s.install(c.b);
   std::vector<std::pair<double, VBBool>> changes;   // (time, BlnBusy) at each change
@@ -66,7 +64,6 @@ TEST(MoveTo, StallComparesFirstAndThirdPassOfAGroup) {
   ASSERT_EQ(c.b.dialogs.shown().size(), 1u);
   EXPECT_EQ(last_message(c.b.dialogs), (Message{stalled, "Prompt", Icon::Critical}));
   EXPECT_EQ(c.b.control.BlnBusy(), kFalse);
-
   // Passes 1 and 2 alike, pass 3 not: go on. Passes 4 and 6 alike around 5: stall.
   Script s{"W", move_reply(90000)};
   for (std::uint32_t p : {2000, 2000, 4000, 5000, 6000, 5000}) s.w_replies.insert(s.w_replies.end(), 2, report(p));
@@ -81,7 +78,6 @@ TEST(MoveTo, RefusalsAndRunTimeFailures) {
   EXPECT_TRUE(move(c.b, -0.5).empty());
   ASSERT_EQ(c.b.dialogs.shown().size(), 1u);
   EXPECT_EQ(last_message(c.b.dialogs), (Message{"Can't move to the assigned wavelength:-0.5", "Prompt", Icon::Critical}));
-
   // No step size before identification, 2^31 steps and more, a closed port.
   testkit::Bench never_identified;
   EXPECT_EQ(failure_of(never_identified.control, 500), FailureReason::DivisionByZero);
@@ -94,9 +90,7 @@ TEST(MoveTo, RefusalsAndRunTimeFailures) {
 }
 
 TEST(CheckRange, TypeCodesBoundsAndMessages) {
-  // Type codes: 1 8-bit unsigned, 2 16-bit, 3 32-bit, 4 32-bit float, 5 64-bit float
-  // (the target mode's bounds are tried through its button below). Each case: minimum,
-  // maximum, value, type code, BytRangeOK after, "Data Error!" shown.
+  // Type codes: 1 8-bit unsigned, 2 16-bit, 3 32-bit, 4 32-bit float, 5 64-bit float.
   const struct { const char *min, *max, *value; std::uint8_t type; int passes; bool data_error; } cases[] = {
       {"1", "8", "8", 1, 1, false}, {"1", "8", "1", 1, 1, false}, {"1", "8", "9", 1, 0, false},
       {"1", "8", "0", 1, 0, false}, {"1", "8", "300", 1, 0, true},   // beyond the type
@@ -122,11 +116,8 @@ void set_text(testkit::Bench& b, const std::string& name, const std::string& tex
   b.control.surface().at(name).set_text(text);
 }
 
-// A relative move has no bound of its own: a late jog release (it raises the stop
-// request and writes "k") turns a move that never ends into a failure, not a hang.
-void guard(testkit::Bench& b, double seconds) {
-  b.pump.after(seconds, [&b] { b.control.CmdHandUp_MouseUp(1); });
-}
+// A relative move has no bound of its own: a late jog release ("k") turns a hang into a failure.
+void guard(testkit::Bench& b, double seconds) { b.pump.after(seconds, [&b] { b.control.CmdHandUp_MouseUp(1); }); }
 
 TEST(Modes, OneClickAgainstAControllerThatEndsEveryMoveAtOnce) {
   const std::string not_a_number = "The operation could not be completed: an entry is not a number.";
@@ -179,7 +170,6 @@ TEST(Modes, RelativeMovesFollowTheControllerAndStop) {
   EXPECT_EQ(count_of(writes, "44 00 00 00 14"), 1);
   EXPECT_EQ(count_of(writes, "77"), int(writes.size()) - 2) << "no \"k\": the moves ended by themselves";
   EXPECT_DOUBLE_EQ(c.b.control.DblMonoWaveLen(), start);
-
   c.b.clear();
   set_text(c.b, "CboDistance", "5000");   // 100000 steps, 10 s of travel
   c.b.pump.after(0.05, [&] { c.b.control.CmdStop_Click(); });
@@ -215,9 +205,7 @@ TEST(RunPanel, ButtonsDuringAnotherExchange) {
   guard(c.b, 30.0);
   double target = 500;
   c.b.control.MonochromatorMoveTo(target);
-  EXPECT_EQ(busy, kTrue);
-  EXPECT_EQ(focus_after_down, "");
-  EXPECT_EQ(focus_after_up, "CboDistance");
+  EXPECT_EQ(std::make_tuple(busy, focus_after_down, focus_after_up), std::make_tuple(kTrue, "", "CboDistance"));
   const Hex writes = c.b.write_hex();
   EXPECT_EQ(writes.front(), "57 00 00 27 10");
   EXPECT_EQ(count_of(writes, "77"), int(writes.size()) - 1);

@@ -1,5 +1,4 @@
-// Stopping from outside a running call (RequestStop: Ctrl-C, a signal, a host). A stop
-// after each write of every operation, handlers included: the fault matrix.
+// Stopping from outside a running call (RequestStop); after each write of every operation: the fault matrix.
 
 #include "motion_bench.h"
 #include "testkit/failure_of.h"
@@ -48,8 +47,7 @@ TEST(OutsideStop, TheWaitHookRunsEveryTickAndCanRequestTheStop) {
 }
 
 TEST(OutsideStop, SendsNothingWhenNoMotionRunsAndEndsAtOnce) {
-  // Identifying a port where nothing answers: the stop ends the call between two
-  // questions; there is no motor to stop, so no "k" and no position requests.
+  // Identifying a silent port: the stop ends it between two questions, with no "k" and no position request.
   testkit::Bench b;
   b.sim.faults().silent = true;
   b.pump.after(0.2, [&] { b.control.RequestStop(); });
@@ -67,8 +65,7 @@ TEST(OutsideStop, SendsNothingWhenNoMotionRunsAndEndsAtOnce) {
 }
 
 TEST(OutsideStop, EndsWithinASecondWhenTheControllerFallsSilentAsItStops) {
-  // A move whose controller stops answering just as the stop comes: the "k" and the
-  // closing request each wait, but together no longer than the stop's second.
+  // The controller goes silent as the stop comes: "k" and the closing request wait one second together.
   Connected c;
   c.b.pump.after(0.3, [&] {
     c.b.sim.faults().silent = true;

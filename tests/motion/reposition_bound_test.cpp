@@ -1,8 +1,5 @@
-// The return to the reference ("K" 8) is bounded by the travel it can have: from where
-// the motor was last reported back to the reference, then out to the power-on
-// position, at the speed in force. A long but sound return runs to its end under the
-// wait window; one that does not end within its bound stops the motor before the
-// operator is told.
+// The return to the reference ("K" 8) is bounded by its travel (to the reference, out to the power-on
+// position) at the speed in force: a long sound one runs to its end, one past its bound is stopped first.
 
 #include "motion_bench.h"
 #include "testkit/failure_of.h"
@@ -47,8 +44,7 @@ struct Watch {
 };
 
 TEST(RepositionBound, ALongReturnRunsToItsEndUnderTheWaitWindow) {
-  // 104.9 s down to the reference and 104.9 s back: longer than any fixed bound of
-  // three minutes, and nothing may cut it short.
+  // 104.9 s down to the reference and 104.9 s back: past any fixed bound of three minutes, not cut short.
   FarPowerOn c;
   Watch watch{c.b};
   watch.start();
@@ -73,8 +69,7 @@ TEST(RepositionBound, ALongReturnRunsToItsEndUnderTheWaitWindow) {
 }
 
 TEST(RepositionBound, ASlowerSpeedGivesALongerBound) {
-  // The factory instrument: 81,000 steps down and up again. At speed 250 the bound is
-  // 2 x 162,000 / 10,000 + 10 = 42.4 s; at speed 50, 5 times the travel time.
+  // 81,000 steps down and up: at speed 250 the bound is 2 x 162,000 / 10,000 + 10 = 42.4 s; at 50, 5 times.
   for (const auto& [speed, bound] : {std::pair{250, 42.4}, std::pair{50, 172.0}}) {
     testkit::Bench b;
     b.sim.memory().speed = static_cast<std::uint8_t>(speed);
@@ -100,8 +95,7 @@ TEST(RepositionBound, ASlowerSpeedGivesALongerBound) {
 }
 
 TEST(RepositionBound, TheDownloadsResetFromTheEndOfTravelHasTheSameBound) {
-  // The file moves the power-on position to 6553.5 nm while the motor stands at the
-  // end of travel: the reset drives 2,000,000 steps down and 1,049,560 up, 305 s.
+  // Power-on 6553.5 nm, the motor at the end of travel: the reset drives 2,000,000 steps down, 1,049,560 up.
   FarPowerOn c;
   double far_end = kEndOfTravel;
   c.b.control.MonochromatorMoveTo(far_end);
@@ -114,7 +108,6 @@ TEST(RepositionBound, TheDownloadsResetFromTheEndOfTravelHasTheSameBound) {
   EXPECT_TRUE(c.b.dialogs.notes().empty()) << c.b.dialogs.notes()[0].text_en;
   EXPECT_EQ(c.b.control.BlnMonConnectFlag(), kTrue) << "reconnected after the reset";
   EXPECT_DOUBLE_EQ(c.b.control.DblOpenPos(), 6553.5);
-
   // A reset that never ends: the motor is stopped, the note says so.
   c.b.sim.faults().stall = true;
   c.b.clear();

@@ -1,9 +1,8 @@
 #!/usr/bin/env python3
-"""Makes the Debian packages of a build as `make package` does and checks them as a lab
-gets them: control fields, copyright and changelog; the library's soname, links, shlibs
-and ldconfig trigger; the udev rule; extracted with dpkg-deb -x, the programs run on the
-packaged library, the Python module imports and find_package(Brivel) finds it; as root,
-dpkg installs and purges them in a throwaway root; lintian finds no error or warning.
+"""Makes the Debian packages as `make package` does and checks control fields, copyright, changelog,
+soname, links, shlibs, ldconfig trigger, udev rule; extracted, the programs run on the packaged library,
+the module imports, find_package(Brivel) works; as root, dpkg installs and purges them in a throwaway
+root; lintian finds no error or warning.
 
   check_packages.py --build-dir B --source-dir S --version 0.2.0 --release 1 --packages ...
 """

@@ -1,6 +1,5 @@
 #pragma once
-// What the parameter tests share: the instrument whose saved file is kLine1 + kLine2,
-// the wire sequence of its download, and a fixture with a fresh folder per test.
+// The instrument whose file is kLine1 + kLine2, its download's wire sequence, a fresh folder per test.
 
 #include <gtest/gtest.h>
 
@@ -61,7 +60,6 @@ struct ParameterFileTest : ::testing::Test {
                  ("brivel-params-" + std::to_string(::getpid()) + "-" +
                   ::testing::UnitTest::GetInstance()->current_test_info()->name());
   std::string file = (dir / "parameters.txt").string();
-
   ParameterFileTest() {
     fs::remove_all(dir);
     fs::create_directories(dir);
@@ -69,7 +67,6 @@ struct ParameterFileTest : ::testing::Test {
   ~ParameterFileTest() override { std::error_code ec; fs::remove_all(dir, ec); }
   std::size_t entries() const { return std::distance(fs::directory_iterator(dir), {}); }
   void put(const std::string& content) { std::ofstream(file, std::ios::binary) << content; }
-
   std::string saved(Bench& b) {
     b.dialogs.clear();
     b.control.SaveParameter(file);

@@ -1,5 +1,4 @@
-// The check of a parameter file's text before a download: every file the control
-// writes passes; a file it could not download in full is named by line and field.
+// A file's check before a download: every file the control writes passes; others named by line and field.
 
 #include <gtest/gtest.h>
 
@@ -28,8 +27,7 @@ TEST_F(ParameterFileTest, EveryFileTheControlSavesPasses) {
     SCOPED_TRACE(text);
     EXPECT_EQ(problem_of(text), "none");
   }
-  // What hand editing and other writers leave: a byte-order mark, blanks around
-  // numbers, a further empty line, no tab after the last field, a final CR.
+  // What hand editing leaves: a BOM, blanks around numbers, an empty line, no last tab, a final CR.
   for (const std::string& text : Strings{"\xEF\xBB\xBF" + kLine1 + kLine2, kLine1 + kLine2 + "\r\n",
                                   "00258\t430\t500\t 1000 \t09\t435.85\t6\r\n1\t-5\t700\t0\r\n",
                                   kLine1 + "2\t\r", kLine1 + "2", "1e2\t430\t500\t1000\t09\t+435.850\t6\t\r\n2\t\r\n"}) {
@@ -101,8 +99,7 @@ TEST(ParameterText, ShowsALongFieldCutShortAndRefusesWhatIsLargerThanAnyFile) {
   EXPECT_EQ(check_parameter_text(kLine1 + kLine2 + std::string(kLargestParameterFile, '\n')), kTooLargeEn);
 }
 
-// The fields a file holds are written back as the same text; a file cut anywhere
-// before its last filter's start is refused.
+// A file's fields are written back as the same text; a file cut before its last filter's start is refused.
 TEST(ParameterFile, FieldsRoundTripAndCutFilesAreRefused) {
   for (const std::string& text : Strings{kLine1 + kLine2, kLine1 + "2\t\r\n", kLine1 + "0\t0\t0\t0\t\r\n"}) {
     const ParsedParameterFile parsed = parse_parameter_file(text);

@@ -1,5 +1,4 @@
-// The instrument's parameters against the simulated controller: SaveParameter's file,
-// LoadParameter's wire sequence, reset and reconnect, and the power-on wavelength.
+// SaveParameter's file, LoadParameter's wire sequence, reset and reconnect, the power-on wavelength.
 
 #include <gtest/gtest.h>
 
@@ -20,7 +19,6 @@ TEST_F(ParameterFileTest, SaveWritesThePanelByteForByte) {
   EXPECT_EQ(b.dialogs.last().icon, Icon::Information);
   EXPECT_EQ(entries(), 1u);   // no temporary file left
   EXPECT_EQ(b.control.BlnBusy(), kFalse);
-
   const auto line1 = [](const char* grating, const char* type) {
     return "00258\t" + std::string(grating) + "\t500\t1000\t09\t435.85\t" + type + "\t\r\n";
   };
@@ -37,7 +35,6 @@ TEST_F(ParameterFileTest, SaveWritesThePanelByteForByte) {
     b.control.surface().at("CboComType").set_text(name);
     EXPECT_EQ(saved(b), line1("430", code) + kLine2) << name;
   }
-
   sim::Memory no_wheel = instrument();
   no_wheel.filter_state = 7;   // not set up: line 2 is "2", whatever the boxes hold
   Bench c(no_wheel);
@@ -76,11 +73,9 @@ TEST_F(ParameterFileTest, FailedSaveSaysSoAndKeepsTheOldFile) {
   std::int16_t chinese = 0;
   b.control.setIntLanguage(chinese);
   expect_refused("a directory", dir.string(), "参数保存错误!", "提示");
-
   // Then it saves again, replacing (never appending to) the old content.
   EXPECT_EQ(saved(b), kLine1 + kLine2);
   EXPECT_EQ(said(b), Strings{"参数保存成功!"});
-
   Bench idle(instrument());   // not connected: no file and no message at all
   fs::remove(file);
   idle.control.SaveParameter(file);
@@ -119,9 +114,8 @@ TEST_F(ParameterFileTest, DownloadSendsEveryValueThenResetsAndReconnectsUnderThe
   EXPECT_FALSE(shown.back().second);
 }
 
-// The grating code goes out only when it is known and fits the drive; the power-on
-// position (100 nm) uses the step size in force before the download.
-TEST_F(ParameterFileTest, GratingCodeAndPositionsFollowTheGratingInForce) {
+// The grating code goes out only when known and fitting; 100 nm uses the step size in force before.
+TEST_F(ParameterFileTest, GratingCodeAndPositionsFollowTheGratingInForceBeforeTheDownload) {
   const struct {
     int instrument;
     const char* field;
@@ -143,16 +137,13 @@ TEST_F(ParameterFileTest, GratingCodeAndPositionsFollowTheGratingInForce) {
     EXPECT_EQ(download_writes(b), expected) << c.field << " on grating code " << c.instrument;
     EXPECT_TRUE(b.control.BlnMonConnectFlag());
   }
-}
-
-TEST_F(ParameterFileTest, FilterPositionsUseTheStepSizeInForceBeforeTheDownload) {
+  // So do the filter positions.
   Bench b(with_grating(1));   // 0.00625 nm per step; the file asks for grating 4
   load(b, kLine1 + kLine2);
   EXPECT_EQ(download_writes(b)[10], "0D A8 0D");   // 349.6 nm / 16 / 0.00625 = 3496
 }
 
-// A download that stops shows the operator nothing; the host gets a note of why it
-// stopped and of what the instrument already holds from the file.
+// A download that stops shows the operator nothing; the host's note says why and what was sent.
 TEST_F(ParameterFileTest, StoppedDownloadTellsTheHostWhatWasAlreadySent) {
   const std::string absent = (dir / "absent.txt").string();
   const std::string nothing = "; nothing was sent to the monochromator.";
@@ -195,9 +186,8 @@ TEST_F(ParameterFileTest, StoppedDownloadTellsTheHostWhatWasAlreadySent) {
 }
 
 TEST_F(ParameterFileTest, AStopDuringTheFilterTableEndsAtAPacketBoundaryAndCountsWhatWentOut) {
-  // A stop requested after the controller framed its n-th filter packet: nothing but
-  // whole packets goes out (no "k" or "w" among them, which it would store as filter
-  // data), the call ends within a second, and the note counts exactly n packets.
+  // A stop after the n-th filter packet: only whole packets go out (no "k" or "w" stored as
+  // filter data), the call ends within a second, and the note counts exactly n packets.
   for (int n = 1; n <= 6; ++n) {
     SCOPED_TRACE(n);
     Bench b(instrument());
@@ -235,19 +225,14 @@ TEST_F(ParameterFileTest, AStopDuringTheFilterTableEndsAtAPacketBoundaryAndCount
   }
 }
 
-// The power-on wavelength: the DblOpenPos property and the TxtOpenPos box. The
-// instrument() holds 8717 steps (435.85 nm at 0.05 nm per step).
+// The power-on wavelength (DblOpenPos, TxtOpenPos); instrument() holds 8717 steps = 435.85 nm.
 
 void set(Bench& b, double nm) { b.control.setDblOpenPos(nm); }
 void key(Bench& b, std::int16_t code) { b.control.TxtOpenPos_KeyPress(code); }
 Widget& box(Bench& b) { return b.control.surface().at("TxtOpenPos"); }
 // The stored step count, the box and the property.
-auto held(Bench& b) {
-  return std::make_tuple(b.sim.memory().power_on, box(b).text(), b.control.DblOpenPos());
-}
-auto holds(std::uint32_t steps, const char* shown, double nm) {
-  return std::make_tuple(steps, std::string(shown), nm);
-}
+auto held(Bench& b) { return std::make_tuple(b.sim.memory().power_on, box(b).text(), b.control.DblOpenPos()); }
+auto holds(std::uint32_t steps, const char* shown, double nm) { return std::make_tuple(steps, std::string(shown), nm); }
 
 struct PowerOnTest : ::testing::Test {
   Bench b{instrument()};
@@ -305,10 +290,7 @@ TEST_F(PowerOnTest, RangeIsZeroTo6553Point5) {
 }
 
 TEST_F(PowerOnTest, BusyRefusesWithAMessageForEveryKey) {
-  b.pump.after(0.05, [&] {
-    set(b, 300);
-    key(b, '4');
-  });
+  b.pump.after(0.05, [&] { set(b, 300); key(b, '4'); });
   b.control.OpenCom();   // busy while it identifies
   EXPECT_EQ(b.dialogs.count("The monochromator controller is running."), 2);
   EXPECT_EQ(b.sim.memory().power_on, 8717u);

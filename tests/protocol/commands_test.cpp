@@ -5,6 +5,8 @@
 #include <cmath>
 #include <cstdio>
 #include <string>
+#include <tuple>
+#include <utility>
 
 #include "platform/failure.h"
 #include "testkit/failure_of.h"
@@ -30,8 +32,7 @@ TEST(Commands, EncodeByteForByte) {
   for (const auto& c : cases) EXPECT_EQ(hex(c.bytes), c.expected);
 }
 
-// Step counts go out as four bytes, filter positions (16 steps each) as a word: the
-// boundaries of both, byte for byte.
+// Step counts go out as four bytes, filter positions (16 steps each) as a word: both bounds, byte for byte.
 TEST(Commands, StepCountsAtTheirBoundaries) {
   const struct { long long steps; const char* bytes; } counts[] = {
       {0, "00 00 00 00"}, {255, "00 00 00 FF"}, {256, "00 00 01 00"}, {10000, "00 00 27 10"},
@@ -109,19 +110,11 @@ TEST(Replies, FilterRecordFieldsSitAtTheirPlaces) {
   };
   for (const auto& f : fields) packet[f[0]] = f[1];
   const FilterRecord r = decode_filter_record(packet);
-  EXPECT_EQ(r.state, 1);
-  EXPECT_EQ(r.count, 6);
-  EXPECT_EQ(r.value_a, -5);
-  EXPECT_EQ(r.value_b, 300);
-  EXPECT_EQ(r.start[0], 0x10);
-  EXPECT_EQ(r.start[1], 0x100);
-  EXPECT_EQ(r.start[2], 0xEEEE);
-  EXPECT_EQ(r.start[5], 0xABCD);
-
+  EXPECT_EQ(std::make_tuple(r.state, r.count, r.value_a, r.value_b), std::make_tuple(1, 6, -5, 300));
+  EXPECT_EQ(std::make_tuple(r.start[0], r.start[1], r.start[2], r.start[5]), std::make_tuple(0x10, 0x100, 0xEEEE, 0xABCD));
   const FilterRecord short_one = decode_filter_record({0, 0xEE, 2, 0xEE, 0x00, 0x07, 0xEE, 0x01});
-  EXPECT_EQ(short_one.value_a, 7);
-  EXPECT_EQ(short_one.value_b, 0x0100);   // the missing low byte reads as 0
-  EXPECT_EQ(short_one.start[0], 0);
+  // value B's missing low byte reads as 0
+  EXPECT_EQ(std::make_tuple(short_one.value_a, short_one.value_b, short_one.start[0]), std::make_tuple(7, 0x0100, 0));
   EXPECT_EQ(decode_filter_record({}).count, 0);
 }
 
@@ -143,11 +136,8 @@ TEST(Wavelength, StepCountsRoundToEven) {
       {500, 5, 120000}, {500, 1, 80000}, {500, 4, 10000}, {0, 1, 0}, {-1, 20, -2},
       {5000.25, 20, 10000}, {5000.75, 20, 10002},   // 10000.5 and 10001.5 steps
   };
-  for (const auto& c : cases) {
-    EXPECT_EQ(step_count(c.wavelength, grating_for_code(c.code)->step), c.steps) << c.wavelength;
-  }
-  EXPECT_EQ(step_count(10000.5, 1.0), 10000);
-  EXPECT_EQ(step_count(10001.5, 1.0), 10002);
+  for (const auto& c : cases) EXPECT_EQ(step_count(c.wavelength, grating_for_code(c.code)->step), c.steps) << c.wavelength;
+  EXPECT_EQ(std::make_pair(step_count(10000.5, 1.0), step_count(10001.5, 1.0)), std::make_pair(10000, 10002));
   EXPECT_EQ(failure_of([] { step_count(500, 0); }), FailureReason::DivisionByZero);
   EXPECT_EQ(failure_of([] { step_count(1e9, 0.00625); }), FailureReason::Overflow);
 }

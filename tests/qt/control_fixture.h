@@ -1,7 +1,6 @@
 #pragma once
-// A Brivel QWidget talking to the simulated controller through a real pseudo-terminal
-// (served from a thread of the test), with every message and input box intercepted:
-// the tests read what the boxes say and answer from a script.
+// A Brivel QWidget on the simulated controller over a real pty (served from a thread of the test), every
+// box intercepted: the tests read what the boxes say and answer from a script.
 
 #include <gtest/gtest.h>
 
@@ -28,8 +27,7 @@ namespace brivel::qt_tests {
 using brivel::qt::DialogReply;
 using brivel::qt::DialogRequest;
 
-// A quick instrument (100000 steps/s, 625 nm/s at 0.00625 nm per step) served from a
-// thread of the test; null when it cannot start.
+// A quick instrument (100000 steps/s, 625 nm/s at 0.00625 nm per step); null when it cannot start.
 inline std::unique_ptr<sim::PtyServer> quick_server() {
   auto server = std::make_unique<sim::PtyServer>();
   server->with_controller([](sim::Controller& c) {
@@ -54,28 +52,23 @@ class ControlTest : public ::testing::Test {
     control_->show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(control_.get()));
   }
-
   QVariant prop(const char* name) { return control_->property(name); }
-
   void connect_control() {
     QMetaObject::invokeMethod(control_.get(), "OpenCom");
     ASSERT_TRUE(prop("BlnMonConnectFlag").toBool()) << "OpenCom did not connect";
     shown_.clear();
   }
-
   template <class T = QWidget>
   T* child(const char* name) {
     T* found = qobject_cast<T*>(control_->childControl(name));
     EXPECT_NE(found, nullptr) << name;
     return found;
   }
-
   // The colour at the centre of the lamp picture.
   QColor lamp_colour() {
     const QImage image = child<QLabel>("Image1")->pixmap().toImage();
     return image.pixelColor(image.width() / 2, image.height() / 2);
   }
-
   // The simulated instrument's memory, read or changed while the server holds still.
   void with_memory(const std::function<void(sim::Memory&)>& use) {
     server_->with_controller([&](sim::Controller& c) { use(c.memory()); });
@@ -90,13 +83,10 @@ class ControlTest : public ::testing::Test {
     server_->with_controller([&](sim::Controller& c) { log = c.log(); });
     return std::find(log.begin(), log.end(), command) != log.end();
   }
-
-  // Answers the next box with `answer` (message) or `input` (input box; nullopt:
-  // cancelled); unscripted boxes get OK or their default text.
+  // Answers the next box with `answer` or `input` (nullopt: cancelled); others get OK or their default.
   void will_answer(Answer answer, std::optional<std::string> input = std::nullopt) {
     replies_.push_back(DialogReply{answer, std::move(input)});
   }
-
   // Destroyed in reverse: the control first, while the boxes are still intercepted.
   std::vector<DialogRequest> shown_;  // every box shown since the last clear, in order
   std::deque<DialogReply> replies_;

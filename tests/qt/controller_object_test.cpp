@@ -1,5 +1,4 @@
-// BrivelController: the control on its own thread, in real time over a pseudo-terminal,
-// driven from the test's thread through signals and operation objects.
+// BrivelController on its own thread over a pty, driven through signals and operation objects.
 
 #include <BrivelController.h>
 
@@ -14,7 +13,6 @@ class ControllerObjectTest : public ::testing::Test {
     ASSERT_TRUE(server_ = brivel::qt_tests::quick_server());
     mono_ = std::make_unique<BrivelController>(QString::fromStdString(server_->device()));
   }
-
   // Waits for the operation's finished signal, running this thread's event loop.
   static bool finished(BrivelOperation* op, int ms = 20000) {
     if (op->isDone()) {
@@ -24,7 +22,6 @@ class ControllerObjectTest : public ::testing::Test {
     QSignalSpy spy(op, &BrivelOperation::finished);
     return spy.wait(ms);
   }
-
   std::unique_ptr<brivel::sim::PtyServer> server_;
   std::unique_ptr<BrivelController> mono_;
 };
@@ -36,7 +33,6 @@ TEST_F(ControllerObjectTest, OpensMovesAndReportsWithSignals) {
   ASSERT_TRUE(open->ok()) << open->text().toStdString();
   EXPECT_TRUE(mono_->connected());
   EXPECT_TRUE(connected.count() >= 1 || connected.wait(2000));
-
   QSignalSpy positions(mono_.get(), &BrivelController::positionReported);
   BrivelOperation* move = mono_->moveTo(612.5);
   EXPECT_FALSE(move->isDone());   // returned at once
@@ -54,7 +50,6 @@ TEST_F(ControllerObjectTest, ARefusalAndACancelEndTheirOperations) {
   ASSERT_TRUE(finished(refused));
   EXPECT_EQ(refused->outcome(), "refused");
   EXPECT_EQ(refused->text(), "Can't move to the assigned wavelength:-5");
-
   ASSERT_TRUE(finished(mono_->setSpeed(1)));
   BrivelOperation* move = mono_->moveTo(900);
   QSignalSpy positions(mono_.get(), &BrivelController::positionReported);
@@ -70,8 +65,7 @@ TEST_F(ControllerObjectTest, ARefusalAndACancelEndTheirOperations) {
 
 namespace brivel::qt_tests {
 
-// The widget's own control, driven without blocking: the operation runs on the GUI
-// thread from its event loop, and the widget's change signals follow it.
+// The widget's control without blocking: it runs from the GUI loop, the change signals follow it.
 TEST_F(ControlTest, TheWidgetsControlTakesNonBlockingOperations) {
   connect_control();
   QSignalSpy moved(control_.get(), &::Brivel::DblMonoWaveLenChanged);

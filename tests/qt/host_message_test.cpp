@@ -1,6 +1,5 @@
-// Operator messages: modal boxes in the language in force by default; taken over by
-// the host on request (a signal, answered by answerMessage, Cancel when no answer
-// comes within the bound); notes and stops for the host.
+// Operator messages: boxes in the language in force, or taken over by the host (answerMessage,
+// Cancel past the bound); notes and stops for the host.
 
 #include "control_fixture.h"
 
@@ -37,28 +36,22 @@ TEST_F(HostMessageTest, BoxesByDefaultSpeakTheLanguageInForceOnTheirButtonsToo) 
   const qt::ScopedDialogInterceptor real_boxes(nullptr);
   SeenBox seen;
   connect_control();
-
-  press_next_box(seen, QDialogButtonBox::Cancel);
-  child<QAbstractButton>("CmdReAnchor")->click();
-  ASSERT_TRUE(seen.seen);
-  EXPECT_EQ(seen.title, "Reposition");
-  EXPECT_EQ(seen.buttons, (QStringList{"Cancel", "OK"}));
-
+  const QStringList chinese{QString::fromUtf8("取消"), QString::fromUtf8("确定")};
+  const auto expect_box = [&](const std::function<void()>& open, const QString& title,
+                              const QStringList& buttons) {
+    press_next_box(seen, QDialogButtonBox::Cancel);
+    open();
+    ASSERT_TRUE(seen.seen) << title.toStdString();
+    EXPECT_EQ(seen.title, title);
+    EXPECT_EQ(seen.buttons, buttons) << title.toStdString();
+  };
+  const auto reposition = [&] { child<QAbstractButton>("CmdReAnchor")->click(); };
+  expect_box(reposition, "Reposition", {"Cancel", "OK"});
   control_->setIntLanguage(0);
-  press_next_box(seen, QDialogButtonBox::Cancel);
-  child<QAbstractButton>("CmdReAnchor")->click();
-  ASSERT_TRUE(seen.seen);
-  EXPECT_EQ(seen.title, QString::fromUtf8("重新定位"));
-  EXPECT_EQ(seen.buttons, (QStringList{QString::fromUtf8("取消"), QString::fromUtf8("确定")}));
+  expect_box(reposition, QString::fromUtf8("重新定位"), chinese);
   EXPECT_FALSE(sent("K 08"));  // cancelled both times
-
-  // The port box of the lamp's other button speaks Chinese as well.
-  press_next_box(seen, QDialogButtonBox::Cancel);
-  QTest::mouseClick(child("Image1"), Qt::RightButton);
-  ASSERT_TRUE(seen.seen);
-  EXPECT_EQ(seen.title, QString::fromUtf8("选择串口号"));
-  EXPECT_EQ(seen.buttons, (QStringList{QString::fromUtf8("取消"), QString::fromUtf8("确定")}));
-
+  // The port box of the lamp's other button as well.
+  expect_box([&] { QTest::mouseClick(child("Image1"), Qt::RightButton); }, QString::fromUtf8("选择串口号"), chinese);
   control_->setIntLanguage(1);
 }
 
@@ -71,7 +64,6 @@ TEST_F(HostMessageTest, AHostThatTakesMessagesOverGetsEveryFieldAndNoBoxShows) {
   control_->MonochromatorMoveTo(-12.5);
   EXPECT_TRUE(shown_.empty()) << "a box was shown";
   ASSERT_EQ(asked.count(), 2);
-
   const auto refusal = asked.at(0).at(0).value<BrivelMessage>();
   EXPECT_EQ(refusal.kind, "refusal");
   EXPECT_EQ(refusal.text, QString::fromUtf8("单色仪未正常连接！"));
@@ -83,14 +75,12 @@ TEST_F(HostMessageTest, AHostThatTakesMessagesOverGetsEveryFieldAndNoBoxShows) {
   EXPECT_EQ(refusal.icon, "none");
   EXPECT_EQ(refusal.buttons, QStringList{"Ok"});
   EXPECT_FALSE(refusal.isQuestion());
-
   const auto negative = asked.at(1).at(0).value<BrivelMessage>();
   EXPECT_EQ(negative.text, "Can't move to the assigned wavelength:-12.5");
   EXPECT_EQ(negative.icon, "critical");
   EXPECT_NE(negative.id, refusal.id);
   EXPECT_EQ(negative.toMap().value("textZh").toString(), QString::fromUtf8("无法走到这个波长：-12.5"));
   EXPECT_FALSE(control_->answerMessage(negative.id, "Ok"));  // no question: nothing to answer
-
   // The control's own box for a message taken over: the same texts and buttons.
   std::unique_ptr<QMessageBox> box(::Brivel::messageBox(refusal));
   EXPECT_EQ(box->text(), refusal.text);
@@ -110,7 +100,6 @@ TEST_F(HostMessageTest, QuestionsWaitForTheHostsAnswerAndCountAsCancelWithoutOne
                      if (host) host(m);
                    });
   auto reposition = [&] { child<QAbstractButton>("CmdReAnchor")->click(); };
-
   // Nobody answers within the bound: Cancel, nothing sent.
   control_->setMessageTimeout(0);
   reposition();
@@ -119,9 +108,7 @@ TEST_F(HostMessageTest, QuestionsWaitForTheHostsAnswerAndCountAsCancelWithoutOne
   EXPECT_EQ(questions[0].buttons, (QStringList{"Ok", "Cancel"}));
   EXPECT_FALSE(sent("K 08"));
   EXPECT_FALSE(control_->answerMessage(questions[0].id, "Ok"));  // too late: ignored
-
-  // A button the question does not have is ignored; the question keeps waiting until
-  // the bound, then counts as Cancel.
+  // A button the question does not have is ignored; it waits until the bound: Cancel.
   control_->setMessageTimeout(30);
   std::vector<bool> taken;
   host = [&](const BrivelMessage& m) {
@@ -131,15 +118,12 @@ TEST_F(HostMessageTest, QuestionsWaitForTheHostsAnswerAndCountAsCancelWithoutOne
   reposition();
   EXPECT_EQ(taken, (std::vector<bool>{false, false}));
   EXPECT_FALSE(sent("K 08"));
-
   // Cancel from the slot.
   host = [&](const BrivelMessage& m) { taken = {control_->answerMessage(m.id, "cancel")}; };
   reposition();
   EXPECT_EQ(taken, std::vector<bool>{true});
   EXPECT_FALSE(sent("K 08"));
-
-  // OK later, from the host's event loop (a dialog of its own, a remote operator):
-  // the control waits for it; a second answer is refused.
+  // OK later, from the host's event loop: the control waits for it; a second answer is refused.
   control_->setMessageTimeout(::Brivel::kDefaultMessageTimeout);
   host = [&](const BrivelMessage& m) {
     QTimer::singleShot(0, control_.get(), [&, id = m.id] {
@@ -151,7 +135,6 @@ TEST_F(HostMessageTest, QuestionsWaitForTheHostsAnswerAndCountAsCancelWithoutOne
   EXPECT_TRUE(sent("K 08"));
   EXPECT_FALSE(prop("BlnBusy").toBool());
   EXPECT_TRUE(shown_.empty()) << "a box was shown";
-
   // Back to boxes: the next question is a box again.
   control_->setHostMessages(false);
   const auto asked = questions.size();
@@ -164,11 +147,11 @@ TEST_F(HostMessageTest, QuestionsWaitForTheHostsAnswerAndCountAsCancelWithoutOne
 
 TEST_F(HostMessageTest, TheBoundIsLimitedAndAnnounced) {
   QSignalSpy changed(control_.get(), &::Brivel::messageTimeoutChanged);
-  control_->setProperty("messageTimeout", -5);
-  EXPECT_EQ(prop("messageTimeout").toInt(), 0);
-  control_->setProperty("messageTimeout", 0);
-  control_->setProperty("messageTimeout", std::numeric_limits<int>::max());
-  EXPECT_EQ(prop("messageTimeout").toInt(), 24 * 60 * 60 * 1000);
+  const std::pair<int, int> cases[] = {{-5, 0}, {0, 0}, {std::numeric_limits<int>::max(), 86400000}};
+  for (const auto& [asked, held] : cases) {
+    control_->setProperty("messageTimeout", asked);
+    EXPECT_EQ(prop("messageTimeout").toInt(), held) << asked;
+  }
   EXPECT_EQ(changed.count(), 2);
   EXPECT_EQ(::Brivel::kDefaultMessageTimeout, 30000);
 }
@@ -180,7 +163,6 @@ TEST_F(HostMessageTest, ARequestedStopEndsTheRunningCallOrAWaitingQuestionAndNot
   control_->MonochromatorMoveTo(400.0);
   EXPECT_DOUBLE_EQ(prop("DblMonoWaveLen").toDouble(), 400.0);
   EXPECT_TRUE(prop("lastError").toString().isEmpty());
-
   // During a move (asked from a change signal, as a host's stop button would be).
   bool asked = false;
   const auto stop = QObject::connect(control_.get(), &::Brivel::DblMonoWaveLenChanged, control_.get(),
@@ -200,7 +182,6 @@ TEST_F(HostMessageTest, ARequestedStopEndsTheRunningCallOrAWaitingQuestionAndNot
   EXPECT_EQ(failed.count(), 1);
   EXPECT_TRUE(prop("lastError").toString().startsWith("MonochromatorMoveTo"));
   EXPECT_TRUE(sent("k"));
-
   // A question waiting for the host ends with Cancel (long before its bound).
   control_->setHostMessages(true);
   control_->setMessageTimeout(24 * 60 * 60 * 1000);
@@ -230,8 +211,8 @@ TEST_F(HostMessageTest, NotesForTheHostArriveInLastErrorAndFailed) {
   EXPECT_EQ(prop("lastError").toString(), note);
   // The operator's message of the failure comes as well (to the host, here).
   ASSERT_EQ(asked.count(), 1);
-  EXPECT_EQ(asked.at(0).at(0).value<BrivelMessage>().kind, "failure");
-  EXPECT_EQ(asked.at(0).at(0).value<BrivelMessage>().text, "Monochromator connection failed.");
+  const auto message = asked.at(0).at(0).value<BrivelMessage>();
+  EXPECT_EQ(message.kind + ": " + message.text, "failure: Monochromator connection failed.");
   // The next call starts clean, and says so to a binding of lastError.
   control_->ShowRunFace();
   control_->ShowRunFace();
@@ -250,7 +231,6 @@ TEST_F(HostMessageTest, RefusalsReachTheHostInLastErrorAndRefused) {
   EXPECT_EQ(refused.at(0).at(0).toString(), "CmdStop_Click: Please connect the monochromator first.");
   EXPECT_EQ(prop("lastError").toString(), refused.at(0).at(0).toString());
   ASSERT_EQ(shown_.size(), 1u);   // the box came as well
-
   // The host's own call, as the README's host checks it.
   connect_control();
   control_->setHostMessages(true);
@@ -262,12 +242,11 @@ TEST_F(HostMessageTest, RefusalsReachTheHostInLastErrorAndRefused) {
   ASSERT_EQ(asked.count(), 1);
   EXPECT_EQ(asked.at(0).at(0).value<BrivelMessage>().kind, "refusal");
   EXPECT_EQ(failed.count(), 0);   // a refusal is no failure
-
   // What succeeds, informs or asks leaves lastError empty; the next call empties it.
   control_->MonochromatorMoveTo(450);
   EXPECT_TRUE(control_->lastError().isEmpty()) << control_->lastError().toStdString();
-  control_->setMessageTimeout(0);   // questions not answered from the signal count as Cancel
-  control_->setDblOpenPos(450);      // a question, answered Cancel, and nothing else
+  control_->setMessageTimeout(0);
+  control_->setDblOpenPos(450);      // a question, unanswered: Cancel, and nothing else
   EXPECT_TRUE(control_->lastError().isEmpty()) << control_->lastError().toStdString();
   EXPECT_EQ(refused.count(), 2);
 }

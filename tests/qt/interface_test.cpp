@@ -1,5 +1,4 @@
-// The dispatch interface as a host reaches it through the meta-object system, the
-// failures that reach the host, and the real message boxes.
+// The dispatch interface through the meta-object system, failures for the host, real message boxes.
 
 #include "control/interface.h"
 #include "control_fixture.h"
@@ -33,9 +32,8 @@ int qt_type(interface::Type type) {
   return QMetaType::UnknownType;
 }
 
-// The core's interface table and the widget's moc declarations agree: every property
-// with its type, access and change signal, every method with its argument, and every
-// control an event names is a real widget that can take that event.
+// The core's interface table and moc agree on each property (type, access, signal) and method (argument),
+// and every control an event names is a real widget that takes that event.
 TEST_F(InterfaceTest, TheWidgetHasEveryPropertyMethodAndEventOfTheInterfaceTable) {
   const QMetaObject* meta = control_->metaObject();
   for (const interface::Property& p : interface::kProperties) {
@@ -75,9 +73,7 @@ TEST_F(InterfaceTest, FailuresReachTheHostAsLastErrorAndEveryCallStartsClean) {
   EXPECT_FALSE(prop("lastError").toString().isEmpty());
   control_->setProperty("IntUseCom", 1);
   EXPECT_TRUE(prop("lastError").toString().isEmpty());
-
-  // A grating the control does not know gives no wavelength per step: the power-on
-  // setter divides by zero after the operator confirmed.
+  // An unknown grating has no step size: the power-on setter divides by zero once confirmed.
   with_memory([](sim::Memory& m) { m.grating = 9; });
   QSignalSpy warned(control_.get(), &::Brivel::warned);
   connect_control();
@@ -97,38 +93,31 @@ TEST_F(InterfaceTest, EveryPropertyMethodAndSetterReachesTheInstrument) {
   ASSERT_TRUE(QMetaObject::invokeMethod(control_.get(), "OpenCom"));
   for (const Reading& row : kReadings)
     if (row.connected) { EXPECT_EQ(prop(row.name).toString(), row.connected) << row.name; }
-
   ASSERT_TRUE(QMetaObject::invokeMethod(control_.get(), "MonochromatorMoveTo", Q_ARG(double, 300.0)));
   EXPECT_NEAR(prop("DblMonoWaveLen").toDouble(), 300.0, 0.006);
   control_->setProperty("IntSpeed", 100);
   EXPECT_EQ(prop("IntSpeed").toInt(), 100);
-
   control_->setProperty("DblOpenPos", 435.83);  // asks, then confirms
   ASSERT_EQ(shown_.size(), 2u);
   EXPECT_EQ(shown_[1].icon, Icon::Information);
   EXPECT_NEAR(prop("DblOpenPos").toDouble(), 435.83, 1e-9);
-
   QTemporaryDir dir;
   const QString file = dir.filePath("parameters.txt");
   ASSERT_TRUE(QMetaObject::invokeMethod(control_.get(), "SaveParameter", Q_ARG(QString, file)));
   EXPECT_TRUE(QFile::exists(file));
-
+  const auto hidden = [&] { return std::make_pair(child("FraRunPanel")->isHidden(), child("FraFilterParam")->isHidden()); };
   ASSERT_TRUE(QMetaObject::invokeMethod(control_.get(), "ShowParaFace"));
-  EXPECT_TRUE(child("FraRunPanel")->isHidden());
-  EXPECT_FALSE(child("FraFilterParam")->isHidden());
+  EXPECT_EQ(hidden(), std::make_pair(true, false));
   EXPECT_EQ(child("FraFilterParam")->pos(), QPoint(0, 0));
   ASSERT_TRUE(QMetaObject::invokeMethod(control_.get(), "ShowRunFace"));
-  EXPECT_FALSE(child("FraRunPanel")->isHidden());
-  EXPECT_TRUE(child("FraFilterParam")->isHidden());
-
+  EXPECT_EQ(hidden(), std::make_pair(false, true));
   ASSERT_TRUE(QMetaObject::invokeMethod(control_.get(), "CloseCom"));
   EXPECT_FALSE(prop("BlnMonConnectFlag").toBool());
   EXPECT_TRUE(prop("lastError").toString().isEmpty());
 }
 
 TEST_F(InterfaceTest, RealMessageBoxesShowTitleTextIconAndButtons) {
-  // No interceptor: the control shows real QMessageBoxes; read each and press a button.
-  // The English texts of these refusals: the virtual-time suites.
+  // No interceptor: real QMessageBoxes, each read and answered (English texts: the virtual-time suites).
   const qt::ScopedDialogInterceptor real_boxes(nullptr);
   struct Seen {
     QString title, text;
@@ -154,12 +143,10 @@ TEST_F(InterfaceTest, RealMessageBoxesShowTitleTextIconAndButtons) {
   for (const auto& [button, text, title] : refusals) {
     press(QMessageBox::Ok);
     child<QAbstractButton>(button)->click();
-    EXPECT_EQ(seen.text, QString::fromUtf8(text)) << button;
-    EXPECT_EQ(seen.title, QString::fromUtf8(title)) << button;
-    EXPECT_EQ(seen.icon, QMessageBox::NoIcon) << button;
-    EXPECT_EQ(seen.buttons, QMessageBox::StandardButtons(QMessageBox::Ok)) << button;
+    EXPECT_EQ(std::make_tuple(seen.text, seen.title, seen.icon, seen.buttons),
+              std::make_tuple(QString::fromUtf8(text), QString::fromUtf8(title), QMessageBox::NoIcon,
+                              QMessageBox::StandardButtons(QMessageBox::Ok))) << button;
   }
-
   press(QMessageBox::Ok);
   QMetaObject::invokeMethod(control_.get(), "MonochromatorMoveTo", Q_ARG(double, -12.5));
   EXPECT_EQ(seen.text, QString::fromUtf8("无法走到这个波长：-12.5"));

@@ -1,5 +1,4 @@
-// The Qt tests need one QApplication for the whole run. Without a chosen platform they
-// use the offscreen one, so that they run (and are listed by ctest) without a display.
+// One QApplication for the run, offscreen unless a platform is chosen (ctest needs no display).
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,4 @@
-// The operator's mouse and keys on the real widgets reach the control's handlers, with
-// the simulated instrument on a pseudo-terminal.
+// The operator's mouse and keys on the real widgets reach the handlers (simulator on a pty).
 
 #include "control_fixture.h"
 
@@ -18,7 +17,6 @@ TEST_F(OperatorTest, LampLeftButtonConnectsAndDisconnectsOtherButtonsAskForThePo
   EXPECT_FALSE(prop("BlnMonConnectFlag").toBool());
   EXPECT_GT(lamp_colour().red(), lamp_colour().green());
   EXPECT_TRUE(shown_.empty());
-
   will_answer(Answer::Ok, "3");
   QTest::mouseClick(child("Image1"), Qt::RightButton);
   will_answer(Answer::Ok);  // cancelled: the number stays
@@ -66,7 +64,6 @@ TEST_F(OperatorTest, RunButtonMovesToTheTypedTargetAndTheSpeedListIsSent) {
   QTest::mouseClick(child("CmdRun"), Qt::LeftButton);
   EXPECT_NEAR(prop("DblMonoWaveLen").toDouble(), 435.83, 0.006);
   EXPECT_EQ(child<QLabel>("LblWaveLen")->text(), "435.83");
-
   auto* speed = child<QComboBox>("CboSpeed");
   ASSERT_EQ(speed->currentText(), "250");  // the speed the instrument reported
   speed->setFocus();
@@ -105,14 +102,12 @@ TEST_F(OperatorTest, OpenPosBoxTakesEnterEscAndFocusLoss) {
   EXPECT_EQ(shown_[0].text, "Will the initial wavelength be changed to 435.83 nm?");
   EXPECT_EQ(box->text(), "435.83 nm");
   EXPECT_NEAR(prop("DblOpenPos").toDouble(), 435.83, 1e-9);
-
   // Esc abandons an edit: the box shows the stored value again.
   box->selectAll();
   QTest::keyClicks(box, "12");
   QTest::keyClick(box, Qt::Key_Escape);
   EXPECT_EQ(box->text(), "435.83 nm");
   EXPECT_EQ(shown_.size(), 1u);
-
   // Leaving an edited box asks as Enter does.
   box->selectAll();
   QTest::keyClicks(box, "600");

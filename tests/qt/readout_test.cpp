@@ -1,6 +1,5 @@
-// Widgets on a backdrop (the current-wavelength label, the text boxes): they look
-// exactly like their plain twins on their frame, a new value repaints them alone, and
-// the size the label shrinks a long value to is the size a full measurement gives.
+// Widgets on a backdrop look like their plain twins, a new value repaints them alone, and the
+// label shrinks a long value to the size a full measurement gives.
 
 #include <gtest/gtest.h>
 
@@ -58,7 +57,6 @@ struct Scene {
   ReadoutLabel* readout = new ReadoutLabel(frame);
   QLabel* plain = new QLabel(frame);
   QLabel* neighbour = new QLabel(QStringLiteral("nm"), frame);
-
   Scene() {
     window.resize(360, 120);
     frame->setGeometry(20, 10, 320, 90);
@@ -111,8 +109,7 @@ TEST(ReadoutLabelTest, LooksExactlyLikeAPlainLabelAlsoAfterItsFrameChanges) {
     label->setPalette(own);
   }
   EXPECT_EQ(scene.picture_with(scene.readout), scene.picture_with(scene.plain));
-  // Fonts the readout inherits from its frame (its own font set aside): its glyphs follow
-  // each of them.
+  // Fonts the readout inherits from its frame (its own set aside): its glyphs follow each.
   const QFont own_font = scene.readout->font();
   for (QLabel* label : {static_cast<QLabel*>(scene.readout), scene.plain}) label->setFont(QFont());
   EXPECT_EQ(scene.picture_with(scene.readout), scene.picture_with(scene.plain));
@@ -220,9 +217,7 @@ TEST(SurfaceViewTest, AProgramChangeIsInItsWidgetAtOnceAndPaintedWhenTheThreadIs
   EXPECT_EQ(counter.paints(year), 0);
   QCoreApplication::processEvents();
   EXPECT_EQ(counter.paints(year), 1);
-  // Inside an operation (filled in between two exchanges): not in the yield that starts
-  // the next exchange, which it would delay, but once that exchange's wait is about to
-  // sleep.
+  // Inside an operation: not in the yield that starts the next exchange, but once its wait sleeps.
   counter.reset();
   EventPump& pump = control.logic().pump();
   model.set_text("88");
@@ -231,9 +226,7 @@ TEST(SurfaceViewTest, AProgramChangeIsInItsWidgetAtOnceAndPaintedWhenTheThreadIs
   EXPECT_EQ(counter.paints(year), 0);
   pump.wait_until(pump.now() + 0.01);
   EXPECT_EQ(counter.paints(year), 1);
-  // Position reports in a row, each taken as a tick ends: the label shows each one
-  // when the next tick begins, and two that came between the same two sleeps are
-  // painted once, with the newer.
+  // Reports in a row show as the next tick begins; two between the same sleeps paint once, the newer.
   for (const char* value : {"812.50", "812.57"}) reported.set_text(value);
   pump.yield();
   EXPECT_TRUE(counter.painted().isEmpty());
@@ -242,8 +235,7 @@ TEST(SurfaceViewTest, AProgramChangeIsInItsWidgetAtOnceAndPaintedWhenTheThreadIs
   reported.set_text("812.63");
   pump.wait_until(pump.now() + 0.01);
   EXPECT_EQ(counter.painted(), (QStringList{QStringLiteral("812.57"), QStringLiteral("812.63")}));
-  // An operation whose waits never sleep (it only yields) still shows its changes,
-  // a frame late at most.
+  // An operation whose waits only yield still shows its changes, a frame late at most.
   reported.set_text("812.70");
   const double until = pump.now() + 0.1;
   while (pump.now() < until && counter.painted().size() < 3) pump.yield();
@@ -266,8 +258,7 @@ TEST(ReadoutLabelTest, TheControlShrinksAValueToTheSizeAFullMeasurementGives) {
       font.setPointSizeF(std::max(6.0, font.pointSizeF() - 0.5));
     return font.pointSizeF();
   };
-  // Short and long values, back and forth, so that sizes met before are met again.
-  // Then values that each take the size next to the one before (the size tried first).
+  // Values back and forth (sizes met again), then each at the size next to the one before.
   for (const char* value : {"0.00", "812.50", "1241.33", "-0.05", "99999.99", "812.50", "7.5",
                             "12345.67", "-12345.67", "500.00", "0.00", "9999.99", "99999.99",
                             "999999.99", "9999999.99", "999999.99", "99999.99", "99999.98", "9999.99"}) {

@@ -1,6 +1,5 @@
-// The real widgets mirror the in-memory surface: places, texts and captions in both
-// languages, lists, values, fonts, visibility; program changes run no handler;
-// operator edits reach the model.
+// Real widgets mirror the surface (places, texts in both languages, lists, values, fonts, visibility);
+// program changes run no handler; operator edits reach the model.
 
 #include "control_fixture.h"
 
@@ -13,8 +12,7 @@ bool renders_chinese(const QFont& font) {
   return QFontDatabase::writingSystems(QFontInfo(font).family()).contains(QFontDatabase::SimplifiedChinese);
 }
 
-// The text a widget shows, with the Chinese captions' half-em blanks (en spaces,
-// U+2002) read back as the model's blanks.
+// The text a widget shows, the Chinese captions' en spaces (U+2002) read back as the model's blanks.
 std::string shown_text(QWidget* view) {
   QString text;
   if (auto* edit = qobject_cast<QLineEdit*>(view)) text = edit->text();
@@ -46,8 +44,7 @@ void expect_mirrors(::Brivel& control) {
       continue;
     EXPECT_EQ(shown_text(view), w->text()) << name;
     EXPECT_EQ(view->font().bold(), w->bold()) << name;
-    // A one-line label shows a text too wide for it smaller, never clipped; otherwise
-    // the design size.
+    // A one-line label shows a text too wide for it smaller, never clipped; otherwise the design size.
     auto* label = qobject_cast<QLabel*>(view);
     QFont design = view->font();
     design.setPointSizeF(w->font_size());
@@ -76,13 +73,11 @@ TEST_F(SurfaceTest, EveryModelWidgetIsMirroredInBothLanguages) {
   EXPECT_EQ(child("FraRunPanel")->pos(), QPoint(0, 0));
   EXPECT_TRUE(child("FrmSplash")->isWindow());
   EXPECT_FALSE(child("FrmSplash")->isVisible());
-
   control_->setProperty("IntLanguage", 0);
   expect_mirrors(*control_);
   // The Chinese font name is mapped to an installed font that has the characters.
   EXPECT_TRUE(renders_chinese(child("CmdStop")->font())) << QFontInfo(child("CmdStop")->font()).family().toStdString();
   EXPECT_TRUE(renders_chinese(child("Label3")->font()));
-
   control_->setProperty("IntLanguage", 1);
   expect_mirrors(*control_);
   EXPECT_FALSE(renders_chinese(child("CmdStop")->font()));
@@ -101,7 +96,6 @@ TEST_F(SurfaceTest, ProgramChangesAreMirroredAndRunNoHandler) {
   EXPECT_LT(child("LblWaveLen")->font().pointSizeF(), 26.25);  // shrunk to fit
   surface.at("LblWaveLen").set_text("0.00");
   EXPECT_DOUBLE_EQ(child("LblWaveLen")->font().pointSizeF(), 26.25);
-
   // The operator's click on the grey check box does run the handler, and checks it.
   child<QCheckBox>("ChkUseFilter")->click();
   ASSERT_EQ(shown_.size(), 1u);
@@ -115,7 +109,6 @@ TEST_F(SurfaceTest, OperatorEditsReachTheModel) {
   QTest::keyClick(year, Qt::Key_End);
   QTest::keyClicks(year, "7");
   EXPECT_EQ(prop("StrYear").toString(), "000007");
-
   auto* target = child<QComboBox>("CboTarget");
   target->lineEdit()->selectAll();
   QTest::keyClicks(target->lineEdit(), "612.5");

@@ -1,6 +1,5 @@
-// The lock file of a serial device, as serial programs share it: a live holder's lock
-// is respected in every format they write, a dead or meaningless one is replaced with
-// a note, and the "in use" failure names the holder's process and the lock's path.
+// A device's lock file: a live holder's respected in every format, a dead or meaningless one replaced with
+// a note, and "in use" names the holder's process and the lock's path.
 
 #include <gtest/gtest.h>
 #include <pty.h>
@@ -101,7 +100,6 @@ struct LockedPort : ::testing::Test, Application {
     }
     return {};
   }
-
   int master = -1;
   QString device, lock;
   QtEventPump pump;

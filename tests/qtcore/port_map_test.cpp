@@ -1,5 +1,4 @@
-// The rule that gives port numbers 1 to 16 their devices: the order of the settings,
-// the serial adapters filling the free numbers, and what a broken setting does.
+// Port numbers 1 to 16 and their devices: the settings' order, adapters in free numbers, broken settings.
 
 #include <gtest/gtest.h>
 
@@ -47,8 +46,7 @@ TEST(PortMap, EnvironmentThenProgramThenFileThenAdaptersThenPlatform) {
 }
 
 TEST(PortMap, AnAdapterNamedBySettingKeepsThatNumberOnly) {
-  // Port 3 is the FTDI adapter under its kernel name; its by-id link is not given a
-  // second number, the other adapter takes port 1.
+  // Port 3 is the FTDI adapter's kernel name: its by-id link gets no second number; the other takes 1.
   PortSources s;
   s.environment = {{"BRIVEL_COM3", "ttyUSB0"}};
   s.adapters = {"/dev/serial/by-id/usb-FTDI", "/dev/serial/by-id/usb-Prolific"};

@@ -1,5 +1,4 @@
-// The real serial port on a pseudo-terminal: what open() refuses without opening,
-// with its reason, and the traffic log of every write and every packet read.
+// The real serial port on a pty: what open() refuses unopened, with why, and the traffic log.
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -21,8 +20,6 @@
 namespace brivel::qt {
 namespace {
 
-// ---- what open() refuses -------------------------------------------------------------
-
 TEST(DeviceProblem, NamesWhatTheDeviceIsWhenItCannotBeASerialPort) {
   QTemporaryDir dir;
   ASSERT_TRUE(dir.isValid());
@@ -30,7 +27,6 @@ TEST(DeviceProblem, NamesWhatTheDeviceIsWhenItCannotBeASerialPort) {
   QFile(file).open(QIODevice::WriteOnly);
   const QString dangling = dir.filePath("usb-gone");
   ASSERT_TRUE(QFile::link(dir.filePath("ttyUSB9"), dangling));
-
   // (A directory, a file, /dev/null and a missing device: see the e2e tests.)
   EXPECT_EQ(device_problem(dir.filePath("params.txt/x")), "no such device");
   EXPECT_TRUE(device_problem(dangling).startsWith("no such device (the link leads nowhere"))
@@ -38,15 +34,10 @@ TEST(DeviceProblem, NamesWhatTheDeviceIsWhenItCannotBeASerialPort) {
   const QString fifo = dir.filePath("fifo");
   ASSERT_EQ(mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
   EXPECT_EQ(device_problem(fifo), "is not a serial device");
-}
-
-TEST(DeviceProblem, APseudoTerminalMayBeOpened) {
-  testkit::PtyPeer pty;
+  testkit::PtyPeer pty;   // a pseudo-terminal may be opened
   ASSERT_FALSE(pty.device().empty());
   EXPECT_EQ(device_problem(QString::fromStdString(pty.device())), "");
 }
-
-// ---- the traffic log -------------------------------------------------------------------
 
 // Collects the lines of the log while it lives.
 struct Collected {
@@ -72,8 +63,7 @@ struct Collected {
 Bytes read_when(QtSerialPort& port, QtEventPump& pump, int count) {
   const double until = pump.now() + 2.0;
   while (port.bytes_waiting() < count && pump.now() < until) pump.wait_until(pump.now() + 0.02);
-  // bytes_waiting() counts what the driver holds as well; while the host's event loop
-  // watches the device, those bytes are read in by its next pass.
+  // bytes_waiting() counts the driver's bytes too; the host loop's next pass reads them in.
   Bytes got = port.read_all();
   while (got.size() < static_cast<std::size_t>(count) && pump.now() < until) {
     pump.wait_until(pump.now() + 0.02);
@@ -94,11 +84,9 @@ TEST(SerialLog, EveryWriteAndEveryPacketReadIsALineWithItsTime) {
   port.set_port_number(6);
   port.open();
   Collected log;
-
   set_serial_logging(false);
   port.write({0x79});
   EXPECT_TRUE(log.taken().isEmpty()) << "logged while off";
-
   set_serial_logging(true);
   port.write({0x57, 0x00, 0x01, 0x55, 0x4B});
   const unsigned char reply[] = {0x77, 0x00, 0x00, 0x27, 0x10};
@@ -112,7 +100,6 @@ TEST(SerialLog, EveryWriteAndEveryPacketReadIsALineWithItsTime) {
   EXPECT_EQ(first.captured(2) + " " + first.captured(3), "> 57 00 01 55 4B");
   EXPECT_EQ(second.captured(2) + " " + second.captured(3), "< 77 00 00 27 10");
   EXPECT_LE(first.captured(1).toDouble(), second.captured(1).toDouble());
-
   // A file takes the same lines.
   QTemporaryDir dir;
   const QString path = dir.filePath("traffic.log");

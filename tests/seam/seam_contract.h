@@ -1,16 +1,9 @@
 #pragma once
-// What every event pump and serial port must do, whatever runs under them: the
-// contract of platform/event_pump.h and platform/serial_port.h as one typed suite.
-// Each platform instantiates it with a type that gives
-//
-//   Platform();                    a pump, and a port opened on a line whose far end
-//                                  the test plays (no receive handler, threshold 0)
-//   EventPump& pump();  SerialPort& port();
-//   static std::unique_ptr<EventPump> make_pump();   a pump of its own
-//   void send(const std::string&); the far end sends these bytes
-//   std::string received();        what the far end got since the last call
-//   void vanish();                 the far end goes away (device unplugged)
-//
+// The contract of platform/event_pump.h and serial_port.h as one typed suite. A platform's type gives
+//   Platform();   a pump and a port opened on a line the test plays (no receive handler, threshold 0)
+//   EventPump& pump();  SerialPort& port();  static std::unique_ptr<EventPump> make_pump();
+//   void send(const std::string&);  std::string received();  (the far end's bytes out, and in since last)
+//   void vanish();  (the far end goes away, as a device unplugged)
 // Times are only checked for "not early": in real time anything may come late.
 
 #include <gtest/gtest.h>
@@ -59,15 +52,12 @@ class SeamContract : public ::testing::Test {
     return true;
   }
   int lost_events() const { return int(std::count(codes.begin(), codes.end(), kComEvLost)); }
-
   Platform platform;
   std::vector<int> codes;             // every event the port raised
   std::vector<std::string> packets;   // what each receive event read
 };
 
 TYPED_TEST_SUITE_P(SeamContract);
-
-// ---- the pump ----------------------------------------------------------------------
 
 TYPED_TEST_P(SeamContract, ATimerTicksAfterItsIntervalAndAgainUntilDisabled) {
   EventPump& pump = this->pump();
@@ -114,7 +104,7 @@ TYPED_TEST_P(SeamContract, EnablingOrANewIntervalStartsTheIntervalOver) {
   EXPECT_GE(ticked - again, 0.030 - kSlack);
 }
 
-TYPED_TEST_P(SeamContract, ATickMayDestroyAnotherTimerAndStartANewOne) {
+TYPED_TEST_P(SeamContract, ATickMayDestroyAnotherTimerAndStartANewOneAndTimersMayOutliveThePump) {
   EventPump& pump = this->pump();
   auto first = pump.make_timer();
   auto second = pump.make_timer();
@@ -136,14 +126,12 @@ TYPED_TEST_P(SeamContract, ATickMayDestroyAnotherTimerAndStartANewOne) {
   ASSERT_TRUE(this->pump_until([&] { return created_ticks >= 3; }));
   EXPECT_EQ(second, nullptr);
   EXPECT_LE(second_ticks, 1);  // ticked before the first, or never
-}
-
-TYPED_TEST_P(SeamContract, ATimerOutlivingItsPumpIsHarmless) {
-  auto pump = TypeParam::make_pump();
-  auto timer = pump->make_timer();
+  // A timer outliving its pump is harmless.
+  auto own = TypeParam::make_pump();
+  auto timer = own->make_timer();
   timer->set_interval(10);
   timer->set_enabled(true);
-  pump.reset();
+  own.reset();
   timer->set_enabled(false);
   timer->set_interval(20);
   timer->set_enabled(true);
@@ -152,8 +140,7 @@ TYPED_TEST_P(SeamContract, ATimerOutlivingItsPumpIsHarmless) {
 
 TYPED_TEST_P(SeamContract, AWaitEndsAtItsDeadlineOrWhenAnEventRuns) {
   EventPump& pump = this->pump();
-  // Nothing happens: the wait returns at its deadline after a handful of passes (a
-  // wait that spun would come back thousands of times).
+  // Nothing happens: the wait returns at its deadline in a handful of passes, not thousands.
   const double deadline = pump.now() + 0.05;
   int passes = 0;
   while (pump.now() < deadline) {
@@ -199,8 +186,6 @@ TYPED_TEST_P(SeamContract, TasksPostedFromAnotherThreadWakeIdleAndRunInOrderOnTh
   EXPECT_EQ(ran, (std::vector<int>{0, 1, 2}));
   EXPECT_FALSE(other_thread);
 }
-
-// ---- the port ----------------------------------------------------------------------
 
 TYPED_TEST_P(SeamContract, AReplyTricklingInIsOneReceiveEventOnceTheThresholdIsReached) {
   this->port().set_threshold(5);
@@ -327,7 +312,7 @@ TYPED_TEST_P(SeamContract, APortThatVanishesClosesItselfAndRaisesTheLostEventOnc
 
 REGISTER_TYPED_TEST_SUITE_P(SeamContract, ATimerTicksAfterItsIntervalAndAgainUntilDisabled,
                             EnablingOrANewIntervalStartsTheIntervalOver,
-                            ATickMayDestroyAnotherTimerAndStartANewOne, ATimerOutlivingItsPumpIsHarmless,
+                            ATickMayDestroyAnotherTimerAndStartANewOneAndTimersMayOutliveThePump,
                             AWaitEndsAtItsDeadlineOrWhenAnEventRuns,
                             TasksPostedFromAnotherThreadWakeIdleAndRunInOrderOnThePumpsThread,
                             AReplyTricklingInIsOneReceiveEventOnceTheThresholdIsReached,

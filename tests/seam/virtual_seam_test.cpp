@@ -21,7 +21,6 @@ struct RecordingFar : FarEnd {
   void advance(double) override {}
   bool vanished() const override { return false; }
   void port_reopened() override {}
-
   std::string got;
   std::size_t taken = 0;
 };
@@ -43,7 +42,6 @@ struct VirtualPlatform {
     return got;
   }
   void vanish() { port_.unplug_now(); }
-
   VirtualPump pump_{kStart};
   LoopbackPort port_{pump_};
   RecordingFar* far_ = nullptr;

@@ -1,6 +1,5 @@
-// What only the simulator's own tests can notice: each fault, set by its option text,
-// really changes what the host sees (the control suites prove the fault-free replies
-// byte-exact), random faults repeat with their seed, and bad option values are refused.
+// Each fault, set by its option text, changes what the host sees; random faults repeat with their seed;
+// bad option values are refused.
 
 #include <gtest/gtest.h>
 
@@ -16,8 +15,7 @@ using host_side::b;
 using host_side::with32;
 using Seen = std::vector<std::pair<long, std::uint8_t>>;   // (virtual ms, byte)
 
-// A fixed session, every byte the host gets with its time: questions, a setting, the
-// filter record, a move of 0.9 s and position requests while it runs and after.
+// A fixed session, every byte with its time: questions, a setting, the filter record, a 0.9 s move.
 Seen session(std::initializer_list<const char*> faults) {
   host_side::LineHost h;
   std::string error;

@@ -1,5 +1,4 @@
-// The framer after garbled input: junk, misframed commands, silence and a reopened
-// port (the control suites feed it every well-formed command byte by byte).
+// The framer after junk, misframed commands, silence and a reopened port (well-formed: the control suites).
 
 #include <gtest/gtest.h>
 
@@ -21,10 +20,8 @@ TEST(Framer, ResynchronisesOnJunkMisframedCommandsAndSilence) {
   // Junk before a letter; "S" without its CR gives up but looks at the odd byte again.
   EXPECT_EQ(commands(framer.feed({0xFF, 0x13, 'y', 'S', 0x01, 'n'}, 0.0)), (std::vector<Bytes>{{'y'}, {'n'}}));
   EXPECT_EQ(framer.ignored(), 4u);
-
-  // After each of these the next letter begins a command: a command whose bytes stop
-  // coming, an "F" sequence its sender gave up, a data packet without its CR, and a
-  // half command or "F" sequence when the port is reopened (pause < 0).
+  // Then the next letter begins a command: after a stalled command or "F" sequence, a packet without
+  // its CR, a half command or "F" sequence at a reopen (pause < 0).
   const struct {
     Bytes before;
     double pause;

@@ -1,6 +1,5 @@
 #pragma once
-// The host on the far side of the simulated controller's line, in virtual time
-// (seconds), and the bytes its questions are made of.
+// The host on the far side of the simulator's line, in virtual seconds, and its questions' bytes.
 
 #include <cstdint>
 #include <string>
@@ -20,7 +19,6 @@ inline Bytes with32(char letter, std::uint32_t v) {
 struct LineHost {
   Controller sim;
   double now = 1000.0;
-
   // Sends `command` and collects what comes back within `wait` seconds.
   Bytes ask(const Bytes& command, double wait = 0.05) {
     sim.receive(command, now);

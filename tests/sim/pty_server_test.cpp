@@ -1,5 +1,4 @@
-// The pseudo-terminal server on a thread of its own, talked to through the slave side
-// of a real pty, as the Qt port or brivelctl would.
+// The pseudo-terminal server on its own thread, talked to through a real pty as the Qt port would.
 
 #include <fcntl.h>
 #include <poll.h>
@@ -21,19 +20,15 @@ double seconds_now() {
   return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
 }
 
-// The client end. It leaves the line as the server set it: raw, or echo and CR
-// translation would spoil the replies.
+// The client end; it leaves the line raw as the server set it (echo and CR translation spoil replies).
 struct Client {
   explicit Client(const std::string& path) : fd(::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK)) {}
   ~Client() {
     if (fd >= 0) ::close(fd);
   }
-  // Sends `command`, then reads until `count` bytes came or `timeout` seconds passed;
-  // `hung_up` on EOF or EIO.
+  // Sends `command`, reads until `count` bytes or `timeout` s; `hung_up` on EOF or EIO.
   Bytes ask(const Bytes& command, std::size_t count, double timeout = 2.0) {
-    if (!command.empty()) {
-      EXPECT_EQ(::write(fd, command.data(), command.size()), static_cast<ssize_t>(command.size()));
-    }
+    EXPECT_TRUE(command.empty() || ::write(fd, command.data(), command.size()) == ssize_t(command.size()));
     Bytes got;
     for (const double end = seconds_now() + timeout; got.size() < count && seconds_now() < end;) {
       pollfd p{fd, POLLIN, 0};
@@ -79,13 +74,11 @@ TEST(PtyServer, ServesTheControllerOnARawPseudoTerminal) {
   std::uint16_t number = 0;
   server.with_controller([&](Controller& sim) { number = sim.memory().instrument_no; });
   EXPECT_EQ(number, 0x1000);
-
   server.stop();
   server.join();
   EXPECT_EQ(server.end(), PtyServer::End::Stopped);
   struct stat st {};
   EXPECT_NE(::lstat(options.link.c_str(), &st), 0);  // the link is gone
-
   // The trace shows both directions and the framed commands.
   std::rewind(options.trace_to);
   std::string trace(1 << 16, '\0');
@@ -94,10 +87,8 @@ TEST(PtyServer, ServesTheControllerOnARawPseudoTerminal) {
   for (const char* line : {"> 66 0D", "= N 10 00", "< 79"}) EXPECT_NE(trace.find(line), std::string::npos) << line;
 }
 
-// A client that reopens the device is answered at once: when the hang-up is looked at
-// only every 30 s (the server must notice the open itself), and when the server's thread
-// stands still between seeing the hang-up and acting on it (the question must not be
-// flushed with the old session's bytes, nor wait for the next look).
+// A reopened device is answered at once: with hang-ups looked at every 30 s only, and with the server's
+// thread paused between seeing the hang-up and acting (the question is not flushed, nor kept waiting).
 TEST(PtyServer, AClientThatOpensTheDeviceAgainIsAnsweredAtOnce) {
   for (const bool held_up : {false, true}) {
     PtyOptions options;

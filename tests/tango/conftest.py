@@ -1,6 +1,5 @@
-"""Fixtures of the Tango server's tests: brivel-sim and brivel-tango (file database) on
-127.0.0.1, always stopped afterwards. Run with Debian's /usr/bin/python3, which has
-PyTango; BRIVEL_SIM and BRIVEL_TANGO name the programs (ctest sets them)."""
+"""brivel-sim and brivel-tango (file database) on 127.0.0.1, always stopped afterwards. Run with Debian's
+/usr/bin/python3 (PyTango); BRIVEL_SIM and BRIVEL_TANGO name the programs (ctest sets them)."""
 
 import faulthandler
 import os
@@ -158,8 +157,7 @@ class Events:
 
 @pytest.fixture
 def lab(tmp_path):
-    """Simulators, servers and subscriptions of a test, all ended after it (the
-    subscriptions first: one left to a server that is gone keeps reconnecting)."""
+    """Simulators, servers and subscriptions, ended after the test (subscriptions first: they reconnect)."""
 
     class Lab:
         sims, servers, subscriptions = [], [], []

@@ -17,22 +17,17 @@ Situation connected_idle() {
   return s;
 }
 
-TEST(DeviceState, EveryOperationThatTurnsTheMotorIsMoving) {
-  for (const char* operation : {"move_to", "move_by", "jog", "reposition", "load_parameters"}) {
+TEST(DeviceState, OperationsThatTurnTheMotorAreMovingOthersRunEvenWhileARefreshLowersTheConnection) {
+  const DeviceState moving = DeviceState::Moving, running = DeviceState::Running;
+  const std::pair<const char*, DeviceState> cases[] = {
+      {"move_to", moving}, {"move_by", moving}, {"jog", moving},     {"reposition", moving}, {"load_parameters", moving},
+      {"speed", running},  {"refresh", running}, {"filters", running}, {"save_parameters", running}};
+  for (const auto& [operation, state] : cases) {
     Situation s = connected_idle();
     s.control.busy = true;
     s.control.operation = operation;
-    EXPECT_EQ(device_state(s), DeviceState::Moving) << operation;
-  }
-}
-
-TEST(DeviceState, OtherOperationsRunOnTheConnectionEvenWhileARefreshLowersIt) {
-  for (const char* operation : {"speed", "refresh", "filters", "save_parameters"}) {
-    Situation s = connected_idle();
-    s.control.busy = true;
-    s.control.operation = operation;
-    if (std::string(operation) == "refresh") s.control.connected = false;
-    EXPECT_EQ(device_state(s), DeviceState::Running) << operation;
+    s.control.connected = std::string(operation) != "refresh";
+    EXPECT_EQ(device_state(s), state) << operation;
   }
   EXPECT_EQ(device_state(connected_idle()), DeviceState::On);
 }
@@ -61,7 +56,6 @@ TEST(DeviceStatus, AFaultNamesTheDeviceAndTheReasonAndKeepsTheLastMessage) {
   EXPECT_NE(en.find("Last message: Monochromator connection failed."), std::string::npos) << en;
   const std::string zh = status_text(s, DeviceState::Fault, 0);
   EXPECT_NE(zh.find("单色仪连接失败!"), std::string::npos) << zh;
-
   // A lost port without a note of its own: the operator's message is the reason.
   s.fault_en.clear();
   s.control.port_lost = true;
@@ -73,11 +67,9 @@ TEST(PortProperty, APathIsPinnedAndANumberFollowsThePortRule) {
   const PortChoice path = parse_port(" /dev/serial/by-id/usb-x ");
   EXPECT_EQ(path.device, "/dev/serial/by-id/usb-x");
   EXPECT_TRUE(path.error_en.empty());
-
   const PortChoice number = parse_port("3");
   EXPECT_EQ(number.number, 3);
   EXPECT_TRUE(number.device.empty());
-
   for (const char* bad : {"", "  ", "0", "17", "99999999999999999999"}) {
     const PortChoice choice = parse_port(bad);
     EXPECT_FALSE(choice.error_en.empty()) << bad;

@@ -1,5 +1,4 @@
-"""Connecting, moving with events, stopping, closing, a second client and the settings,
-through PyTango."""
+"""Connecting, moving with events, stopping, closing, a second client and settings through PyTango."""
 
 import pytest
 import tango

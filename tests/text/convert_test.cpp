@@ -16,7 +16,7 @@ namespace {
 
 using testkit::failure_of;
 
-TEST(LeadingNumber, ReadsTheNumberATextBeginsWith) {
+TEST(LeadingNumber, ReadsTheNumberATextOrViewBeginsWith) {
   const struct { const char* text; double expected; } cases[] = {
       {"435.83 nm", 435.83}, {"", 0}, {"nm", 0}, {"  \t\r\n12", 12}, {"1 2", 1},
       {"-7.5", -7.5}, {"+3", 3}, {".5", 0.5}, {"5.", 5}, {".", 0}, {"-", 0}, {"-.e3", 0},
@@ -27,9 +27,7 @@ TEST(LeadingNumber, ReadsTheNumberATextBeginsWith) {
   };
   for (const auto& c : cases) EXPECT_EQ(leading_number(c.text), c.expected) << '"' << c.text << '"';
   EXPECT_FALSE(std::signbit(leading_number("-0")));
-}
-
-TEST(LeadingNumber, StopsAtTheEndOfAViewThatIsNotTerminated) {
+  // A view that is not terminated ends the number.
   const std::string backing = "123456";
   EXPECT_EQ(leading_number(std::string_view(backing.data(), 3)), 123);
   EXPECT_EQ(leading_number(std::string_view(backing.data(), 0)), 0);
@@ -52,9 +50,8 @@ TEST(Rounding, IntegerConversionsRefuseValuesOutsideTheirType) {
   EXPECT_EQ(to_byte(-0.5), 0);
   EXPECT_EQ(to_int16(-32768.4), -32768);
   EXPECT_EQ(to_int32(2147483647.4), 2147483647);
-  for (double bad : {255.5, -0.6, std::nan(""), HUGE_VAL}) {
+  for (double bad : {255.5, -0.6, std::nan(""), HUGE_VAL})
     EXPECT_EQ(failure_of([&] { to_byte(bad); }), FailureReason::Overflow) << bad;
-  }
   EXPECT_EQ(failure_of([] { to_int16(32767.5); }), FailureReason::Overflow);
   EXPECT_EQ(failure_of([] { to_int32(2147483648.0); }), FailureReason::Overflow);
   EXPECT_EQ(failure_of([] { to_int32(-HUGE_VAL); }), FailureReason::Overflow);
@@ -62,18 +59,15 @@ TEST(Rounding, IntegerConversionsRefuseValuesOutsideTheirType) {
   EXPECT_EQ(whole_part(2.99), 2);
 }
 
-TEST(StrictParse, AcceptsOnlyAWholeNumber) {
+TEST(StrictParse, AcceptsOnlyAWholeNumberAndRoundsBeforeTheRangeCheck) {
   EXPECT_EQ(parse_double(" 99999 "), 99999);
   EXPECT_EQ(parse_double("-1.5e2"), -150);
   EXPECT_EQ(parse_double("+.5"), 0.5);
   EXPECT_EQ(parse_double("1e-400"), 0);
-  for (const char* bad : {"", "  ", ".", "-", "abc", "1.2.3", "12abc", "1e", "1e+", "1 2", "1,5", "e5"}) {
+  for (const char* bad : {"", "  ", ".", "-", "abc", "1.2.3", "12abc", "1e", "1e+", "1 2", "1,5", "e5"})
     EXPECT_EQ(failure_of([&] { parse_double(bad); }), FailureReason::NotANumber) << '"' << bad << '"';
-  }
   EXPECT_EQ(failure_of([] { parse_double("1e400"); }), FailureReason::Overflow);
-}
-
-TEST(StrictParse, IntegerAndSingleConversionsRoundThenCheckTheRange) {
+  // Integer and single conversions round, then check the range.
   EXPECT_EQ(parse_byte("2.5"), 2);
   EXPECT_EQ(parse_byte("8"), 8);
   EXPECT_EQ(parse_int16("-32768"), -32768);
@@ -98,12 +92,9 @@ TEST(Format, PatternsRoundAsByHand) {
       {9, "00", "09"}, {123, "00", "123"}, {258, "00000", "00258"}, {2.5, "00", "03"},
       {7, "000", "007"}, {-3, "000", "-003"}, {0.4, "00", "00"}, {1e-30, "0.0", "0.0"},
   };
-  for (const auto& c : cases) {
-    EXPECT_EQ(format(c.value, c.pattern), c.expected) << c.value << " as " << c.pattern;
-  }
-  for (const char* bad : {"", "0.", ".00", "#.##", "0,00", "0.0.0"}) {
+  for (const auto& c : cases) EXPECT_EQ(format(c.value, c.pattern), c.expected) << c.value << " as " << c.pattern;
+  for (const char* bad : {"", "0.", ".00", "#.##", "0,00", "0.0.0"})
     EXPECT_EQ(failure_of([&] { format(1, bad); }), FailureReason::InvalidArgument) << bad;
-  }
   EXPECT_EQ(failure_of([] { format(std::nan(""), "0.00"); }), FailureReason::Overflow);
 }
 

@@ -1,6 +1,5 @@
-"""EPICS and Bluesky tests: Channel Access and PV Access on 127.0.0.1 only, on free ports,
-with brivel-ioc run as a child process on the simulated controller; every IOC is
-stopped by the fixture that started it."""
+"""EPICS and Bluesky tests: CA and PVA on 127.0.0.1 only, free ports, brivel-ioc as a child on the
+simulated controller, every IOC stopped by the fixture that started it."""
 
 import faulthandler
 import os

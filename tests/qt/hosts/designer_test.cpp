@@ -1,6 +1,5 @@
-// The control in Qt Designer: the plugin as Designer loads it, forms that hold the
-// control (compiled by uic, and loaded at run time as Designer's preview does),
-// including a form saved with values outside the control's ranges.
+// The control in Qt Designer: the plugin as Designer loads it, forms compiled by uic and loaded at run
+// time (as the preview does), one saved with values outside the control's ranges.
 
 #include <QAbstractButton>
 #include <QDir>
@@ -15,6 +14,8 @@
 #include <QtUiPlugin/QDesignerCustomWidgetInterface>
 #include <memory>
 #include <set>
+#include <tuple>
+#include <utility>
 
 #include "host_fixture.h"
 #include "ui_host_window.h"
@@ -40,7 +41,6 @@ TEST(DesignerPluginTest, LoadsWithItsOwnGroupAndIconAndCreatesTheControl) {
   EXPECT_TRUE(plugin->domXml().contains("<widget class=\"Brivel\" name=\"brivel\"/>"));
   plugin->initialize(nullptr);
   EXPECT_TRUE(plugin->isInitialized());
-
   QWidget form;
   QWidget* created = plugin->createWidget(&form);
   auto* control = qobject_cast<Brivel*>(created);
@@ -48,17 +48,14 @@ TEST(DesignerPluginTest, LoadsWithItsOwnGroupAndIconAndCreatesTheControl) {
   EXPECT_EQ(control->parentWidget(), &form);
   EXPECT_EQ(control->IntUseCom(), 1);
   EXPECT_NE(control->childControl("CmdRun"), nullptr);
-
-  // What the property editor offers: the settings a form can hold, not the values
-  // that only the instrument fills in, nor the setters that talk to it.
+  // The property editor offers the settings a form holds, not the instrument's values nor talking setters.
   std::set<std::string> editable;
   const QMetaObject* meta = control->metaObject();
   for (int i = meta->indexOfProperty("IntUseCom"); i < meta->propertyCount(); ++i) {
     const QMetaProperty p = meta->property(i);
     if (p.isWritable() && p.isDesignable()) editable.insert(p.name());
   }
-  EXPECT_EQ(editable, (std::set<std::string>{"IntUseCom", "IntLanguage", "hostMessages",
-                                             "messageTimeout"}));
+  EXPECT_EQ(editable, (std::set<std::string>{"IntUseCom", "IntLanguage", "hostMessages", "messageTimeout"}));
 }
 
 TEST(DesignerFormTest, TheExampleFormHoldsTheControlWithTheValuesItWasGiven) {
@@ -69,7 +66,6 @@ TEST(DesignerFormTest, TheExampleFormHoldsTheControlWithTheValuesItWasGiven) {
   EXPECT_EQ(ui.brivel->IntUseCom(), 1);
   EXPECT_EQ(ui.brivel->IntLanguage(), 1);
   EXPECT_FALSE(ui.moveButton->isEnabled());
-
   // The example program opens its window offscreen and pictures it.
   QTemporaryDir dir;
   const QString picture = dir.filePath("form.png");
@@ -80,17 +76,12 @@ TEST(DesignerFormTest, TheExampleFormHoldsTheControlWithTheValuesItWasGiven) {
   EXPECT_GT(image.width(), ui.brivel->sizeHint().width());
 }
 
-// The control's own rules apply to values a form was saved with: a port number
-// outside 1..16 is ignored, any language value is kept (captions Chinese unless it is
-// exactly 1, messages English unless it is exactly 0; one value for all controls),
-// the bound is limited.
+// A form's saved values follow the control's rules: a port outside 1..16 is ignored, any language kept
+// (captions Chinese unless 1, messages English unless 0; one for all controls), the bound limited.
 void expect_own_rules(Brivel& zero, Brivel& seventeen) {
-  EXPECT_EQ(zero.IntUseCom(), 1);
-  EXPECT_EQ(seventeen.IntUseCom(), 1);
-  EXPECT_EQ(seventeen.IntLanguage(), 5);
-  EXPECT_EQ(zero.IntLanguage(), 5);
-  EXPECT_EQ(zero.messageTimeout(), 0);
-  EXPECT_TRUE(seventeen.hostMessages());
+  EXPECT_EQ(std::make_tuple(zero.IntUseCom(), seventeen.IntUseCom(), zero.IntLanguage(), seventeen.IntLanguage()),
+            std::make_tuple(1, 1, 5, 5));
+  EXPECT_EQ(std::make_pair(zero.messageTimeout(), seventeen.hostMessages()), std::make_pair(0, true));
   auto* frame = qobject_cast<QGroupBox*>(seventeen.childControl("Frame6"));
   ASSERT_NE(frame, nullptr);
   EXPECT_EQ(frame->title(), QString::fromUtf8("手动方式"));

@@ -1,7 +1,6 @@
 #pragma once
-// Hosts of the installed interface: these tests include only <Brivel.h> and link the
-// shared library, as a host application does. The simulated controller runs as its
-// own program (brivel-sim) on a pseudo-terminal.
+// Hosts of the installed interface: only <Brivel.h> and the shared library, as a host application;
+// brivel-sim runs as its own program on a pty.
 
 #include <gtest/gtest.h>
 
@@ -37,8 +36,7 @@ class SimulatedInstrument {
   QString device_;
 };
 
-// Runs `program` with `arguments` on the offscreen platform, port 1 at `device` (when
-// given); gives the exit code (-1: did not finish within two minutes) and stdout.
+// Runs `program` offscreen, port 1 at `device` if given: the exit code (-1: over two minutes), stdout.
 struct ProgramRun {
   int exit_code = -1;
   QString out, err;

@@ -1,5 +1,4 @@
-// The host tests need one QApplication for the whole run, on the offscreen platform
-// unless another is chosen; QML draws in software there.
+// One QApplication for the run, offscreen unless another platform is chosen; QML draws in software.
 
 #include <gtest/gtest.h>
 

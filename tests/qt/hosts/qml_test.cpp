@@ -1,5 +1,4 @@
-// The control bound in QML: the example's panel follows the wavelength while the
-// grating moves, and survives the control going away under it.
+// QML: the example's panel follows the moving wavelength and survives the control going away.
 
 #include <QQmlContext>
 #include <QQmlError>
@@ -33,7 +32,6 @@ TEST(QmlTest, ThePanelFollowsTheWavelengthLiveAndOutlivesTheControl) {
   Panel panel(control);
   ASSERT_NE(panel.view.rootObject(), nullptr);
   EXPECT_EQ(panel.get("shown").toString(), "0.00 nm");
-
   // At each announcement the panel already shows the announced value.
   int behind = 0;
   QObject::connect(control, &Brivel::DblMonoWaveLenChanged, control, [&](double nm) {
@@ -46,7 +44,6 @@ TEST(QmlTest, ThePanelFollowsTheWavelengthLiveAndOutlivesTheControl) {
   EXPECT_EQ(panel.get("shown").toString(), "546.07 nm");
   EXPECT_GT(panel.get("updates").toInt() - updates_before, 2);  // live, not only at the end
   EXPECT_EQ(behind, 0);
-
   // The control goes while the panel still binds to it: the bindings let go.
   delete control;
   QCoreApplication::processEvents();
