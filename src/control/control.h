@@ -148,7 +148,6 @@ class Control : private serial::LinkOwner {
   SerialPort& port() { return link_.port(); }
   EventPump& pump() { return link_.pump(); }
   WaitBounds& bounds() { return session_.bounds; }
-  serial::Link& link() { return link_; }
   const InstrumentState& state() const { return session_.state; }
   // Read-only views of private state, for tests and diagnostics.
   std::int16_t IntFilterState() const { return state().filter_state; }

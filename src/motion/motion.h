@@ -20,9 +20,7 @@ class Motion {
   // failure lowers busy and reaches the caller.
   void move_to(double nm);
   // Moves by `steps` motor steps ("U" up, "D" down with the magnitude) and follows the
-  // motion; busy stays with the caller.
-  void step(std::int32_t steps);
-  // The same as one operation of its own: busy is raised for it and lowered after.
+  // motion, as one operation of its own: busy is raised for it and lowered after.
   void step_alone(std::int32_t steps) {
     s_.state.busy = true;
     step(steps);
@@ -65,6 +63,7 @@ class Motion {
   void reposition_overran(const char* operation, double seconds);
 
  private:
+  void step(std::int32_t steps);   // the same, with busy left to the caller
   // Repeats "w" until a position report arrives (or `bound` seconds pass: negative is
   // the bounds' final_position) and shows it.
   bool settle_position(double bound = -1);

@@ -105,7 +105,6 @@ class Link {
   // A motion command went out; no end of it and no "k" since.
   void motion_started() { motion_running_ = true; }
   void motion_ended() { motion_running_ = false; }
-  bool motion_running() const { return motion_running_; }
   void request_stop() noexcept { stop_requested_.store(true); }   // any thread
   bool stop_pending() const noexcept { return stop_requested_.load(); }
   void clear_stop_request() noexcept { stop_requested_.store(false); }
