@@ -198,7 +198,7 @@ TEST(BackdropTest, ATextBoxOnABackdropLooksLikeAPlainOneAndRepaintsAlone) {
   EXPECT_EQ(picture_with(opaque), picture_with(plain));
 }
 
-TEST(SurfaceViewTest, AProgramChangeIsInItsWidgetAtOnceAndPaintedWhenTheThreadIsAboutToSleep) {
+TEST(SurfaceViewTest, AProgramChangeIsInItsWidgetAtOnceAndPaintedOncePerFrameWhenTheThreadSleeps) {
   ::Brivel control;
   control.show();
   ASSERT_TRUE(QTest::qWaitForWindowExposed(&control));
@@ -217,23 +217,26 @@ TEST(SurfaceViewTest, AProgramChangeIsInItsWidgetAtOnceAndPaintedWhenTheThreadIs
   EXPECT_EQ(counter.paints(year), 0);
   QCoreApplication::processEvents();
   EXPECT_EQ(counter.paints(year), 1);
-  // Inside an operation: not in the yield that starts the next exchange, but once its wait sleeps.
+  // Inside an operation: not in the yield that starts the next exchange, nor in a wait that
+  // wakes again early in the frame, but once a wait sleeps past that.
   counter.reset();
   EventPump& pump = control.logic().pump();
   model.set_text("88");
   pump.yield();
   EXPECT_EQ(qobject_cast<QLineEdit*>(year)->text(), QStringLiteral("88"));
+  pump.wait_until(pump.now() + 0.002);
   EXPECT_EQ(counter.paints(year), 0);
-  pump.wait_until(pump.now() + 0.01);
+  pump.wait_until(pump.now() + 0.02);
   EXPECT_EQ(counter.paints(year), 1);
-  // Reports in a row show as the next tick begins; two between the same sleeps paint once, the newer.
-  for (const char* value : {"812.50", "812.57"}) reported.set_text(value);
-  pump.yield();
+  // Reports early in the same frame paint once, the newest; one with a sleep after it, at once.
+  reported.set_text("812.50");
+  pump.wait_until(pump.now() + 0.002);
+  reported.set_text("812.57");
   EXPECT_TRUE(counter.painted().isEmpty());
-  pump.wait_until(pump.now() + 0.01);
+  pump.wait_until(pump.now() + 0.02);
   EXPECT_EQ(counter.painted(), QStringList{QStringLiteral("812.57")});
   reported.set_text("812.63");
-  pump.wait_until(pump.now() + 0.01);
+  pump.wait_until(pump.now() + 0.02);
   EXPECT_EQ(counter.painted(), (QStringList{QStringLiteral("812.57"), QStringLiteral("812.63")}));
   // An operation whose waits only yield still shows its changes, a frame late at most.
   reported.set_text("812.70");

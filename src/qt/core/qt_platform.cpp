@@ -65,6 +65,8 @@ namespace {
 thread_local std::vector<QtSerialPort*> live_ports;
 // How many calls of a pump (yield, wait_until) run on this thread right now.
 thread_local int pump_depth = 0;
+// The pump whose wait sleeps in the event loop on this thread right now, if any.
+thread_local const QtEventPump* sleeping_pump = nullptr;
 
 struct InPump {
   InPump() { ++pump_depth; }
@@ -305,7 +307,10 @@ void QtEventPump::wait_until(double deadline) {
   // re-arms it for itself; the outer wait returns after the nested one anyway (events
   // ran) and re-arms on its next call.
   arm(std::min(deadline, next_timer_due()));
+  const QtEventPump* outer = sleeping_pump;
+  sleeping_pump = this;
   QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+  sleeping_pump = outer;
   fire_due_timers();
   take_arrived();
   check_ports();
@@ -330,6 +335,13 @@ bool QtEventPump::take_arrived() {
 }
 
 bool QtEventPump::inside() { return pump_depth > 0; }
+
+double QtEventPump::sleep_ahead() {
+  // The wake-up is armed in the kernel: whichever event loop sleeps on this thread (a
+  // message box's, nested in the wait) wakes by then.
+  if (!sleeping_pump) return kNever;
+  return std::max(0.0, sleeping_pump->armed_ - sleeping_pump->now());
+}
 
 void QtEventPump::host_loop_runs() {
   // The host's event loop runs outside every pump call: it watches the devices again.

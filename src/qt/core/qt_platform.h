@@ -62,6 +62,10 @@ class QtEventPump : public QObject, public EventPump {
   // True while a pump of this thread runs a yield or a wait (the control is inside an
   // operation and lets the event loop run), false in the host's own event loop.
   static bool inside();
+  // Seconds until the wait in progress on this thread wakes it again by itself (its
+  // deadline or the next timer due); infinity outside such a wait. Read while the
+  // event loop is about to sleep in it (aboutToBlock).
+  static double sleep_ahead();
 
  private:
   class PumpTimer;

@@ -420,11 +420,18 @@ SurfaceView::SurfaceView(brivel::Control& logic, QWidget* host, Boundary boundar
     : QObject(nullptr), logic_(logic), host_(host), boundary_(std::move(boundary)) {
   // Held paints go out when the thread is about to sleep (inside the control's next
   // wait, or in the host's idle loop), or when the host itself lets the event loop run;
-  // and, should a pump never sleep, at its first pass after a frame (60 Hz).
+  // and, should a pump never sleep, at its first pass after a frame (60 Hz). A wait
+  // that wakes again well within the frame keeps them for that pass: a change made
+  // meanwhile (the next position report, 10 ms later) goes out in the same paint, as
+  // a screen shows one of them per frame anyway.
   if (QAbstractEventDispatcher* loop = QAbstractEventDispatcher::instance(thread())) {
-    connect(loop, &QAbstractEventDispatcher::aboutToBlock, this, &SurfaceView::release_paints);
+    connect(loop, &QAbstractEventDispatcher::aboutToBlock, this, [this] {
+      if (held_.empty()) return;
+      const double held_ms = static_cast<double>(held_since_.elapsed());
+      if (held_ms + 1000.0 * QtEventPump::sleep_ahead() < kShareFrameMs) return;
+      release_paints();
+    });
     connect(loop, &QAbstractEventDispatcher::awake, this, [this] {
-      constexpr qint64 kFrameMs = 16;
       if (!QtEventPump::inside() || (!held_.empty() && held_since_.elapsed() >= kFrameMs))
         release_paints();
     });

@@ -14,8 +14,10 @@
 // A program change reaches its widget at once (text(), value, list), but its paint is
 // held until the thread is about to sleep, or until the host's own code lets the event
 // loop run: the control fills fields between two exchanges, and painting them in the
-// yield that starts the next exchange would delay that exchange by the paint. (A
-// grab() taken before that pass shows a held widget without its new content.)
+// yield that starts the next exchange would delay that exchange by the paint. A wait
+// that wakes again early in the screen's frame keeps it for that pass, so that changes
+// close together go out in one paint. (A grab() taken before that pass shows a held
+// widget without its new content.)
 
 #include <QElapsedTimer>
 #include <QFont>
@@ -92,11 +94,11 @@ class Backdrop : public QObject {
 
 // A label whose text follows values the instrument reports many times a second (the
 // current wavelength), on a backdrop, at a fixed size. Like every widget of the view it
-// is painted when the thread is about to sleep: in the follow loop that is as the next
-// exchange's tick begins, right after the report, so what the operator sees is never
-// behind the newest report by more than that moment. Holding paints back to the
-// screen's rate would not pay: the control asks for positions at most twice in 30 ms,
-// and a report that missed a frame would wait for the next tick, 10 ms later.
+// is painted when the thread is about to sleep. The follow loop asks for positions
+// twice in 30 ms, the two reports 10 ms apart: the first is held over the second
+// request's tick, which wakes within the frame, and the paint after the second shows
+// the newer value. One paint per pass instead of two, and no report waits more than
+// about two thirds of a frame for a paint that shows it or a newer one.
 //
 // It paints its backdrop and its text with one painter, and a text of digits, point
 // and sign as a run of glyphs whose indexes and advances it keeps per font, without
@@ -208,6 +210,10 @@ class SurfaceView : public QObject {
   std::unordered_map<const brivel::Widget*, std::size_t> by_model_;
   std::map<QObject*, std::size_t> by_object_;
   int mirroring_ = 0;                   // > 0 while a program change is applied
+  // A frame of the screen (60 Hz), and how long into it a held paint may wait for the
+  // next pass of a wait: the rest of the frame leaves room for that pass and the paint.
+  static constexpr qint64 kFrameMs = 16;
+  static constexpr double kShareFrameMs = 12.0;
   std::vector<QPointer<QWidget>> held_;  // widgets whose paint waits (hold_paint())
   QElapsedTimer held_since_;             // since the first of them
 };
