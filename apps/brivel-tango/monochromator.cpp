@@ -319,30 +319,32 @@ void Monochromator::deliver_change() {
     pushed_ = v;
     pushed_once_ = true;
     Values& p = pushed_;
-    if (all || v.state != before.state) {
-      set_state(v.state);
-      push_change_event("State");
-    }
-    if (all || v.status != before.status) {
-      set_status(v.status);
-      push_change_event("Status");
-    }
+    // Each event on its own: one that cannot go out does not hold back the others.
+    const auto push = [this](bool changed, auto&&... value) {
+      if (!changed) return;
+      try {
+        push_change_event(value...);
+      } catch (const Tango::DevFailed& failure) {
+        report_delivery_failure(failure);
+      }
+    };
+    if (all || v.state != before.state) set_state(v.state);
+    push(all || v.state != before.state, "State");
+    if (all || v.status != before.status) set_status(v.status);
+    push(all || v.status != before.status, "Status");
     // Instrument values: an event whenever one changes, so that panels need no polling.
-    if (all || v.speed != before.speed) push_change_event("Speed", &p.speed);
-    if (all || v.power_on != before.power_on) push_change_event("PowerOnWavelength", &p.power_on);
-    if (all || v.filter_wheel != before.filter_wheel || v.filter_state != before.filter_state)
-      push_change_event("FilterWheel", &p.filter_wheel);
-    if (all || !same(v.filters, before.filters))
-      push_change_event("Filters", p.filters.data(), static_cast<long>(p.filters.size()));
-    if (all || v.grating_lines != before.grating_lines) push_change_event("GratingLines", &p.grating_lines);
-    if (all || v.step != before.step) push_change_event("StepSize", &p.step);
-    if (all || v.instrument_no != before.instrument_no) push_change_event("InstrumentNo", &p.instrument_no);
-    if (all || v.zero_offset != before.zero_offset) push_change_event("ZeroOffset", &p.zero_offset);
-    if (all || v.year != before.year) {
-      pushed_year_ = const_cast<char*>(p.year.c_str());
-      push_change_event("Year", &pushed_year_);
-    }
-    if (all || v.connected != before.connected) push_change_event("Connected", &p.connected);
+    push(all || v.speed != before.speed, "Speed", &p.speed);
+    push(all || v.power_on != before.power_on, "PowerOnWavelength", &p.power_on);
+    push(all || v.filter_wheel != before.filter_wheel || v.filter_state != before.filter_state, "FilterWheel",
+         &p.filter_wheel);
+    push(all || !same(v.filters, before.filters), "Filters", p.filters.data(), static_cast<long>(p.filters.size()));
+    push(all || v.grating_lines != before.grating_lines, "GratingLines", &p.grating_lines);
+    push(all || v.step != before.step, "StepSize", &p.step);
+    push(all || v.instrument_no != before.instrument_no, "InstrumentNo", &p.instrument_no);
+    push(all || v.zero_offset != before.zero_offset, "ZeroOffset", &p.zero_offset);
+    pushed_year_ = const_cast<char*>(p.year.c_str());
+    push(all || v.year != before.year, "Year", &pushed_year_);
+    push(all || v.connected != before.connected, "Connected", &p.connected);
   } catch (const Tango::DevFailed& failure) {
     report_delivery_failure(failure);
   } catch (...) {
