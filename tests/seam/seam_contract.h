@@ -18,6 +18,7 @@
 #include "platform/event_pump.h"
 #include "platform/failure.h"
 #include "platform/serial_port.h"
+#include "testkit/failure_of.h"
 
 namespace brivel::seam {
 
@@ -279,12 +280,7 @@ TYPED_TEST_P(SeamContract, ClosingEmptiesTheQueuesRaisesNothingAndAReopenedPortK
   port.close();
   EXPECT_FALSE(port.is_open());
   EXPECT_EQ(port.bytes_waiting(), 0);
-  try {
-    port.write({'w'});
-    ADD_FAILURE() << "a closed port took a write";
-  } catch (const RuntimeFailure& failure) {
-    EXPECT_EQ(failure.reason(), FailureReason::PortFailure);
-  }
+  EXPECT_EQ(testkit::failure_of([&] { port.write({'w'}); }), FailureReason::PortFailure) << "a closed port wrote";
   this->pump_for(0.02);
   EXPECT_TRUE(this->codes.empty()) << "a port the caller closed raised an event";
   port.open();
