@@ -248,6 +248,7 @@ TEST_F(PowerOnTest, PropertyStoresTheNearestStepAndShowsWhatTheControllerHolds) 
                               "Initial wavelength set successfully."}));
   EXPECT_EQ(b.dialogs.shown()[0].title, "Modify monochromator parameters");
   EXPECT_EQ(b.dialogs.shown()[0].buttons, Buttons::OkCancel);
+  EXPECT_TRUE(b.dialogs.notes().empty()) << "rounding to a whole step is no news for the host";
 }
 
 TEST_F(PowerOnTest, EnterAsksWithoutTheBlankAndShowsNoSuccessMessage) {
