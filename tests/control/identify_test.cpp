@@ -151,7 +151,7 @@ TEST(Identify, AnUnknownGratingKeepsTheOldOneAndTellsTheHost) {
             std::make_tuple(0.0, 0, 0.0, "0.00 nm"));
   const auto note = [&] {   // the operation and text of the one note
     const std::vector<HostNote>& notes = fresh.dialogs.notes();
-    return notes.size() == 1 ? Said(notes[0].operation, notes[0].text_en) : Said("notes:", std::to_string(notes.size()));
+    return notes.size() == 1 ? Said(notes[0].operation, notes[0].text_en) : Said("notes", std::to_string(notes.size()));
   };
   EXPECT_EQ(note(), Said("OpenCom", "the instrument reported grating code 6, which has no step size; DblMonoStep "
                                     "stays 0 nm per step"));

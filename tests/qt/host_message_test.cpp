@@ -196,7 +196,7 @@ TEST_F(HostMessageTest, NotesForTheHostArriveInLastErrorAndFailed) {
   EXPECT_EQ(last_error.at(1).at(0).toString(), "");
 }
 
-TEST_F(HostMessageTest, RefusalsReachTheHostInLastErrorAndRefused) {
+TEST_F(HostMessageTest, RefusalsReachTheHostInLastErrorAndRefusedAndFailuresInFailed) {
   QSignalSpy refused(control_.get(), &::Brivel::refused);
   QSignalSpy failed(control_.get(), &::Brivel::failed);
   // The operator's stop button without a connection: the box, and the host told.
@@ -223,12 +223,9 @@ TEST_F(HostMessageTest, RefusalsReachTheHostInLastErrorAndRefused) {
   control_->setDblOpenPos(450);      // a question, unanswered: Cancel, and nothing else
   EXPECT_TRUE(control_->lastError().isEmpty()) << control_->lastError().toStdString();
   EXPECT_EQ(refused.count(), 2);
-}
-
-TEST_F(HostMessageTest, AFailureToldOnlyToTheOperatorReachesTheHostOnce) {
-  connect_control();
-  QSignalSpy failed(control_.get(), &::Brivel::failed);
-  // A grating text that is no grating: the save fails with the operator's message alone.
+  // A failure told only to the operator (a grating text that is no grating: the save fails) reaches the host once.
+  control_->setHostMessages(false);
+  shown_.clear();
   control_->logic().surface().at("TxtGratingLines").set_text("x");
   control_->SaveParameter(QDir::temp().filePath("brivel-never-written.txt"));
   ASSERT_EQ(shown_.size(), 1u);
