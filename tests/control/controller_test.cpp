@@ -42,12 +42,7 @@ struct Threaded {
     thread = std::make_unique<ControlThread>(std::move(o));
   }
   Controller& c() { return thread->controller(); }
-  // Commands the controller received, as text ("W 00 00 27 10"), read on its thread.
-  std::vector<std::string> log() {
-    std::vector<std::string> out;
-    thread->call([&](Control&) { out = sim.log(); });
-    return out;
-  }
+  // The writes, as hex ("57 00 00 27 10"), read on the control's thread.
   std::vector<std::string> written() {
     std::vector<std::string> out;
     thread->call([&](Control&) {
@@ -67,7 +62,7 @@ bool eventually(std::mutex& m, std::condition_variable& cv, F ready) {
   return cv.wait_for(lock, std::chrono::seconds(20), ready);
 }
 
-TEST(Controller, MoveStartedWatchedAndCancelledFromAnotherThread) {
+TEST(Controller, MoveStartedWatchedAndCancelledFromAnotherThreadOrEndedByALostPort) {
   Threaded t;
   ASSERT_TRUE(t.c().open().wait().ok());
   ASSERT_TRUE(t.c().set_speed(1).wait().ok());   // slowest: the move takes a while
@@ -85,7 +80,7 @@ TEST(Controller, MoveStartedWatchedAndCancelledFromAnotherThread) {
   EXPECT_TRUE(t.c().state().busy);
   EXPECT_EQ(t.c().state().operation, "move_to");
   move.cancel();
-  const Result r = move.wait();
+  Result r = move.wait();
   EXPECT_EQ(r.outcome, Outcome::Stopped);
   EXPECT_EQ(r.text_en, "Stopped on request; the motor was stopped.");
   EXPECT_LT(r.wavelength, 900);
@@ -98,6 +93,19 @@ TEST(Controller, MoveStartedWatchedAndCancelledFromAnotherThread) {
   EXPECT_NE(std::find(k, sent.end(), "77"), sent.end());
   // The next operation runs normally.
   EXPECT_TRUE(t.c().move_to(500).wait().ok());
+  // A lost port ends the pending operation with its failure: pulled out from an observer, on the
+  // control's thread, mid-move.
+  std::atomic<bool> pulled{false};
+  t.c().subscribe(Observer{[&](double) {
+    if (!pulled.exchange(true)) t.port->unplug_now();
+  }});
+  r = t.c().move_to(900).wait();
+  EXPECT_EQ(r.outcome, Outcome::ConnectionLost);
+  EXPECT_FALSE(t.c().state().connected);
+  EXPECT_FALSE(t.c().state().busy);
+  // Once back, the control connects again.
+  t.thread->call([&](Control&) { t.port->replug(); });
+  EXPECT_TRUE(t.c().open().wait().ok());
 }
 
 TEST(Controller, ObserversHearEachPositionReportOnceAndStateChanges) {
@@ -111,7 +119,7 @@ TEST(Controller, ObserversHearEachPositionReportOnceAndStateChanges) {
                                           }});
   ASSERT_TRUE(t.c().open().wait().ok());
   const int after_open = reports.load();
-  const auto position_requests = [&] { const auto log = t.log(); return std::count(log.begin(), log.end(), "w"); };
+  const auto position_requests = [&] { const auto w = t.written(); return std::count(w.begin(), w.end(), "77"); };
   const auto requests_before = position_requests();
   const Result r = t.c().move_to(600).wait();
   ASSERT_TRUE(r.ok()) << r.text_en;
@@ -153,56 +161,7 @@ TEST(Controller, RefusalsEndAtOnceAndSendNothing) {
   EXPECT_TRUE(stopping.done());
 }
 
-TEST(Controller, ALostPortEndsThePendingOperationWithItsFailure) {
-  Threaded t;
-  ASSERT_TRUE(t.c().open().wait().ok());
-  ASSERT_TRUE(t.c().set_speed(1).wait().ok());
-  std::atomic<bool> pulled{false};
-  // Pulled out from an observer, on the control's thread, mid-move.
-  t.c().subscribe(Observer{[&](double) {
-    if (!pulled.exchange(true)) t.port->unplug_now();
-  }});
-  const Result r = t.c().move_to(900).wait();
-  EXPECT_EQ(r.outcome, Outcome::ConnectionLost);
-  EXPECT_FALSE(t.c().state().connected);
-  EXPECT_FALSE(t.c().state().busy);
-  // Once back, the control connects again.
-  t.thread->call([&](Control&) { t.port->replug(); });
-  EXPECT_TRUE(t.c().open().wait().ok());
-}
-
-TEST(Controller, CompletionCallbacksRunOnceAndMayStartTheNextOperation) {
-  Threaded t;
-  ASSERT_TRUE(t.c().open().wait().ok());
-  std::mutex m;
-  std::condition_variable cv;
-  std::vector<double> ends;
-  Operation second;
-  Operation first = t.c().move_to(450);
-  // On the control's thread, or here once ended: never holding the lock while the next callback runs.
-  first.on_done([&](const Result& r) {
-    {
-      std::lock_guard<std::mutex> lock(m);
-      ends.push_back(r.wavelength);
-    }
-    Operation next = t.c().move_to(470);
-    next.on_done([&](const Result& r2) {
-      std::lock_guard<std::mutex> lock2(m);
-      ends.push_back(r2.wavelength);
-      cv.notify_all();
-    });
-    std::lock_guard<std::mutex> lock(m);
-    second = next;
-  });
-  ASSERT_TRUE(eventually(m, cv, [&] { return ends.size() == 2; }));
-  EXPECT_EQ(ends, (std::vector<double>{450, 470}));
-  // A callback added after the end runs at once, on the caller's thread.
-  int late = 0;
-  first.on_done([&](const Result&) { ++late; });
-  EXPECT_EQ(late, 1);
-}
-
-TEST(Controller, TypedOperationsReachTheSameHandlers) {
+TEST(Controller, TypedOperationsRunAndCompletionCallbacksRunOnceAndMayStartTheNextOperation) {
   Threaded t;
   ASSERT_TRUE(t.c().open().wait().ok());
   // A relative move by the up and down buttons' arithmetic.
@@ -224,6 +183,32 @@ TEST(Controller, TypedOperationsReachTheSameHandlers) {
   r = t.c().set_speed(120).wait();
   ASSERT_TRUE(r.ok()) << r.text_en;
   EXPECT_EQ(t.c().state().speed, 120);
+  std::mutex m;
+  std::condition_variable cv;
+  std::vector<double> ends;
+  Operation second;
+  Operation first = t.c().move_to(450);
+  // On the control's thread, or here once ended: never holding the lock while the next callback runs.
+  first.on_done([&](const Result& ended) {
+    {
+      std::lock_guard<std::mutex> lock(m);
+      ends.push_back(ended.wavelength);
+    }
+    Operation next = t.c().move_to(470);
+    next.on_done([&](const Result& r2) {
+      std::lock_guard<std::mutex> lock2(m);
+      ends.push_back(r2.wavelength);
+      cv.notify_all();
+    });
+    std::lock_guard<std::mutex> lock(m);
+    second = next;
+  });
+  ASSERT_TRUE(eventually(m, cv, [&] { return ends.size() == 2; }));
+  EXPECT_EQ(ends, (std::vector<double>{450, 470}));
+  // A callback added after the end runs at once, on the caller's thread.
+  int late = 0;
+  first.on_done([&](const Result&) { ++late; });
+  EXPECT_EQ(late, 1);
 }
 
 }  // namespace

@@ -138,16 +138,28 @@ TEST(Identify, SilenceAtBlazeAndTypeIsSkippedAsInTheRefresh) {
   EXPECT_TRUE(b.dialogs.shown().empty());
 }
 
-TEST(Identify, AnUnknownGratingKeepsTheOldOne) {
-  // On a fresh control every wavelength then computes to 0.
+TEST(Identify, AnUnknownGratingKeepsTheOldOneAndTellsTheHost) {
+  // On a fresh control every wavelength then computes to 0; the operator sees nothing, the host a note.
   sim::Memory m = instrument();
   m.grating = 6;
   Bench fresh(m);
   fresh.control.OpenCom();
   expect_connected(fresh);
+  EXPECT_TRUE(fresh.dialogs.shown().empty());
   const Control& c = fresh.control;
   EXPECT_EQ(std::make_tuple(c.DblMonoStep(), c.IntGratingLines(), c.DblMonoWaveLen(), text(fresh, "TxtOpenPos")),
             std::make_tuple(0.0, 0, 0.0, "0.00 nm"));
+  const auto note = [&] {   // the operation and text of the one note
+    const std::vector<HostNote>& notes = fresh.dialogs.notes();
+    return notes.size() == 1 ? Said(notes[0].operation, notes[0].text_en) : Said("notes", std::to_string(notes.size()));
+  };
+  EXPECT_EQ(note(), Said("OpenCom", "the instrument reported grating code 6, which has no step size; DblMonoStep "
+                                    "stays 0 nm per step"));
+  fresh.clear();
+  fresh.control.CmdMonoRefresh_Click();   // a refresh keeps its starting step
+  EXPECT_EQ(c.DblMonoStep(), 0.00625);
+  EXPECT_EQ(note(), Said("CmdMonoRefresh", "the instrument reported grating code 6, which has no step size; "
+                                           "DblMonoStep stays 0.00625 nm per step"));
   // After a known grating an identification keeps it; a refresh its starting step (0.00625 nm).
   Bench b(instrument());
   b.control.OpenCom();

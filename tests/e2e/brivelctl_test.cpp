@@ -30,19 +30,16 @@ TEST(BrivelctlCommandLine, RefusesWhatItCannotUseWithStatus2AndUsage) {
   }
 }
 
-TEST(BrivelctlCommandLine, UnconnectedControlTakesSettings) {
+TEST(BrivelctlCommandLine, UnconnectedControlTakesSettingsAndTheInputBoxTakesAnswersInTurn) {
   // No port is opened: the settings read and take values (17 ignored, 4 stays; 16 stored).
-  const Finished f = ctl({"--com", "4", "--lang", "zh", "get", "IntUseCom", "get", "IntLanguage", "set",
-                          "IntUseCom", "17", "get", "IntUseCom", "set", "IntUseCom", "16", "get", "IntUseCom"});
+  Finished f = ctl({"--com", "4", "--lang", "zh", "get", "IntUseCom", "get", "IntLanguage", "set", "IntUseCom",
+                    "17", "get", "IntUseCom", "set", "IntUseCom", "16", "get", "IntUseCom"});
   ASSERT_EQ(f.status, 0) << describe(f);
   EXPECT_EQ(lines(f.out), (Words{"4", "0", "4", "16"}));
-}
-
-TEST(BrivelctlCommandLine, InputBoxTakesTheAnswersInTurnAndIsCancelledWhenNoneIsLeft) {
-  // A right press on the lamp asks for the port number.
-  const Finished f = ctl({"--answer", "3", "mouse", "Image1", "2", "get", "IntUseCom", "--answer",
-                          "99", "mouse", "Image1", "2", "get", "IntUseCom", "mouse", "Image1", "2",
-                          "get", "IntUseCom"});
+  // The input box (a right press on the lamp asks for the port number) takes the answers in turn and is
+  // cancelled when none is left.
+  f = ctl({"--answer", "3", "mouse", "Image1", "2", "get", "IntUseCom", "--answer", "99", "mouse", "Image1", "2",
+           "get", "IntUseCom", "mouse", "Image1", "2", "get", "IntUseCom"});
   ASSERT_EQ(f.status, 0) << describe(f);
   EXPECT_EQ(lines(f.out), (Words{"3", "3", "3"}));
   EXPECT_TRUE(has_line(f.err, "[Choose the serial no.] Please enter the serial number")) << f.err;

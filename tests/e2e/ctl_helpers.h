@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -79,30 +80,22 @@ inline std::string temp_path(const std::string& name) {
   return std::string(dir && *dir ? dir : "/tmp") + "/brivelctl-e2e-" + std::to_string(getpid()) + "-" + name;
 }
 
-// brivel-sim on a pty under a link (as /dev/serial/by-id), output discarded; pull_out() and the
-// destructor kill it at once, as an adapter unplugged.
+// brivel-sim on a pty under a link (as /dev/serial/by-id); pull_out() and the destructor kill it at once, as
+// an adapter unplugged.
 struct LinkedSim {
-  explicit LinkedSim(const std::string& name, const Words& more = {}) : link(temp_path(name)) {
-    Words args = {"--link", link};
-    args.insert(args.end(), more.begin(), more.end());
-    const int null_fd = open("/dev/null", O_WRONLY | O_CLOEXEC);
-    pid = e2e::spawn(BRIVEL_SIM_PROGRAM, args, {}, null_fd, null_fd);
-    close(null_fd);
+  explicit LinkedSim(const std::string& name, Words more = {}) : link(temp_path(name)) {
+    more.insert(more.begin(), {"--link", link});
+    sim = std::make_unique<e2e::LiveProgram>(BRIVEL_SIM_PROGRAM, more);
     for (int i = 0; i < 300 && !ready(); ++i) usleep(10000);
   }
   ~LinkedSim() { pull_out(); }
-  LinkedSim(const LinkedSim&) = delete;
-  LinkedSim& operator=(const LinkedSim&) = delete;
   bool ready() const { return access(link.c_str(), F_OK) == 0; }
   void pull_out() {
-    if (pid < 0) return;
-    kill(pid, SIGKILL);
-    waitpid(pid, nullptr, 0);
-    pid = -1;
+    sim.reset();   // killed with SIGKILL
     unlink(link.c_str());
   }
   std::string link;
-  pid_t pid = -1;
+  std::unique_ptr<e2e::LiveProgram> sim;
 };
 
 }  // namespace e2e::brivelctl

@@ -1,18 +1,12 @@
 #pragma once
-// Starting programs as children and reading their output (live_program.h: with a time limit).
+// A child's environment, arguments and exit status, and reading its output (live_program.h starts it).
 
-#include <fcntl.h>
 #include <poll.h>
-#include <signal.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <chrono>
-#include <cstring>
 #include <sstream>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -52,24 +46,6 @@ inline std::vector<char*> c_strings(std::vector<std::string>& words) {
 // A wait status as a shell gives it: the exit status, or 128 + the signal.
 inline int exit_status(int raw) {
   return WIFEXITED(raw) ? WEXITSTATUS(raw) : WIFSIGNALED(raw) ? 128 + WTERMSIG(raw) : -1;
-}
-
-// Starts `path` with stdin from /dev/null and the environment child_environment(env).
-inline pid_t spawn(const std::string& path, const std::vector<std::string>& args,
-                   const std::vector<std::string>& env, int out_fd, int err_fd) {
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_adddup2(&actions, out_fd, 1);
-  posix_spawn_file_actions_adddup2(&actions, err_fd, 2);
-  std::vector<std::string> argv{path}, envv = child_environment(env);
-  argv.insert(argv.end(), args.begin(), args.end());
-  auto argp = c_strings(argv), envp = c_strings(envv);
-  pid_t pid = -1;
-  const int rc = posix_spawn(&pid, path.c_str(), &actions, nullptr, argp.data(), envp.data());
-  posix_spawn_file_actions_destroy(&actions);
-  if (rc != 0) throw std::runtime_error("cannot start " + path + ": " + std::strerror(rc));
-  return pid;
 }
 
 // One poll (at most `seconds`) of a child's stdout and stderr (fds; -1 once closed): appends what came,

@@ -1,5 +1,5 @@
-// Behaviours kept though they may surprise a script (an unknown grating keeps the old step size, the power-on
-// property trusts its reply, a field without a number goes out as 0): the host is told in a note.
+// Behaviours kept though they may surprise a script (the power-on property trusts its reply, a field without a
+// number goes out as 0): the host is told in a note. An unknown grating's note: Identify's tests.
 
 #include <gtest/gtest.h>
 
@@ -16,59 +16,30 @@ std::vector<std::string> noted(const testkit::Bench& b, const std::string& opera
   return texts;
 }
 
-TEST(HostNotes, UnknownGratingCodeKeepsTheStepSizeAndTellsTheHost) {
-  sim::Memory memory = sim::factory_memory();
-  memory.grating = 6;
-  testkit::Bench b(memory);
-  b.control.OpenCom();
-  EXPECT_EQ(b.control.BlnMonConnectFlag(), kTrue);
-  EXPECT_EQ(b.control.DblMonoStep(), 0.0);
-  EXPECT_TRUE(b.dialogs.shown().empty());
-  EXPECT_EQ(noted(b, "OpenCom"), std::vector<std::string>{
-      "the instrument reported grating code 6, which has no step size; DblMonoStep stays 0 nm per step"});
-  b.clear();
-  b.control.CmdMonoRefresh_Click();
-  EXPECT_EQ(b.control.DblMonoStep(), 0.00625);
-  ASSERT_EQ(noted(b, "CmdMonoRefresh").size(), 1u);
-  EXPECT_NE(noted(b, "CmdMonoRefresh")[0].find("stays 0.00625 nm"), std::string::npos);
-}
-
-TEST(HostNotes, PowerOnSuccessIsShownAsDescribedAndTheHostLearnsWhatWasNotConfirmed) {
+// (Whole steps from a sound controller, no note: PowerOnTest.PropertyStoresTheNearestStepAndShowsWhat...)
+TEST(HostNotes, PowerOnSuccessIsShownAndTheHostLearnsWhatWasNotConfirmed) {
   const std::string success = "Initial wavelength set successfully.";
-  {  // A sound controller keeps whole steps: 435.83 nm is held as 435.85 nm, no note.
-    testkit::Connected c;
-    testkit::Bench& b = c.b;
-    double nm = 435.83;
-    b.control.setDblOpenPos(nm);
-    EXPECT_EQ(b.dialogs.count(success), 1);
-    EXPECT_TRUE(b.dialogs.notes().empty());
-  }
-  {  // The setting goes unanswered: success all the same, and a note.
-    testkit::Connected c;
-    testkit::Bench& b = c.b;
-    b.sim.faults().no_ack = true;
-    double nm = 600;
-    b.control.setDblOpenPos(nm);
-    EXPECT_EQ(b.dialogs.count(success), 1);
-    EXPECT_EQ(noted(b, "DblOpenPos"), std::vector<std::string>{
-        "the power-on wavelength 600 nm was not confirmed: the controller did not answer the setting"});
-  }
-  {  // The controller reads back another value than was asked for (Enter: no success box).
-    testkit::Connected c;
-    testkit::Bench& b = c.b;
-    b.port->on_write([](const Bytes& request) -> Bytes {
-      if (request.at(0) == 'M') return {'O', 'K', '\r'};
-      if (request == Bytes{'m'}) return {'m', 0, 1, 0x38, 0x80};   // 80000 steps: 500 nm
-      return {};
-    });
-    b.control.surface().at("TxtOpenPos").set_text("600");
-    std::int16_t enter = 13;
-    b.control.TxtOpenPos_KeyPress(enter);
-    EXPECT_EQ(b.dialogs.count(success), 0);
-    EXPECT_EQ(b.control.DblOpenPos(), 500);
-    EXPECT_EQ(noted(b, "TxtOpenPos"), std::vector<std::string>{
-        "the controller holds the power-on wavelength 500 nm, not the 600 nm requested"});
-  }
+  testkit::Connected unanswered, other;
+  unanswered.b.sim.faults().no_ack = true;   // success all the same, and a note
+  double nm = 600;
+  unanswered.b.control.setDblOpenPos(nm);
+  EXPECT_EQ(unanswered.b.dialogs.count(success), 1);
+  EXPECT_EQ(noted(unanswered.b, "DblOpenPos"), std::vector<std::string>{
+      "the power-on wavelength 600 nm was not confirmed: the controller did not answer the setting"});
+  // The controller reads back another value than was asked for (Enter: no success box).
+  testkit::Bench& b = other.b;
+  b.port->on_write([](const Bytes& request) -> Bytes {
+    if (request.at(0) == 'M') return {'O', 'K', '\r'};
+    if (request == Bytes{'m'}) return {'m', 0, 1, 0x38, 0x80};   // 80000 steps: 500 nm
+    return {};
+  });
+  b.control.surface().at("TxtOpenPos").set_text("600");
+  std::int16_t enter = 13;
+  b.control.TxtOpenPos_KeyPress(enter);
+  EXPECT_EQ(b.dialogs.count(success), 0);
+  EXPECT_EQ(b.control.DblOpenPos(), 500);
+  EXPECT_EQ(noted(b, "TxtOpenPos"), std::vector<std::string>{
+      "the controller holds the power-on wavelength 500 nm, not the 600 nm requested"});
 }
 
 TEST(HostNotes, FileFieldsWithoutANumberGoOutAsZeroAndAreListed) {

@@ -32,7 +32,7 @@ void click(Bench& b, int checked) {
 }
 Texts said(const Bench& b) { return b.dialogs.texts(); }
 
-TEST(Filter, WriteSortsTheStartWavelengthsAndReadsThemBack) {
+TEST(Filter, WriteSortsTheStartWavelengthsReadsThemBackAndGivesUpWithoutAnAcknowledgement) {
   Bench b(wheel(1));
   ASSERT_TRUE(testkit::connect(b));
   write(b, "3", {"800", "350", "650"});
@@ -47,10 +47,27 @@ TEST(Filter, WriteSortsTheStartWavelengthsAndReadsThemBack) {
                             "The filter wheel parameters set successfully."}));
   EXPECT_FALSE(at(b, "FrmSplash").visible());
   EXPECT_EQ(b.control.BlnBusy(), kFalse);
+  // Without an acknowledgement the write gives up after its first packet.
+  b.clear();
+  b.control.bounds().ack = 1.0;
+  b.sim.faults().no_ack = true;
+  write(b, "1", {"400"});
+  EXPECT_EQ(b.write_hex(), Texts{"46 01 0D"});
+  EXPECT_EQ(b.control.BlnBusy(), kFalse);
+  EXPECT_FALSE(at(b, "FrmSplash").visible());
+  ASSERT_FALSE(b.dialogs.shown().empty());
+  EXPECT_EQ(b.dialogs.last().icon, Icon::Critical);
 }
 
-TEST(Filter, EntriesAreCheckedBeforeAnythingIsSent) {
+TEST(Filter, CountBoxShowsItsRowsAndEntriesAreCheckedBeforeAnythingIsSent) {
   Bench b(wheel(1));
+  EXPECT_EQ(at(b, "CboFilterCount").items(), (Texts{"1", "2", "3", "4", "5", "6"}));
+  at(b, "CboFilterCount").set_text("4");
+  b.control.CboFilterCount_Click();
+  for (int i = 0; i < 6; ++i) {
+    EXPECT_EQ(row(b, i).visible(), i < 4) << i;
+    EXPECT_EQ(at(b, indexed("Label21", i)).visible(), i < 4) << i;
+  }
   // Not connected: the not-connected message only once the entries have passed.
   write(b, "0", {});
   EXPECT_EQ(b.control.surface().focused(), "CboFilterCount");
@@ -104,30 +121,6 @@ TEST(Filter, WheelNotSetUpRefusesTheCheckBoxAndAWriteSendsZeroForTheUnreadValues
   ASSERT_GE(writes.size(), 3u);
   EXPECT_EQ(Texts(writes.begin() + 1, writes.begin() + 3), (Texts{"00 00 0D", "00 00 0D"}));
   EXPECT_TRUE(b.control.BlnFilterReady());   // the write set the wheel up
-}
-
-TEST(Filter, CountBoxOffersOneToSixAndShowsThatManyRows) {
-  Bench b(wheel(1));
-  EXPECT_EQ(at(b, "CboFilterCount").items(), (Texts{"1", "2", "3", "4", "5", "6"}));
-  at(b, "CboFilterCount").set_text("4");
-  b.control.CboFilterCount_Click();
-  for (int i = 0; i < 6; ++i) {
-    EXPECT_EQ(row(b, i).visible(), i < 4) << i;
-    EXPECT_EQ(at(b, indexed("Label21", i)).visible(), i < 4) << i;
-  }
-}
-
-TEST(Filter, MissingAcknowledgementGivesUp) {
-  Bench b(wheel(1));
-  ASSERT_TRUE(testkit::connect(b));
-  b.control.bounds().ack = 1.0;
-  b.sim.faults().no_ack = true;
-  write(b, "1", {"400"});
-  EXPECT_EQ(b.write_hex(), Texts{"46 01 0D"});
-  EXPECT_EQ(b.control.BlnBusy(), kFalse);
-  EXPECT_FALSE(at(b, "FrmSplash").visible());
-  ASSERT_FALSE(b.dialogs.shown().empty());
-  EXPECT_EQ(b.dialogs.last().icon, Icon::Critical);
 }
 
 }  // namespace

@@ -16,7 +16,7 @@ Hex jog(testkit::Bench& b, bool up, double held) {
   return b.write_hex();
 }
 
-TEST(Jog, HeldButtonMovesUntilReleasedStopIgnoredWhenIdle) {
+TEST(Jog, HeldButtonMovesUntilReleasedStopIgnoredWhenIdleReleaseBoundAndEndOfMotion) {
   Connected c;
   c.b.control.CmdStop_Click();   // idle: nothing to stop
   EXPECT_TRUE(c.b.write_hex().empty());
@@ -32,12 +32,8 @@ TEST(Jog, HeldButtonMovesUntilReleasedStopIgnoredWhenIdle) {
     EXPECT_TRUE(up ? now > before : now < before) << before << " -> " << now;
     EXPECT_EQ(c.b.control.BlnBusy(), kFalse);
   }
-}
-
-TEST(Jog, ScriptedControllerReleaseBoundAndEndOfMotion) {
-  Connected c;
-  // Unanswered while held; after "k": no answer, a report's head (its tail must not shift the next
-  // packet), a stray packet, then reports. Four requests for the release, then the press's own.
+  // A scripted controller: unanswered while held; after "k": no answer, a report's head (its tail must not
+  // shift the next packet), a stray packet, then reports. Four requests for the release, then the press's own.
   Script stray{"K", {'K', 0, 0, 0, 0}, {}, {{}, {'w', 0, 0}, {'x', 0, 0, 0, 0}, report(1800)}};
   stray.install(c.b);
   EXPECT_EQ(after(jog(c.b, true, 0.1), "6B"), (Hex{"77", "77", "77", "77", "77"}));

@@ -56,7 +56,7 @@ TEST(MoveTo, StopOrTheTargetRecordEndsTheFollowLoop) {
   EXPECT_EQ(c.b.control.BlnBusy(), kFalse);
 }
 
-TEST(MoveTo, StallComparesFirstAndThirdPassOfAGroup) {
+TEST(MoveTo, StallComparesFirstAndThirdPassOfAGroupRefusalsAndRunTimeFailures) {
   const std::string stalled = "The position doesn't change, please check.";
   Connected c;
   c.b.sim.faults().stall = true;
@@ -70,10 +70,8 @@ TEST(MoveTo, StallComparesFirstAndThirdPassOfAGroup) {
   s.install(c.b);
   EXPECT_EQ(move(c.b, 4500).size(), 13u);
   EXPECT_EQ(c.b.dialogs.count(stalled), 2);
-}
-
-TEST(MoveTo, RefusalsAndRunTimeFailures) {
-  Connected c;
+  // Refusals and failures at run time.
+  c.b.clear();
   EXPECT_TRUE(move(c.b, c.b.control.DblMonoWaveLen()).empty());   // already there: nothing at all
   EXPECT_TRUE(move(c.b, -0.5).empty());
   ASSERT_EQ(c.b.dialogs.shown().size(), 1u);

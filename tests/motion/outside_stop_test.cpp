@@ -8,12 +8,11 @@ namespace {
 
 void move_to(Control& control, double nm) { control.MonochromatorMoveTo(nm); }
 
-TEST(OutsideStop, StopsAMoveAsTheStopButtonDoesAndEndsTheCall) {
+TEST(OutsideStop, StopsAMoveAsTheStopButtonDoesAndEndsTheCallAlsoFromTheWaitHook) {
   Connected c;
   c.b.pump.after(0.3, [&] { c.b.control.RequestStop(); });
   const double start = c.b.pump.now();
-  const auto reason = testkit::failure_of([&] { move_to(c.b.control, 5000); });
-  EXPECT_EQ(reason, FailureReason::Interrupted);
+  EXPECT_EQ(testkit::failure_of([&] { move_to(c.b.control, 5000); }), FailureReason::Interrupted);
   EXPECT_LT(c.b.pump.now() - start, 0.5) << "the stop is seen within a tick";
   // "k", then position requests until one shows where the motor stopped.
   const Hex tail = after(c.b.write_hex(), "6B");
@@ -32,16 +31,12 @@ TEST(OutsideStop, StopsAMoveAsTheStopButtonDoesAndEndsTheCall) {
   // The next call runs as usual.
   move_to(c.b.control, 400);
   EXPECT_DOUBLE_EQ(c.b.control.DblMonoWaveLen(), 400);
-}
-
-TEST(OutsideStop, TheWaitHookRunsEveryTickAndCanRequestTheStop) {
-  Connected c;
+  // The wait hook runs every tick and can request the stop.
   int ticks = 0;
   c.b.control.set_wait_hook([&] {
     if (++ticks == 40) c.b.control.RequestStop();
   });
-  EXPECT_EQ(testkit::failure_of([&] { move_to(c.b.control, 5000); }),
-            FailureReason::Interrupted);
+  EXPECT_EQ(testkit::failure_of([&] { move_to(c.b.control, 5000); }), FailureReason::Interrupted);
   EXPECT_GE(ticks, 40);
   c.b.control.set_wait_hook(nullptr);
 }

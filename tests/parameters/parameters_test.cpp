@@ -248,9 +248,21 @@ TEST_F(PowerOnTest, PropertyStoresTheNearestStepAndShowsWhatTheControllerHolds) 
                               "Initial wavelength set successfully."}));
   EXPECT_EQ(b.dialogs.shown()[0].title, "Modify monochromator parameters");
   EXPECT_EQ(b.dialogs.shown()[0].buttons, Buttons::OkCancel);
+  EXPECT_TRUE(b.dialogs.notes().empty()) << "rounding to a whole step is no news for the host";
 }
 
-TEST_F(PowerOnTest, EnterAsksWithoutTheBlankAndShowsNoSuccessMessage) {
+TEST_F(PowerOnTest, LeavingAChangedBoxOrEnterAsksAndCancelReadsTheStoredValueBack) {
+  box(b).set_text("435.85");   // the value DblOpenPos holds
+  b.control.TxtOpenPos_LostFocus();
+  EXPECT_TRUE(b.dialogs.shown().empty());
+  b.dialogs.answer(Answer::Cancel);
+  box(b).set_text("501");
+  b.control.TxtOpenPos_LostFocus();
+  EXPECT_EQ(said(b), Strings{"Will the initial wavelength be changed to 501 nm?"});
+  EXPECT_EQ(b.write_hex(), Strings{"6D"});
+  EXPECT_EQ(held(b), holds(8717, "435.85 nm", 435.85));
+  // In Chinese the property asks with a blank before "nm"; Enter asks without it and shows no success.
+  b.clear();
   std::int16_t chinese = 0;
   b.control.setIntLanguage(chinese);
   set(b, 100);
@@ -263,19 +275,7 @@ TEST_F(PowerOnTest, EnterAsksWithoutTheBlankAndShowsNoSuccessMessage) {
   EXPECT_EQ(held(b), holds(4000, "200.00 nm", 200));
 }
 
-TEST_F(PowerOnTest, LeavingAChangedBoxAsksAndCancelReadsTheStoredValueBack) {
-  box(b).set_text("435.85");   // the value DblOpenPos holds
-  b.control.TxtOpenPos_LostFocus();
-  EXPECT_TRUE(b.dialogs.shown().empty());
-  b.dialogs.answer(Answer::Cancel);
-  box(b).set_text("501");
-  b.control.TxtOpenPos_LostFocus();
-  EXPECT_EQ(said(b), Strings{"Will the initial wavelength be changed to 501 nm?"});
-  EXPECT_EQ(b.write_hex(), Strings{"6D"});
-  EXPECT_EQ(held(b), holds(8717, "435.85 nm", 435.85));
-}
-
-TEST_F(PowerOnTest, RangeIsZeroTo6553Point5) {
+TEST_F(PowerOnTest, RangeIsZeroTo6553Point5AndBusyRefusesWithAMessageForEveryKey) {
   set(b, 6553.51);
   ASSERT_EQ(said(b), Strings{"Please enter a value between 0 and 6553.5."});
   EXPECT_EQ(b.dialogs.last().icon, Icon::Critical);
@@ -287,13 +287,11 @@ TEST_F(PowerOnTest, RangeIsZeroTo6553Point5) {
     set(b, edge);
     EXPECT_EQ(b.sim.memory().power_on, static_cast<std::uint32_t>(edge / 0.05 + 0.5)) << edge;
   }
-}
-
-TEST_F(PowerOnTest, BusyRefusesWithAMessageForEveryKey) {
+  // Busy: refused with a message for every key.
   b.pump.after(0.05, [&] { set(b, 300); key(b, '4'); });
   b.control.OpenCom();   // busy while it identifies
   EXPECT_EQ(b.dialogs.count("The monochromator controller is running."), 2);
-  EXPECT_EQ(b.sim.memory().power_on, 8717u);
+  EXPECT_EQ(b.sim.memory().power_on, 131070u);   // 6553.5 nm, from above
 }
 
 TEST(PowerOn, UnknownStepSizeFailsToTheHostFromThePropertyOnly) {

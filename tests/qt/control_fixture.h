@@ -40,6 +40,34 @@ inline std::unique_ptr<sim::PtyServer> quick_server() {
   return nullptr;
 }
 
+// What a real box showed (no interceptor): its title, text, icon and buttons' captions, sorted.
+struct SeenBox {
+  QString title, text;
+  QMessageBox::Icon icon = QMessageBox::NoIcon;
+  QStringList buttons;
+  bool seen = false;
+};
+
+// Presses `which` on the next modal box (message or input box) and records it.
+inline void press_next_box(SeenBox& seen, QDialogButtonBox::StandardButton which) {
+  seen = {};
+  QTimer::singleShot(0, [&seen, which] {
+    QWidget* modal = QApplication::activeModalWidget();
+    if (!modal) return;
+    seen.seen = true;
+    seen.title = modal->windowTitle();
+    if (auto* box = qobject_cast<QMessageBox*>(modal)) {
+      seen.text = box->text();
+      seen.icon = box->icon();
+    }
+    auto* row = modal->findChild<QDialogButtonBox*>();
+    if (!row) return;
+    for (QAbstractButton* b : row->buttons()) seen.buttons << b->text();
+    std::sort(seen.buttons.begin(), seen.buttons.end());
+    if (QAbstractButton* b = row->button(which)) b->click();
+  });
+}
+
 class ControlTest : public ::testing::Test {
  protected:
   void SetUp() override {

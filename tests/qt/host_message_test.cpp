@@ -8,30 +8,6 @@ namespace {
 
 using HostMessageTest = ControlTest;
 
-// What a real box showed; its buttons' captions, left to right as Qt orders them.
-struct SeenBox {
-  QString title, text;
-  QStringList buttons;
-  bool seen = false;
-};
-
-// Presses `which` on the next modal box (message or input box) and records it.
-void press_next_box(SeenBox& seen, QDialogButtonBox::StandardButton which) {
-  seen = {};
-  QTimer::singleShot(0, [&seen, which] {
-    QWidget* modal = QApplication::activeModalWidget();
-    if (!modal) return;
-    seen.seen = true;
-    seen.title = modal->windowTitle();
-    if (auto* box = qobject_cast<QMessageBox*>(modal)) seen.text = box->text();
-    auto* row = modal->findChild<QDialogButtonBox*>();
-    if (!row) return;
-    for (QAbstractButton* b : row->buttons()) seen.buttons << b->text();
-    std::sort(seen.buttons.begin(), seen.buttons.end());
-    if (QAbstractButton* b = row->button(which)) b->click();
-  });
-}
-
 TEST_F(HostMessageTest, BoxesByDefaultSpeakTheLanguageInForceOnTheirButtonsToo) {
   const qt::ScopedDialogInterceptor real_boxes(nullptr);
   SeenBox seen;
@@ -89,7 +65,16 @@ TEST_F(HostMessageTest, AHostThatTakesMessagesOverGetsEveryFieldAndNoBoxShows) {
   EXPECT_EQ(box->button(QMessageBox::Cancel), nullptr);
 }
 
-TEST_F(HostMessageTest, QuestionsWaitForTheHostsAnswerAndCountAsCancelWithoutOne) {
+TEST_F(HostMessageTest, QuestionsWaitForTheHostsAnswerWithinALimitedBoundAndCountAsCancelWithoutOne) {
+  // The bound: from 0 to a day, each change announced.
+  QSignalSpy changed(control_.get(), &::Brivel::messageTimeoutChanged);
+  const std::pair<int, int> bounds[] = {{-5, 0}, {0, 0}, {std::numeric_limits<int>::max(), 86400000}};
+  for (const auto& [asked, held] : bounds) {
+    control_->setProperty("messageTimeout", asked);
+    EXPECT_EQ(prop("messageTimeout").toInt(), held) << asked;
+  }
+  EXPECT_EQ(changed.count(), 2);
+  EXPECT_EQ(::Brivel::kDefaultMessageTimeout, 30000);
   connect_control();
   control_->setHostMessages(true);
   std::function<void(const BrivelMessage&)> host;
@@ -143,17 +128,6 @@ TEST_F(HostMessageTest, QuestionsWaitForTheHostsAnswerAndCountAsCancelWithoutOne
   EXPECT_EQ(questions.size(), asked);
   ASSERT_EQ(shown_.size(), 1u);
   EXPECT_EQ(shown_[0].title, "Reposition");
-}
-
-TEST_F(HostMessageTest, TheBoundIsLimitedAndAnnounced) {
-  QSignalSpy changed(control_.get(), &::Brivel::messageTimeoutChanged);
-  const std::pair<int, int> cases[] = {{-5, 0}, {0, 0}, {std::numeric_limits<int>::max(), 86400000}};
-  for (const auto& [asked, held] : cases) {
-    control_->setProperty("messageTimeout", asked);
-    EXPECT_EQ(prop("messageTimeout").toInt(), held) << asked;
-  }
-  EXPECT_EQ(changed.count(), 2);
-  EXPECT_EQ(::Brivel::kDefaultMessageTimeout, 30000);
 }
 
 TEST_F(HostMessageTest, ARequestedStopEndsTheRunningCallOrAWaitingQuestionAndNothingWhenIdle) {
@@ -222,7 +196,7 @@ TEST_F(HostMessageTest, NotesForTheHostArriveInLastErrorAndFailed) {
   EXPECT_EQ(last_error.at(1).at(0).toString(), "");
 }
 
-TEST_F(HostMessageTest, RefusalsReachTheHostInLastErrorAndRefused) {
+TEST_F(HostMessageTest, RefusalsReachTheHostInLastErrorAndRefusedAndFailuresInFailed) {
   QSignalSpy refused(control_.get(), &::Brivel::refused);
   QSignalSpy failed(control_.get(), &::Brivel::failed);
   // The operator's stop button without a connection: the box, and the host told.
@@ -249,12 +223,9 @@ TEST_F(HostMessageTest, RefusalsReachTheHostInLastErrorAndRefused) {
   control_->setDblOpenPos(450);      // a question, unanswered: Cancel, and nothing else
   EXPECT_TRUE(control_->lastError().isEmpty()) << control_->lastError().toStdString();
   EXPECT_EQ(refused.count(), 2);
-}
-
-TEST_F(HostMessageTest, AFailureToldOnlyToTheOperatorReachesTheHostOnce) {
-  connect_control();
-  QSignalSpy failed(control_.get(), &::Brivel::failed);
-  // A grating text that is no grating: the save fails with the operator's message alone.
+  // A failure told only to the operator (a grating text that is no grating: the save fails) reaches the host once.
+  control_->setHostMessages(false);
+  shown_.clear();
   control_->logic().surface().at("TxtGratingLines").set_text("x");
   control_->SaveParameter(QDir::temp().filePath("brivel-never-written.txt"));
   ASSERT_EQ(shown_.size(), 1u);

@@ -119,20 +119,7 @@ TEST_F(InterfaceTest, EveryPropertyMethodAndSetterReachesTheInstrument) {
 TEST_F(InterfaceTest, RealMessageBoxesShowTitleTextIconAndButtons) {
   // No interceptor: real QMessageBoxes, each read and answered (English texts: the virtual-time suites).
   const qt::ScopedDialogInterceptor real_boxes(nullptr);
-  struct Seen {
-    QString title, text;
-    QMessageBox::Icon icon = QMessageBox::NoIcon;
-    QMessageBox::StandardButtons buttons;
-  } seen;
-  auto press = [&](QMessageBox::StandardButton which) {
-    seen = {};
-    QTimer::singleShot(50, control_.get(), [&seen, which] {
-      auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-      if (!box) return;
-      seen = {box->windowTitle(), box->text(), box->icon(), box->standardButtons()};
-      box->button(which)->click();
-    });
-  };
+  SeenBox seen;
   const char* const refusals[][3] = {  // not connected: button, text, title
       {"CmdStop", "Demo模式下没有此功能！", ""},
       {"CmdUp", "单色仪未正常连接！", "提示"},
@@ -141,13 +128,13 @@ TEST_F(InterfaceTest, RealMessageBoxesShowTitleTextIconAndButtons) {
   };
   control_->setProperty("IntLanguage", 0);
   for (const auto& [button, text, title] : refusals) {
-    press(QMessageBox::Ok);
+    press_next_box(seen, QDialogButtonBox::Ok);
     child<QAbstractButton>(button)->click();
     EXPECT_EQ(std::make_tuple(seen.text, seen.title, seen.icon, seen.buttons),
               std::make_tuple(QString::fromUtf8(text), QString::fromUtf8(title), QMessageBox::NoIcon,
-                              QMessageBox::StandardButtons(QMessageBox::Ok))) << button;
+                              QStringList{QString::fromUtf8("确定")})) << button;
   }
-  press(QMessageBox::Ok);
+  press_next_box(seen, QDialogButtonBox::Ok);
   QMetaObject::invokeMethod(control_.get(), "MonochromatorMoveTo", Q_ARG(double, -12.5));
   EXPECT_EQ(seen.text, QString::fromUtf8("无法走到这个波长：-12.5"));
   EXPECT_EQ(seen.icon, QMessageBox::Critical);

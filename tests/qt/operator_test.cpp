@@ -56,7 +56,7 @@ TEST_F(OperatorTest, HeldJogButtonMovesTheLabelAndTheReleaseStopsIt) {
   EXPECT_TRUE(shown_.empty());
 }
 
-TEST_F(OperatorTest, RunButtonMovesToTheTypedTargetAndTheSpeedListIsSent) {
+TEST_F(OperatorTest, RunButtonMovesToTheTypedTargetTheSpeedListIsSentAndTheFilterBoxAsks) {
   connect_control();
   auto* target = child<QComboBox>("CboTarget");
   target->lineEdit()->selectAll();
@@ -71,10 +71,7 @@ TEST_F(OperatorTest, RunButtonMovesToTheTypedTargetAndTheSpeedListIsSent) {
   EXPECT_EQ(speed->currentText(), "249");
   EXPECT_EQ(read_memory([](sim::Memory& m) { return m.speed; }), 249);
   EXPECT_TRUE(shown_.empty());
-}
-
-TEST_F(OperatorTest, FilterCheckBoxAsksAndCancelRestoresTheBox) {
-  connect_control();
+  // The filter check box asks; Cancel restores the box.
   auto* check = child<QCheckBox>("ChkUseFilter");
   ASSERT_EQ(check->checkState(), Qt::Checked);  // the instrument's wheel is on
   will_answer(Answer::Cancel);
@@ -88,7 +85,7 @@ TEST_F(OperatorTest, FilterCheckBoxAsksAndCancelRestoresTheBox) {
   EXPECT_EQ(read_memory([](sim::Memory& m) { return m.filter_state; }), 0);
 }
 
-TEST_F(OperatorTest, OpenPosBoxTakesEnterEscAndFocusLoss) {
+TEST_F(OperatorTest, OpenPosBoxTakesEnterEscAndFocusLossAndRepositionShowsTheWaitWindow) {
   connect_control();
   control_->activateWindow();
   ASSERT_TRUE(QTest::qWaitForWindowActive(control_.get()));
@@ -116,10 +113,8 @@ TEST_F(OperatorTest, OpenPosBoxTakesEnterEscAndFocusLoss) {
   ASSERT_EQ(shown_.size(), 2u);
   EXPECT_EQ(shown_[1].text, "Will the initial wavelength be changed to 600 nm?");
   EXPECT_EQ(box->text(), "435.83 nm");  // cancelled: read back
-}
-
-TEST_F(OperatorTest, RepositionAsksThenShowsTheWaitWindow) {
-  connect_control();
+  // Reposition asks, then shows the wait window.
+  shown_.clear();
   QString splash_text;  // the wait window's caption while it showed
   QTimer watch;
   QObject::connect(&watch, &QTimer::timeout, [&] {

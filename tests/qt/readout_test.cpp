@@ -198,12 +198,13 @@ TEST(BackdropTest, ATextBoxOnABackdropLooksLikeAPlainOneAndRepaintsAlone) {
   EXPECT_EQ(picture_with(opaque), picture_with(plain));
 }
 
-TEST(SurfaceViewTest, AProgramChangeIsInItsWidgetAtOnceAndPaintedOncePerFrameWhenTheThreadSleeps) {
+TEST(SurfaceViewTest, AChangeShowsAtOnceIsPaintedOncePerFrameAsTheThreadSleepsAndIsShrunkToFit) {
   ::Brivel control;
   control.show();
   ASSERT_TRUE(QTest::qWaitForWindowExposed(&control));
   auto* year = control.childControl(QStringLiteral("TxtYear"));
   auto* wavelength = qobject_cast<QLabel*>(control.childControl(QStringLiteral("LblWaveLen")));
+  ASSERT_NE(qobject_cast<ReadoutLabel*>(wavelength), nullptr);
   PaintCounter counter;
   counter.watch(year);
   counter.watch(wavelength);
@@ -243,17 +244,9 @@ TEST(SurfaceViewTest, AProgramChangeIsInItsWidgetAtOnceAndPaintedOncePerFrameWhe
   const double until = pump.now() + 0.1;
   while (pump.now() < until && counter.painted().size() < 3) pump.yield();
   EXPECT_EQ(counter.painted().size(), 3);
-}
-
-TEST(ReadoutLabelTest, TheControlShrinksAValueToTheSizeAFullMeasurementGives) {
-  ::Brivel control;
-  control.show();
-  ASSERT_TRUE(QTest::qWaitForWindowExposed(&control));
-  auto* label = qobject_cast<QLabel*>(control.childControl(QStringLiteral("LblWaveLen")));
-  ASSERT_NE(qobject_cast<ReadoutLabel*>(label), nullptr);
-  brivel::Widget& model = control.logic().surface().at("LblWaveLen");
-  const QFont design = qt::design_font(model.font_name(), model.font_size(), model.bold());
-  const double room = label->contentsRect().width();
+  // The readout shrinks a long value to the size a full measurement gives.
+  const QFont design = qt::design_font(reported.font_name(), reported.font_size(), reported.bold());
+  const double room = wavelength->contentsRect().width();
   // Every size from the design size down by half points, measured in full.
   auto expected = [&](const QString& text) {
     QFont font = design;
@@ -265,9 +258,9 @@ TEST(ReadoutLabelTest, TheControlShrinksAValueToTheSizeAFullMeasurementGives) {
   for (const char* value : {"0.00", "812.50", "1241.33", "-0.05", "99999.99", "812.50", "7.5",
                             "12345.67", "-12345.67", "500.00", "0.00", "9999.99", "99999.99",
                             "999999.99", "9999999.99", "999999.99", "99999.99", "99999.98", "9999.99"}) {
-    model.set_text(value);
-    EXPECT_EQ(label->text().toStdString(), value);
-    EXPECT_DOUBLE_EQ(label->font().pointSizeF(), expected(label->text())) << value;
+    reported.set_text(value);
+    EXPECT_EQ(wavelength->text().toStdString(), value);
+    EXPECT_DOUBLE_EQ(wavelength->font().pointSizeF(), expected(wavelength->text())) << value;
   }
 }
 

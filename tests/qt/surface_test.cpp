@@ -83,7 +83,7 @@ TEST_F(SurfaceTest, EveryModelWidgetIsMirroredInBothLanguages) {
   EXPECT_FALSE(renders_chinese(child("CmdStop")->font()));
 }
 
-TEST_F(SurfaceTest, ProgramChangesAreMirroredAndRunNoHandler) {
+TEST_F(SurfaceTest, ProgramChangesAreMirroredAndRunNoHandlerAndOperatorEditsReachTheModel) {
   Surface& surface = control_->logic().surface();
   // Setting the check box does not run its handler (which, not connected, would say so).
   surface.at("ChkUseFilter").set_value(2);
@@ -101,9 +101,7 @@ TEST_F(SurfaceTest, ProgramChangesAreMirroredAndRunNoHandler) {
   ASSERT_EQ(shown_.size(), 1u);
   EXPECT_EQ(shown_[0].text, "Monochromator connection failed.");
   EXPECT_EQ(surface.at("ChkUseFilter").value(), 1);
-}
-
-TEST_F(SurfaceTest, OperatorEditsReachTheModel) {
+  // Operator edits reach the model.
   auto* year = child<QLineEdit>("TxtYear");
   year->setFocus();
   QTest::keyClick(year, Qt::Key_End);
@@ -112,12 +110,12 @@ TEST_F(SurfaceTest, OperatorEditsReachTheModel) {
   auto* target = child<QComboBox>("CboTarget");
   target->lineEdit()->selectAll();
   QTest::keyClicks(target->lineEdit(), "612.5");
-  EXPECT_EQ(control_->logic().surface().at("CboTarget").text(), "612.5");
+  EXPECT_EQ(surface.at("CboTarget").text(), "612.5");
   // Choosing from the list (here with the arrow keys) writes the text.
   QTest::keyClick(target, Qt::Key_Down);
   QTest::keyClick(target, Qt::Key_Down);
   EXPECT_EQ(target->currentText(), "253.65");
-  EXPECT_EQ(control_->logic().surface().at("CboTarget").text(), "253.65");
+  EXPECT_EQ(surface.at("CboTarget").text(), "253.65");
 }
 
 }  // namespace

@@ -73,7 +73,7 @@ Bytes read_when(QtSerialPort& port, QtEventPump& pump, int count) {
   return got;
 }
 
-TEST(SerialLog, EveryWriteAndEveryPacketReadIsALineWithItsTime) {
+TEST(SerialLog, EveryWriteAndPacketIsALineWithItsTimeAndAFileThatCanBeWrittenTakesThem) {
   need_application();
   testkit::PtyPeer pty;
   ASSERT_FALSE(pty.device().empty());
@@ -100,10 +100,12 @@ TEST(SerialLog, EveryWriteAndEveryPacketReadIsALineWithItsTime) {
   EXPECT_EQ(first.captured(2) + " " + first.captured(3), "> 57 00 01 55 4B");
   EXPECT_EQ(second.captured(2) + " " + second.captured(3), "< 77 00 00 27 10");
   EXPECT_LE(first.captured(1).toDouble(), second.captured(1).toDouble());
-  // A file takes the same lines.
+  // A file takes the same lines; one that cannot be written is refused with its reason.
+  QString why;
+  EXPECT_FALSE(set_serial_log_file("/nonexistent-folder/traffic.log", &why));
+  EXPECT_FALSE(why.isEmpty());
   QTemporaryDir dir;
   const QString path = dir.filePath("traffic.log");
-  QString why;
   ASSERT_TRUE(set_serial_log_file(path, &why)) << why.toStdString();
   port.write({0x6B});
   set_serial_log_file({});
@@ -114,12 +116,6 @@ TEST(SerialLog, EveryWriteAndEveryPacketReadIsALineWithItsTime) {
   EXPECT_EQ(log.taken().size(), 1);
   port.close();
   set_port_device(6, {});
-}
-
-TEST(SerialLog, AFileThatCannotBeWrittenIsRefusedWithItsReason) {
-  QString why;
-  EXPECT_FALSE(set_serial_log_file("/nonexistent-folder/traffic.log", &why));
-  EXPECT_FALSE(why.isEmpty());
 }
 
 }  // namespace

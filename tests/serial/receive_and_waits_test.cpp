@@ -5,6 +5,7 @@
 
 #include "serial/link.h"
 #include "testkit/bench.h"
+#include "testkit/failure_of.h"
 #include "testkit/loopback_port.h"
 #include "testkit/virtual_pump.h"
 
@@ -154,19 +155,9 @@ TEST_F(LinkTest, TheTextBufferStaysBoundedWithoutChangingWhatTheAcknowledgementS
 TEST_F(LinkTest, APortThatGoesAwayEndsTheWaitAndSendsAfterItMeetTheSameLoss) {
   port->set_threshold(2);
   pump.after(0.1, [&] { port->close(); });   // as if the adapter were pulled out
-  try {
-    link.wait_reply();
-    FAIL() << "the wait did not see the loss";
-  } catch (const RuntimeFailure& failure) {
-    EXPECT_EQ(failure.reason(), FailureReason::PortLost);
-  }
+  EXPECT_EQ(testkit::failure_of([&] { link.wait_reply(); }), FailureReason::PortLost) << "the wait";
   EXPECT_EQ(owner.lost, 1);
-  try {
-    link.send(unhex("77"), 5);
-    FAIL() << "a send after the loss went unnoticed";
-  } catch (const RuntimeFailure& failure) {
-    EXPECT_EQ(failure.reason(), FailureReason::PortLost);
-  }
+  EXPECT_EQ(testkit::failure_of([&] { link.send(unhex("77"), 5); }), FailureReason::PortLost) << "a send after it";
   EXPECT_EQ(owner.lost, 1);   // one loss, told once
 }
 

@@ -5,32 +5,33 @@
 
 #include <cmath>
 
-#include "line_host.h"
+#include "sim_controller.h"
 #include "sim_options.h"
 
 namespace brivel::sim {
 namespace {
 
-using host_side::b;
-using host_side::with32;
 using Seen = std::vector<std::pair<long, std::uint8_t>>;   // (virtual ms, byte)
 
 // A fixed session, every byte with its time: questions, a setting, the filter record, a 0.9 s move.
 Seen session(std::initializer_list<const char*> faults) {
-  host_side::LineHost h;
+  Controller sim;
   std::string error;
-  for (const char* text : faults) EXPECT_TRUE(apply_fault(h.sim.faults(), text, error)) << text << ": " << error;
+  for (const char* text : faults) EXPECT_TRUE(apply_fault(sim.faults(), text, error)) << text << ": " << error;
   Seen seen;
+  double now = 1000.0;
   const auto send = [&](const Bytes& command, double pause) {
-    h.sim.receive(command, h.now);
-    for (const double end = h.now + pause; h.now < end;)
-      for (std::uint8_t byte : h.collect(0.01)) seen.emplace_back(std::lround(h.now * 1000), byte);
+    sim.receive(command, now);
+    for (const double end = now + pause; now < end;) {
+      now += 0.01;
+      for (std::uint8_t byte : sim.take_output(now)) seen.emplace_back(std::lround(now * 1000), byte);
+    }
   };
-  for (const char* question : {"y", "g", "f\r"}) send(b(question), 0.1);
+  for (const Bytes& question : {Bytes{'y'}, Bytes{'g'}, Bytes{'f', '\r'}}) send(question, 0.1);
   send({'N', 0, 7}, 0.1);
-  send(b("n"), 0.1);
-  send(with32('W', 90000), 0.2);
-  for (int i = 0; i < 8; ++i) send(b("w"), 0.2);
+  send({'n'}, 0.1);
+  send({'W', 0x00, 0x01, 0x5F, 0x90}, 0.2);   // to 90000 steps
+  for (int i = 0; i < 8; ++i) send({'w'}, 0.2);
   return seen;
 }
 
