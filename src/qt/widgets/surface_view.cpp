@@ -681,15 +681,17 @@ void SurfaceView::apply(Entry& entry, brivel::Change what) {
 }
 
 void SurfaceView::apply_text(Entry& entry) {
-  const QString text = q(entry.model->text());
-  const QString caption = caption_for(entry.model->text(), entry.model->font_name());
   QWidget* view = entry.view;
   if (auto* label = qobject_cast<QLabel*>(view)) {  // first: the readout changes most often
     if (entry.model->kind() != WidgetKind::Picture) {  // the lamp shows a picture alone
-      label->setText(caption);
+      label->setText(caption_for(entry.model->text(), entry.model->font_name()));
       fit_text(entry);
     }
-  } else if (auto* edit = qobject_cast<QLineEdit*>(view)) {
+    return;
+  }
+  const QString text = q(entry.model->text());
+  const QString caption = caption_for(entry.model->text(), entry.model->font_name());
+  if (auto* edit = qobject_cast<QLineEdit*>(view)) {
     if (edit->text() != text) edit->setText(text);  // keeps the cursor while typing
   } else if (auto* combo = qobject_cast<QComboBox*>(view)) {
     const QSignalBlocker block_edit(combo->lineEdit());
@@ -864,52 +866,48 @@ void SurfaceView::fit_text(Entry& entry) {
     double above = design;
     while (above > kSmallest && next_smaller(above) > fit.last) above = next_smaller(above);
     if (next_smaller(above) == fit.last) {  // one of the sizes tried
-      found = !fits(fit, fit.at(above), text, room) &&
-              (fit.last <= kSmallest || fits(fit, fit.at(fit.last), text, room));
+      found = !fits(fit.at(above), text, room) && (fit.last <= kSmallest || fits(fit.at(fit.last), text, room));
       if (found) points = fit.last;
     }
   }
   if (!found)
-    while (points > kSmallest && !fits(fit, fit.at(points), text, room)) points = next_smaller(points);
+    while (points > kSmallest && !fits(fit.at(points), text, room)) points = next_smaller(points);
   fit.last = points;
-  const QFont& font = fit.at(points);
+  const QFont& font = fit.at(points).font;
   if (label->font() != font) label->setFont(font);
 }
 
-const QFont& SurfaceView::FitCache::at(double points) {
+SurfaceView::FitSize& SurfaceView::FitCache::at(double points) {
   const long key = std::lround(points * 100.0);
-  auto found = fonts.find(key);
-  if (found == fonts.end()) {
+  auto found = sizes.find(key);
+  if (found == sizes.end()) {
     QFont font = design;
     font.setPointSizeF(points);
-    found = fonts.emplace(key, font).first;
+    found = sizes.emplace(key, FitSize(font)).first;
   }
   return found->second;
 }
 
-bool SurfaceView::fits(FitCache& fit, const QFont& font, const QString& text, double room) {
+bool SurfaceView::fits(FitSize& size, const QString& text, double room) {
   // A wavelength changes many times a second while the grating moves: its width is
   // summed from the advances of its characters, kept per size, instead of shaping the
   // text at every size tried. Kerning moves a pair by a fraction of a pixel; only a sum
   // within half a pixel of the room is measured exactly.
   constexpr double kSpare = 0.5;
-  auto& advances = fit.advances[std::lround(font.pointSizeF() * 100.0)];
   double width = 0.0;
-  bool summed = true;
   for (const QChar c : text) {
-    auto known = advances.find(c.unicode());
-    if (known == advances.end()) {
-      if (c.isSurrogate() || c.category() == QChar::Mark_NonSpacing) {  // shaped, not summed
-        summed = false;
-        break;
-      }
-      known = advances.emplace(c.unicode(), QFontMetricsF(font).horizontalAdvance(c)).first;
+    const char16_t code = c.unicode();
+    qreal& advance = code < size.ascii.size() ? size.ascii[code] : size.others.try_emplace(code, -1.0).first->second;
+    if (advance < 0) {
+      if (c.isSurrogate() || c.category() == QChar::Mark_NonSpacing)  // shaped, not summed
+        return QFontMetricsF(size.font).horizontalAdvance(text) <= room;
+      advance = QFontMetricsF(size.font).horizontalAdvance(c);
     }
-    width += known->second;
+    width += advance;
   }
-  if (summed && width + kSpare <= room) return true;
-  if (summed && width - kSpare > room) return false;
-  return QFontMetricsF(font).horizontalAdvance(text) <= room;
+  if (width + kSpare <= room) return true;
+  if (width - kSpare > room) return false;
+  return QFontMetricsF(size.font).horizontalAdvance(text) <= room;
 }
 
 void SurfaceView::refresh_wrap(Entry& entry) {

@@ -27,6 +27,7 @@
 #include <QPointer>
 #include <QSize>
 #include <QString>
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -150,13 +151,18 @@ class SurfaceView : public QObject {
  private:
   // What fitting a label's text needs, kept between changes: the design font and, per
   // size tried (hundredths of a point), the advance of every character met so far.
+  struct FitSize {
+    QFont font;  // the design font in this size
+    std::array<qreal, 128> ascii;  // advances of the ASCII characters, -1 until met
+    std::unordered_map<char16_t, qreal> others;
+    explicit FitSize(QFont f) : font(std::move(f)) { ascii.fill(-1.0); }
+  };
   struct FitCache {
     QFont design;
-    std::map<long, std::unordered_map<char16_t, qreal>> advances;
-    std::map<long, QFont> fonts;  // the design font in each size tried
+    std::map<long, FitSize> sizes;
     double last = 0;  // points: the size the previous text was shown in (0: none yet)
-    // The design font in `points`, made once per size.
-    const QFont& at(double points);
+    // The design font in `points` and its advances, made once per size.
+    FitSize& at(double points);
   };
   struct Entry {
     brivel::Widget* model = nullptr;
@@ -186,7 +192,7 @@ class SurfaceView : public QObject {
   void refresh_wrap(Entry& entry);
   void fit_text(Entry& entry);
   // Whether `text` fits `room` pixels in `font`.
-  static bool fits(FitCache& fit, const QFont& font, const QString& text, double room);
+  static bool fits(FitSize& size, const QString& text, double room);
   Entry* entry_of(QObject* object);
   Entry* entry_named(const std::string& name);
 
