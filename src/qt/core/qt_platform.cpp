@@ -187,6 +187,7 @@ QtEventPump::QtEventPump(QObject* parent)
 }
 
 QtEventPump::~QtEventPump() {
+  if (sleeping_pump == this) sleeping_pump = nullptr;  // gone from inside its own wait
   for (PumpTimer* timer : timers_) timer->pump_ = nullptr;
   delete wake_notifier_;
 #ifdef Q_OS_UNIX
@@ -307,10 +308,14 @@ void QtEventPump::wait_until(double deadline) {
   // re-arms it for itself; the outer wait returns after the nested one anyway (events
   // ran) and re-arms on its next call.
   arm(std::min(deadline, next_timer_due()));
-  const QtEventPump* outer = sleeping_pump;
-  sleeping_pump = this;
-  QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
-  sleeping_pump = outer;
+  {
+    struct Sleeping {  // restored however the pass ends
+      const QtEventPump* outer = sleeping_pump;
+      explicit Sleeping(const QtEventPump* pump) { sleeping_pump = pump; }
+      ~Sleeping() { sleeping_pump = outer; }
+    } sleeping(this);
+    QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+  }
   fire_due_timers();
   take_arrived();
   check_ports();
