@@ -851,7 +851,12 @@ void SurfaceView::fit_text(Entry& entry) {
   }
   FitCache& fit = *entry.fit;
   const QString text = label->text();
-  const double room = label->contentsRect().width();
+  // The room is measured again when the label's size changes (its margins are set once).
+  if (label->size() != fit.room_for) {
+    fit.room = label->contentsRect().width();
+    fit.room_for = label->size();
+  }
+  const double room = fit.room;
   constexpr double kSmallest = 6.0;  // points
   constexpr double kStep = 0.5;      // points
   // The sizes tried go down from the design size by half points: the first that fits
@@ -873,8 +878,12 @@ void SurfaceView::fit_text(Entry& entry) {
   if (!found)
     while (points > kSmallest && !fits(fit.at(points), text, room)) points = next_smaller(points);
   fit.last = points;
+  // Fonts reach the label only from this view (a new design font starts a new cache):
+  // after its first fit, the size given last tells whether it needs a new one.
+  if (fit.applied > 0 && points == fit.applied) return;
   const QFont& font = fit.at(points).font;
   if (label->font() != font) label->setFont(font);
+  fit.applied = points;
 }
 
 SurfaceView::FitSize& SurfaceView::FitCache::at(double points) {
