@@ -877,13 +877,13 @@ void SurfaceView::fit_text(Entry& entry) {
   }
   if (!found)
     while (points > kSmallest && !fits(fit.at(points), text, room)) points = next_smaller(points);
+  const double shown = fit.last;
   fit.last = points;
   // Fonts reach the label only from this view (a new design font starts a new cache):
-  // after its first fit, the size given last tells whether it needs a new one.
-  if (fit.applied > 0 && points == fit.applied) return;
+  // after its first fit, the size the previous text took tells whether it needs a new one.
+  if (shown > 0 && points == shown) return;
   const QFont& font = fit.at(points).font;
   if (label->font() != font) label->setFont(font);
-  fit.applied = points;
 }
 
 SurfaceView::FitSize& SurfaceView::FitCache::at(double points) {

@@ -161,7 +161,6 @@ class SurfaceView : public QObject {
     QFont design;
     std::map<long, FitSize> sizes;
     double last = 0;  // points: the size the previous text was shown in (0: none yet)
-    double applied = 0;  // points: the size last given to the label (0: none yet)
     QSize room_for;      // the label's size when `room` was measured
     double room = 0;     // px: the width of the label's contents
     // The design font in `points` and its advances, made once per size.
