@@ -617,9 +617,22 @@ void SurfaceView::mirror(const brivel::Widget& model, brivel::Change what) {
   Entry* entry = &entries_[found->second];
   if (!entry->view) return;
   if (paints_later(what)) hold_paint(entry->view);
+  if (what == Change::Text && defer_text(*entry)) return;
   ++mirroring_;
   apply(*entry, what);
   --mirroring_;
+}
+
+bool SurfaceView::defer_text(Entry& entry) {
+  // The readout's reports come twice a pass of the follow loop and one paint shows
+  // the newer: the text the paint would not show is never set.
+  if (!QtEventPump::inside() || !qobject_cast<ReadoutLabel*>(entry.view.data())) return false;
+  if (std::find(held_.begin(), held_.end(), entry.view) == held_.end()) return false;
+  if (!entry.text_due) {
+    entry.text_due = true;
+    texts_due_.push_back(by_model_.at(entry.model));
+  }
+  return true;
 }
 
 bool SurfaceView::paints_later(brivel::Change what) {
@@ -650,6 +663,15 @@ void SurfaceView::release_paints() {
   if (held_.empty()) return;
   std::vector<QPointer<QWidget>> held;
   held.swap(held_);
+  std::vector<std::size_t> texts;
+  texts.swap(texts_due_);
+  for (std::size_t index : texts) {
+    Entry& entry = entries_[index];
+    entry.text_due = false;
+    ++mirroring_;
+    apply(entry, Change::Text);
+    --mirroring_;
+  }
   for (const QPointer<QWidget>& view : held)
     if (view) view->setUpdatesEnabled(true);  // and repaints it
 }

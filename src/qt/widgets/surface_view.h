@@ -13,7 +13,8 @@
 //
 // A program change reaches its widget at once (text(), value, list), but its paint is
 // held until the thread is about to sleep, or until the host's own code lets the event
-// loop run: the control fills fields between two exchanges, and painting them in the
+// loop run (the readout's new text inside an operation waits with its paint, see
+// ReadoutLabel): the control fills fields between two exchanges, and painting them in the
 // yield that starts the next exchange would delay that exchange by the paint. A wait
 // that wakes again early in the screen's frame keeps it for that pass, so that changes
 // close together go out in one paint. (A grab() taken before that pass shows a held
@@ -99,7 +100,10 @@ class Backdrop : public QObject {
 // twice in 30 ms, the two reports 10 ms apart: the first is held over the second
 // request's tick, which wakes within the frame, and the paint after the second shows
 // the newer value. One paint per pass instead of two, and no report waits more than
-// about two thirds of a frame for a paint that shows it or a newer one.
+// about two thirds of a frame for a paint that shows it or a newer one. A report that
+// comes inside an operation is given to the label with that paint, not before: the
+// value held over is never set, fitted or announced to accessibility, and the label's
+// text() is the value on the screen. (Outside an operation a new text is set at once.)
 //
 // It paints its backdrop and its text with one painter, and a text of digits, point
 // and sign as a run of glyphs whose indexes and advances it keeps per font, without
@@ -170,6 +174,7 @@ class SurfaceView : public QObject {
     brivel::Widget* model = nullptr;
     QPointer<QWidget> view;
     std::shared_ptr<FitCache> fit;
+    bool text_due = false;  // a new text waits for the held paint (defer_text())
   };
 
   void build();
@@ -181,6 +186,9 @@ class SurfaceView : public QObject {
   static bool paints_later(brivel::Change what);
   void hold_paint(QWidget* view);
   void release_paints();
+  // Whether a new text of the readout waits for its held paint: true inside a call of
+  // the pump while the paint is held; release_paints() applies it.
+  bool defer_text(Entry& entry);
   void apply(Entry& entry, brivel::Change what);
   void apply_text(Entry& entry);
   void apply_geometry(Entry& entry);
@@ -223,6 +231,7 @@ class SurfaceView : public QObject {
   static constexpr qint64 kFrameMs = 16;
   static constexpr double kShareFrameMs = 12.0;
   std::vector<QPointer<QWidget>> held_;  // widgets whose paint waits (hold_paint())
+  std::vector<std::size_t> texts_due_;   // entries whose new text waits for that paint
   QElapsedTimer held_since_;             // since the first of them
 };
 
