@@ -19,6 +19,7 @@ group_toolchain=(
 # demo: brivel-demo and brivel-sim (make demo), and brivelctl.
 group_demo=(
   qt6-base-dev qt6-serialport-dev libgl-dev
+  libglib2.0-dev            # the event pump's wake-up as a source of Qt's GLib loop
   fonts-wqy-microhei        # the Chinese captions
   locales
 )

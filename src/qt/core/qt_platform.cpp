@@ -31,6 +31,7 @@
 #include <QEventLoop>
 #include <QSerialPort>
 #include <QSocketNotifier>
+#include <QThread>
 #include <QTimer>
 #include <QtGlobal>
 #include <algorithm>
@@ -49,6 +50,9 @@
 #endif
 #ifdef Q_OS_LINUX
 #include <sys/timerfd.h>
+#endif
+#ifdef BRIVEL_HAVE_GLIB
+#include <glib.h>
 #endif
 
 #include "device_check.h"
@@ -173,6 +177,7 @@ QtEventPump::QtEventPump(QObject* parent)
 #ifdef Q_OS_LINUX
   // steady_clock is CLOCK_MONOTONIC, so pump times convert to the timerfd's clock.
   wake_fd_ = ::timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
+  if (wake_fd_ >= 0 && watch_wake_in_glib()) return;
   if (wake_fd_ >= 0) {
     auto* notifier = new QSocketNotifier(wake_fd_, QSocketNotifier::Read, this);
     connect(notifier, &QSocketNotifier::activated, this, [this] { woken(); });
@@ -186,10 +191,55 @@ QtEventPump::QtEventPump(QObject* parent)
   connect(wake_timer_, &QTimer::timeout, this, [this] { woken(); });
 }
 
+#ifdef BRIVEL_HAVE_GLIB
+// The wake-up as a source of the thread's GLib main context, which Qt's GLib event
+// loop polls: when the timerfd turns readable its dispatch calls the pump directly. A
+// QSocketNotifier would do the same through an event sent to the notifier and a
+// signal, at every one of the control's wake-ups (three in every pass of a move).
+struct QtEventPump::WakeSource {
+  GSource source;  // first: GLib allocates and frees the whole struct
+  QtEventPump* pump;
+  static gboolean dispatch(GSource* source, GSourceFunc, gpointer) {
+    reinterpret_cast<WakeSource*>(source)->pump->woken();
+    return G_SOURCE_CONTINUE;
+  }
+  // No prepare and no check: a source with a descriptor is ready when its poll says so.
+  static GSourceFuncs funcs;
+};
+GSourceFuncs QtEventPump::WakeSource::funcs = {nullptr, nullptr, &dispatch, nullptr, nullptr, nullptr};
+#endif
+
+bool QtEventPump::watch_wake_in_glib() {
+#ifdef BRIVEL_HAVE_GLIB
+  // Only on the thread whose loop is Qt's GLib one (not with QT_NO_GLIB set, nor a
+  // dispatcher of the host's own): that loop polls the thread's default context.
+  QAbstractEventDispatcher* loop = QAbstractEventDispatcher::instance(thread());
+  if (!loop || !loop->inherits("QEventDispatcherGlib") || QThread::currentThread() != thread())
+    return false;
+  wake_context_ = g_main_context_ref_thread_default();
+  wake_source_ = g_source_new(&WakeSource::funcs, sizeof(WakeSource));
+  reinterpret_cast<WakeSource*>(wake_source_)->pump = this;
+  g_source_add_unix_fd(wake_source_, wake_fd_, G_IO_IN);
+  // A timer's tick may run a nested wait, which must be woken by this same source.
+  g_source_set_can_recurse(wake_source_, TRUE);
+  g_source_attach(wake_source_, wake_context_);
+  return true;
+#else
+  return false;
+#endif
+}
+
 QtEventPump::~QtEventPump() {
   if (sleeping_pump == this) sleeping_pump = nullptr;  // gone from inside its own wait
   for (PumpTimer* timer : timers_) timer->pump_ = nullptr;
   delete wake_notifier_;
+#ifdef BRIVEL_HAVE_GLIB
+  if (wake_source_) {
+    g_source_destroy(wake_source_);
+    g_source_unref(wake_source_);
+    g_main_context_unref(wake_context_);
+  }
+#endif
 #ifdef Q_OS_UNIX
   if (wake_fd_ >= 0) ::close(wake_fd_);
 #endif

@@ -19,6 +19,8 @@
 class QSerialPort;
 class QSocketNotifier;
 class QTimer;
+struct _GSource;       // GLib's, for the pump's wake-up source
+struct _GMainContext;
 
 namespace brivel::qt {
 
@@ -36,9 +38,9 @@ void set_port_device(int number, const QString& device);
 // arrives or the deadline passes, so waiting leaves the CPU idle.
 //
 // The pump keeps its own timers (make_timer()) and one wake-up for the event loop: a
-// timerfd watched by a socket notifier on Linux (nanosecond deadlines, re-armed with
-// one system call, never re-registered with the event loop), a precise QTimer
-// elsewhere. A wait sleeps once until the earlier of its deadline and the next timer
+// timerfd on Linux (nanosecond deadlines, re-armed with one system call, never
+// re-registered with the event loop), watched by a source of its own in Qt's GLib
+// loop (a QSocketNotifier in any other loop), a precise QTimer elsewhere. A wait sleeps once until the earlier of its deadline and the next timer
 // due, and a tick of Timer1 costs one wake-up instead of a QTimer start and stop plus
 // a second timer for the wait. Timers also tick from the host's own event loop.
 //
@@ -87,13 +89,21 @@ class QtEventPump : public QObject, public EventPump {
   // A timer was enabled: make sure the event loop wakes for it.
   void timer_started(double due);
   void woken();  // the wake-up fired
+  // Watches the timerfd with a source of the thread's GLib context; false (nothing
+  // done) where the thread's event loop is not Qt's GLib one.
+  bool watch_wake_in_glib();
 
   std::chrono::steady_clock::time_point origin_;
   std::vector<PumpTimer*> timers_;
   double armed_;             // when the wake-up fires; infinity when disarmed
   int wake_fd_ = -1;         // the timerfd, or -1 (then wake_timer_ serves)
+  // The timerfd is watched by a source of Qt's GLib loop where there is one, else by a
+  // QSocketNotifier.
   QObject* wake_notifier_ = nullptr;
   QTimer* wake_timer_ = nullptr;
+  _GSource* wake_source_ = nullptr;
+  _GMainContext* wake_context_ = nullptr;
+  struct WakeSource;
 };
 
 // QSerialPort behind the SerialPort contract: the receive event is raised from the
