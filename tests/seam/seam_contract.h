@@ -163,6 +163,18 @@ TYPED_TEST_P(SeamContract, AWaitEndsAtItsDeadlineOrWhenAnEventRuns) {
   pump.post([&] { yielded_ran = true; });
   pump.yield();
   EXPECT_TRUE(yielded_ran);
+  // A posted task that waits itself (an operation started from a host's wait): the
+  // wait it ran in still ends, at its deadline at the latest.
+  bool nested_ended = false;
+  pump.post([&] {
+    pump.wait_until(pump.now() + 0.01);
+    nested_ended = true;
+  });
+  const double outer = pump.now() + 0.05;
+  while (!nested_ended && pump.now() < outer) pump.wait_until(outer);
+  pump.wait_until(outer);
+  EXPECT_TRUE(nested_ended);
+  EXPECT_LT(pump.now(), outer + 0.5);
 }
 
 TYPED_TEST_P(SeamContract, TasksPostedFromAnotherThreadWakeIdleAndRunInOrderOnThePumpsThread) {

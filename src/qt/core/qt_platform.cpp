@@ -49,6 +49,7 @@
 #include <unistd.h>
 #endif
 #ifdef Q_OS_LINUX
+#include <sys/eventfd.h>
 #include <sys/timerfd.h>
 #endif
 #ifdef BRIVEL_HAVE_GLIB
@@ -173,6 +174,22 @@ QtEventPump::QtEventPump(QObject* parent)
   if (QAbstractEventDispatcher* loop = QAbstractEventDispatcher::instance(thread())) {
     connect(loop, &QAbstractEventDispatcher::aboutToBlock, this, [] { host_loop_runs(); });
     connect(loop, &QAbstractEventDispatcher::awake, this, [] { host_loop_runs(); });
+#ifdef Q_OS_LINUX
+    // Qt's own loop (QT_NO_GLIB) was seen to leave tasks posted from another thread
+    // queued: its passes woke for them but did not run them, and idle() slept on. A
+    // post also makes this descriptor readable, which ends the pass, and the pump
+    // runs what is posted itself after each pass (run_posted()).
+    if (!loop->inherits("QEventDispatcherGlib")) {
+      post_fd_ = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+      if (post_fd_ >= 0) {
+        post_notifier_ = new QSocketNotifier(post_fd_, QSocketNotifier::Read, this);
+        connect(post_notifier_, &QSocketNotifier::activated, this, [this] {
+          eventfd_t count = 0;
+          ::eventfd_read(post_fd_, &count);
+        });
+      }
+    }
+#endif
   }
 #ifdef Q_OS_LINUX
   // steady_clock is CLOCK_MONOTONIC, so pump times convert to the timerfd's clock.
@@ -233,6 +250,8 @@ QtEventPump::~QtEventPump() {
   if (sleeping_pump == this) sleeping_pump = nullptr;  // gone from inside its own wait
   for (PumpTimer* timer : timers_) timer->pump_ = nullptr;
   delete wake_notifier_;
+  delete post_notifier_;
+  if (post_fd_ >= 0) ::close(post_fd_);
 #ifdef BRIVEL_HAVE_GLIB
   if (wake_source_) {
     g_source_destroy(wake_source_);
@@ -318,8 +337,9 @@ void QtEventPump::woken() {
     armed_ = kNever;
   }
   fire_due_timers();
-  // Timers go on ticking from the host's own event loop; a wait re-arms for itself.
-  if (armed_ == kNever) arm(next_timer_due());
+  // Timers go on ticking from the host's own event loop; a wait re-arms for itself. A
+  // wait whose pass ran a nested one is to return now (a yield may have taken that).
+  if (armed_ == kNever) arm(return_from_ > 0 && waits_ <= return_from_ ? now() : next_timer_due());
 }
 
 // While the control runs an operation, the event loop does not watch the ports'
@@ -359,13 +379,30 @@ void QtEventPump::wait_until(double deadline) {
   // ran) and re-arms on its next call.
   arm(std::min(deadline, next_timer_due()));
   {
-    struct Sleeping {  // restored however the pass ends
+    // Restored however the pass ends. A wait that ran inside another wait's pass (a
+    // posted operation that waits) leaves the outer wait's wake-up armed for now: Qt's
+    // own loop (QT_NO_GLIB) runs posted events before it polls, and the outer wait
+    // would otherwise sleep on with nothing armed.
+    struct Sleeping {
+      QtEventPump* pump;
       const QtEventPump* outer = sleeping_pump;
-      explicit Sleeping(const QtEventPump* pump) { sleeping_pump = pump; }
-      ~Sleeping() { sleeping_pump = outer; }
+      explicit Sleeping(QtEventPump* p) : pump(p) {
+        sleeping_pump = p;
+        ++p->waits_;
+      }
+      ~Sleeping() {
+        sleeping_pump = outer;
+        const int depth = pump->waits_--;
+        if (pump->return_from_ >= depth) pump->return_from_ = depth - 1;  // it returned
+        if (pump->waits_ > 0) {
+          pump->return_from_ = std::max(pump->return_from_, pump->waits_);
+          pump->arm(pump->now());
+        }
+      }
     } sleeping(this);
     QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
   }
+  run_posted();
   fire_due_timers();
   take_arrived();
   check_ports();
@@ -373,10 +410,18 @@ void QtEventPump::wait_until(double deadline) {
 
 void QtEventPump::post(std::function<void()> task) {
   QMetaObject::invokeMethod(this, std::move(task), Qt::QueuedConnection);
+#ifdef Q_OS_LINUX
+  if (post_fd_ >= 0) ::eventfd_write(post_fd_, 1);
+#endif
 }
 
 void QtEventPump::idle() {
   QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+  run_posted();
+}
+
+void QtEventPump::run_posted() {
+  if (post_fd_ >= 0) QCoreApplication::sendPostedEvents();
 }
 
 void QtEventPump::watch_ports(bool watched) {

@@ -89,6 +89,8 @@ class QtEventPump : public QObject, public EventPump {
   // A timer was enabled: make sure the event loop wakes for it.
   void timer_started(double due);
   void woken();  // the wake-up fired
+  // Runs the tasks posted to this thread, where its loop is not GLib's (see post_fd_).
+  void run_posted();
   // Watches the timerfd with a source of the thread's GLib context; false (nothing
   // done) where the thread's event loop is not Qt's GLib one.
   bool watch_wake_in_glib();
@@ -96,6 +98,10 @@ class QtEventPump : public QObject, public EventPump {
   std::chrono::steady_clock::time_point origin_;
   std::vector<PumpTimer*> timers_;
   double armed_;             // when the wake-up fires; infinity when disarmed
+  int waits_ = 0;            // waits of this pump asleep in the event loop (nested too)
+  int return_from_ = 0;      // waits up to this depth ran a nested wait: they return now
+  int post_fd_ = -1;         // an eventfd that ends a pass of Qt's own loop at a post
+  QSocketNotifier* post_notifier_ = nullptr;
   int wake_fd_ = -1;         // the timerfd, or -1 (then wake_timer_ serves)
   // The timerfd is watched by a source of Qt's GLib loop where there is one, else by a
   // QSocketNotifier.
