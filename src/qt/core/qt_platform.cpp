@@ -392,12 +392,9 @@ void QtEventPump::wait_until(double deadline) {
       }
       ~Sleeping() {
         sleeping_pump = outer;
-        const int depth = pump->waits_--;
-        if (pump->return_from_ >= depth) pump->return_from_ = depth - 1;  // it returned
-        if (pump->waits_ > 0) {
-          pump->return_from_ = std::max(pump->return_from_, pump->waits_);
-          pump->arm(pump->now());
-        }
+        // This wait and every one inside it have returned; the ones around it are to.
+        pump->return_from_ = --pump->waits_;
+        if (pump->waits_ > 0) pump->arm(pump->now());
       }
     } sleeping(this);
     QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);

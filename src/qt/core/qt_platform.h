@@ -40,9 +40,10 @@ void set_port_device(int number, const QString& device);
 // The pump keeps its own timers (make_timer()) and one wake-up for the event loop: a
 // timerfd on Linux (nanosecond deadlines, re-armed with one system call, never
 // re-registered with the event loop), watched by a source of its own in Qt's GLib
-// loop (a QSocketNotifier in any other loop), a precise QTimer elsewhere. A wait sleeps once until the earlier of its deadline and the next timer
-// due, and a tick of Timer1 costs one wake-up instead of a QTimer start and stop plus
-// a second timer for the wait. Timers also tick from the host's own event loop.
+// loop (a QSocketNotifier in any other loop), a precise QTimer elsewhere. A wait
+// sleeps once until the earlier of its deadline and the next timer due, and a tick of
+// Timer1 costs one wake-up instead of a QTimer start and stop plus a second timer for
+// the wait. Timers also tick from the host's own event loop.
 //
 // While a yield or wait runs, the ports' devices are not watched by the event loop:
 // bytes that arrive do not end a wait's sleep; each yield and wait reads them after
@@ -99,7 +100,7 @@ class QtEventPump : public QObject, public EventPump {
   std::vector<PumpTimer*> timers_;
   double armed_;             // when the wake-up fires; infinity when disarmed
   int waits_ = 0;            // waits of this pump asleep in the event loop (nested too)
-  int return_from_ = 0;      // waits up to this depth ran a nested wait: they return now
+  int return_from_ = 0;      // the waits up to this depth ran a nested one: they return now
   int post_fd_ = -1;         // an eventfd that ends a pass of Qt's own loop at a post
   QSocketNotifier* post_notifier_ = nullptr;
   int wake_fd_ = -1;         // the timerfd, or -1 (then wake_timer_ serves)
