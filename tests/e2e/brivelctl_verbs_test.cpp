@@ -87,7 +87,7 @@ TEST(BrivelctlVerbs, WithYesTheWheelSwitchesOnceAndTheTablesAreWritten) {
                               "get", "DblOpenPos"},
                              {"--yes"}));
   ASSERT_EQ(f.status, 0) << describe(f);
-  EXPECT_EQ(lines(f.out), (Words{"0", "2", "700.0", "450"}));
+  EXPECT_EQ(lines(f.out), (Words{"0", "2", "700.0", "450"})) << f.err;
   // The second "wheel off" finds the wheel off: no question, nothing sent.
   EXPECT_EQ(traced(f.err, "> 53").size(), 1u) << f.err;
   const Words err = lines(f.err);
