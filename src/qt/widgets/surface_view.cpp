@@ -628,10 +628,8 @@ bool SurfaceView::defer_text(Entry& entry) {
   // the newer: the text the paint would not show is never set.
   if (!QtEventPump::inside() || !qobject_cast<ReadoutLabel*>(entry.view.data())) return false;
   if (std::find(held_.begin(), held_.end(), entry.view) == held_.end()) return false;
-  if (!entry.text_due) {
-    entry.text_due = true;
-    texts_due_.push_back(by_model_.at(entry.model));
-  }
+  const std::size_t index = by_model_.at(entry.model);
+  if (std::find(texts_due_.begin(), texts_due_.end(), index) == texts_due_.end()) texts_due_.push_back(index);
   return true;
 }
 
@@ -666,10 +664,8 @@ void SurfaceView::release_paints() {
   std::vector<std::size_t> texts;
   texts.swap(texts_due_);
   for (std::size_t index : texts) {
-    Entry& entry = entries_[index];
-    entry.text_due = false;
     ++mirroring_;
-    apply(entry, Change::Text);
+    apply(entries_[index], Change::Text);
     --mirroring_;
   }
   for (const QPointer<QWidget>& view : held)

@@ -174,7 +174,6 @@ class SurfaceView : public QObject {
     brivel::Widget* model = nullptr;
     QPointer<QWidget> view;
     std::shared_ptr<FitCache> fit;
-    bool text_due = false;  // a new text waits for the held paint (defer_text())
   };
 
   void build();
