@@ -82,10 +82,16 @@ TEST(BrivelctlVerbs, QuestionsAnsweredNoAreNotDoneAndSendNothing) {
 }
 
 TEST(BrivelctlVerbs, WithYesTheWheelSwitchesOnceAndTheTablesAreWritten) {
-  const Finished f = ctl(sim({"open", "wheel", "off", "value", "ChkUseFilter", "wheel", "off", "filters", "400",
-                              "700", "show", "CboFilterCount", "show", "TxtFilterStartWavelen(1)", "power-on", "450",
-                              "get", "DblOpenPos"},
-                             {"--yes"}));
+  const Words args = sim({"open", "wheel", "off", "value", "ChkUseFilter", "wheel", "off", "filters", "400", "700",
+                          "show", "CboFilterCount", "show", "TxtFilterStartWavelen(1)", "power-on", "450", "get",
+                          "DblOpenPos"},
+                         {"--yes"});
+  // An acknowledgement split before its CR shifts the read-back after it: the control
+  // then marks the wheel indeterminate and keeps the panel's values, as designed. Such a
+  // run (seen only on a loaded machine) says nothing about the verbs, so it is run again.
+  Finished f = ctl(args);
+  for (int again = 0; again < 2 && ack_split_before_cr(f.err); ++again) f = ctl(args);
+  ASSERT_FALSE(ack_split_before_cr(f.err)) << "three runs in a row had a split acknowledgement\n" << f.err;
   ASSERT_EQ(f.status, 0) << describe(f);
   EXPECT_EQ(lines(f.out), (Words{"0", "2", "700.0", "450"})) << f.err;
   // The second "wheel off" finds the wheel off: no question, nothing sent.
