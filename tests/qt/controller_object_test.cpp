@@ -4,6 +4,7 @@
 
 #include "control/controller.h"
 #include "control_fixture.h"
+#include "qt/core/qt_platform.h"
 
 namespace {
 
@@ -59,6 +60,18 @@ TEST_F(ControllerObjectTest, ARefusalAndACancelEndTheirOperations) {
   EXPECT_EQ(move->outcome(), "stopped");
   EXPECT_LT(move->wavelength(), 900);
   EXPECT_FALSE(mono_->busy());
+}
+
+// A controller opened by path pins its device to its port number only while it opens:
+// a device the host gave that number (a widget's port) is there again afterwards.
+TEST_F(ControllerObjectTest, OpeningByPathLeavesTheHostsPortNumberAsItFoundIt) {
+  const QString widgets = QStringLiteral("/dev/the-widgets-port");
+  brivel::qt::set_port_device(1, widgets);
+  BrivelOperation* open = mono_->open();
+  ASSERT_TRUE(finished(open));
+  EXPECT_TRUE(open->ok()) << open->text().toStdString();
+  EXPECT_EQ(brivel::qt::device_for_port(1), widgets);
+  brivel::qt::set_port_device(1, QString());
 }
 
 }  // namespace

@@ -24,16 +24,19 @@ void DevicePort::open() {
   const bool had_variable = qEnvironmentVariableIsSet(variable.constData());
   const QByteArray value = qgetenv(variable.constData());
   if (had_variable) qunsetenv(variable.constData());
-  set_port_device(number, QString::fromStdString(device_));
+  // The device the host gave this number (Brivel::setPortDevice) comes back after the
+  // open: a controller opened by path leaves a widget's port number as it found it.
+  const QString pinned_before = set_program_port_device(number, QString::fromStdString(device_));
   struct Unpin {
     int number;
+    QString pinned_before;
     bool had;
     QByteArray variable, value;
     ~Unpin() {
-      set_port_device(number, QString());
+      set_program_port_device(number, pinned_before);
       if (had) qputenv(variable.constData(), value);
     }
-  } unpin{number, had_variable, variable, value};
+  } unpin{number, pinned_before, had_variable, variable, value};
   QtSerialPort::open();
 }
 

@@ -271,12 +271,16 @@ PortSources current_port_sources() {
 
 PortMap current_port_map() { return PortMap(current_port_sources()); }
 
-void set_program_port_device(int number, const QString& device) {
+QString set_program_port_device(int number, const QString& device) {
   std::lock_guard<std::mutex> lock(program_mutex());
+  auto& devices = program_devices();
+  const auto found = devices.find(number);
+  QString before = found != devices.end() ? found->second : QString();
   if (device.isEmpty())
-    program_devices().erase(number);
+    devices.erase(number);
   else
-    program_devices()[number] = device;
+    devices[number] = device;
+  return before;
 }
 
 QString port_state(const PortAssignment& port) {

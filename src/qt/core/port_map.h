@@ -113,7 +113,8 @@ QString port_origin_text(const PortAssignment& port);
 int port_number_of(const PortMap& map, const QString& device);
 
 // set_port_device(): `device` for port `number` in this process; empty removes it.
-void set_program_port_device(int number, const QString& device);
+// Gives the device it replaces (empty: there was none).
+QString set_program_port_device(int number, const QString& device);
 
 // A serial device the system reports (QSerialPortInfo), for lists and pickers.
 struct SerialDevice {
