@@ -20,8 +20,13 @@
 //     (the reply of 5 bytes at 9600 baud comes within the tick), after a pause of
 //     10 ms: 2 / 30 ms;
 //   * CPU while the control is idle in the host's event loop.
+// A third variant, for comparison and with no goal of its own:
+//   threaded  a host on the non-blocking API: BrivelController runs the control on a
+//             thread of its own, and the GUI thread only shows the position reports it
+//             is sent, on a label. This is what the GUI thread would be left with if the
+//             widget's control ran on a thread of its own.
 //
-//   bench_cpu [--seconds S] [--rounds N] [--only ours|baseline]
+//   bench_cpu [--seconds S] [--rounds N] [--only ours|baseline|threaded]
 //
 // S is the length of the move (default 5), N the number of rounds (default 3); the
 // summary gives the median of the rounds. The two variants alternate their order from
@@ -50,6 +55,7 @@
 #include <string>
 #include <vector>
 
+#include "BrivelController.h"
 #include "control/control.h"
 #include "pty_server.h"
 #include "qt/core/qt_platform.h"
@@ -409,6 +415,123 @@ Figures run_variant(bool spinning, brivel::sim::PtyServer& server, double from, 
   return f;
 }
 
+// ---- a host on the non-blocking API ------------------------------------------------------
+
+// BrivelController with the control on its own thread; a label on the GUI thread shows
+// every position report it is sent.
+class ThreadedRig : public QObject {
+ public:
+  explicit ThreadedRig(const QString& device) : mono_(device) {
+    label_ = new QLabel(&host_);
+    label_->setMinimumWidth(200);
+    host_.resize(300, 60);
+    host_.show();
+    label_->installEventFilter(this);
+    connect(&mono_, &BrivelController::positionReported, label_, [this](double nm) {
+      newest_ = QString::number(nm, 'f', 2);
+      label_->setText(newest_);
+      if (recording_) reports_.push_back({seconds_now(), newest_.toStdString()});
+    });
+    Rig::settle(0.1);
+  }
+  ~ThreadedRig() override { label_->removeEventFilter(this); }
+
+  BrivelController& mono() { return mono_; }
+  double frame() const {
+    const QScreen* screen = label_->screen();
+    const double rate = screen ? screen->refreshRate() : 0.0;
+    return 1.0 / (rate >= 24.0 ? rate : 60.0);
+  }
+  // Runs the host's event loop until `op` ends; its outcome, or the failure as text.
+  std::string finish(BrivelOperation* op) {
+    QEventLoop loop;
+    connect(op, &BrivelOperation::finished, &loop, &QEventLoop::quit);
+    if (!op->isDone()) loop.exec();
+    const std::string problem = op->ok() ? std::string() : (op->outcome() + ": " + op->text()).toStdString();
+    delete op;
+    return problem;
+  }
+  void record(bool on) {
+    if (on) {
+      reports_.clear();
+      paints_.clear();
+    }
+    recording_ = on;
+  }
+  const std::vector<Report>& reports() const { return reports_; }
+  const std::vector<Paint>& paints() const { return paints_; }
+  std::string shown() const { return label_->text().toStdString(); }
+  std::string last_painted() const { return last_painted_; }
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (watched == label_ && event->type() == QEvent::Paint) {
+      last_painted_ = label_->text().toStdString();
+      if (recording_) paints_.push_back({seconds_now(), last_painted_, newest_.toStdString()});
+    }
+    return false;
+  }
+
+ private:
+  QWidget host_;
+  QLabel* label_ = nullptr;
+  BrivelController mono_;
+  QString newest_;
+  bool recording_ = false;
+  std::vector<Report> reports_;
+  std::vector<Paint> paints_;
+  std::string last_painted_;
+};
+
+Figures run_threaded(brivel::sim::PtyServer& server, double from, double to) {
+  Figures f;
+  ThreadedRig rig(QString::fromStdString(server.device()));
+  f.frame = rig.frame();
+  BrivelController& mono = rig.mono();
+  std::vector<std::string> problems;
+  const auto run = [&](const char* what, BrivelOperation* op) {
+    const std::string problem = rig.finish(op);
+    if (!problem.empty()) problems.push_back(std::string(what) + ": " + problem);
+  };
+  f.identify = measure([&] { run("open", mono.open()); });
+  if (!mono.connected()) {
+    std::fprintf(stderr, "bench_cpu: threaded: open did not connect\n");
+    f.ok = false;
+    return f;
+  }
+  if (std::abs(mono.wavelength() - from) > 0.005) {
+    server.with_controller([](brivel::sim::Controller& c) { c.motor().steps_per_speed = kQuickStepsPerSpeed; });
+    run("return", mono.moveTo(from));
+    server.with_controller([](brivel::sim::Controller& c) { c.motor().steps_per_speed = kStepsPerSpeed; });
+  }
+  Rig::settle(0.1);
+
+  const std::string before = rig.last_painted();
+  rig.record(true);
+  f.move = measure([&] { run("moveTo", mono.moveTo(to)); });
+  const double move_end = seconds_now();
+  Rig::settle(3 * f.frame);
+  rig.record(false);
+  f.reports = static_cast<int>(rig.reports().size());
+  f.paints = static_cast<int>(rig.paints().size());
+  const Lag lag = longest_lag(rig.reports(), rig.paints(), move_end + 3 * f.frame, before);
+  f.lag_frames = lag.longest / f.frame;
+  f.lag_after_paint = lag.previous_paint > 0 ? lag.report_at - lag.previous_paint : 0;
+  f.final_shown = !rig.reports().empty() && rig.shown() == rig.reports().back().shown &&
+                  rig.last_painted() == rig.shown();
+  if (std::abs(mono.wavelength() - to) > 0.01) {
+    std::fprintf(stderr, "bench_cpu: threaded: the move ended at %.2f nm, not %.2f\n", mono.wavelength(), to);
+    f.ok = false;
+  }
+  f.idle = measure([] { Rig::settle(1.0); });
+  run("close", mono.close());
+  for (const std::string& problem : problems) {
+    std::fprintf(stderr, "bench_cpu: threaded: %s\n", problem.c_str());
+    f.ok = false;
+  }
+  return f;
+}
+
 // ---- the summary ------------------------------------------------------------------------
 
 double median(std::vector<double> v) {
@@ -439,18 +562,21 @@ struct Row {
 int main(int argc, char** argv) {
   double seconds = 5.0;
   int rounds = 3;
-  bool run_ours = true, run_baseline = true;
+  bool run_ours = true, run_baseline = true, run_thread = true;
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--seconds") == 0 && i + 1 < argc) {
       seconds = std::atof(argv[++i]);
     } else if (std::strcmp(argv[i], "--rounds") == 0 && i + 1 < argc) {
       rounds = std::max(1, std::atoi(argv[++i]));
     } else if (std::strcmp(argv[i], "--only") == 0 && i + 1 < argc &&
-               (std::strcmp(argv[i + 1], "ours") == 0 || std::strcmp(argv[i + 1], "baseline") == 0)) {
-      run_ours = std::strcmp(argv[++i], "ours") == 0;
-      run_baseline = !run_ours;
+               (std::strcmp(argv[i + 1], "ours") == 0 || std::strcmp(argv[i + 1], "baseline") == 0 ||
+                std::strcmp(argv[i + 1], "threaded") == 0)) {
+      ++i;
+      run_ours = std::strcmp(argv[i], "ours") == 0;
+      run_baseline = std::strcmp(argv[i], "baseline") == 0;
+      run_thread = std::strcmp(argv[i], "threaded") == 0;
     } else {
-      std::fprintf(stderr, "usage: bench_cpu [--seconds S] [--rounds N] [--only ours|baseline]\n");
+      std::fprintf(stderr, "usage: bench_cpu [--seconds S] [--rounds N] [--only ours|baseline|threaded]\n");
       return 2;
     }
   }
@@ -476,9 +602,10 @@ int main(int argc, char** argv) {
               "%d round%s\n",
               server.device().c_str(), kNmPerSecond, from, to, rounds, rounds == 1 ? "" : "s");
   std::printf("  ours: the control as it ships; baseline: its waits yield to the event loop in a\n"
-              "  busy loop until each tick, as the first design did. Medians of the rounds.\n\n");
+              "  busy loop until each tick, as the first design did; threaded (no goal): a host\n"
+              "  on BrivelController, the control on its own thread. Medians of the rounds.\n\n");
 
-  std::vector<Figures> ours, baseline;
+  std::vector<Figures> ours, baseline, threaded;
   bool ok = true;
   for (int r = 0; r < rounds; ++r) {
     const bool ours_first = r % 2 == 0;
@@ -495,6 +622,16 @@ int main(int argc, char** argv) {
                   f.move.gui_wakeups, 1000 * f.lag_frames * f.frame, 1000 * f.lag_after_paint);
       std::fflush(stdout);
       (spinning ? baseline : ours).push_back(f);
+    }
+    if (run_thread) {
+      Figures f = run_threaded(server, from, to);
+      ok = ok && f.ok;
+      std::printf("round %d %-8s  open %.3f s  move %.3f s: GUI CPU %.3f s (%.1f %%), process %.3f s, "
+                  "%d reports, %d paints, GUI wake-ups %ld, longest lag %.1f ms\n",
+                  r + 1, "threaded", f.identify.wall, f.move.wall, f.move.gui_cpu, 100 * f.move.gui_share(),
+                  f.move.process_cpu, f.reports, f.paints, f.move.gui_wakeups, 1000 * f.lag_frames * f.frame);
+      std::fflush(stdout);
+      threaded.push_back(f);
     }
   }
   const double frame = ours.empty() ? 1.0 / 60 : ours.front().frame;
@@ -537,19 +674,21 @@ int main(int argc, char** argv) {
 
   std::printf("\nscreen frame %.1f ms; pacing limit %.1f reports/s; OpenCom floor %.3f s\n\n", 1000 * frame,
               kPacingLimit, kOpenComFloor);
-  std::printf("%-48s %10s %10s %14s %8s %6s\n", "figure", "ours", "baseline", "ours/baseline", "goal",
-              "met");
+  std::printf("%-48s %10s %10s %14s %8s %6s %10s\n", "figure", "ours", "baseline", "ours/baseline", "goal",
+              "met", "threaded");
   for (const Row& row : rows) {
     const double o = median_of(ours, row.get);
     const double b = median_of(baseline, row.get);
-    char os[32], bs[32], rs[32] = "";
+    const double t = median_of(threaded, row.get);
+    char os[32], bs[32], ts[32], rs[32] = "";
     std::snprintf(os, sizeof os, row.format, o);
     std::snprintf(bs, sizeof bs, row.format, b);
+    std::snprintf(ts, sizeof ts, row.format, t);
     if (row.ratio && b > 0) std::snprintf(rs, sizeof rs, "%.3f", o / b);
     const bool met = ours.empty() || !row.met || row.met(o);
     ok = ok && met;
-    std::printf("%-48s %10s %10s %14s %8s %6s\n", row.what, os, bs, rs, row.goal ? row.goal : "",
-                row.goal ? (met ? "yes" : "NO") : "");
+    std::printf("%-48s %10s %10s %14s %8s %6s %10s\n", row.what, os, bs, rs, row.goal ? row.goal : "",
+                row.goal ? (met ? "yes" : "NO") : "", ts);
   }
   std::printf("\nbench_cpu: %s\n", ok ? "every goal met" : "a goal was missed");
   return ok ? 0 : 1;
