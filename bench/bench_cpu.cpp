@@ -364,6 +364,23 @@ Lag longest_lag(const std::vector<Report>& reports, const std::vector<Paint>& pa
   return lag;
 }
 
+// Measures `move` with the rig's reports and paints recorded: the move's figures and
+// how far the label lagged behind the newest report.
+template <class AnyRig>
+void measure_move(Figures& f, AnyRig& rig, const std::function<void()>& move) {
+  const std::string before = rig.last_painted();
+  rig.record(true);
+  f.move = measure(move);
+  const double move_end = seconds_now();
+  Rig::settle(3 * f.frame);  // a held paint is due within a frame
+  rig.record(false);
+  f.reports = static_cast<int>(rig.reports().size());
+  f.paints = static_cast<int>(rig.paints().size());
+  const Lag lag = longest_lag(rig.reports(), rig.paints(), move_end + 3 * f.frame, before);
+  f.lag_frames = lag.longest / f.frame;
+  f.lag_after_paint = lag.previous_paint > 0 ? lag.report_at - lag.previous_paint : 0;
+}
+
 Figures run_variant(bool spinning, brivel::sim::PtyServer& server, double from, double to) {
   Figures f;
   Rig rig(spinning);
@@ -387,18 +404,8 @@ Figures run_variant(bool spinning, brivel::sim::PtyServer& server, double from, 
   }
   Rig::settle(0.1);
 
-  const std::string before = rig.last_painted();
-  rig.record(true);
   double target = to;
-  f.move = measure([&] { rig.call("MonochromatorMoveTo", [&] { control.MonochromatorMoveTo(target); }); });
-  const double move_end = seconds_now();
-  Rig::settle(3 * f.frame);  // a held paint is due within a frame
-  rig.record(false);
-  f.reports = static_cast<int>(rig.reports().size());
-  f.paints = static_cast<int>(rig.paints().size());
-  const Lag lag = longest_lag(rig.reports(), rig.paints(), move_end + 3 * f.frame, before);
-  f.lag_frames = lag.longest / f.frame;
-  f.lag_after_paint = lag.previous_paint > 0 ? lag.report_at - lag.previous_paint : 0;
+  measure_move(f, rig, [&] { rig.call("MonochromatorMoveTo", [&] { control.MonochromatorMoveTo(target); }); });
   const std::string newest = control.surface().at("LblWaveLen").text();
   f.final_shown = rig.shown() == newest && rig.last_painted() == newest;
   if (std::abs(control.DblMonoWaveLen() - to) > 0.01) {
@@ -506,17 +513,7 @@ Figures run_threaded(brivel::sim::PtyServer& server, double from, double to) {
   }
   Rig::settle(0.1);
 
-  const std::string before = rig.last_painted();
-  rig.record(true);
-  f.move = measure([&] { run("moveTo", mono.moveTo(to)); });
-  const double move_end = seconds_now();
-  Rig::settle(3 * f.frame);
-  rig.record(false);
-  f.reports = static_cast<int>(rig.reports().size());
-  f.paints = static_cast<int>(rig.paints().size());
-  const Lag lag = longest_lag(rig.reports(), rig.paints(), move_end + 3 * f.frame, before);
-  f.lag_frames = lag.longest / f.frame;
-  f.lag_after_paint = lag.previous_paint > 0 ? lag.report_at - lag.previous_paint : 0;
+  measure_move(f, rig, [&] { run("moveTo", mono.moveTo(to)); });
   f.final_shown = !rig.reports().empty() && rig.shown() == rig.reports().back().shown &&
                   rig.last_painted() == rig.shown();
   if (std::abs(mono.wavelength() - to) > 0.01) {
