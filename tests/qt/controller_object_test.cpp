@@ -62,6 +62,43 @@ TEST_F(ControllerObjectTest, ARefusalAndACancelEndTheirOperations) {
   EXPECT_FALSE(mono_->busy());
 }
 
+// A service's worker thread that owns the controller: its signals and its operations'
+// ends come on that thread, whichever thread the control ran them on.
+TEST_F(ControllerObjectTest, SignalsComeOnTheThreadThatCreatedTheController) {
+  mono_.reset();
+  QThread worker;
+  worker.start();
+  QObject on_worker;
+  on_worker.moveToThread(&worker);
+  const auto in_worker = [&](const std::function<void()>& call) {
+    QMetaObject::invokeMethod(&on_worker, call, Qt::BlockingQueuedConnection);
+  };
+  BrivelController* mono = nullptr;
+  QSemaphore moved;
+  std::vector<QThread*> seen;   // touched on the worker thread only, read after it is joined
+  in_worker([&] {
+    mono = new BrivelController(QString::fromStdString(server_->device()));
+    QObject::connect(mono, &BrivelController::positionReported, mono, [&] { seen.push_back(QThread::currentThread()); });
+    QObject::connect(mono, &BrivelController::busyChanged, mono, [&] { seen.push_back(QThread::currentThread()); });
+    BrivelOperation* open = mono->open();
+    QObject::connect(open, &BrivelOperation::finished, mono, [&, mono] {
+      seen.push_back(QThread::currentThread());
+      BrivelOperation* move = mono->moveTo(505);
+      QObject::connect(move, &BrivelOperation::finished, mono, [&] {
+        seen.push_back(QThread::currentThread());
+        moved.release();
+      });
+    });
+  });
+  const bool ended = moved.tryAcquire(1, 20000);
+  in_worker([&] { delete mono; });
+  worker.quit();
+  worker.wait();
+  ASSERT_TRUE(ended);
+  ASSERT_GE(seen.size(), 4u);   // open's and the move's ends, busy changes, reports
+  for (QThread* thread : seen) EXPECT_EQ(thread, &worker);
+}
+
 // A controller opened by path pins its device to its port number only while it opens:
 // a device the host gave that number (a widget's port) is there again afterwards.
 TEST_F(ControllerObjectTest, OpeningByPathLeavesTheHostsPortNumberAsItFoundIt) {

@@ -1,6 +1,5 @@
 #include "BrivelController.h"
 
-#include <QCoreApplication>
 #include <QEventLoop>
 #include <QMetaObject>
 #include <QPointer>
@@ -12,18 +11,27 @@
 
 // ---- BrivelOperation ---------------------------------------------------------------------
 
-BrivelOperation::BrivelOperation(const brivel::Operation& op, QObject* parent)
+namespace {
+
+// Runs `call` on the thread `relay` lives on, from any thread. A relay deleted before
+// then takes the call with it.
+template <class Call>
+void on_thread_of(const std::shared_ptr<QObject>& relay, Call call) {
+  QMetaObject::invokeMethod(relay.get(), std::move(call), Qt::QueuedConnection);
+}
+
+}  // namespace
+
+BrivelOperation::BrivelOperation(const brivel::Operation& op, const std::shared_ptr<QObject>& relay,
+                                 QObject* parent)
     : QObject(parent), op_(std::make_unique<brivel::Operation>(op)) {
-  // The end is announced on this object's thread.
+  // The end is announced on this object's thread (the controller's).
   QPointer<BrivelOperation> self(this);
-  op_->on_done([self](const brivel::Result& r) {
+  op_->on_done([self, relay](const brivel::Result& r) {
     const bool ok = r.ok();
-    QMetaObject::invokeMethod(
-        QCoreApplication::instance(),
-        [self, ok] {
-          if (self) emit self->finished(ok);
-        },
-        Qt::QueuedConnection);
+    on_thread_of(relay, [self, ok] {
+      if (self) emit self->finished(ok);
+    });
   });
 }
 
@@ -49,6 +57,10 @@ bool BrivelOperation::wait(int milliseconds) const {
 // ---- BrivelController -----------------------------------------------------------------------
 
 struct BrivelController::Impl {
+  // Lives on this object's thread: what the control's thread tells goes out through it.
+  // The observers and operations hold it, so it outlives every call on its way; the
+  // last holder has it deleted on its own thread.
+  std::shared_ptr<QObject> relay{new QObject, [](QObject* relay) { relay->deleteLater(); }};
   std::unique_ptr<brivel::ControlThread> thread;
   brivel::State announced;   // what the signals last said (this object's thread)
 };
@@ -64,13 +76,10 @@ BrivelController::BrivelController(const QString& device, int port, QObject* par
 
   // Observers run on the control's thread; the signals go out on this object's.
   QPointer<BrivelController> self(this);
-  const auto later = [self](auto call) {
-    QMetaObject::invokeMethod(
-        QCoreApplication::instance(),
-        [self, call] {
-          if (self) call(*self);
-        },
-        Qt::QueuedConnection);
+  const auto later = [self, relay = d_->relay](auto call) {
+    on_thread_of(relay, [self, call] {
+      if (self) call(*self);
+    });
   };
   brivel::Observer o2;
   o2.position = [later](double nm) {
@@ -108,7 +117,9 @@ BrivelController::~BrivelController() = default;
 
 brivel::Controller& BrivelController::core() { return d_->thread->controller(); }
 
-BrivelOperation* BrivelController::wrap(const brivel::Operation& op) { return new BrivelOperation(op, this); }
+BrivelOperation* BrivelController::wrap(const brivel::Operation& op) {
+  return new BrivelOperation(op, d_->relay, this);
+}
 
 BrivelOperation* BrivelController::open() { return wrap(core().open()); }
 BrivelOperation* BrivelController::close() { return wrap(core().close()); }

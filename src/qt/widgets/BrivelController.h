@@ -10,9 +10,10 @@
 //   connect(move, &BrivelOperation::finished, [move](bool ok) { ... move->text() ... });
 //   move->cancel();   // the stop button
 //
-// Signals are delivered on the thread the controller lives on (its event loop must run
-// for them to arrive). BrivelOperation objects are children of the controller: delete
-// one when done with it, or leave it to the controller.
+// Signals are delivered on the thread the controller was created on (its event loop
+// must run for them to arrive); call its methods from that thread. BrivelOperation
+// objects are children of the controller: delete one when done with it, or leave it to
+// the controller.
 
 #include <QList>
 #include <QObject>
@@ -57,7 +58,8 @@ class BRIVELOCX_EXPORT BrivelOperation : public QObject {
 
  private:
   friend class BrivelController;
-  BrivelOperation(const brivel::Operation& op, QObject* parent);
+  // `relay` lives on the controller's thread; the end is announced through it.
+  BrivelOperation(const brivel::Operation& op, const std::shared_ptr<QObject>& relay, QObject* parent);
   std::unique_ptr<brivel::Operation> op_;
 };
 
