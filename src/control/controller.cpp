@@ -685,6 +685,7 @@ ControlThread::ControlThread(Options options) {
     }
     ready.set_value();
     controller_->run_until_quit();
+    quit_told_.get_future().wait();
     controller_.reset();   // closes the port on this thread
     dialogs_.reset();
     pump_.reset();
@@ -699,6 +700,7 @@ ControlThread::ControlThread(Options options) {
 
 ControlThread::~ControlThread() {
   controller_->quit();
+  quit_told_.set_value();
   thread_.join();
 }
 

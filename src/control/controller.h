@@ -27,6 +27,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
+#include <future>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -221,6 +222,9 @@ class ControlThread {
   std::unique_ptr<Dialogs> dialogs_;
   std::unique_ptr<Files> files_;
   std::unique_ptr<Controller> controller_;
+  // Kept by the destructor once quit() has returned: until then the control's thread,
+  // which may see the quit at once, leaves the controller and its pump standing.
+  std::promise<void> quit_told_;
   std::thread thread_;
 };
 

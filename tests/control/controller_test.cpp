@@ -8,6 +8,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <mutex>
+#include <thread>
 
 #include "sim_controller.h"
 #include "testkit/hex.h"
@@ -209,6 +210,43 @@ TEST(Controller, TypedOperationsRunAndCompletionCallbacksRunOnceAndMayStartTheNe
   int late = 0;
   first.on_done([&](const Result&) { ++late; });
   EXPECT_EQ(late, 1);
+}
+
+// A pump whose idle passes end every millisecond and whose post() is slow to reach the
+// queue: the control's thread sees a quit long before quit() has done posting.
+class RestlessPump : public EventPump {
+ public:
+  double now() const override { return inner.now(); }
+  void yield() override { inner.yield(); }
+  void wait_until(double deadline) override { inner.wait_until(deadline); }
+  std::unique_ptr<Timer> make_timer() override { return inner.make_timer(); }
+  void post(std::function<void()> task) override {
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    inner.post(std::move(task));
+  }
+  void idle() override {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    inner.yield();
+  }
+  VirtualPump inner;
+};
+
+// Destroying the thread: the controller and its pump stay until quit() has returned
+// (under AddressSanitizer the post above otherwise reaches a freed pump).
+TEST(Controller, AControlThreadKeepsItsPumpUntilQuitHasReturned) {
+  for (int round = 0; round < 3; ++round) {
+    ControlThread::Options o;
+    RestlessPump* pump = nullptr;
+    o.make_pump = [&pump] {
+      auto made = std::make_unique<RestlessPump>();
+      pump = made.get();
+      return made;
+    };
+    o.make_port = [&pump] { return std::make_unique<LoopbackPort>(pump->inner); };
+    auto thread = std::make_unique<ControlThread>(std::move(o));
+    EXPECT_EQ(thread->controller().state().connected, false);
+    thread.reset();
+  }
 }
 
 }  // namespace
