@@ -61,6 +61,7 @@ struct PtyServer::Loop {
   PtyServer& server;
   std::deque<std::uint8_t> outgoing;
   double next_slot = 0.0;  // s: earliest time the next reply byte may leave
+  std::uint8_t last_written = 0;
   bool hung_up = false;    // no client holds the device
   std::size_t log_seen = 0;
 
@@ -81,12 +82,19 @@ struct PtyServer::Loop {
     return server.controller_.next_due();
   }
 
-  // Writes the bytes whose slot has come: one byte time apart, as at 9600 baud.
+  // Writes the bytes whose slot has come: one byte time apart, as at 9600 baud. An
+  // acknowledgement's "OK" never leaves without its CR (they go in one write, the CR a
+  // byte time early): a thread held up between the two would let the client's tick take
+  // "OK" alone, and the CR left behind would shift the read-back after it, which
+  // depends on the machine's load rather than on the client's code.
   void write_paced(double now) {
     if (hung_up || outgoing.empty() || next_slot > now) return;
     const double slots = std::floor((now - next_slot) / server.options_.byte_time) + 1.0;
-    const std::size_t count = std::min(outgoing.size(), static_cast<std::size_t>(std::min(slots, 4096.0)));
-    std::uint8_t chunk[4096];
+    std::size_t count = std::min(outgoing.size(), static_cast<std::size_t>(std::min(slots, 4096.0)));
+    const std::uint8_t before_last = count >= 2 ? outgoing[count - 2] : last_written;
+    if (count < outgoing.size() && before_last == 'O' && outgoing[count - 1] == 'K' && outgoing[count] == '\r')
+      ++count;
+    std::uint8_t chunk[4096 + 1];   // the slots, and an acknowledgement's CR
     std::copy_n(outgoing.begin(), count, chunk);
     const ssize_t written = ::write(server.master_, chunk, count);
     if (written < 0 && errno == EIO) hang_up(now);
@@ -96,6 +104,7 @@ struct PtyServer::Loop {
       return;
     }
     server.trace(now, "<", hex(chunk, static_cast<std::size_t>(written)));
+    last_written = chunk[written - 1];
     outgoing.erase(outgoing.begin(), outgoing.begin() + written);
     next_slot += static_cast<double>(written) * server.options_.byte_time;
   }

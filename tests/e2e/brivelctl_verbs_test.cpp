@@ -28,10 +28,9 @@ Words sim(const Words& steps, const Words& before = {}) {
 bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
 TEST(BrivelctlVerbs, StepJogAndSpeedDriveTheInstrument) {
-  // The speed's read-back follows its acknowledgement.
-  const Finished f = ctl_unsplit(sim({"open", "step", "+10", "get", "DblMonoWaveLen", "step", "-2.5", "get",
-                                      "DblMonoWaveLen", "jog", "up", "0.2", "get", "DblMonoWaveLen", "speed",
-                                      "100", "get", "IntSpeed", "get", "BlnBusy"}));
+  const Finished f = ctl(sim({"open", "step", "+10", "get", "DblMonoWaveLen", "step", "-2.5", "get",
+                              "DblMonoWaveLen", "jog", "up", "0.2", "get", "DblMonoWaveLen", "speed", "100",
+                              "get", "IntSpeed", "get", "BlnBusy"}));
   ASSERT_EQ(f.status, 0) << describe(f);
   const Words out = lines(f.out);
   ASSERT_EQ(out.size(), 5u) << describe(f);   // 510: from the power-on wavelength, 500 nm
@@ -83,12 +82,10 @@ TEST(BrivelctlVerbs, QuestionsAnsweredNoAreNotDoneAndSendNothing) {
 }
 
 TEST(BrivelctlVerbs, WithYesTheWheelSwitchesOnceAndTheTablesAreWritten) {
-  // A split acknowledgement (seen only on a loaded machine) leaves the wheel
-  // indeterminate and the panel's values as they were: such a run is made again.
-  const Finished f = ctl_unsplit(sim({"open", "wheel", "off", "value", "ChkUseFilter", "wheel", "off", "filters",
-                                      "400", "700", "show", "CboFilterCount", "show", "TxtFilterStartWavelen(1)",
-                                      "power-on", "450", "get", "DblOpenPos"},
-                                     {"--yes"}));
+  const Finished f = ctl(sim({"open", "wheel", "off", "value", "ChkUseFilter", "wheel", "off", "filters", "400",
+                              "700", "show", "CboFilterCount", "show", "TxtFilterStartWavelen(1)", "power-on", "450",
+                              "get", "DblOpenPos"},
+                             {"--yes"}));
   ASSERT_EQ(f.status, 0) << describe(f);
   EXPECT_EQ(lines(f.out), (Words{"0", "2", "700.0", "450"})) << f.err;
   // The second "wheel off" finds the wheel off: no question, nothing sent.

@@ -52,30 +52,6 @@ inline Words traced(const std::string& err, const std::string& prefix) {
   return found;
 }
 
-// True when the traced reads hold an acknowledgement taken without its closing CR
-// ("< ... 4F 4B", then "< 0D ..."). The simulator paces its replies as a 9600-baud line
-// does, and on a loaded machine it can write one in two pieces. A tick that ends between
-// them takes the "OK" alone, and the CR then shifts the next reply by one byte, as it
-// would on a real line.
-inline bool ack_split_before_cr(const std::string& err) {
-  bool after_ok = false;
-  for (const std::string& reply : traced(err, "< ")) {
-    if (after_ok && reply.rfind("< 0D", 0) == 0) return true;
-    after_ok = reply.size() >= 5 && reply.compare(reply.size() - 5, 5, "4F 4B") == 0;
-  }
-  return false;
-}
-
-// Runs brivelctl with --trace among `args` again, at most three runs in all, while the
-// line splits an acknowledgement before its CR. Such a split shifts the read-back after
-// it, as designed, and a run with one says nothing about the values a test checks.
-inline Finished ctl_unsplit(const Words& args) {
-  Finished f = ctl(args);
-  for (int again = 0; again < 2 && ack_split_before_cr(f.err); ++again) f = ctl(args);
-  if (ack_split_before_cr(f.err)) f.err = "three runs in a row had a split acknowledgement\n" + f.err;
-  return f;
-}
-
 inline std::string describe(const Finished& f) {
   std::ostringstream s;
   s << "status " << f.status << (f.timed_out ? " (timed out)" : "") << " after " << f.seconds

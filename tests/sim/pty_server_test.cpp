@@ -10,6 +10,7 @@
 #include <chrono>
 #include <cstdio>
 #include <thread>
+#include <vector>
 
 #include "pty_server.h"
 
@@ -37,11 +38,13 @@ struct Client {
       const ssize_t n = ::read(fd, buf, sizeof buf);
       if ((hung_up = n <= 0)) break;
       got.insert(got.end(), buf, buf + n);
+      reads.emplace_back(buf, buf + n);
     }
     return got;
   }
   int fd;
   bool hung_up = false;
+  std::vector<Bytes> reads;   // what each read() gave
 };
 
 TEST(PtyServer, ServesTheControllerOnARawPseudoTerminal) {
@@ -85,6 +88,25 @@ TEST(PtyServer, ServesTheControllerOnARawPseudoTerminal) {
   trace.resize(std::fread(trace.data(), 1, trace.size(), options.trace_to));
   std::fclose(options.trace_to);
   for (const char* line : {"> 66 0D", "= N 10 00", "< 79"}) EXPECT_NE(trace.find(line), std::string::npos) << line;
+}
+
+// An acknowledgement is paced too, but its "OK" never comes without its CR: on a slow line
+// (5 ms a byte) the client reads between any two writes.
+TEST(PtyServer, AnAcknowledgementsOKComesWithItsCR) {
+  PtyOptions options;
+  options.byte_time = 0.005;
+  PtyServer server(factory_memory(), Faults{}, options);
+  std::string error;
+  ASSERT_TRUE(server.start_background(error)) << error;
+  {
+    Client c(server.device());
+    ASSERT_GE(c.fd, 0);
+    EXPECT_EQ(c.ask({'N', 0x10, 0x00}, 3), (Bytes{'O', 'K', 0x0D}));
+    EXPECT_GE(c.reads.size(), 2u);   // the "O" first
+    for (const Bytes& read : c.reads) EXPECT_NE(read.back(), 'K');
+  }
+  server.stop();
+  server.join();
 }
 
 // A reopened device is answered at once: with hang-ups looked at every 30 s only, and with the server's
