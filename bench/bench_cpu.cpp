@@ -225,8 +225,58 @@ class QuietDialogs : public brivel::Dialogs {
   std::vector<std::string> said;
 };
 
+// Watches the label that shows the reports: each report the host gives it and each
+// paint, with the newest text at that moment (`newest`).
+class LabelWatch : public QObject {
+ public:
+  LabelWatch(QLabel* label, std::function<std::string()> newest) : label_(label), newest_(std::move(newest)) {
+    label_->installEventFilter(this);
+  }
+  ~LabelWatch() override { label_->removeEventFilter(this); }
+
+  // One frame of the label's screen (a screen that gives no rate counts as 60 Hz).
+  double frame() const {
+    const QScreen* screen = label_->screen();
+    const double rate = screen ? screen->refreshRate() : 0.0;
+    return 1.0 / (rate >= 24.0 ? rate : 60.0);
+  }
+  void record(bool on) {
+    if (on) {
+      reports_.clear();
+      paints_.clear();
+      reports_.reserve(4096);
+      paints_.reserve(4096);
+    }
+    recording_ = on;
+  }
+  void reported() {
+    if (recording_) reports_.push_back({seconds_now(), newest_()});
+  }
+  const std::vector<Report>& reports() const { return reports_; }
+  const std::vector<Paint>& paints() const { return paints_; }
+  std::string shown() const { return label_->text().toStdString(); }
+  std::string last_painted() const { return last_painted_; }
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (watched == label_ && event->type() == QEvent::Paint) {
+      last_painted_ = label_->text().toStdString();
+      if (recording_) paints_.push_back({seconds_now(), last_painted_, newest_()});
+    }
+    return false;
+  }
+
+ private:
+  QLabel* label_;
+  std::function<std::string()> newest_;
+  bool recording_ = false;
+  std::vector<Report> reports_;
+  std::vector<Paint> paints_;
+  std::string last_painted_;
+};
+
 // The control as a host holds it: logic, Qt pump and port, real widgets on a window.
-class Rig : public QObject {
+class Rig {
  public:
   explicit Rig(bool spinning) {
     pump_ = std::make_unique<brivel::qt::QtEventPump>();
@@ -245,41 +295,22 @@ class Rig : public QObject {
         });
     host_.resize(view_->panel_size());
     host_.show();
-    label_ = qobject_cast<QLabel*>(view_->widget("LblWaveLen"));
-    label_->installEventFilter(this);
+    watch_ = std::make_unique<LabelWatch>(qobject_cast<QLabel*>(view_->widget("LblWaveLen")),
+                                          [this] { return logic_->surface().at("LblWaveLen").text(); });
     probe_->on_packet = [this](const brivel::Bytes& packet) {
-      if (recording_ && packet.size() >= 5 && packet[0] == 'w')
-        reports_.push_back({seconds_now(), logic_->surface().at("LblWaveLen").text()});
+      if (packet.size() >= 5 && packet[0] == 'w') watch_->reported();
     };
     settle(0.1);
   }
-  ~Rig() override {
-    if (label_) label_->removeEventFilter(this);
+  ~Rig() {
+    watch_.reset();
     view_.reset();
     logic_.reset();
   }
 
   brivel::Control& logic() { return *logic_; }
+  LabelWatch& watch() { return *watch_; }
   double first_write() const { return probe_->first_write; }
-  // One frame of the label's screen (a screen that gives no rate counts as 60 Hz).
-  double frame() const {
-    const QScreen* screen = label_->screen();
-    const double rate = screen ? screen->refreshRate() : 0.0;
-    return 1.0 / (rate >= 24.0 ? rate : 60.0);
-  }
-  void record(bool on) {
-    if (on) {
-      reports_.clear();
-      paints_.clear();
-      reports_.reserve(4096);
-      paints_.reserve(4096);
-    }
-    recording_ = on;
-  }
-  const std::vector<Report>& reports() const { return reports_; }
-  const std::vector<Paint>& paints() const { return paints_; }
-  std::string shown() const { return label_->text().toStdString(); }
-  std::string last_painted() const { return last_painted_; }
   std::vector<std::string> problems() const {
     std::vector<std::string> all = failures_;
     all.insert(all.end(), dialogs_.said.begin(), dialogs_.said.end());
@@ -300,16 +331,6 @@ class Rig : public QObject {
     loop.exec();
   }
 
- protected:
-  bool eventFilter(QObject* watched, QEvent* event) override {
-    if (watched == label_ && event->type() == QEvent::Paint) {
-      last_painted_ = label_->text().toStdString();
-      if (recording_)
-        paints_.push_back({seconds_now(), last_painted_, logic_->surface().at("LblWaveLen").text()});
-    }
-    return false;
-  }
-
  private:
   QWidget host_;
   QuietDialogs dialogs_;
@@ -318,11 +339,7 @@ class Rig : public QObject {
   ProbePort* probe_ = nullptr;
   std::unique_ptr<brivel::Control> logic_;
   std::unique_ptr<brivel::qt::SurfaceView> view_;
-  QLabel* label_ = nullptr;
-  bool recording_ = false;
-  std::vector<Report> reports_;
-  std::vector<Paint> paints_;
-  std::string last_painted_;
+  std::unique_ptr<LabelWatch> watch_;
   std::vector<std::string> failures_;
 };
 
@@ -364,19 +381,18 @@ Lag longest_lag(const std::vector<Report>& reports, const std::vector<Paint>& pa
   return lag;
 }
 
-// Measures `move` with the rig's reports and paints recorded: the move's figures and
+// Measures `move` with the label's reports and paints recorded: the move's figures and
 // how far the label lagged behind the newest report.
-template <class AnyRig>
-void measure_move(Figures& f, AnyRig& rig, const std::function<void()>& move) {
-  const std::string before = rig.last_painted();
-  rig.record(true);
+void measure_move(Figures& f, LabelWatch& watch, const std::function<void()>& move) {
+  const std::string before = watch.last_painted();
+  watch.record(true);
   f.move = measure(move);
   const double move_end = seconds_now();
   Rig::settle(3 * f.frame);  // a held paint is due within a frame
-  rig.record(false);
-  f.reports = static_cast<int>(rig.reports().size());
-  f.paints = static_cast<int>(rig.paints().size());
-  const Lag lag = longest_lag(rig.reports(), rig.paints(), move_end + 3 * f.frame, before);
+  watch.record(false);
+  f.reports = static_cast<int>(watch.reports().size());
+  f.paints = static_cast<int>(watch.paints().size());
+  const Lag lag = longest_lag(watch.reports(), watch.paints(), move_end + 3 * f.frame, before);
   f.lag_frames = lag.longest / f.frame;
   f.lag_after_paint = lag.previous_paint > 0 ? lag.report_at - lag.previous_paint : 0;
 }
@@ -384,7 +400,7 @@ void measure_move(Figures& f, AnyRig& rig, const std::function<void()>& move) {
 Figures run_variant(bool spinning, brivel::sim::PtyServer& server, double from, double to) {
   Figures f;
   Rig rig(spinning);
-  f.frame = rig.frame();
+  f.frame = rig.watch().frame();
   brivel::Control& control = rig.logic();
 
   const double open_start = seconds_now();
@@ -405,9 +421,10 @@ Figures run_variant(bool spinning, brivel::sim::PtyServer& server, double from, 
   Rig::settle(0.1);
 
   double target = to;
-  measure_move(f, rig, [&] { rig.call("MonochromatorMoveTo", [&] { control.MonochromatorMoveTo(target); }); });
+  LabelWatch& watch = rig.watch();
+  measure_move(f, watch, [&] { rig.call("MonochromatorMoveTo", [&] { control.MonochromatorMoveTo(target); }); });
   const std::string newest = control.surface().at("LblWaveLen").text();
-  f.final_shown = rig.shown() == newest && rig.last_painted() == newest;
+  f.final_shown = watch.shown() == newest && watch.last_painted() == newest;
   if (std::abs(control.DblMonoWaveLen() - to) > 0.01) {
     std::fprintf(stderr, "bench_cpu: the move ended at %.2f nm, not %.2f\n", control.DblMonoWaveLen(), to);
     f.ok = false;
@@ -426,74 +443,45 @@ Figures run_variant(bool spinning, brivel::sim::PtyServer& server, double from, 
 
 // BrivelController with the control on its own thread; a label on the GUI thread shows
 // every position report it is sent.
-class ThreadedRig : public QObject {
+class ThreadedRig {
  public:
-  explicit ThreadedRig(const QString& device) : mono_(device) {
-    label_ = new QLabel(&host_);
+  explicit ThreadedRig(const QString& device) : label_(new QLabel(&host_)), mono_(device) {
     label_->setMinimumWidth(200);
     host_.resize(300, 60);
     host_.show();
-    label_->installEventFilter(this);
-    connect(&mono_, &BrivelController::positionReported, label_, [this](double nm) {
+    watch_ = std::make_unique<LabelWatch>(label_, [this] { return newest_.toStdString(); });
+    QObject::connect(&mono_, &BrivelController::positionReported, label_, [this](double nm) {
       newest_ = QString::number(nm, 'f', 2);
       label_->setText(newest_);
-      if (recording_) reports_.push_back({seconds_now(), newest_.toStdString()});
+      watch_->reported();
     });
     Rig::settle(0.1);
   }
-  ~ThreadedRig() override { label_->removeEventFilter(this); }
 
   BrivelController& mono() { return mono_; }
-  double frame() const {
-    const QScreen* screen = label_->screen();
-    const double rate = screen ? screen->refreshRate() : 0.0;
-    return 1.0 / (rate >= 24.0 ? rate : 60.0);
-  }
+  LabelWatch& watch() { return *watch_; }
   // Runs the host's event loop until `op` ends; its outcome, or the failure as text.
-  std::string finish(BrivelOperation* op) {
+  static std::string finish(BrivelOperation* op) {
     QEventLoop loop;
-    connect(op, &BrivelOperation::finished, &loop, &QEventLoop::quit);
+    QObject::connect(op, &BrivelOperation::finished, &loop, &QEventLoop::quit);
     if (!op->isDone()) loop.exec();
     const std::string problem = op->ok() ? std::string() : (op->outcome() + ": " + op->text()).toStdString();
     delete op;
     return problem;
   }
-  void record(bool on) {
-    if (on) {
-      reports_.clear();
-      paints_.clear();
-    }
-    recording_ = on;
-  }
-  const std::vector<Report>& reports() const { return reports_; }
-  const std::vector<Paint>& paints() const { return paints_; }
-  std::string shown() const { return label_->text().toStdString(); }
-  std::string last_painted() const { return last_painted_; }
-
- protected:
-  bool eventFilter(QObject* watched, QEvent* event) override {
-    if (watched == label_ && event->type() == QEvent::Paint) {
-      last_painted_ = label_->text().toStdString();
-      if (recording_) paints_.push_back({seconds_now(), last_painted_, newest_.toStdString()});
-    }
-    return false;
-  }
 
  private:
   QWidget host_;
-  QLabel* label_ = nullptr;
+  QLabel* label_;   // a child of host_
   BrivelController mono_;
   QString newest_;
-  bool recording_ = false;
-  std::vector<Report> reports_;
-  std::vector<Paint> paints_;
-  std::string last_painted_;
+  std::unique_ptr<LabelWatch> watch_;
 };
 
 Figures run_threaded(brivel::sim::PtyServer& server, double from, double to) {
   Figures f;
   ThreadedRig rig(QString::fromStdString(server.device()));
-  f.frame = rig.frame();
+  f.frame = rig.watch().frame();
   BrivelController& mono = rig.mono();
   std::vector<std::string> problems;
   const auto run = [&](const char* what, BrivelOperation* op) {
@@ -513,9 +501,10 @@ Figures run_threaded(brivel::sim::PtyServer& server, double from, double to) {
   }
   Rig::settle(0.1);
 
-  measure_move(f, rig, [&] { run("moveTo", mono.moveTo(to)); });
-  f.final_shown = !rig.reports().empty() && rig.shown() == rig.reports().back().shown &&
-                  rig.last_painted() == rig.shown();
+  LabelWatch& watch = rig.watch();
+  measure_move(f, watch, [&] { run("moveTo", mono.moveTo(to)); });
+  f.final_shown = !watch.reports().empty() && watch.shown() == watch.reports().back().shown &&
+                  watch.last_painted() == watch.shown();
   if (std::abs(mono.wavelength() - to) > 0.01) {
     std::fprintf(stderr, "bench_cpu: threaded: the move ended at %.2f nm, not %.2f\n", mono.wavelength(), to);
     f.ok = false;
