@@ -1,13 +1,15 @@
 // bench_cpu: what the control costs the host's thread while it talks to the instrument.
 //
-// Runs the control (its logic, the Qt event pump and serial port, the real widgets of
-// its panels, assembled as the Brivel QWidget assembles them) against the simulated
-// controller on a pseudo-terminal, served from a thread of this process, twice over in
-// every round, on the same simulator and with the same move:
-//   ours      the control as it ships;
-//   baseline  the same control with the waits of the first design: its event pump
-//             yields to the event loop again and again, without sleeping, until the
-//             tick (a decorator whose wait_until() is one yield()); all else is the same.
+// Runs the control against the simulated controller on a pseudo-terminal, served from a
+// thread of this process, twice over in every round, on the same simulator and with
+// the same move:
+//   ours      the Brivel widget as it ships: the logic, the Qt event pump and serial
+//             port on the control's own thread, the real widgets of its panels on the
+//             GUI thread;
+//   baseline  the logic and the real widgets on the GUI thread, with the waits of the
+//             first design: its event pump yields to the event loop again and again,
+//             without sleeping, until the tick (a decorator whose wait_until() is one
+//             yield()).
 // and prints, as ratios, the figures the control is held to:
 //   * GUI-thread CPU / wall during a move of S seconds (and of the whole process, the
 //     simulator's thread included);
@@ -22,9 +24,8 @@
 //   * CPU while the control is idle in the host's event loop.
 // A third variant, for comparison and with no goal of its own:
 //   threaded  a host on the non-blocking API: BrivelController runs the control on a
-//             thread of its own, and the GUI thread only shows the position reports it
-//             is sent, on a label. This is what the GUI thread would be left with if the
-//             widget's control ran on a thread of its own.
+//             thread of its own, and the GUI thread shows every position report it is
+//             sent on a plain QLabel.
 //
 //   bench_cpu [--seconds S] [--rounds N] [--only ours|baseline|threaded]
 //
@@ -51,12 +52,15 @@
 #include <cstring>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "Brivel.h"
 #include "BrivelController.h"
 #include "control/control.h"
+#include "control/controller.h"
 #include "pty_server.h"
 #include "qt/core/qt_platform.h"
 #include "surface_view.h"
@@ -241,6 +245,7 @@ class LabelWatch : public QObject {
     return 1.0 / (rate >= 24.0 ? rate : 60.0);
   }
   void record(bool on) {
+    std::lock_guard<std::mutex> lock(mutex_);
     if (on) {
       reports_.clear();
       paints_.clear();
@@ -249,8 +254,11 @@ class LabelWatch : public QObject {
     }
     recording_ = on;
   }
+  // A position report, from whichever thread takes it.
   void reported() {
-    if (recording_) reports_.push_back({seconds_now(), newest_()});
+    const std::string newest = newest_();
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (recording_) reports_.push_back({seconds_now(), newest});
   }
   const std::vector<Report>& reports() const { return reports_; }
   const std::vector<Paint>& paints() const { return paints_; }
@@ -261,7 +269,9 @@ class LabelWatch : public QObject {
   bool eventFilter(QObject* watched, QEvent* event) override {
     if (watched == label_ && event->type() == QEvent::Paint) {
       last_painted_ = label_->text().toStdString();
-      if (recording_) paints_.push_back({seconds_now(), last_painted_, newest_()});
+      const std::string newest = newest_();
+      std::lock_guard<std::mutex> lock(mutex_);
+      if (recording_) paints_.push_back({seconds_now(), last_painted_, newest});
     }
     return false;
   }
@@ -269,29 +279,49 @@ class LabelWatch : public QObject {
  private:
   QLabel* label_;
   std::function<std::string()> newest_;
+  std::mutex mutex_;  // reports may come on the control's thread
   bool recording_ = false;
   std::vector<Report> reports_;
   std::vector<Paint> paints_;
   std::string last_painted_;
 };
 
-// The control as a host holds it: logic, Qt pump and port, real widgets on a window.
-class Rig {
+// Runs the event loop for `seconds` (paints due, timers).
+void settle(double seconds) {
+  QEventLoop loop;
+  QTimer::singleShot(static_cast<int>(seconds * 1000), &loop, &QEventLoop::quit);
+  loop.exec();
+}
+
+// What a round needs of a variant, each call blocking until it has ended.
+struct Host {
+  std::function<void()> open;
+  std::function<void(double)> move_to;
+  std::function<void()> close;
+  std::function<bool()> connected;
+  std::function<double()> wavelength;
+  std::function<std::string()> newest;   // the readout's newest text
+  std::function<double()> first_write;   // s, bench clock: OpenCom's first command (NaN: unknown)
+  std::vector<std::string> problems;
+  LabelWatch* watch = nullptr;
+};
+
+// The baseline: the logic, its Qt pump and port and the real widgets all on the GUI
+// thread, the pump's waits spinning.
+class BaselineRig {
  public:
-  explicit Rig(bool spinning) {
+  BaselineRig() {
     pump_ = std::make_unique<brivel::qt::QtEventPump>();
-    if (spinning) spin_ = std::make_unique<SpinningPump>(*pump_);
+    spin_ = std::make_unique<SpinningPump>(*pump_);
     auto port = std::make_unique<ProbePort>(std::make_unique<brivel::qt::QtSerialPort>());
     probe_ = port.get();
-    logic_ = std::make_unique<brivel::Control>(spin_ ? static_cast<brivel::EventPump&>(*spin_) : *pump_,
-                                              dialogs_, std::move(port));
+    logic_ = std::make_unique<brivel::Control>(*spin_, dialogs_, std::move(port));
+    brivel::qt::ControlAccess access;
+    access.call = [this](const brivel::qt::LogicWork& work) { work(*logic_); };
+    access.post = [this](brivel::qt::LogicWork work) { pump_->post([this, work] { work(*logic_); }); };
     view_ = std::make_unique<brivel::qt::SurfaceView>(
-        *logic_, &host_, [this](const char* what, const std::function<void()>& call) {
-          try {
-            call();
-          } catch (const std::exception& e) {
-            failures_.push_back(std::string(what) + ": " + e.what());
-          }
+        std::move(access), &host_, [this](const char* what, const std::function<void()>& call) {
+          guarded(what, call);
         });
     host_.resize(view_->panel_size());
     host_.show();
@@ -302,36 +332,39 @@ class Rig {
     };
     settle(0.1);
   }
-  ~Rig() {
+  ~BaselineRig() {
     watch_.reset();
     view_.reset();
     logic_.reset();
   }
 
-  brivel::Control& logic() { return *logic_; }
-  LabelWatch& watch() { return *watch_; }
-  double first_write() const { return probe_->first_write; }
+  Host host() {
+    Host h;
+    brivel::Control& c = *logic_;
+    h.open = [this, &c] { guarded("OpenCom", [&] { c.OpenCom(); }); };
+    h.move_to = [this, &c](double nm) { guarded("MonochromatorMoveTo", [&] { c.MonochromatorMoveTo(nm); }); };
+    h.close = [&c] { c.CloseCom(); };
+    h.connected = [&c] { return c.BlnMonConnectFlag() != brivel::kFalse; };
+    h.wavelength = [&c] { return c.DblMonoWaveLen(); };
+    h.newest = [&c] { return c.surface().at("LblWaveLen").text(); };
+    h.first_write = [this] { return probe_->first_write; };
+    h.watch = watch_.get();
+    return h;
+  }
   std::vector<std::string> problems() const {
     std::vector<std::string> all = failures_;
     all.insert(all.end(), dialogs_.said.begin(), dialogs_.said.end());
     return all;
   }
-  void call(const char* what, const std::function<void()>& run) {
+
+ private:
+  void guarded(const char* what, const std::function<void()>& run) {
     try {
       run();
     } catch (const std::exception& e) {
       failures_.push_back(std::string(what) + ": " + e.what());
     }
   }
-
-  // Runs the event loop for `seconds` (paints due, timers).
-  static void settle(double seconds) {
-    QEventLoop loop;
-    QTimer::singleShot(static_cast<int>(seconds * 1000), &loop, &QEventLoop::quit);
-    loop.exec();
-  }
-
- private:
   QWidget host_;
   QuietDialogs dialogs_;
   std::unique_ptr<brivel::qt::QtEventPump> pump_;
@@ -341,6 +374,65 @@ class Rig {
   std::unique_ptr<brivel::qt::SurfaceView> view_;
   std::unique_ptr<LabelWatch> watch_;
   std::vector<std::string> failures_;
+};
+
+// Ours: the Brivel widget as a host embeds it. Its messages are taken over and
+// answered OK, each kept as a problem; the position reports are noted on the control's
+// thread, with the readout's text they left in the logic.
+class WidgetRig {
+ public:
+  WidgetRig() {
+    control_.setHostMessages(true);
+    QObject::connect(&control_, &Brivel::messageRequested, &control_, [this](const BrivelMessage& m) {
+      said_.push_back(m.text.toStdString());
+      if (m.isQuestion()) control_.answerMessage(m.id, QStringLiteral("Ok"));
+    });
+    QObject::connect(&control_, &Brivel::failed, &control_,
+                     [this](const QString& text) { said_.push_back(text.toStdString()); });
+    control_.show();
+    watch_ = std::make_unique<LabelWatch>(qobject_cast<QLabel*>(control_.childControl(QStringLiteral("LblWaveLen"))),
+                                          [this] { return newest(); });
+    brivel::Controller& controller = control_.controller();
+    brivel::Observer observer;
+    observer.position = [this, &controller](double) {
+      // On the control's thread, right after the readout took the report.
+      std::string text = controller.control().surface().at("LblWaveLen").text();
+      {
+        std::lock_guard<std::mutex> lock(mutex_);
+        newest_ = std::move(text);
+      }
+      watch_->reported();
+    };
+    observer_ = controller.subscribe(std::move(observer));
+    settle(0.1);
+  }
+  ~WidgetRig() { control_.controller().unsubscribe(observer_); }
+
+  Host host() {
+    Host h;
+    h.open = [this] { control_.OpenCom(); };
+    h.move_to = [this](double nm) { control_.MonochromatorMoveTo(nm); };
+    h.close = [this] { control_.CloseCom(); };
+    h.connected = [this] { return control_.BlnMonConnectFlag(); };
+    h.wavelength = [this] { return control_.DblMonoWaveLen(); };
+    h.newest = [this] { return newest(); };
+    h.first_write = [] { return std::nan(""); };
+    h.watch = watch_.get();
+    return h;
+  }
+  std::vector<std::string> problems() const { return said_; }
+
+ private:
+  std::string newest() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return newest_;
+  }
+  Brivel control_;
+  std::unique_ptr<LabelWatch> watch_;
+  int observer_ = 0;
+  std::mutex mutex_;
+  std::string newest_;  // the readout's text after the latest report
+  std::vector<std::string> said_;
 };
 
 // ---- one round of one variant --------------------------------------------------------
@@ -388,7 +480,7 @@ void measure_move(Figures& f, LabelWatch& watch, const std::function<void()>& mo
   watch.record(true);
   f.move = measure(move);
   const double move_end = seconds_now();
-  Rig::settle(3 * f.frame);  // a held paint is due within a frame
+  settle(3 * f.frame);  // a held paint is due within a frame
   watch.record(false);
   f.reports = static_cast<int>(watch.reports().size());
   f.paints = static_cast<int>(watch.paints().size());
@@ -397,42 +489,40 @@ void measure_move(Figures& f, LabelWatch& watch, const std::function<void()>& mo
   f.lag_after_paint = lag.previous_paint > 0 ? lag.report_at - lag.previous_paint : 0;
 }
 
-Figures run_variant(bool spinning, brivel::sim::PtyServer& server, double from, double to) {
+// One round of one variant: OpenCom, a return to `from` (not measured), the move to
+// `to`, a second of idling, CloseCom.
+Figures run_round(Host h, const std::function<std::vector<std::string>()>& problems,
+                  brivel::sim::PtyServer& server, double from, double to) {
   Figures f;
-  Rig rig(spinning);
-  f.frame = rig.watch().frame();
-  brivel::Control& control = rig.logic();
-
+  f.frame = h.watch->frame();
   const double open_start = seconds_now();
-  f.identify = measure([&] { rig.call("OpenCom", [&] { control.OpenCom(); }); });
-  f.opening = rig.first_write() - open_start;
-  if (control.BlnMonConnectFlag() == brivel::kFalse) {
+  f.identify = measure(h.open);
+  f.opening = h.first_write() - open_start;
+  if (!h.connected()) {
     std::fprintf(stderr, "bench_cpu: OpenCom did not connect\n");
     f.ok = false;
     return f;
   }
   // Start where every round starts; this return is not measured.
-  if (std::abs(control.DblMonoWaveLen() - from) > 0.005) {
+  if (std::abs(h.wavelength() - from) > 0.005) {
     server.with_controller([](brivel::sim::Controller& c) { c.motor().steps_per_speed = kQuickStepsPerSpeed; });
-    double start = from;
-    rig.call("return", [&] { control.MonochromatorMoveTo(start); });
+    h.move_to(from);
     server.with_controller([](brivel::sim::Controller& c) { c.motor().steps_per_speed = kStepsPerSpeed; });
   }
-  Rig::settle(0.1);
+  settle(0.1);
 
-  double target = to;
-  LabelWatch& watch = rig.watch();
-  measure_move(f, watch, [&] { rig.call("MonochromatorMoveTo", [&] { control.MonochromatorMoveTo(target); }); });
-  const std::string newest = control.surface().at("LblWaveLen").text();
+  LabelWatch& watch = *h.watch;
+  measure_move(f, watch, [&] { h.move_to(to); });
+  const std::string newest = h.newest();
   f.final_shown = watch.shown() == newest && watch.last_painted() == newest;
-  if (std::abs(control.DblMonoWaveLen() - to) > 0.01) {
-    std::fprintf(stderr, "bench_cpu: the move ended at %.2f nm, not %.2f\n", control.DblMonoWaveLen(), to);
+  if (std::abs(h.wavelength() - to) > 0.01) {
+    std::fprintf(stderr, "bench_cpu: the move ended at %.2f nm, not %.2f\n", h.wavelength(), to);
     f.ok = false;
   }
 
-  f.idle = measure([] { Rig::settle(1.0); });
-  control.CloseCom();
-  for (const std::string& problem : rig.problems()) {
+  f.idle = measure([] { settle(1.0); });
+  h.close();
+  for (const std::string& problem : problems()) {
     std::fprintf(stderr, "bench_cpu: %s\n", problem.c_str());
     f.ok = false;
   }
@@ -455,67 +545,58 @@ class ThreadedRig {
       label_->setText(newest_);
       watch_->reported();
     });
-    Rig::settle(0.1);
+    settle(0.1);
   }
 
-  BrivelController& mono() { return mono_; }
-  LabelWatch& watch() { return *watch_; }
-  // Runs the host's event loop until `op` ends; its outcome, or the failure as text.
-  static std::string finish(BrivelOperation* op) {
+  Host host() {
+    Host h;
+    h.open = [this] { run("open", mono_.open()); };
+    h.move_to = [this](double nm) { run("moveTo", mono_.moveTo(nm)); };
+    h.close = [this] { run("close", mono_.close()); };
+    h.connected = [this] { return mono_.connected(); };
+    h.wavelength = [this] { return mono_.wavelength(); };
+    h.newest = [this] { return newest_.toStdString(); };
+    h.first_write = [] { return std::nan(""); };
+    h.watch = watch_.get();
+    return h;
+  }
+  std::vector<std::string> problems() const { return problems_; }
+
+ private:
+  // Runs the host's event loop until `op` ends; keeps its failure.
+  void run(const char* what, BrivelOperation* op) {
     QEventLoop loop;
     QObject::connect(op, &BrivelOperation::finished, &loop, &QEventLoop::quit);
     if (!op->isDone()) loop.exec();
-    const std::string problem = op->ok() ? std::string() : (op->outcome() + ": " + op->text()).toStdString();
+    if (!op->ok()) problems_.push_back(std::string("threaded: ") + what + ": " + (op->outcome() + ": " + op->text()).toStdString());
     delete op;
-    return problem;
   }
-
- private:
   QWidget host_;
   QLabel* label_;   // a child of host_
   BrivelController mono_;
   QString newest_;
   std::unique_ptr<LabelWatch> watch_;
+  std::vector<std::string> problems_;
 };
 
-Figures run_threaded(brivel::sim::PtyServer& server, double from, double to) {
-  Figures f;
-  ThreadedRig rig(QString::fromStdString(server.device()));
-  f.frame = rig.watch().frame();
-  BrivelController& mono = rig.mono();
-  std::vector<std::string> problems;
-  const auto run = [&](const char* what, BrivelOperation* op) {
-    const std::string problem = rig.finish(op);
-    if (!problem.empty()) problems.push_back(std::string(what) + ": " + problem);
-  };
-  f.identify = measure([&] { run("open", mono.open()); });
-  if (!mono.connected()) {
-    std::fprintf(stderr, "bench_cpu: threaded: open did not connect\n");
-    f.ok = false;
-    return f;
-  }
-  if (std::abs(mono.wavelength() - from) > 0.005) {
-    server.with_controller([](brivel::sim::Controller& c) { c.motor().steps_per_speed = kQuickStepsPerSpeed; });
-    run("return", mono.moveTo(from));
-    server.with_controller([](brivel::sim::Controller& c) { c.motor().steps_per_speed = kStepsPerSpeed; });
-  }
-  Rig::settle(0.1);
+enum class Variant { Ours, Baseline, Threaded };
 
-  LabelWatch& watch = rig.watch();
-  measure_move(f, watch, [&] { run("moveTo", mono.moveTo(to)); });
-  f.final_shown = !watch.reports().empty() && watch.shown() == watch.reports().back().shown &&
-                  watch.last_painted() == watch.shown();
-  if (std::abs(mono.wavelength() - to) > 0.01) {
-    std::fprintf(stderr, "bench_cpu: threaded: the move ended at %.2f nm, not %.2f\n", mono.wavelength(), to);
-    f.ok = false;
+Figures run_variant(Variant variant, brivel::sim::PtyServer& server, double from, double to) {
+  switch (variant) {
+    case Variant::Ours: {
+      WidgetRig rig;
+      return run_round(rig.host(), [&] { return rig.problems(); }, server, from, to);
+    }
+    case Variant::Baseline: {
+      BaselineRig rig;
+      return run_round(rig.host(), [&] { return rig.problems(); }, server, from, to);
+    }
+    case Variant::Threaded: {
+      ThreadedRig rig(QString::fromStdString(server.device()));
+      return run_round(rig.host(), [&] { return rig.problems(); }, server, from, to);
+    }
   }
-  f.idle = measure([] { Rig::settle(1.0); });
-  run("close", mono.close());
-  for (const std::string& problem : problems) {
-    std::fprintf(stderr, "bench_cpu: threaded: %s\n", problem.c_str());
-    f.ok = false;
-  }
-  return f;
+  return {};
 }
 
 // ---- the summary ------------------------------------------------------------------------
@@ -587,37 +668,29 @@ int main(int argc, char** argv) {
   std::printf("bench_cpu: simulated controller on %s, motor %.1f nm/s, move %.2f -> %.2f nm, "
               "%d round%s\n",
               server.device().c_str(), kNmPerSecond, from, to, rounds, rounds == 1 ? "" : "s");
-  std::printf("  ours: the control as it ships; baseline: its waits yield to the event loop in a\n"
-              "  busy loop until each tick, as the first design did; threaded (no goal): a host\n"
-              "  on BrivelController, the control on its own thread. Medians of the rounds.\n\n");
+  std::printf("  ours: the Brivel widget as it ships (its control on a thread of its own);\n"
+              "  baseline: the control on the GUI thread, its waits yielding to the event loop in a\n"
+              "  busy loop until each tick, as the first design did; threaded (no goal): a host on\n"
+              "  BrivelController showing every report on a plain label. Medians of the rounds.\n\n");
 
   std::vector<Figures> ours, baseline, threaded;
   bool ok = true;
   for (int r = 0; r < rounds; ++r) {
     const bool ours_first = r % 2 == 0;
-    for (int k = 0; k < 2; ++k) {
-      const bool spinning = (k == 0) != ours_first;
-      if (spinning ? !run_baseline : !run_ours) continue;
-      Figures f = run_variant(spinning, server, from, to);
+    for (int k = 0; k < 3; ++k) {
+      const Variant variant = k == 2 ? Variant::Threaded : (k == 0) == ours_first ? Variant::Ours : Variant::Baseline;
+      if (!(variant == Variant::Ours ? run_ours : variant == Variant::Baseline ? run_baseline : run_thread)) continue;
+      Figures f = run_variant(variant, server, from, to);
       ok = ok && f.ok;
+      const char* name = variant == Variant::Ours ? "ours" : variant == Variant::Baseline ? "baseline" : "threaded";
       std::printf("round %d %-8s  OpenCom %.3f s  move %.3f s: GUI CPU %.3f s (%.1f %%), "
                   "process %.3f s, %d reports, %d paints, GUI wake-ups %ld, longest lag %.1f ms "
                   "(report %.1f ms after a paint)\n",
-                  r + 1, spinning ? "baseline" : "ours", f.identify.wall, f.move.wall, f.move.gui_cpu,
-                  100 * f.move.gui_share(), f.move.process_cpu, f.reports, f.paints,
-                  f.move.gui_wakeups, 1000 * f.lag_frames * f.frame, 1000 * f.lag_after_paint);
+                  r + 1, name, f.identify.wall, f.move.wall, f.move.gui_cpu, 100 * f.move.gui_share(),
+                  f.move.process_cpu, f.reports, f.paints, f.move.gui_wakeups, 1000 * f.lag_frames * f.frame,
+                  1000 * f.lag_after_paint);
       std::fflush(stdout);
-      (spinning ? baseline : ours).push_back(f);
-    }
-    if (run_thread) {
-      Figures f = run_threaded(server, from, to);
-      ok = ok && f.ok;
-      std::printf("round %d %-8s  open %.3f s  move %.3f s: GUI CPU %.3f s (%.1f %%), process %.3f s, "
-                  "%d reports, %d paints, GUI wake-ups %ld, longest lag %.1f ms\n",
-                  r + 1, "threaded", f.identify.wall, f.move.wall, f.move.gui_cpu, 100 * f.move.gui_share(),
-                  f.move.process_cpu, f.reports, f.paints, f.move.gui_wakeups, 1000 * f.lag_frames * f.frame);
-      std::fflush(stdout);
-      threaded.push_back(f);
+      (variant == Variant::Ours ? ours : variant == Variant::Baseline ? baseline : threaded).push_back(f);
     }
   }
   const double frame = ours.empty() ? 1.0 / 60 : ours.front().frame;
@@ -667,10 +740,16 @@ int main(int argc, char** argv) {
     const double b = median_of(baseline, row.get);
     const double t = median_of(threaded, row.get);
     char os[32], bs[32], ts[32], rs[32] = "";
-    std::snprintf(os, sizeof os, row.format, o);
-    std::snprintf(bs, sizeof bs, row.format, b);
-    std::snprintf(ts, sizeof ts, row.format, t);
-    if (row.ratio && b > 0) std::snprintf(rs, sizeof rs, "%.3f", o / b);
+    const auto show = [&row](char* out, std::size_t size, double v) {
+      if (std::isnan(v))
+        std::snprintf(out, size, "-");  // not known for this variant
+      else
+        std::snprintf(out, size, row.format, v);
+    };
+    show(os, sizeof os, o);
+    show(bs, sizeof bs, b);
+    show(ts, sizeof ts, t);
+    if (row.ratio && b > 0 && !std::isnan(o)) std::snprintf(rs, sizeof rs, "%.3f", o / b);
     const bool met = ours.empty() || !row.met || row.met(o);
     ok = ok && met;
     std::printf("%-48s %10s %10s %14s %8s %6s %10s\n", row.what, os, bs, rs, row.goal ? row.goal : "",

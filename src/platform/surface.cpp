@@ -31,6 +31,12 @@ bool Widget::bears_text() const {
   }
 }
 
+Widget Widget::copy() const {
+  Widget detached = *this;
+  detached.surface_ = nullptr;
+  return detached;
+}
+
 void Widget::changed(Change what) {
   if (surface_) surface_->notify(*this, what);
 }

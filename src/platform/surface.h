@@ -42,6 +42,8 @@ class Widget {
   WidgetKind kind() const { return kind_; }
   const std::string& parent() const { return parent_; }  // empty for the panels and windows
   bool bears_text() const;  // text box, button, label, frame, combo box or check box
+  // A copy that belongs to no surface: its set_* calls notify nobody (a view's copy).
+  Widget copy() const;
 
   // Position and size in twips, relative to the parent. A line keeps its end
   // points as (left, top) to (left + width, top + height).

@@ -226,7 +226,7 @@ TEST_F(HostMessageTest, RefusalsReachTheHostInLastErrorAndRefusedAndFailuresInFa
   // A failure told only to the operator (a grating text that is no grating: the save fails) reaches the host once.
   control_->setHostMessages(false);
   shown_.clear();
-  control_->logic().surface().at("TxtGratingLines").set_text("x");
+  control_->withLogic([](Control& logic) { logic.surface().at("TxtGratingLines").set_text("x"); });
   control_->SaveParameter(QDir::temp().filePath("brivel-never-written.txt"));
   ASSERT_EQ(shown_.size(), 1u);
   EXPECT_EQ(shown_[0].text, "Failed to save parameters.");

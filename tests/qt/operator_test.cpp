@@ -79,7 +79,9 @@ TEST_F(OperatorTest, RunButtonMovesToTheTypedTargetTheSpeedListIsSentAndTheFilte
   ASSERT_EQ(shown_.size(), 1u);
   EXPECT_EQ(shown_[0].text, "Disable the filter wheel?");
   EXPECT_EQ(check->checkState(), Qt::Checked);
-  EXPECT_EQ(control_->logic().surface().at("ChkUseFilter").value(), 1);
+  int value = -1;
+  control_->withLogic([&](Control& logic) { value = logic.surface().at("ChkUseFilter").value(); });
+  EXPECT_EQ(value, 1);
   check->click();
   EXPECT_EQ(check->checkState(), Qt::Unchecked);
   EXPECT_EQ(read_memory([](sim::Memory& m) { return m.filter_state; }), 0);

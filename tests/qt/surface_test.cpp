@@ -23,9 +23,19 @@ std::string shown_text(QWidget* view) {
   return text.replace(QChar(0x2002), QLatin1Char(' ')).toStdString();
 }
 
+// The surface as it stands on the control's thread.
+std::vector<brivel::Widget> surface_of(::Brivel& control) {
+  std::vector<brivel::Widget> copies;
+  control.withLogic([&](Control& logic) {
+    for (const brivel::Widget* w : logic.surface().widgets()) copies.push_back(w->copy());
+  });
+  return copies;
+}
+
 void expect_mirrors(::Brivel& control) {
   const double dpi_x = control.logicalDpiX() / 1440.0, dpi_y = control.logicalDpiY() / 1440.0;
-  for (const brivel::Widget* w : control.logic().surface().widgets()) {
+  const std::vector<brivel::Widget> surface = surface_of(control);
+  for (const brivel::Widget* w = surface.data(); w != surface.data() + surface.size(); ++w) {
     const std::string& name = w->name();
     QWidget* view = control.childControl(QString::fromStdString(name));
     ASSERT_NE(view, nullptr) << name;
@@ -84,38 +94,48 @@ TEST_F(SurfaceTest, EveryModelWidgetIsMirroredInBothLanguages) {
 }
 
 TEST_F(SurfaceTest, ProgramChangesAreMirroredAndRunNoHandlerAndOperatorEditsReachTheModel) {
-  Surface& surface = control_->logic().surface();
+  const auto model = [this](const char* name) {
+    brivel::Widget copy("", WidgetKind::Label, "", 0, 0, 0, 0);
+    control_->withLogic([&](Control& logic) { copy = logic.surface().at(name).copy(); });
+    return copy;
+  };
   // Setting the check box does not run its handler (which, not connected, would say so).
-  surface.at("ChkUseFilter").set_value(2);
-  surface.at("CboSpeed").set_text("100");
-  surface.at("CmdRun").set_enabled(false);
-  surface.at("TxtZeroOffset").set_text("1234");
-  surface.at("LblWaveLen").set_text("12345.67");
+  control_->withLogic([](Control& logic) {
+    Surface& surface = logic.surface();
+    surface.at("ChkUseFilter").set_value(2);
+    surface.at("CboSpeed").set_text("100");
+    surface.at("CmdRun").set_enabled(false);
+    surface.at("TxtZeroOffset").set_text("1234");
+    surface.at("LblWaveLen").set_text("12345.67");
+  });
   expect_mirrors(*control_);
   EXPECT_TRUE(shown_.empty());
   EXPECT_LT(child("LblWaveLen")->font().pointSizeF(), 26.25);  // shrunk to fit
-  surface.at("LblWaveLen").set_text("0.00");
+  control_->withLogic([](Control& logic) { logic.surface().at("LblWaveLen").set_text("0.00"); });
   EXPECT_DOUBLE_EQ(child("LblWaveLen")->font().pointSizeF(), 26.25);
   // The operator's click on the grey check box does run the handler, and checks it.
   child<QCheckBox>("ChkUseFilter")->click();
+  control_->waitUntilIdle();
   ASSERT_EQ(shown_.size(), 1u);
   EXPECT_EQ(shown_[0].text, "Monochromator connection failed.");
-  EXPECT_EQ(surface.at("ChkUseFilter").value(), 1);
+  EXPECT_EQ(model("ChkUseFilter").value(), 1);
   // Operator edits reach the model.
   auto* year = child<QLineEdit>("TxtYear");
   year->setFocus();
   QTest::keyClick(year, Qt::Key_End);
   QTest::keyClicks(year, "7");
+  control_->waitUntilIdle();
   EXPECT_EQ(prop("StrYear").toString(), "000007");
   auto* target = child<QComboBox>("CboTarget");
   target->lineEdit()->selectAll();
   QTest::keyClicks(target->lineEdit(), "612.5");
-  EXPECT_EQ(surface.at("CboTarget").text(), "612.5");
+  EXPECT_EQ(model("CboTarget").text(), "612.5");
+  EXPECT_EQ(target->currentText(), "612.5");  // the edit is not sent back over the typing
   // Choosing from the list (here with the arrow keys) writes the text.
   QTest::keyClick(target, Qt::Key_Down);
   QTest::keyClick(target, Qt::Key_Down);
   EXPECT_EQ(target->currentText(), "253.65");
-  EXPECT_EQ(surface.at("CboTarget").text(), "253.65");
+  EXPECT_EQ(model("CboTarget").text(), "253.65");
 }
 
 }  // namespace

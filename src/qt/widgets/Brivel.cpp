@@ -9,11 +9,14 @@
 #include <QTimer>
 #include <QVariant>
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstdint>
-#include <utility>
 #include <exception>
+#include <iterator>
 #include <limits>
+#include <utility>
+#include <variant>
 #include <vector>
 
 #include "control/control.h"
@@ -23,6 +26,7 @@
 #include "control/interface.h"
 #include "qt/core/qt_platform.h"
 #include "qt_dialogs.h"
+#include "session/language.h"
 #include "surface_view.h"
 
 namespace {
@@ -102,17 +106,93 @@ struct Brivel::Values {
   std::vector<Announced> rows;
 };
 
-Brivel::Brivel(QWidget* parent)
-    : QWidget(parent),
-      pump_(std::make_unique<brivel::qt::QtEventPump>()),
-      dialogs_(std::make_unique<brivel::qt::QtDialogs>(this)) {
+// A piece of work for the GUI thread that the control's thread waits for; what it gives
+// is kept here, so that a wait given up (the control going away) leaves nothing behind
+// on the control's stack.
+struct Brivel::Asked {
+  std::function<void(Asked&)> work;
+  brivel::Answer answer = brivel::Answer::Cancel;
+  std::optional<std::string> input;
+  std::atomic<bool> done{false};
+};
+
+// The host's dialogs as the control's thread sees them: every message, question and
+// note goes to the widget on the GUI thread (its boxes, or the host's slots).
+class Brivel::Relay final : public brivel::Dialogs {
+ public:
+  explicit Relay(Brivel* owner) : owner_(owner) {}
+
+  brivel::Answer message(const std::string& text, const std::string& title, brivel::Icon icon,
+                         brivel::Buttons buttons) override {
+    auto asked = std::make_shared<Asked>();
+    asked->work = [owner = owner_, text, title, icon, buttons](Asked& a) {
+      a.answer = owner->dialogs_->message(text, title, icon, buttons);
+    };
+    owner_->ask_gui(asked);
+    return asked->done ? asked->answer : brivel::Answer::Cancel;
+  }
+  std::optional<std::string> input(const std::string& prompt, const std::string& title,
+                                   const std::string& default_text) override {
+    auto asked = std::make_shared<Asked>();
+    asked->work = [owner = owner_, prompt, title, default_text](Asked& a) {
+      a.input = owner->dialogs_->input(prompt, title, default_text);
+    };
+    owner_->ask_gui(asked);
+    return asked->done ? asked->input : std::nullopt;
+  }
+  brivel::Answer show(const brivel::Message& m) override {
+    auto asked = std::make_shared<Asked>();
+    asked->work = [owner = owner_, m](Asked& a) { a.answer = owner->dialogs_->show(m); };
+    owner_->ask_gui(asked);
+    return asked->done ? asked->answer : brivel::Answer::Cancel;
+  }
+  void note(const brivel::HostNote& n) override {
+    // Nothing to wait for: the note reaches the host before the call returns (posted
+    // events keep their order).
+    owner_->capture_values();
+    owner_->view_->send_now();
+    const std::int16_t language = brivel::thread_language();
+    const char* call = owner_->control_call_;
+    QMetaObject::invokeMethod(owner_, [owner = owner_, n, language, call] {
+      if (owner->dying_) return;
+      brivel::thread_language() = language;
+      const char* outer = std::exchange(owner->call_, call);
+      owner->dialogs_->note(n);
+      owner->call_ = outer;
+    }, Qt::QueuedConnection);
+  }
+
+ private:
+  Brivel* owner_;
+};
+
+Brivel::Brivel(QWidget* parent) : QWidget(parent), dialogs_(std::make_unique<brivel::qt::QtDialogs>(this)) {
   qRegisterMetaType<BrivelMessage>();
-  controller_ = std::make_unique<brivel::Controller>(*pump_, *dialogs_,
-                                            std::make_unique<brivel::qt::QtSerialPort>());
-  logic_ = &controller_->control();
+  brivel::ControlThread::Options options;
+  options.make_pump = [] { return std::make_unique<brivel::qt::QtEventPump>(); };
+  options.make_port = [] { return std::make_unique<brivel::qt::QtSerialPort>(); };
+  options.make_dialogs = [this] { return std::make_unique<Relay>(this); };
+  options.setup = [this](brivel::Control& logic) {
+    logic_ = &logic;
+    // Once a tick inside every wait: the moving wavelength, the busy flag.
+    logic.set_wait_hook([this] { capture_values(); });
+  };
+  thread_ = std::make_unique<brivel::ControlThread>(std::move(options));
+
+  brivel::qt::ControlAccess access;
+  access.call = [this](const brivel::qt::LogicWork& work) { thread_->call(work); };
+  access.post = [this](brivel::qt::LogicWork work) {
+    brivel::Control* logic = logic_;
+    thread_->controller().pump().post([this, logic, work = std::move(work)] {
+      work(*logic);
+      capture_values();  // an operator's edit changes values too (the year field)
+    });
+  };
   view_ = std::make_unique<brivel::qt::SurfaceView>(
-      *logic_, this,
+      std::move(access), this,
       [this](const char* what, const std::function<void()>& call) { at_boundary(what, call); });
+  view_->set_after_apply([this] { announce_changes(); });
+  thread_->call([this](brivel::Control&) { capture_values(); });
   resize(sizeHint());
 
   // The creation values are where the announcements start from.
@@ -125,27 +205,82 @@ Brivel::Brivel(QWidget* parent)
   }
   dialogs_->set_message_taker([this](const brivel::Message& m) { return take_message(m); });
   dialogs_->set_note_sink([this](const brivel::HostNote& n) { take_note(n); });
-  // Once a tick inside every wait: the moving wavelength, the busy flag.
-  logic_->set_wait_hook([this] {
-    try {
-      announce_changes();
-    } catch (...) {
-      // A host's slot that throws loses its own announcement only.
-    }
-  });
-  // Whatever the thread's events changed while no call ran (a late position report,
-  // the operator typing into the year field).
-  if (QAbstractEventDispatcher* dispatcher = QAbstractEventDispatcher::instance(thread()))
-    connect(dispatcher, &QAbstractEventDispatcher::aboutToBlock, this, &Brivel::announce_changes);
 }
 
 Brivel::~Brivel() {
   dying_ = true;  // nothing is announced, asked or noted from here on
   end_questions();
-  logic_->set_wait_hook(nullptr);
-  view_.reset();   // stops mirroring before the logic goes
-  controller_.reset();  // closes the port (CloseCom)
+  wake_control();  // a wait for the GUI thread gives up
+  thread_.reset();  // stops what runs, closes the port (CloseCom) on its thread, joins
+  view_.reset();
   logic_ = nullptr;
+}
+
+// ---- the two threads ----------------------------------------------------------------------
+
+void Brivel::wake_control() {
+  if (thread_) thread_->controller().pump().post([] {});
+}
+
+void Brivel::ask_gui(const std::shared_ptr<Asked>& asked) {
+  if (dying_) return;
+  // The host sees the state the message speaks of.
+  capture_values();
+  view_->send_now();
+  const std::int16_t language = brivel::thread_language();
+  const char* call = control_call_;
+  const QPointer<Brivel> alive(this);
+  QMetaObject::invokeMethod(this, [this, alive, asked, language, call] {
+    if (dying_) return;
+    brivel::thread_language() = language;  // the boxes' captions
+    const char* outer = std::exchange(call_, call);
+    asked->work(*asked);
+    if (!alive) return;  // a slot deleted the control: its thread is gone
+    call_ = outer;
+    asked->done = true;
+    wake_control();
+  }, Qt::QueuedConnection);
+  // The control's own events go on meanwhile (its timers, the port, the host's calls
+  // and the operator's stop), as they did while a box of the control was open.
+  brivel::EventPump& pump = thread_->controller().pump();
+  while (!asked->done && !dying_) pump.wait_until(pump.now() + 1.0);
+}
+
+void Brivel::capture_values() {
+  std::vector<QVariant> fresh;
+  {
+    std::lock_guard<std::mutex> lock(values_mutex_);
+    fresh = values_;
+  }
+  fresh.resize(std::size(brivel::interface::kProperties));
+  std::size_t i = 0;
+  for (const brivel::interface::Property& p : brivel::interface::kProperties) {
+    try {
+      const brivel::interface::Value v = p.get(*logic_);
+      if (const bool* b = std::get_if<bool>(&v)) fresh[i] = *b;
+      else if (const std::int32_t* n = std::get_if<std::int32_t>(&v)) fresh[i] = static_cast<int>(*n);
+      else if (const double* d = std::get_if<double>(&v)) fresh[i] = *d;
+      else fresh[i] = q(std::get<std::string>(v));
+    } catch (const std::exception&) {
+      // A getter cannot fail: the value as last read stays.
+    }
+    ++i;
+  }
+  {
+    std::lock_guard<std::mutex> lock(values_mutex_);
+    bool changed = values_.size() != fresh.size();
+    for (std::size_t k = 0; !changed && k < fresh.size(); ++k) changed = !same(values_[k], fresh[k]);
+    if (!changed) return;
+    values_ = std::move(fresh);
+  }
+  if (view_) view_->touch();
+}
+
+QVariant Brivel::value_of(const char* name) const {
+  const brivel::interface::Property* p = brivel::interface::find_property(name);
+  std::lock_guard<std::mutex> lock(values_mutex_);
+  const std::size_t i = static_cast<std::size_t>(p - brivel::interface::kProperties);
+  return p && i < values_.size() ? values_[i] : QVariant();
 }
 
 // ---- the boundary between Qt and the logic ------------------------------------------
@@ -162,6 +297,13 @@ bool Brivel::set_last_error(const QString& message) {
 void Brivel::report(const QString& message) {
   failure_told_ = true;
   if (set_last_error(message)) emit failed(message);
+}
+
+void Brivel::report_later(const QString& message) {
+  failure_told_ = true;
+  QMetaObject::invokeMethod(this, [this, message] {
+    if (!dying_) report(message);
+  }, Qt::QueuedConnection);
 }
 
 void Brivel::report_message(const brivel::Message& m) {
@@ -184,16 +326,40 @@ void Brivel::at_boundary(const char* what, const std::function<void()>& call) {
     logic_->clear_stop_request();
     failure_told_ = false;
   }
-  const char* outer = std::exchange(call_, what);
+  const char* outer = std::exchange(control_call_, what);
   try {
     call();
   } catch (const std::exception& failure) {
-    report(QStringLiteral("%1: %2").arg(QString::fromUtf8(what), QString::fromStdString(failure.what())));
+    report_later(QStringLiteral("%1: %2").arg(QString::fromUtf8(what), QString::fromStdString(failure.what())));
   } catch (...) {
-    report(QStringLiteral("%1: unknown failure").arg(QString::fromUtf8(what)));
+    report_later(QStringLiteral("%1: unknown failure").arg(QString::fromUtf8(what)));
   }
-  call_ = outer;
+  control_call_ = outer;
   calls_running_.fetch_sub(1);
+  capture_values();
+}
+
+void Brivel::run_in_control(const char* what, const std::function<void()>& call) {
+  if (dying_) return;
+  struct Done {
+    bool done = false;
+    QEventLoop* loop = nullptr;
+  };
+  auto done = std::make_shared<Done>();
+  QEventLoop loop;
+  done->loop = &loop;
+  brivel::Control* logic = logic_;
+  thread_->controller().pump().post([this, logic, what, &call, done] {
+    (void)logic;
+    at_boundary(what, call);
+    view_->send_now();  // the widgets show the outcome before the call returns
+    QMetaObject::invokeMethod(this, [done] {
+      done->done = true;
+      if (done->loop) done->loop->quit();
+    }, Qt::QueuedConnection);
+  });
+  if (!done->done) loop.exec();
+  done->loop = nullptr;
   announce_changes();
 }
 
@@ -204,13 +370,13 @@ void Brivel::host_call(const char* what, const std::function<void()>& call) {
     emit lastErrorChanged(last_error_);
     if (!alive) return;
   }
-  at_boundary(what, call);
+  run_in_control(what, call);
 }
 
 // ---- change signals -------------------------------------------------------------------
 
 void Brivel::announce_changes() {
-  if (dying_ || !logic_ || !announced_) return;
+  if (dying_ || !announced_) return;
   const QPointer<Brivel> alive(this);
   // Each value is read, compared and recorded right before its own signal, so that a
   // slot which changes values again (and so announces them itself, nested) leaves
@@ -336,25 +502,18 @@ QMessageBox* Brivel::messageBox(const BrivelMessage& message, QWidget* parent) {
 
 // ---- properties -----------------------------------------------------------------------
 
-int Brivel::IntUseCom() const { return logic_->IntUseCom(); }
-bool Brivel::BlnBusy() const { return logic_->BlnBusy() != brivel::kFalse; }
-bool Brivel::BlnMonConnectFlag() const { return logic_->BlnMonConnectFlag() != brivel::kFalse; }
-double Brivel::DblMonoWaveLen() const { return logic_->DblMonoWaveLen(); }
-double Brivel::DblOpenPos() const { return logic_->DblOpenPos(); }
-int Brivel::LngInstrumentNo() const { return logic_->LngInstrumentNo(); }
-int Brivel::IntGratingLines() const { return logic_->IntGratingLines(); }
-int Brivel::LngZeroPos() const { return logic_->LngZeroPos(); }
-int Brivel::IntSpeed() const { return logic_->IntSpeed(); }
-double Brivel::DblMonoStep() const { return logic_->DblMonoStep(); }
-int Brivel::IntLanguage() const { return logic_->IntLanguage(); }
-
-QString Brivel::StrYear() const {
-  try {
-    return QString::fromStdString(logic_->StrYear());
-  } catch (const std::exception&) {
-    return QString();  // a getter cannot fail
-  }
-}
+int Brivel::IntUseCom() const { return value_of("IntUseCom").toInt(); }
+bool Brivel::BlnBusy() const { return value_of("BlnBusy").toBool(); }
+bool Brivel::BlnMonConnectFlag() const { return value_of("BlnMonConnectFlag").toBool(); }
+double Brivel::DblMonoWaveLen() const { return value_of("DblMonoWaveLen").toDouble(); }
+double Brivel::DblOpenPos() const { return value_of("DblOpenPos").toDouble(); }
+int Brivel::LngInstrumentNo() const { return value_of("LngInstrumentNo").toInt(); }
+int Brivel::IntGratingLines() const { return value_of("IntGratingLines").toInt(); }
+int Brivel::LngZeroPos() const { return value_of("LngZeroPos").toInt(); }
+int Brivel::IntSpeed() const { return value_of("IntSpeed").toInt(); }
+double Brivel::DblMonoStep() const { return value_of("DblMonoStep").toDouble(); }
+int Brivel::IntLanguage() const { return value_of("IntLanguage").toInt(); }
+QString Brivel::StrYear() const { return value_of("StrYear").toString(); }
 
 void Brivel::set_property(const char* name, int value) {
   host_call(name, [&] {
@@ -399,8 +558,24 @@ QWidget* Brivel::childControl(const QString& name) const {
   return view_ ? view_->widget(name.toStdString()) : nullptr;
 }
 
-brivel::Control& Brivel::logic() { return *logic_; }
-brivel::Controller& Brivel::controller() { return *controller_; }
+void Brivel::withLogic(const std::function<void(brivel::Control&)>& work) {
+  run_in_control("withLogic", [&] { work(*logic_); });
+}
+
+void Brivel::waitUntilIdle() {
+  // Until a pass of the control's loop finds no call running: the calls the operator
+  // started run there, and an idle pass sends the widgets what changed.
+  while (!dying_) {
+    bool idle = false;
+    run_in_control("waitUntilIdle", [&] { idle = calls_running_.load() == 1; });
+    if (idle) return;
+    QEventLoop pause;
+    QTimer::singleShot(5, &pause, &QEventLoop::quit);
+    pause.exec();
+  }
+}
+
+brivel::Controller& Brivel::controller() { return thread_->controller(); }
 
 void Brivel::setPortDevice(int number, const QString& device) {
   brivel::qt::set_port_device(number, device);

@@ -20,11 +20,12 @@
 //    announced, whoever changed it (the host, the operator, the instrument), and
 //    never for a value that did not change. The control looks at the twelve values at
 //    the points where the host's event loop can run: at the end of every call into
-//    the control (the host's and the operator's), once a tick inside every wait,
-//    before every operator message, and whenever the thread's event loop has handled
-//    its events and is about to sleep. A value that changes and changes back between
-//    two such points was never observable and is not announced. The signal carries
-//    the new value, which is also what the getter returns at that moment.
+//    the control (the host's and the operator's), once a tick inside every wait, and
+//    before every operator message; the signals follow on the GUI thread with the
+//    widgets' next update (at most a frame later while the grating moves). A value
+//    that changes and changes back between two such points was never observable and is
+//    not announced. The signal carries the new value, which is also what the getter
+//    returns at that moment.
 //  * MonochromatorMoveTo and the DblOpenPos setter can fail at run time (a wavelength
 //    per step of 0, a port that fails mid-exchange). Such a failure never leaves the
 //    call as an exception: the call returns, lastError holds its text and failed() is
@@ -37,9 +38,13 @@
 //    connected, busy, a target below 0, an entry out of range) sets lastError too
 //    ("MonochromatorMoveTo: Can't move to the assigned wavelength:-5") and is emitted
 //    as refused(). The operator's box (or messageRequested) comes as before.
-//  * Long calls (OpenCom, MonochromatorMoveTo, LoadParameter) run the host's event loop
-//    while they wait: the window stays live, and the host sees BlnBusy true meanwhile.
-//    A host must not delete the control during such a call (use deleteLater()).
+//  * The control's logic runs on a thread of its own, with the serial port; the widget
+//    shows it on the host's GUI thread. Every method and setter is a call on that
+//    thread: it runs the host's event loop until the call has ended (the window stays
+//    live, and the host sees BlnBusy true during a long one), then returns. Getters
+//    read the values as of the control's last tick and never wait. A host calls the
+//    widget from its GUI thread only (requestStop() from any thread), and must not
+//    delete the control during a call (use deleteLater()).
 //
 // Operator messages: by default each is a modal message box, with its buttons in the
 // language in force ("确定" / "取消" for Chinese). A host that sets hostMessages to
@@ -61,21 +66,24 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <optional>
+#include <vector>
 
 #include "brivelocx_export.h"
 
 class QEventLoop;
 class QMessageBox;
+class QVariant;
 
 namespace brivel {
 class Control;
 class Controller;
+class ControlThread;
 struct Message;
 struct HostNote;
 enum class Answer;
 namespace qt {
-class QtEventPump;
 class QtDialogs;
 class SurfaceView;
 }  // namespace qt
@@ -191,11 +199,16 @@ class BRIVELOCX_EXPORT Brivel : public QWidget {
   // The real widget of a named child control ("CmdRun", "LblWaveLen", "Lbl1(0)",
   // "FrmSplash", "FrmSplash.Label1"), or null.
   QWidget* childControl(const QString& name) const;
-  // The control's logic (its surface, port, bounds). In-tree tools and tests only: its
+  // Runs `work` with the control's logic (its surface, port, bounds) on the control's
+  // thread and returns once it has run, running the host's event loop meanwhile; the
+  // widgets show what it changed by then. In-tree tools and tests only: the logic's
   // header is not installed and its symbols are not exported.
-  brivel::Control& logic();
-  // The same control's non-blocking operations (start, watch, cancel), run on this
-  // widget's thread by its event loop.
+  void withLogic(const std::function<void(brivel::Control&)>& work);
+  // Returns once the control's thread is idle (no call of the host's or the operator's
+  // runs or waits to run there) and the widgets and values show its state.
+  void waitUntilIdle();
+  // The same control's non-blocking operations (start, watch, cancel), run on the
+  // control's thread.
   brivel::Controller& controller();
   // Uses `device` (any path: a /dev/serial/by-id link, a pseudo-terminal) for port
   // number `number` in this process; an empty device removes the override.
@@ -250,32 +263,49 @@ class BRIVELOCX_EXPORT Brivel : public QWidget {
 
  private:
   struct Values;
-  // Runs one call into the logic; exceptions end here. Announces changed values at
-  // the end.
+  struct Asked;
+  class Relay;
+  // Control's thread: runs one call into the logic; exceptions end here. Notes the
+  // changed values at the end.
   void at_boundary(const char* what, const std::function<void()>& call);
+  // GUI thread: runs `call` through the boundary on the control's thread, with the
+  // host's event loop running until it has ended; the widgets show its outcome then.
+  void run_in_control(const char* what, const std::function<void()>& call);
   // The same for the host's calls: empties lastError first.
   void host_call(const char* what, const std::function<void()>& call);
   // Sets a property of the interface's table by name, as a host's call.
   void set_property(const char* name, int value);
   void set_property(const char* name, double value);
   void report(const QString& message);
+  // Control's thread: a failure the host is to be told of (failed(), lastError).
+  void report_later(const QString& message);
   // A refusal or a failure the operator was told of, for the host too.
   void report_message(const brivel::Message& message);
   bool set_last_error(const QString& message);  // false when a slot deleted the control
+  // Control's thread: reads the interface's values; when one changed, the widgets'
+  // next update announces it.
+  void capture_values();
+  // GUI thread: the value of a property as last read on the control's thread.
+  QVariant value_of(const char* name) const;
   // Emits the change signal of every property whose value differs from the one last
   // announced.
   void announce_changes();
-  // The message taker and note sink of the dialogs.
+  // Control's thread: runs `work` on the GUI thread (a message box, the host's
+  // slots) and waits for it, running the control's own loop meanwhile.
+  void ask_gui(const std::shared_ptr<Asked>& asked);
+  void wake_control();
+  // The message taker and note sink of the dialogs (GUI thread).
   std::optional<brivel::Answer> take_message(const brivel::Message& message);
   void take_note(const brivel::HostNote& note);
   void end_questions();  // a stop was requested: every waiting question gets Cancel
 
-  std::unique_ptr<brivel::qt::QtEventPump> pump_;
-  std::unique_ptr<brivel::qt::QtDialogs> dialogs_;
-  std::unique_ptr<brivel::Controller> controller_;  // owns the logic
-  brivel::Control* logic_ = nullptr;
+  std::unique_ptr<brivel::qt::QtDialogs> dialogs_;   // the boxes, on the GUI thread
+  std::unique_ptr<brivel::ControlThread> thread_;    // the logic, its pump and port
+  brivel::Control* logic_ = nullptr;                 // control's thread only
   std::unique_ptr<brivel::qt::SurfaceView> view_;
   std::unique_ptr<Values> announced_;   // the values last announced
+  mutable std::mutex values_mutex_;
+  std::vector<QVariant> values_;        // as last read on the control's thread
   QString last_error_;
   bool host_messages_ = false;
   int message_timeout_ = kDefaultMessageTimeout;
@@ -286,7 +316,8 @@ class BRIVELOCX_EXPORT Brivel : public QWidget {
   };
   std::map<int, Question> questions_;   // questions waiting for the host
   std::atomic<int> calls_running_{0};   // calls into the logic in progress (nested too)
-  const char* call_ = nullptr;          // the innermost call into the logic, by name
-  bool failure_told_ = false;           // the outermost call passed a failure to the host
-  bool dying_ = false;
+  const char* control_call_ = nullptr;  // control's thread: the innermost call, by name
+  const char* call_ = nullptr;          // GUI thread: the call a message came from
+  std::atomic<bool> failure_told_{false};  // the outermost call passed a failure on
+  std::atomic<bool> dying_{false};
 };

@@ -416,32 +416,45 @@ void ReadoutLabel::paintEvent(QPaintEvent* event) {
 
 // ---- building -------------------------------------------------------------------------
 
-SurfaceView::SurfaceView(brivel::Control& logic, QWidget* host, Boundary boundary)
-    : QObject(nullptr), logic_(logic), host_(host), boundary_(std::move(boundary)) {
-  // Held paints go out when the thread is about to sleep (inside the control's next
-  // wait, or in the host's idle loop), or when the host itself lets the event loop run;
-  // and, should a pump never sleep, at its first pass after a frame (60 Hz). A wait
-  // that wakes again well within the frame keeps them for that pass: a change made
-  // meanwhile (the next position report, 10 ms later) goes out in the same paint, as
-  // a screen shows one of them per frame anyway.
-  if (QAbstractEventDispatcher* loop = QAbstractEventDispatcher::instance(thread())) {
-    connect(loop, &QAbstractEventDispatcher::aboutToBlock, this, [this] {
-      if (held_.empty()) return;
-      const double held_ms = static_cast<double>(held_since_.elapsed());
-      if (held_ms + 1000.0 * QtEventPump::sleep_ahead() < kShareFrameMs) return;
-      release_paints();
-    });
-    connect(loop, &QAbstractEventDispatcher::awake, this, [this] {
-      if (!QtEventPump::inside() || (!held_.empty() && held_since_.elapsed() >= kFrameMs))
-        release_paints();
-    });
-  }
+SurfaceView::SurfaceView(ControlAccess control, QWidget* host, Boundary boundary)
+    : QObject(nullptr), control_(std::move(control)), host_(host), boundary_(std::move(boundary)) {
+  // The surface as it stands, copied on the control's thread; from then on every change
+  // is noted there and sent over in batches.
+  control_.call([this](Logic& logic) {
+    const brivel::Surface& surface = logic.surface();
+    surface_ = &surface;
+    for (brivel::Widget* live : surface.widgets()) {
+      copies_.push_back(std::make_unique<brivel::Widget>(live->copy()));
+      entries_.push_back(Entry{copies_.back().get(), live, nullptr, nullptr});
+      by_live_[live] = entries_.size() - 1;
+    }
+    changes_.assign(entries_.size(), 0u);
+    focused_ = surface.focused();
+    surface_font_ = surface.font_name();
+    logic.surface().set_observer(
+        [this](const brivel::Widget& live, brivel::Change what) { observed(live, what); });
+    // A batch goes when the control's thread is about to sleep or wakes (see hold()).
+    if (QAbstractEventDispatcher* loop = QAbstractEventDispatcher::instance()) {
+      watch_.push_back(connect(loop, &QAbstractEventDispatcher::aboutToBlock, this,
+                               [this] { control_sleeps(); }, Qt::DirectConnection));
+      watch_.push_back(connect(loop, &QAbstractEventDispatcher::awake, this,
+                               [this] { control_wakes(); }, Qt::DirectConnection));
+    }
+  });
   build();
-  logic_.surface().set_observer(
-      [this](const brivel::Widget& model, brivel::Change what) { mirror(model, what); });
 }
 
-SurfaceView::~SurfaceView() { logic_.surface().set_observer(nullptr); }
+SurfaceView::~SurfaceView() {
+  for (const QMetaObject::Connection& c : watch_) disconnect(c);
+}
+
+void SurfaceView::detach() {
+  control_.call([this](Logic& logic) {
+    logic.surface().set_observer(nullptr);
+    for (const QMetaObject::Connection& c : watch_) disconnect(c);
+    watch_.clear();
+  });
+}
 
 int SurfaceView::px_x(int twips) const {
   return static_cast<int>(std::lround(twips * host_->logicalDpiX() / 1440.0));
@@ -451,14 +464,8 @@ int SurfaceView::px_y(int twips) const {
 }
 
 void SurfaceView::build() {
-  const auto& models = logic_.surface().widgets();
-  entries_.reserve(models.size());
-  for (brivel::Widget* model : models) {
-    entries_.push_back(Entry{model, nullptr, nullptr});
-    by_name_[model->name()] = entries_.size() - 1;
-    by_model_[model] = entries_.size() - 1;
-  }
-  host_->setFont(QFont(family_for(logic_.surface().font_name()), host_->font().pointSize()));
+  for (std::size_t i = 0; i < entries_.size(); ++i) by_name_[entries_[i].model->name()] = i;
+  host_->setFont(QFont(family_for(surface_font_), host_->font().pointSize()));
   ++mirroring_;
   for (std::size_t i = 0; i < entries_.size(); ++i) {
     Entry& entry = entries_[i];
@@ -546,17 +553,15 @@ QWidget* SurfaceView::create(Entry& entry) {
 }
 
 void SurfaceView::connect_operator(Entry& entry) {
-  brivel::Widget* model = entry.model;
-  const std::string name = model->name();
+  const std::string name = entry.model->name();
+  const std::size_t at = by_name_.at(name);
 
   if (auto* edit = qobject_cast<QLineEdit*>(entry.view.data())) {
-    connect(edit, &QLineEdit::textEdited, this,
-            [model](const QString& text) { model->set_text(text.toStdString()); });
+    connect(edit, &QLineEdit::textEdited, this, [this, at](const QString& text) { edited(entries_[at], text); });
   }
   if (auto* combo = qobject_cast<QComboBox*>(entry.view.data())) {
     if (QLineEdit* edit = combo->lineEdit())
-      connect(edit, &QLineEdit::textEdited, this,
-              [model](const QString& text) { model->set_text(text.toStdString()); });
+      connect(edit, &QLineEdit::textEdited, this, [this, at](const QString& text) { edited(entries_[at], text); });
     const std::size_t index = by_name_.at(name);
     connect(combo, &QComboBox::textActivated, this,
             [this, index](const QString& text) { combo_chosen(entries_[index], text); });
@@ -605,71 +610,93 @@ QSize SurfaceView::panel_size() const {
   return size;
 }
 
-void SurfaceView::mirror(const brivel::Widget& model, brivel::Change what) {
+// ---- the control's thread: noting changes and sending them ------------------------------
+
+void SurfaceView::observed(const brivel::Widget& live, brivel::Change what) {
+  if (echo_ && what == echo_what_ && (what == Change::Focus || echo_ == &live)) return;
   if (what == Change::Focus) {
-    ++mirroring_;
-    apply_focus();
-    --mirroring_;
+    focus_changed_ = true;
+    hold();
     return;
   }
-  const auto found = by_model_.find(&model);
-  if (found == by_model_.end()) return;  // added after the view was built: not shown
-  Entry* entry = &entries_[found->second];
-  if (!entry->view) return;
-  if (paints_later(what)) hold_paint(entry->view);
-  if (what == Change::Text && defer_text(*entry)) return;
+  const auto found = by_live_.find(&live);
+  if (found == by_live_.end()) return;  // added after the view was built: not shown
+  if (what == Change::Font) font_changed_ = true;
+  unsigned& changes = changes_[found->second];
+  if (changes == 0) changed_.push_back(found->second);
+  changes |= 1u << static_cast<unsigned>(what);
+  hold();
+}
+
+void SurfaceView::touch() {
+  touched_ = true;
+  hold();
+}
+
+void SurfaceView::hold() {
+  if (holding_) return;
+  holding_ = true;
+  held_since_ = std::chrono::steady_clock::now();
+}
+
+void SurfaceView::control_sleeps() {
+  // The thread is about to sleep: unless its wait wakes again early in the frame (a
+  // pass of the follow loop: the next report comes within it), the batch goes now.
+  if (!holding_) return;
+  const double held_ms =
+      std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - held_since_).count();
+  if (held_ms + 1000.0 * QtEventPump::sleep_ahead() < kShareFrameMs) return;
+  send_now();
+}
+
+void SurfaceView::control_wakes() {
+  // Outside an operation (the control's idle loop) at once; inside one, should its
+  // waits never sleep, after a frame.
+  if (!holding_) return;
+  const double held_ms =
+      std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - held_since_).count();
+  if (!QtEventPump::inside() || held_ms >= kFrameMs) send_now();
+}
+
+void SurfaceView::send_now() {
+  if (!holding_) return;
+  holding_ = false;
+  auto sent = std::make_shared<Sent>();
+  sent->items.reserve(changed_.size());
+  for (std::size_t index : changed_) {
+    sent->items.push_back(Sent::Item{index, entries_[index].live->copy(), changes_[index]});
+    changes_[index] = 0;
+  }
+  changed_.clear();
+  if (focus_changed_) sent->focus = surface_->focused();
+  if (font_changed_) sent->surface_font = surface_->font_name();
+  focus_changed_ = font_changed_ = touched_ = false;
+  QMetaObject::invokeMethod(this, [this, sent] { apply_sent(*sent); }, Qt::QueuedConnection);
+}
+
+// ---- the GUI thread: applying a batch ------------------------------------------------------
+
+void SurfaceView::apply_sent(Sent& sent) {
+  // In the order a widget is built: its place and font before its text, its list before
+  // the entry chosen from it, its contents before it is shown.
+  static constexpr Change kOrder[] = {Change::Geometry, Change::Font,    Change::Items,
+                                      Change::Text,     Change::Value,   Change::Picture,
+                                      Change::Enabled,  Change::Visible, Change::Selection};
+  if (sent.surface_font) surface_font_ = *sent.surface_font;
   ++mirroring_;
-  apply(*entry, what);
+  for (Sent::Item& item : sent.items) {
+    Entry& entry = entries_[item.index];
+    *entry.model = std::move(item.copy);
+    if (!entry.view) continue;
+    for (Change what : kOrder)
+      if (item.changes & (1u << static_cast<unsigned>(what))) apply(entry, what);
+  }
+  if (sent.focus) {
+    focused_ = *sent.focus;
+    apply_focus();
+  }
   --mirroring_;
-}
-
-bool SurfaceView::defer_text(Entry& entry) {
-  // The readout's reports come twice a pass of the follow loop and one paint shows
-  // the newer: the text the paint would not show is never set.
-  if (!QtEventPump::inside() || !qobject_cast<ReadoutLabel*>(entry.view.data())) return false;
-  if (std::find(held_.begin(), held_.end(), entry.view) == held_.end()) return false;
-  const std::size_t index = by_model_.at(entry.model);
-  if (std::find(texts_due_.begin(), texts_due_.end(), index) == texts_due_.end()) texts_due_.push_back(index);
-  return true;
-}
-
-bool SurfaceView::paints_later(brivel::Change what) {
-  switch (what) {
-    case Change::Text:
-    case Change::Value:
-    case Change::Items:
-    case Change::Picture:
-    case Change::Enabled:
-    case Change::Selection:
-      return true;
-    default:
-      return false;  // places, visibility, fonts and focus take effect at once
-  }
-}
-
-void SurfaceView::hold_paint(QWidget* view) {
-  // The control fills fields between its exchanges: painting them in the yield that
-  // starts the next exchange would delay it by the paint. Held, they are painted when
-  // the thread is about to sleep in that exchange's tick.
-  if (!view->isVisible() || !view->updatesEnabled()) return;
-  view->setUpdatesEnabled(false);
-  if (held_.empty()) held_since_.start();
-  held_.push_back(view);
-}
-
-void SurfaceView::release_paints() {
-  if (held_.empty()) return;
-  std::vector<QPointer<QWidget>> held;
-  held.swap(held_);
-  std::vector<std::size_t> texts;
-  texts.swap(texts_due_);
-  for (std::size_t index : texts) {
-    ++mirroring_;
-    apply(entries_[index], Change::Text);
-    --mirroring_;
-  }
-  for (const QPointer<QWidget>& view : held)
-    if (view) view->setUpdatesEnabled(true);  // and repaints it
+  if (after_apply_) after_apply_();
 }
 
 void SurfaceView::apply(Entry& entry, brivel::Change what) {
@@ -771,7 +798,7 @@ void SurfaceView::apply_font(Entry& entry) {
   // Captions are shown in the font's way (blanks) and fitted to its size.
   if (m.kind() != WidgetKind::TextBox && m.kind() != WidgetKind::ComboBox) apply_text(entry);
   // The control surface's own font follows the language routine as well.
-  const QString surface_family = family_for(logic_.surface().font_name());
+  const QString surface_family = family_for(surface_font_);
   if (host_->font().family() != surface_family) {
     QFont host_font = host_->font();
     host_font.setFamily(surface_family);
@@ -837,7 +864,7 @@ void SurfaceView::apply_visible(Entry& entry) {
 }
 
 void SurfaceView::apply_focus() {
-  Entry* entry = entry_named(logic_.surface().focused());
+  Entry* entry = entry_named(focused_);
   if (entry && entry->view) entry->view->setFocus(Qt::OtherFocusReason);
 }
 
@@ -948,25 +975,51 @@ void SurfaceView::refresh_wrap(Entry& entry) {
 // ---- operator events ------------------------------------------------------------------
 
 void SurfaceView::fire(const interface::Event& event, std::int16_t code) {
-  brivel::Control& logic = logic_;
-  boundary_(interface::handler_name(event).c_str(), [&logic, &event, code] { interface::fire(logic, event, code); });
+  const interface::Event* fired = &event;
+  control_.post([this, fired, code](Logic& logic) {
+    boundary_(interface::handler_name(*fired).c_str(), [&logic, fired, code] { interface::fire(logic, *fired, code); });
+  });
+}
+
+void SurfaceView::edited(Entry& entry, const QString& text) {
+  // The copy follows the box at once; the logic's own widget takes the text on its
+  // thread, and is not sent back to the box (the operator may have typed on).
+  std::string typed = text.toStdString();
+  entry.model->set_text(typed);
+  brivel::Widget* live = entry.live;
+  control_.post([this, live, typed = std::move(typed)](Logic&) {
+    echo_ = live;
+    echo_what_ = Change::Text;
+    live->set_text(typed);
+    echo_ = nullptr;
+  });
 }
 
 void SurfaceView::combo_chosen(Entry& entry, const QString& text) {
-  brivel::Widget* model = entry.model;
-  model->set_text(text.toStdString());
-  if (const interface::Event* click = interface::find_event(model->name(), EventKind::Click)) fire(*click);
+  entry.model->set_text(text.toStdString());
+  brivel::Widget* live = entry.live;
+  const interface::Event* click = interface::find_event(entry.model->name(), EventKind::Click);
+  control_.post([this, live, click, chosen = text.toStdString()](Logic& logic) {
+    live->set_text(chosen);
+    if (click)
+      boundary_(interface::handler_name(*click).c_str(), [&logic, click] { interface::fire(logic, *click); });
+  });
 }
 
 void SurfaceView::check_clicked(Entry& entry) {
-  brivel::Widget* model = entry.model;
   // A click checks a clear or indeterminate box and clears a checked one; the model
   // decides (Qt's own tri-state cycle would pass through "indeterminate").
-  model->set_value(model->value() == 1 ? 0 : 1);
+  entry.model->set_value(entry.model->value() == 1 ? 0 : 1);
   ++mirroring_;
-  apply(entry, Change::Value);  // in case the model held the value already
+  apply(entry, Change::Value);
   --mirroring_;
-  if (const interface::Event* click = interface::find_event(model->name(), EventKind::Click)) fire(*click);
+  brivel::Widget* live = entry.live;
+  const interface::Event* click = interface::find_event(entry.model->name(), EventKind::Click);
+  control_.post([this, live, click](Logic& logic) {
+    live->set_value(live->value() == 1 ? 0 : 1);
+    if (click)
+      boundary_(interface::handler_name(*click).c_str(), [&logic, click] { interface::fire(logic, *click); });
+  });
 }
 
 bool SurfaceView::keys_and_focus(QObject* watched, QEvent* event, const interface::Event* key_press,
@@ -1015,8 +1068,15 @@ bool SurfaceView::eventFilter(QObject* watched, QEvent* event) {
     const interface::Event* lost_focus = interface::find_event(name, EventKind::LostFocus);
     if (key_press || lost_focus) return keys_and_focus(watched, event, key_press, lost_focus);
   }
-  if (event->type() == QEvent::FocusIn && mirroring_ == 0 && entry->view == watched)
-    logic_.surface().set_focus(entry->model->name());
+  if (event->type() == QEvent::FocusIn && mirroring_ == 0 && entry->view == watched) {
+    focused_ = entry->model->name();
+    control_.post([this, name = focused_](Logic& logic) {
+      echo_ = &logic.surface().at(name);
+      echo_what_ = Change::Focus;
+      logic.surface().set_focus(name);
+      echo_ = nullptr;
+    });
+  }
   return false;
 }
 

@@ -1,26 +1,26 @@
 #pragma once
 // The real widgets of the control's surface.
 //
-// The in-memory surface of the logic is the one source of truth. This view builds a
-// Qt widget for every widget of it (same name, kind, parent, position, font, texts,
-// lists, pictures, visibility), follows every change through the surface's observer,
-// writes the operator's edits back with the Widget set_* calls, and routes the
-// operator's clicks, presses and keys to the logic's handlers.
+// The in-memory surface of the logic is the one source of truth. The logic runs on a
+// thread of its own (the control's thread); this view lives on the host's GUI thread.
+// It builds a Qt widget for every widget of the surface (same name, kind, parent,
+// position, font, texts, lists, pictures, visibility), follows every change through
+// the surface's observer, and routes the operator's edits, clicks, presses and keys to
+// the logic's handlers on the control's thread, in the order they came.
 //
-// Values set while mirroring never run a handler: the Qt widget's signals are blocked
-// while the program's change is applied. Every call into the logic goes through the
-// boundary given at construction, which keeps exceptions out of Qt's slots.
+// The observer runs on the control's thread: it notes which widgets changed, and the
+// view sends the changed widgets over (copies, never the live model) in one batch,
+// which the GUI thread applies and paints at once. Values set while applying never
+// run a handler: the Qt widget's signals are blocked meanwhile. Every call into the
+// logic goes through the boundary given at construction, which keeps exceptions out.
 //
-// A program change reaches its widget at once (text(), value, list), but its paint is
-// held until the thread is about to sleep, or until the host's own code lets the event
-// loop run (the readout's new text inside an operation waits with its paint, see
-// ReadoutLabel): the control fills fields between two exchanges, and painting them in the
-// yield that starts the next exchange would delay that exchange by the paint. A wait
-// that wakes again early in the screen's frame keeps it for that pass, so that changes
-// close together go out in one paint. (A grab() taken before that pass shows a held
-// widget without its new content.)
+// When a batch goes: the control fills fields between its exchanges with the
+// instrument, so its changes are sent when the control's thread is about to sleep,
+// when it wakes outside an operation, and at once when a call returns to the host or
+// a message is shown. A wait that wakes again early in the screen's frame keeps them
+// for that pass: the follow loop's two position reports, 10 ms apart, go out in one
+// batch and one paint, as a screen shows one of them per frame anyway.
 
-#include <QElapsedTimer>
 #include <QFont>
 #include <QLabel>
 #include <QObject>
@@ -29,7 +29,9 @@
 #include <QSize>
 #include <QString>
 #include <array>
+#include <chrono>
 #include <cstdint>
+#include <optional>
 #include <functional>
 #include <map>
 #include <memory>
@@ -50,8 +52,19 @@ struct Event;
 
 namespace brivel::qt {
 
-// Runs one call into the logic; `what` names it for the failure report.
+// Runs one call into the logic; `what` names it for the failure report. Called on the
+// control's thread.
 using Boundary = std::function<void(const char* what, const std::function<void()>& call)>;
+
+// Work for the logic, run on the control's thread.
+using LogicWork = std::function<void(brivel::Control&)>;
+// How the view reaches the control's thread: `call` runs work there and returns once
+// it has run; `post` queues it (operator events, in the order they came), to run at
+// the control's next pass of its event loop (inside a wait of an operation as well).
+struct ControlAccess {
+  std::function<void(const LogicWork&)> call;
+  std::function<void(LogicWork)> post;
+};
 
 // The installed font family that stands for a design font name: the font itself when
 // installed, else a look-alike (metric-compatible or condensed); "宋体" maps to a CJK
@@ -95,15 +108,9 @@ class Backdrop : public QObject {
 };
 
 // A label whose text follows values the instrument reports many times a second (the
-// current wavelength), on a backdrop, at a fixed size. Like every widget of the view it
-// is painted when the thread is about to sleep. The follow loop asks for positions
-// twice in 30 ms, the two reports 10 ms apart: the first is held over the second
-// request's tick, which wakes within the frame, and the paint after the second shows
-// the newer value. One paint per pass instead of two, and no report waits more than
-// about two thirds of a frame for a paint that shows it or a newer one. A report that
-// comes inside an operation is given to the label with that paint, not before: the
-// value held over is never set, fitted or announced to accessibility, and the label's
-// text() is the value on the screen. (Outside an operation a new text is set at once.)
+// current wavelength), on a backdrop, at a fixed size. The follow loop asks for
+// positions twice in 30 ms, the two reports 10 ms apart; both reach the view in one
+// batch, and only the newer is set, fitted and painted (see SurfaceView).
 //
 // It paints its backdrop and its text with one painter, and a text of digits, point
 // and sign as a run of glyphs whose indexes and advances it keeps per font, without
@@ -141,13 +148,28 @@ class ReadoutLabel : public QLabel {
 class SurfaceView : public QObject {
   Q_OBJECT
  public:
-  SurfaceView(brivel::Control& logic, QWidget* host, Boundary boundary);
+  // Reads the surface on the control's thread (through `control.call`) and builds the
+  // widgets on this thread; from then on the surface's observer is this view's.
+  SurfaceView(ControlAccess control, QWidget* host, Boundary boundary);
+  // The control's thread must have ended, or have dropped the observer (detach()).
   ~SurfaceView() override;
+  // Drops the surface's observer and the view's watch on the control's thread, through
+  // `call`: nothing reaches the view from that thread afterwards.
+  void detach();
 
   // The real widget of a named control ("CmdRun", "Lbl1(0)", "FrmSplash"), or null.
   QWidget* widget(const std::string& name) const;
   // The size of the larger panel (the control shows one panel at a time), in pixels.
   QSize panel_size() const;
+
+  // Control's thread: sends what changed so far to the widgets now (before a call
+  // returns to the host, before a message).
+  void send_now();
+  // Control's thread: something the host sees changed besides the surface (a value of
+  // the interface): the next batch carries the news even without a surface change.
+  void touch();
+  // GUI thread: runs after each batch is applied (the host's change signals).
+  void set_after_apply(std::function<void()> after) { after_apply_ = std::move(after); }
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
@@ -171,23 +193,33 @@ class SurfaceView : public QObject {
     FitSize& at(double points);
   };
   struct Entry {
-    brivel::Widget* model = nullptr;
+    brivel::Widget* model = nullptr;  // the view's copy, as last sent (GUI thread)
+    brivel::Widget* live = nullptr;   // the logic's own (control's thread only)
     QPointer<QWidget> view;
     std::shared_ptr<FitCache> fit;
+  };
+  // One batch of changes, from the control's thread to the GUI thread.
+  struct Sent {
+    struct Item {
+      std::size_t index;
+      brivel::Widget copy;
+      unsigned changes;  // bits of brivel::Change
+    };
+    std::vector<Item> items;
+    std::optional<std::string> focus;         // the focused widget's name
+    std::optional<std::string> surface_font;  // the surface's own font
   };
 
   void build();
   QWidget* create(Entry& entry);
   void connect_operator(Entry& entry);
-  void mirror(const brivel::Widget& model, brivel::Change what);
-  // Paints of program changes are held until the thread is about to sleep, or until
-  // the host's own code lets the event loop run (see hold_paint()).
-  static bool paints_later(brivel::Change what);
-  void hold_paint(QWidget* view);
-  void release_paints();
-  // Whether a new text of the readout waits for its held paint: true inside a call of
-  // the pump while the paint is held; release_paints() applies it.
-  bool defer_text(Entry& entry);
+  // Control's thread: the surface's observer, and the watch on that thread's loop.
+  void observed(const brivel::Widget& live, brivel::Change what);
+  void control_sleeps();
+  void control_wakes();
+  void hold();
+  // GUI thread: applies a batch.
+  void apply_sent(Sent& sent);
   void apply(Entry& entry, brivel::Change what);
   void apply_text(Entry& entry);
   void apply_geometry(Entry& entry);
@@ -206,10 +238,11 @@ class SurfaceView : public QObject {
   Entry* entry_named(const std::string& name);
 
   // Operator events, as the interface's event table names them. `fire` runs one
-  // handler of the logic through the boundary.
+  // handler of the logic through the boundary, on the control's thread.
   void fire(const interface::Event& event, std::int16_t code = 0);
   void combo_chosen(Entry& entry, const QString& text);
   void check_clicked(Entry& entry);
+  void edited(Entry& entry, const QString& text);
   // A text box with a key-press or focus-loss handler.
   bool keys_and_focus(QObject* watched, QEvent* event, const interface::Event* key_press,
                       const interface::Event* lost_focus);
@@ -217,21 +250,38 @@ class SurfaceView : public QObject {
   int px_x(int twips) const;
   int px_y(int twips) const;
 
-  brivel::Control& logic_;
+  ControlAccess control_;
   QWidget* host_;
   Boundary boundary_;
+  std::function<void()> after_apply_;
   std::vector<Entry> entries_;          // in the surface's order, parents first
+  std::vector<std::unique_ptr<brivel::Widget>> copies_;  // the entries' models
   std::map<std::string, std::size_t> by_name_;
-  std::unordered_map<const brivel::Widget*, std::size_t> by_model_;
   std::map<QObject*, std::size_t> by_object_;
+  std::string focused_;                 // as last sent
+  std::string surface_font_;            // as last sent
   int mirroring_ = 0;                   // > 0 while a program change is applied
-  // A frame of the screen (60 Hz), and how long into it a held paint may wait for the
+
+  // ---- the control's thread only ----
+  const brivel::Surface* surface_ = nullptr;
+  std::unordered_map<const brivel::Widget*, std::size_t> by_live_;
+  std::vector<std::size_t> changed_;    // entries changed since the last batch, in order
+  std::vector<unsigned> changes_;       // per entry: the changes not yet sent
+  bool focus_changed_ = false;
+  bool font_changed_ = false;
+  bool touched_ = false;
+  bool holding_ = false;                // something waits to be sent
+  std::chrono::steady_clock::time_point held_since_;
+  // The operator's own edit, applied to the logic: not sent back to the widget it came
+  // from (the operator may have typed on meanwhile).
+  const brivel::Widget* echo_ = nullptr;
+  brivel::Change echo_what_ = brivel::Change::Text;
+  std::vector<QMetaObject::Connection> watch_;  // on the control's thread's loop
+
+  // A frame of the screen (60 Hz), and how long into it a batch may wait for the
   // next pass of a wait: the rest of the frame leaves room for that pass and the paint.
-  static constexpr qint64 kFrameMs = 16;
+  static constexpr double kFrameMs = 16.0;
   static constexpr double kShareFrameMs = 12.0;
-  std::vector<QPointer<QWidget>> held_;  // widgets whose paint waits (hold_paint())
-  std::vector<std::size_t> texts_due_;   // entries whose new text waits for that paint
-  QElapsedTimer held_since_;             // since the first of them
 };
 
 }  // namespace brivel::qt
