@@ -129,13 +129,14 @@ TEST_F(ChangeSignalTest, IdentificationMoveAndCloseAnnounceWhatTheInstrumentChan
 TEST_F(ChangeSignalTest, OperatorAndInstrumentChangesAreAnnouncedWithoutAHostCall) {
   Spies spies(control_.get());
   QTest::mouseClick(child("Image1"), Qt::LeftButton);  // the operator connects
+  settle();
   spies.expect_changes("BlnMonConnectFlag", 1);
   spies.expect_changes("LngInstrumentNo", 1);
-  // The operator types into the year field: announced once the event loop idles.
+  // The operator types into the year field: announced once the control has taken it.
   auto* year = child<QLineEdit>("TxtYear");
   year->selectAll();
   QTest::keyClicks(year, "1999");
-  run_idle_loop();
+  settle();
   EXPECT_EQ(spies.last("StrYear").toString(), "1999");
   spies.expect_changes("StrYear");
   const int year_changes = spies.count("StrYear");
@@ -144,6 +145,7 @@ TEST_F(ChangeSignalTest, OperatorAndInstrumentChangesAreAnnouncedWithoutAHostCal
   // The operator's refresh reads another number; the connected flag drops meanwhile and comes back.
   with_memory([](sim::Memory& m) { m.instrument_no = 777; });
   child<QAbstractButton>("CmdMonoRefresh")->click();
+  settle();
   spies.expect_changes("LngInstrumentNo", 2);
   EXPECT_EQ(spies.last("LngInstrumentNo").toInt(), 777);
   spies.expect_changes("BlnMonConnectFlag");

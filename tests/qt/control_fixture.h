@@ -48,12 +48,27 @@ struct SeenBox {
   bool seen = false;
 };
 
-// Presses `which` on the next modal box (message or input box) and records it.
+// Presses `which` on the next modal box (message or input box) and records it. The
+// control asks from its own thread: the box comes when the host's event loop runs
+// next (inside the call that asked, or the test's settle()).
 inline void press_next_box(SeenBox& seen, QDialogButtonBox::StandardButton which) {
   seen = {};
-  QTimer::singleShot(0, [&seen, which] {
+  auto* look = new QTimer;
+  auto* waited = new QElapsedTimer;
+  waited->start();
+  QObject::connect(look, &QTimer::timeout, [&seen, which, look, waited] {
     QWidget* modal = QApplication::activeModalWidget();
-    if (!modal) return;
+    if (!modal) {
+      if (waited->elapsed() > 10000) {
+        look->deleteLater();
+        delete waited;
+        look->stop();
+      }
+      return;
+    }
+    look->stop();
+    look->deleteLater();
+    delete waited;
     seen.seen = true;
     seen.title = modal->windowTitle();
     if (auto* box = qobject_cast<QMessageBox*>(modal)) {
@@ -66,6 +81,7 @@ inline void press_next_box(SeenBox& seen, QDialogButtonBox::StandardButton which
     std::sort(seen.buttons.begin(), seen.buttons.end());
     if (QAbstractButton* b = row->button(which)) b->click();
   });
+  look->start(5);
 }
 
 class ControlTest : public ::testing::Test {
@@ -81,6 +97,9 @@ class ControlTest : public ::testing::Test {
     ASSERT_TRUE(QTest::qWaitForWindowExposed(control_.get()));
   }
   QVariant prop(const char* name) { return control_->property(name); }
+  // The operator's events run on the control's thread: waits until what they started
+  // has ended and the widgets show it.
+  void settle() { control_->waitUntilIdle(); }
   void connect_control() {
     QMetaObject::invokeMethod(control_.get(), "OpenCom");
     ASSERT_TRUE(prop("BlnMonConnectFlag").toBool()) << "OpenCom did not connect";

@@ -21,13 +21,21 @@ TEST_F(HostMessageTest, BoxesByDefaultSpeakTheLanguageInForceOnTheirButtonsToo) 
     EXPECT_EQ(seen.title, title);
     EXPECT_EQ(seen.buttons, buttons) << title.toStdString();
   };
-  const auto reposition = [&] { child<QAbstractButton>("CmdReAnchor")->click(); };
+  const auto reposition = [&] {
+    child<QAbstractButton>("CmdReAnchor")->click();
+    settle();
+  };
   expect_box(reposition, "Reposition", {"Cancel", "OK"});
   control_->setIntLanguage(0);
   expect_box(reposition, QString::fromUtf8("重新定位"), chinese);
   EXPECT_FALSE(sent("K 08"));  // cancelled both times
   // The port box of the lamp's other button as well.
-  expect_box([&] { QTest::mouseClick(child("Image1"), Qt::RightButton); }, QString::fromUtf8("选择串口号"), chinese);
+  expect_box(
+      [&] {
+        QTest::mouseClick(child("Image1"), Qt::RightButton);
+        settle();
+      },
+      QString::fromUtf8("选择串口号"), chinese);
   control_->setIntLanguage(1);
 }
 
@@ -36,6 +44,7 @@ TEST_F(HostMessageTest, AHostThatTakesMessagesOverGetsEveryFieldAndNoBoxShows) {
   QSignalSpy asked(control_.get(), &::Brivel::messageRequested);
   control_->setIntLanguage(0);
   child<QAbstractButton>("CmdUp")->click();  // not connected: refused
+  settle();
   control_->setIntLanguage(1);
   control_->MonochromatorMoveTo(-12.5);
   EXPECT_TRUE(shown_.empty()) << "a box was shown";
@@ -84,7 +93,10 @@ TEST_F(HostMessageTest, QuestionsWaitForTheHostsAnswerWithinALimitedBoundAndCoun
                      if (m.isQuestion()) questions.push_back(m);
                      if (host) host(m);
                    });
-  auto reposition = [&] { child<QAbstractButton>("CmdReAnchor")->click(); };
+  auto reposition = [&] {
+    child<QAbstractButton>("CmdReAnchor")->click();
+    settle();
+  };
   // Nobody answers within the bound: Cancel, nothing sent.
   control_->setMessageTimeout(0);
   reposition();
@@ -164,6 +176,7 @@ TEST_F(HostMessageTest, ARequestedStopEndsTheRunningCallOrAWaitingQuestionAndNot
                      QTimer::singleShot(0, control_.get(), [&] { control_->requestStop(); });
                    });
   child<QAbstractButton>("CmdReAnchor")->click();
+  settle();
   EXPECT_FALSE(sent("K 08"));
   EXPECT_FALSE(prop("BlnBusy").toBool());
   // ... and the next call runs to its end.
@@ -201,6 +214,7 @@ TEST_F(HostMessageTest, RefusalsReachTheHostInLastErrorAndRefusedAndFailuresInFa
   QSignalSpy failed(control_.get(), &::Brivel::failed);
   // The operator's stop button without a connection: the box, and the host told.
   child<QAbstractButton>("CmdStop")->click();
+  settle();
   ASSERT_EQ(refused.count(), 1);
   EXPECT_EQ(refused.at(0).at(0).toString(), "CmdStop_Click: Please connect the monochromator first.");
   EXPECT_EQ(prop("lastError").toString(), refused.at(0).at(0).toString());

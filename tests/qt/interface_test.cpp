@@ -130,6 +130,7 @@ TEST_F(InterfaceTest, RealMessageBoxesShowTitleTextIconAndButtons) {
   for (const auto& [button, text, title] : refusals) {
     press_next_box(seen, QDialogButtonBox::Ok);
     child<QAbstractButton>(button)->click();
+    settle();
     EXPECT_EQ(std::make_tuple(seen.text, seen.title, seen.icon, seen.buttons),
               std::make_tuple(QString::fromUtf8(text), QString::fromUtf8(title), QMessageBox::NoIcon,
                               QStringList{QString::fromUtf8("确定")})) << button;

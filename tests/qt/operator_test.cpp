@@ -10,10 +10,12 @@ using OperatorTest = ControlTest;
 TEST_F(OperatorTest, LampLeftButtonConnectsAndDisconnectsOtherButtonsAskForThePort) {
   EXPECT_GT(lamp_colour().red(), lamp_colour().green());
   QTest::mouseClick(child("Image1"), Qt::LeftButton);
+  settle();
   EXPECT_TRUE(prop("BlnMonConnectFlag").toBool());
   EXPECT_GT(lamp_colour().green(), lamp_colour().red());
   EXPECT_EQ(child<QLineEdit>("TxtSpecNO")->text(), "12345");
   QTest::mouseClick(child("Image1"), Qt::LeftButton);
+  settle();
   EXPECT_FALSE(prop("BlnMonConnectFlag").toBool());
   EXPECT_GT(lamp_colour().red(), lamp_colour().green());
   EXPECT_TRUE(shown_.empty());
@@ -21,6 +23,7 @@ TEST_F(OperatorTest, LampLeftButtonConnectsAndDisconnectsOtherButtonsAskForThePo
   QTest::mouseClick(child("Image1"), Qt::RightButton);
   will_answer(Answer::Ok);  // cancelled: the number stays
   QTest::mouseClick(child("Image1"), Qt::MiddleButton);
+  settle();
   ASSERT_EQ(shown_.size(), 2u);
   EXPECT_EQ(shown_[0].kind, DialogRequest::Kind::Input);
   EXPECT_EQ(shown_[0].default_text, "1");
@@ -40,7 +43,8 @@ TEST_F(OperatorTest, HeldJogButtonMovesTheLabelAndTheReleaseStopsIt) {
     busy_while_held = prop("BlnBusy").toBool();
     QTest::mouseRelease(up, Qt::LeftButton);
   });
-  QTest::mousePress(up, Qt::LeftButton);  // returns once the jog has ended
+  QTest::mousePress(up, Qt::LeftButton);
+  settle();  // until the jog has ended
   EXPECT_TRUE(busy_while_held);
   EXPECT_GT(while_held, before + 10.0);  // about 250 nm in 0.4 s
   const double released = prop("DblMonoWaveLen").toDouble();
@@ -52,6 +56,7 @@ TEST_F(OperatorTest, HeldJogButtonMovesTheLabelAndTheReleaseStopsIt) {
   // The motor stopped: a refresh a little later reads the same position.
   QTest::qWait(300);
   child<QPushButton>("CmdMonoRefresh")->click();
+  settle();
   EXPECT_NEAR(prop("DblMonoWaveLen").toDouble(), released, 0.011);
   EXPECT_TRUE(shown_.empty());
 }
@@ -62,12 +67,14 @@ TEST_F(OperatorTest, RunButtonMovesToTheTypedTargetTheSpeedListIsSentAndTheFilte
   target->lineEdit()->selectAll();
   QTest::keyClicks(target->lineEdit(), "435.83");
   QTest::mouseClick(child("CmdRun"), Qt::LeftButton);
+  settle();
   EXPECT_NEAR(prop("DblMonoWaveLen").toDouble(), 435.83, 0.006);
   EXPECT_EQ(child<QLabel>("LblWaveLen")->text(), "435.83");
   auto* speed = child<QComboBox>("CboSpeed");
   ASSERT_EQ(speed->currentText(), "250");  // the speed the instrument reported
   speed->setFocus();
   QTest::keyClick(speed, Qt::Key_Up);  // the entry above
+  settle();
   EXPECT_EQ(speed->currentText(), "249");
   EXPECT_EQ(read_memory([](sim::Memory& m) { return m.speed; }), 249);
   EXPECT_TRUE(shown_.empty());
@@ -76,6 +83,7 @@ TEST_F(OperatorTest, RunButtonMovesToTheTypedTargetTheSpeedListIsSentAndTheFilte
   ASSERT_EQ(check->checkState(), Qt::Checked);  // the instrument's wheel is on
   will_answer(Answer::Cancel);
   check->click();
+  settle();
   ASSERT_EQ(shown_.size(), 1u);
   EXPECT_EQ(shown_[0].text, "Disable the filter wheel?");
   EXPECT_EQ(check->checkState(), Qt::Checked);
@@ -83,6 +91,7 @@ TEST_F(OperatorTest, RunButtonMovesToTheTypedTargetTheSpeedListIsSentAndTheFilte
   control_->withLogic([&](Control& logic) { value = logic.surface().at("ChkUseFilter").value(); });
   EXPECT_EQ(value, 1);
   check->click();
+  settle();
   EXPECT_EQ(check->checkState(), Qt::Unchecked);
   EXPECT_EQ(read_memory([](sim::Memory& m) { return m.filter_state; }), 0);
 }
@@ -95,8 +104,10 @@ TEST_F(OperatorTest, OpenPosBoxTakesEnterEscAndFocusLossAndRepositionShowsTheWai
   box->setFocus();
   box->selectAll();
   QTest::keyClicks(box, "435.83");
+  settle();
   EXPECT_TRUE(shown_.empty());  // characters only go into the box
   QTest::keyClick(box, Qt::Key_Return);
+  settle();
   ASSERT_EQ(shown_.size(), 1u);
   EXPECT_EQ(shown_[0].text, "Will the initial wavelength be changed to 435.83 nm?");
   EXPECT_EQ(box->text(), "435.83 nm");
@@ -105,6 +116,7 @@ TEST_F(OperatorTest, OpenPosBoxTakesEnterEscAndFocusLossAndRepositionShowsTheWai
   box->selectAll();
   QTest::keyClicks(box, "12");
   QTest::keyClick(box, Qt::Key_Escape);
+  settle();
   EXPECT_EQ(box->text(), "435.83 nm");
   EXPECT_EQ(shown_.size(), 1u);
   // Leaving an edited box asks as Enter does.
@@ -112,6 +124,7 @@ TEST_F(OperatorTest, OpenPosBoxTakesEnterEscAndFocusLossAndRepositionShowsTheWai
   QTest::keyClicks(box, "600");
   will_answer(Answer::Cancel);
   child("TxtYear")->setFocus(Qt::TabFocusReason);
+  settle();
   ASSERT_EQ(shown_.size(), 2u);
   EXPECT_EQ(shown_[1].text, "Will the initial wavelength be changed to 600 nm?");
   EXPECT_EQ(box->text(), "435.83 nm");  // cancelled: read back
@@ -124,6 +137,7 @@ TEST_F(OperatorTest, OpenPosBoxTakesEnterEscAndFocusLossAndRepositionShowsTheWai
   });
   watch.start(20);
   QTest::mouseClick(child("CmdReAnchor"), Qt::LeftButton);
+  settle();
   watch.stop();
   ASSERT_EQ(shown_.size(), 1u);
   EXPECT_EQ(shown_[0].title, "Reposition");

@@ -1,6 +1,8 @@
 #include "Brivel.h"
 
 #include <QAbstractEventDispatcher>
+#include <QCoreApplication>
+#include <QEvent>
 #include <QEventLoop>
 #include <QMessageBox>
 #include <QMetaProperty>
@@ -182,11 +184,7 @@ Brivel::Brivel(QWidget* parent) : QWidget(parent), dialogs_(std::make_unique<bri
   brivel::qt::ControlAccess access;
   access.call = [this](const brivel::qt::LogicWork& work) { thread_->call(work); };
   access.post = [this](brivel::qt::LogicWork work) {
-    brivel::Control* logic = logic_;
-    thread_->controller().pump().post([this, logic, work = std::move(work)] {
-      work(*logic);
-      capture_values();  // an operator's edit changes values too (the year field)
-    });
+    thread_->controller().pump().post([this, work = std::move(work)]() mutable { run_operator(std::move(work)); });
   };
   view_ = std::make_unique<brivel::qt::SurfaceView>(
       std::move(access), this,
@@ -243,7 +241,30 @@ void Brivel::ask_gui(const std::shared_ptr<Asked>& asked) {
   // The control's own events go on meanwhile (its timers, the port, the host's calls
   // and the operator's stop), as they did while a box of the control was open.
   brivel::EventPump& pump = thread_->controller().pump();
+  ++asking_;
   while (!asked->done && !dying_) pump.wait_until(pump.now() + 1.0);
+  if (--asking_ == 0 && !held_back_.empty()) pump.post([this] { run_held_back(); });
+}
+
+void Brivel::run_operator(brivel::qt::LogicWork work) {
+  // The operator's events that reached the widgets before a box of the control opened
+  // (which then shuts them out) come after it, in their order, as if the box had
+  // opened first.
+  if (asking_ > 0 || !held_back_.empty()) {
+    held_back_.push_back(std::move(work));
+    return;
+  }
+  work(*logic_);
+  capture_values();  // an operator's edit changes values too (the year field)
+}
+
+void Brivel::run_held_back() {
+  while (asking_ == 0 && !held_back_.empty()) {
+    brivel::qt::LogicWork work = std::move(held_back_.front());
+    held_back_.pop_front();
+    work(*logic_);
+    capture_values();
+  }
 }
 
 void Brivel::capture_values() {
@@ -341,26 +362,31 @@ void Brivel::at_boundary(const char* what, const std::function<void()>& call) {
 
 void Brivel::run_in_control(const char* what, const std::function<void()>& call) {
   if (dying_) return;
-  struct Done {
-    bool done = false;
-    QEventLoop* loop = nullptr;
-  };
-  auto done = std::make_shared<Done>();
-  QEventLoop loop;
-  done->loop = &loop;
-  brivel::Control* logic = logic_;
-  thread_->controller().pump().post([this, logic, what, &call, done] {
-    (void)logic;
+  ++host_calls_;
+  auto done = std::make_shared<bool>(false);
+  thread_->controller().pump().post([this, what, &call, done] {
     at_boundary(what, call);
     view_->send_now();  // the widgets show the outcome before the call returns
-    QMetaObject::invokeMethod(this, [done] {
-      done->done = true;
-      if (done->loop) done->loop->quit();
-    }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(this, [done] { *done = true; }, Qt::QueuedConnection);
   });
-  if (!done->done) loop.exec();
-  done->loop = nullptr;
+  // Passes of the host's event loop, not a loop of its own: a deleteLater() from one
+  // of the host's slots meanwhile takes effect after the call, in the host's loop.
+  while (!*done) QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
   announce_changes();
+  if (--host_calls_ == 0 && delete_after_call_) {
+    delete_after_call_ = false;
+    QCoreApplication::postEvent(this, new QDeferredDeleteEvent());
+  }
+}
+
+bool Brivel::event(QEvent* event) {
+  // A deleteLater() from a host's slot during a call takes effect once the call has
+  // returned, never under it.
+  if (event->type() == QEvent::DeferredDelete && host_calls_ > 0) {
+    delete_after_call_ = true;
+    return true;
+  }
+  return QWidget::event(event);
 }
 
 void Brivel::host_call(const char* what, const std::function<void()>& call) {
@@ -569,9 +595,9 @@ void Brivel::waitUntilIdle() {
     bool idle = false;
     run_in_control("waitUntilIdle", [&] { idle = calls_running_.load() == 1; });
     if (idle) return;
-    QEventLoop pause;
-    QTimer::singleShot(5, &pause, &QEventLoop::quit);
-    pause.exec();
+    bool paused = false;
+    QTimer::singleShot(5, this, [&paused] { paused = true; });
+    while (!paused) QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
   }
 }
 

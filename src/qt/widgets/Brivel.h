@@ -63,6 +63,7 @@
 #include <QVariantMap>
 #include <QWidget>
 #include <atomic>
+#include <deque>
 #include <functional>
 #include <map>
 #include <memory>
@@ -217,6 +218,9 @@ class BRIVELOCX_EXPORT Brivel : public QWidget {
   QSize sizeHint() const override;
   QSize minimumSizeHint() const override;
 
+ protected:
+  bool event(QEvent* event) override;
+
  public slots:
   // Answers question `id` with "Ok" or "Cancel" (any case). True when the answer was
   // taken; false (and nothing changes) for an unknown or already answered id, a
@@ -293,6 +297,9 @@ class BRIVELOCX_EXPORT Brivel : public QWidget {
   // Control's thread: runs `work` on the GUI thread (a message box, the host's
   // slots) and waits for it, running the control's own loop meanwhile.
   void ask_gui(const std::shared_ptr<Asked>& asked);
+  // Control's thread: an operator's event, held back while a box of the control is open.
+  void run_operator(std::function<void(brivel::Control&)> work);
+  void run_held_back();
   void wake_control();
   // The message taker and note sink of the dialogs (GUI thread).
   std::optional<brivel::Answer> take_message(const brivel::Message& message);
@@ -320,4 +327,8 @@ class BRIVELOCX_EXPORT Brivel : public QWidget {
   const char* call_ = nullptr;          // GUI thread: the call a message came from
   std::atomic<bool> failure_told_{false};  // the outermost call passed a failure on
   std::atomic<bool> dying_{false};
+  int host_calls_ = 0;                  // GUI thread: the host's calls in progress
+  bool delete_after_call_ = false;      // a deleteLater() came during one
+  int asking_ = 0;                      // control's thread: boxes open
+  std::deque<std::function<void(brivel::Control&)>> held_back_;  // operator events meanwhile
 };
