@@ -142,7 +142,8 @@ int Tour::run() {
   QAbstractButton* jog_up = button("CmdHandUp");
   shot_later(500);
   QTimer::singleShot(900, &window_, [this, jog_up] { mouse(jog_up, QEvent::MouseButtonRelease); });
-  mouse(jog_up, QEvent::MouseButtonPress);  // returns after the release
+  mouse(jog_up, QEvent::MouseButtonPress);
+  control_->waitUntilIdle();  // the jog ends with the release
   step("jogged");
   expect(wavelength() > before_jog, "the held jog button did not move the grating");
   shot();
@@ -150,6 +151,7 @@ int Tour::run() {
   step("run-to-target");
   type_into(qobject_cast<QComboBox*>(control_->childControl("CboTarget")), "435.83");
   button("CmdRun")->click();
+  control_->waitUntilIdle();  // the operator's move runs on the control's thread
   expect(std::fabs(wavelength() - 435.83) < 0.01, "Run did not reach 435.83 nm");
   shot();
   control_shot("control-run-en.png");
@@ -183,6 +185,7 @@ int Tour::run() {
   });
   watch.start();
   button("CmdReAnchor")->click();  // the question is answered OK by answer()
+  control_->waitUntilIdle();
   watch.stop();
   expect(splash_seen, "the wait window did not show during the reposition");
   expect(!control_->property("BlnBusy").toBool(), "busy after the reposition");

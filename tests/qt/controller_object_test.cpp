@@ -121,11 +121,17 @@ TEST_F(ControlTest, TheWidgetsControlTakesNonBlockingOperations) {
   QSignalSpy moved(control_.get(), &::Brivel::DblMonoWaveLenChanged);
   brivel::Operation op = control_->controller().move_to(612.5);
   EXPECT_FALSE(op.done());
-  const brivel::Result r = op.wait();   // on the GUI thread: runs its event loop meanwhile
+  // The GUI thread keeps its event loop running meanwhile: the widgets, and any box the
+  // operation shows, are served from it.
+  ASSERT_TRUE(QTest::qWaitFor([&] { return op.done(); }, 20000));
+  const brivel::Result r = op.result();
   EXPECT_TRUE(r.ok()) << r.text_en;
+  control_->waitUntilIdle();
   EXPECT_DOUBLE_EQ(prop("DblMonoWaveLen").toDouble(), 612.5);
   EXPECT_GE(moved.count(), 1);
-  EXPECT_EQ(control_->controller().move_to(-5).wait().outcome, brivel::Outcome::Refused);
+  brivel::Operation refused = control_->controller().move_to(-5);  // its message needs the GUI thread too
+  ASSERT_TRUE(QTest::qWaitFor([&] { return refused.done(); }, 20000));
+  EXPECT_EQ(refused.result().outcome, brivel::Outcome::Refused);
 }
 
 }  // namespace brivel::qt_tests

@@ -76,6 +76,25 @@ bool made_in_chinese(const BrivelMessage& m) {
   return brivel::qt::QtDialogs::chinese();
 }
 
+// The language of every Brivel widget of the process, as the controls a host made on
+// its GUI thread shared it: each widget's control takes it up when a call or an
+// operator's event starts there, and leaves what it ends with (a new widget starts it
+// in English, as a new control did).
+std::atomic<std::int16_t>& widgets_language() {
+  static std::atomic<std::int16_t> language{1};
+  return language;
+}
+
+// Runs `work` on a control's thread in the widgets' language.
+template <class Work>
+void in_widgets_language(Work&& work) {
+  brivel::thread_language() = widgets_language().load();
+  struct Leave {
+    ~Leave() { widgets_language() = brivel::thread_language(); }
+  } leave;
+  work();
+}
+
 // Whether a property still reads as announced (a wavelength that is not a number
 // stays announced as such).
 bool same(const QVariant& a, const QVariant& b) {
@@ -176,6 +195,7 @@ Brivel::Brivel(QWidget* parent) : QWidget(parent), dialogs_(std::make_unique<bri
   options.make_dialogs = [this] { return std::make_unique<Relay>(this); };
   options.setup = [this](brivel::Control& logic) {
     logic_ = &logic;
+    widgets_language() = brivel::thread_language();
     // Once a tick inside every wait: the moving wavelength, the busy flag.
     logic.set_wait_hook([this] { capture_values(); });
   };
@@ -254,7 +274,7 @@ void Brivel::run_operator(brivel::qt::LogicWork work) {
     held_back_.push_back(std::move(work));
     return;
   }
-  work(*logic_);
+  in_widgets_language([&] { work(*logic_); });
   capture_values();  // an operator's edit changes values too (the year field)
 }
 
@@ -262,7 +282,7 @@ void Brivel::run_held_back() {
   while (asking_ == 0 && !held_back_.empty()) {
     brivel::qt::LogicWork work = std::move(held_back_.front());
     held_back_.pop_front();
-    work(*logic_);
+    in_widgets_language([&] { work(*logic_); });
     capture_values();
   }
 }
@@ -349,7 +369,7 @@ void Brivel::at_boundary(const char* what, const std::function<void()>& call) {
   }
   const char* outer = std::exchange(control_call_, what);
   try {
-    call();
+    in_widgets_language(call);
   } catch (const std::exception& failure) {
     report_later(QStringLiteral("%1: %2").arg(QString::fromUtf8(what), QString::fromStdString(failure.what())));
   } catch (...) {
@@ -538,7 +558,7 @@ int Brivel::IntGratingLines() const { return value_of("IntGratingLines").toInt()
 int Brivel::LngZeroPos() const { return value_of("LngZeroPos").toInt(); }
 int Brivel::IntSpeed() const { return value_of("IntSpeed").toInt(); }
 double Brivel::DblMonoStep() const { return value_of("DblMonoStep").toDouble(); }
-int Brivel::IntLanguage() const { return value_of("IntLanguage").toInt(); }
+int Brivel::IntLanguage() const { return widgets_language().load(); }
 QString Brivel::StrYear() const { return value_of("StrYear").toString(); }
 
 void Brivel::set_property(const char* name, int value) {

@@ -87,6 +87,7 @@ void expect_own_rules(Brivel& zero, Brivel& seventeen) {
   EXPECT_EQ(frame->title(), QString::fromUtf8("手动方式"));
   QSignalSpy asked(&seventeen, &Brivel::messageRequested);
   qobject_cast<QAbstractButton*>(seventeen.childControl("CmdUp"))->click();
+  seventeen.waitUntilIdle();
   ASSERT_EQ(asked.count(), 1);
   EXPECT_EQ(asked.at(0).at(0).value<BrivelMessage>().text, "Monochromator connection failed.");
 }
