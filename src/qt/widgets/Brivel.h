@@ -209,7 +209,8 @@ class BRIVELOCX_EXPORT Brivel : public QWidget {
   // runs or waits to run there) and the widgets and values show its state.
   void waitUntilIdle();
   // The same control's non-blocking operations (start, watch, cancel), run on the
-  // control's thread.
+  // control's thread. Wait for them with the event loop running (their on_done(), a
+  // poll of done()), never with wait() on the GUI thread: a box they show needs it.
   brivel::Controller& controller();
   // Uses `device` (any path: a /dev/serial/by-id link, a pseudo-terminal) for port
   // number `number` in this process; an empty device removes the override.
