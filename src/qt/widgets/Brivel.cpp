@@ -609,11 +609,14 @@ void Brivel::withLogic(const std::function<void(brivel::Control&)>& work) {
 }
 
 void Brivel::waitUntilIdle() {
-  // Until a pass of the control's loop finds no call running: the calls the operator
-  // started run there, and an idle pass sends the widgets what changed.
+  // Until a pass of the control's loop finds no call running, none held back and no
+  // operation of controller() in flight: the calls the operator started run there, and
+  // the call that looked sends the widgets what changed when it returns.
   while (!dying_) {
     bool idle = false;
-    run_in_control("waitUntilIdle", [&] { idle = calls_running_.load() == 1; });
+    run_in_control("waitUntilIdle", [&] {
+      idle = calls_running_.load() == 1 && held_back_.empty() && !thread_->controller().state().busy;
+    });
     if (idle) return;
     bool paused = false;
     QTimer::singleShot(5, this, [&paused] { paused = true; });
