@@ -639,13 +639,15 @@ void SurfaceView::hold() {
   held_since_ = std::chrono::steady_clock::now();
 }
 
+double SurfaceView::held_ms() const {
+  return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - held_since_).count();
+}
+
 void SurfaceView::control_sleeps() {
   // The thread is about to sleep: unless its wait wakes again early in the frame (a
   // pass of the follow loop: the next report comes within it), the batch goes now.
   if (!holding_) return;
-  const double held_ms =
-      std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - held_since_).count();
-  if (held_ms + 1000.0 * QtEventPump::sleep_ahead() < kShareFrameMs) return;
+  if (held_ms() + 1000.0 * QtEventPump::sleep_ahead() < kShareFrameMs) return;
   send_now();
 }
 
@@ -653,9 +655,7 @@ void SurfaceView::control_wakes() {
   // Outside an operation (the control's idle loop) at once; inside one, should its
   // waits never sleep, after a frame.
   if (!holding_) return;
-  const double held_ms =
-      std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - held_since_).count();
-  if (!QtEventPump::inside() || held_ms >= kFrameMs) send_now();
+  if (!QtEventPump::inside() || held_ms() >= kFrameMs) send_now();
 }
 
 void SurfaceView::send_now() {

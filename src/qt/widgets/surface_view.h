@@ -218,6 +218,7 @@ class SurfaceView : public QObject {
   void control_sleeps();
   void control_wakes();
   void hold();
+  double held_ms() const;  // since the first change not yet sent
   // GUI thread: applies a batch.
   void apply_sent(Sent& sent);
   void apply(Entry& entry, brivel::Change what);
