@@ -171,7 +171,7 @@ class Brivel::Relay final : public brivel::Dialogs {
     // Nothing to wait for: the note reaches the host before the call returns (posted
     // events keep their order).
     owner_->capture_values();
-    owner_->view_->send_now();
+    if (owner_->view_) owner_->view_->send_now();
     const std::int16_t language = brivel::thread_language();
     const char* call = owner_->control_call_;
     QMetaObject::invokeMethod(owner_, [owner = owner_, n, language, call] {
@@ -244,7 +244,7 @@ void Brivel::ask_gui(const std::shared_ptr<Asked>& asked) {
   if (dying_) return;
   // The host sees the state the message speaks of.
   capture_values();
-  view_->send_now();
+  if (view_) view_->send_now();
   const std::int16_t language = brivel::thread_language();
   const char* call = control_call_;
   const QPointer<Brivel> alive(this);
