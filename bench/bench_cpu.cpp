@@ -334,8 +334,8 @@ class BaselineRig {
   }
   ~BaselineRig() {
     watch_.reset();
+    logic_.reset();  // its surface calls the view to the end
     view_.reset();
-    logic_.reset();
   }
 
   Host host() {

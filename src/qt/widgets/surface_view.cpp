@@ -448,14 +448,6 @@ SurfaceView::~SurfaceView() {
   for (const QMetaObject::Connection& c : watch_) disconnect(c);
 }
 
-void SurfaceView::detach() {
-  control_.call([this](Logic& logic) {
-    logic.surface().set_observer(nullptr);
-    for (const QMetaObject::Connection& c : watch_) disconnect(c);
-    watch_.clear();
-  });
-}
-
 int SurfaceView::px_x(int twips) const {
   return static_cast<int>(std::lround(twips * host_->logicalDpiX() / 1440.0));
 }

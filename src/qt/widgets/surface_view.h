@@ -151,11 +151,9 @@ class SurfaceView : public QObject {
   // Reads the surface on the control's thread (through `control.call`) and builds the
   // widgets on this thread; from then on the surface's observer is this view's.
   SurfaceView(ControlAccess control, QWidget* host, Boundary boundary);
-  // The control's thread must have ended, or have dropped the observer (detach()).
+  // The control's thread must have ended first (the surface's observer is this view's
+  // until then), unless the logic lives on this thread.
   ~SurfaceView() override;
-  // Drops the surface's observer and the view's watch on the control's thread, through
-  // `call`: nothing reaches the view from that thread afterwards.
-  void detach();
 
   // The real widget of a named control ("CmdRun", "Lbl1(0)", "FrmSplash"), or null.
   QWidget* widget(const std::string& name) const;
