@@ -32,11 +32,13 @@ TEST_F(ControlThreadTest, TypingIsNeverOverwrittenByTheEchoOfAnEarlierKey) {
 
 TEST_F(ControlThreadTest, TheWidgetGoneDuringAMoveStopsTheMotorOnItsWayOut) {
   connect_control();
+  // A slow motor (62.5 nm/s): the move is still running whenever the test looks.
+  server_->with_controller([](sim::Controller& c) { c.motor().steps_per_speed = 40.0; });
   auto* target = child<QComboBox>("CboTarget");
   target->lineEdit()->selectAll();
   QTest::keyClicks(target->lineEdit(), "1500");
   QTest::mouseClick(child("CmdRun"), Qt::LeftButton);
-  ASSERT_TRUE(QTest::qWaitFor([&] { return prop("BlnBusy").toBool() && prop("DblMonoWaveLen").toDouble() > 520; },
+  ASSERT_TRUE(QTest::qWaitFor([&] { return prop("BlnBusy").toBool() && prop("DblMonoWaveLen").toDouble() > 502; },
                               10000));
   control_.reset();  // the control's thread stops the motor, closes the port and ends
   EXPECT_TRUE(sent("k"));
