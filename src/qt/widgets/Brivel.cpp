@@ -1,6 +1,5 @@
 #include "Brivel.h"
 
-#include <QAbstractEventDispatcher>
 #include <QCoreApplication>
 #include <QEvent>
 #include <QEventLoop>
@@ -170,17 +169,7 @@ class Brivel::Relay final : public brivel::Dialogs {
   void note(const brivel::HostNote& n) override {
     // Nothing to wait for: the note reaches the host before the call returns (posted
     // events keep their order).
-    owner_->capture_values();
-    if (owner_->view_) owner_->view_->send_now();
-    const std::int16_t language = brivel::thread_language();
-    const char* call = owner_->control_call_;
-    QMetaObject::invokeMethod(owner_, [owner = owner_, n, language, call] {
-      if (owner->dying_) return;
-      brivel::thread_language() = language;
-      const char* outer = std::exchange(owner->call_, call);
-      owner->dialogs_->note(n);
-      owner->call_ = outer;
-    }, Qt::QueuedConnection);
+    owner_->to_gui([owner = owner_, n] { owner->dialogs_->note(n); });
   }
 
  private:
@@ -240,24 +229,31 @@ void Brivel::wake_control() {
   if (thread_) thread_->controller().pump().post([] {});
 }
 
-void Brivel::ask_gui(const std::shared_ptr<Asked>& asked) {
-  if (dying_) return;
+void Brivel::to_gui(std::function<void()> work) {
   // The host sees the state the message speaks of.
   capture_values();
   if (view_) view_->send_now();
   const std::int16_t language = brivel::thread_language();
   const char* call = control_call_;
   const QPointer<Brivel> alive(this);
-  QMetaObject::invokeMethod(this, [this, alive, asked, language, call] {
+  QMetaObject::invokeMethod(this, [this, alive, work = std::move(work), language, call] {
     if (dying_) return;
     brivel::thread_language() = language;  // the boxes' captions
     const char* outer = std::exchange(call_, call);
+    work();
+    if (alive) call_ = outer;  // else a slot deleted the control
+  }, Qt::QueuedConnection);
+}
+
+void Brivel::ask_gui(const std::shared_ptr<Asked>& asked) {
+  if (dying_) return;
+  const QPointer<Brivel> alive(this);
+  to_gui([this, alive, asked] {
     asked->work(*asked);
     if (!alive) return;  // a slot deleted the control: its thread is gone
-    call_ = outer;
     asked->done = true;
     wake_control();
-  }, Qt::QueuedConnection);
+  });
   // The control's own events go on meanwhile (its timers, the port, the host's calls
   // and the operator's stop), as they did while a box of the control was open.
   brivel::EventPump& pump = thread_->controller().pump();

@@ -75,7 +75,6 @@
 
 class QEventLoop;
 class QMessageBox;
-class QVariant;
 
 namespace brivel {
 class Control;
@@ -298,6 +297,9 @@ class BRIVELOCX_EXPORT Brivel : public QWidget {
   // Control's thread: runs `work` on the GUI thread (a message box, the host's
   // slots) and waits for it, running the control's own loop meanwhile.
   void ask_gui(const std::shared_ptr<Asked>& asked);
+  // Control's thread: posts `work` to the GUI thread, in the control's language and
+  // under the name of the call it comes from, after the widgets were sent the state.
+  void to_gui(std::function<void()> work);
   // Control's thread: an operator's event, held back while a box of the control is open.
   void run_operator(std::function<void(brivel::Control&)> work);
   void run_held_back();
