@@ -302,7 +302,7 @@ struct Host {
   std::function<double()> wavelength;
   std::function<std::string()> newest;   // the readout's newest text
   std::function<double()> first_write;   // s, bench clock: OpenCom's first command (NaN: unknown)
-  std::vector<std::string> problems;
+  std::function<std::vector<std::string>()> problems;  // what went wrong, told at the end
   LabelWatch* watch = nullptr;
 };
 
@@ -348,6 +348,7 @@ class BaselineRig {
     h.wavelength = [&c] { return c.DblMonoWaveLen(); };
     h.newest = [&c] { return c.surface().at("LblWaveLen").text(); };
     h.first_write = [this] { return probe_->first_write; };
+    h.problems = [this] { return problems(); };
     h.watch = watch_.get();
     return h;
   }
@@ -417,6 +418,7 @@ class WidgetRig {
     h.wavelength = [this] { return control_.DblMonoWaveLen(); };
     h.newest = [this] { return newest(); };
     h.first_write = [] { return std::nan(""); };
+    h.problems = [this] { return problems(); };
     h.watch = watch_.get();
     return h;
   }
@@ -491,8 +493,7 @@ void measure_move(Figures& f, LabelWatch& watch, const std::function<void()>& mo
 
 // One round of one variant: OpenCom, a return to `from` (not measured), the move to
 // `to`, a second of idling, CloseCom.
-Figures run_round(Host h, const std::function<std::vector<std::string>()>& problems,
-                  brivel::sim::PtyServer& server, double from, double to) {
+Figures run_round(Host h, brivel::sim::PtyServer& server, double from, double to) {
   Figures f;
   f.frame = h.watch->frame();
   const double open_start = seconds_now();
@@ -522,7 +523,7 @@ Figures run_round(Host h, const std::function<std::vector<std::string>()>& probl
 
   f.idle = measure([] { settle(1.0); });
   h.close();
-  for (const std::string& problem : problems()) {
+  for (const std::string& problem : h.problems()) {
     std::fprintf(stderr, "bench_cpu: %s\n", problem.c_str());
     f.ok = false;
   }
@@ -557,6 +558,7 @@ class ThreadedRig {
     h.wavelength = [this] { return mono_.wavelength(); };
     h.newest = [this] { return newest_.toStdString(); };
     h.first_write = [] { return std::nan(""); };
+    h.problems = [this] { return problems(); };
     h.watch = watch_.get();
     return h;
   }
@@ -585,15 +587,15 @@ Figures run_variant(Variant variant, brivel::sim::PtyServer& server, double from
   switch (variant) {
     case Variant::Ours: {
       WidgetRig rig;
-      return run_round(rig.host(), [&] { return rig.problems(); }, server, from, to);
+      return run_round(rig.host(), server, from, to);
     }
     case Variant::Baseline: {
       BaselineRig rig;
-      return run_round(rig.host(), [&] { return rig.problems(); }, server, from, to);
+      return run_round(rig.host(), server, from, to);
     }
     case Variant::Threaded: {
       ThreadedRig rig(QString::fromStdString(server.device()));
-      return run_round(rig.host(), [&] { return rig.problems(); }, server, from, to);
+      return run_round(rig.host(), server, from, to);
     }
   }
   return {};
