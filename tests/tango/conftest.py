@@ -119,7 +119,13 @@ class Server:
 
 
 class Events:
-    """A change-event subscription that keeps every value it gets."""
+    """A change-event subscription that keeps every value it gets.
+
+    Its first value comes from a read during the subscription; the later ones over the
+    event channel, which the server's publisher joins a moment after subscribe_event()
+    returns (libtango gives no handshake for it). An event pushed in that moment is
+    lost, so a test subscribes before the steps that lead up to the event it waits for,
+    never right before the action that pushes it."""
 
     def __init__(self, device, attribute):
         self.device, self.values, self.errors, self.condition = device, [], [], threading.Condition()

@@ -8,6 +8,7 @@ from conftest import MOVING, OFF, ON, wait_state, wait_until
 
 def test_identify_move_with_events_a_second_client_stop_and_close(lab):
     device, sim, server = lab.device()  # at the simulator's own speed, 62.5 nm/s
+    positions, states = lab.events(device, "Wavelength"), lab.events(device, "State")  # early: see Events
     # The factory memory as the identification read it: an attribute of each mapped type.
     assert device.Connected and device.FilterWheel and sim.link in device.status()
     assert (device.InstrumentNo, device.Year, device.Speed) == (12345, "21", 250)
@@ -16,7 +17,6 @@ def test_identify_move_with_events_a_second_client_stop_and_close(lab):
     config = device.get_attribute_config("Wavelength")
     assert (config.unit, config.writable) == ("nm", tango.AttrWriteType.READ_WRITE)
 
-    positions, states = lab.events(device, "Wavelength"), lab.events(device, "State")
     positions.wait_for(lambda nm: nm == pytest.approx(500.0), "the first Wavelength event")
     mark = len(positions)
     device.Wavelength = 560.0
@@ -58,12 +58,12 @@ def test_identify_move_with_events_a_second_client_stop_and_close(lab):
 
 def test_move_by_settings_and_reposition(lab):
     device, sim, _ = lab.device("--rate", "4000")
+    speeds, states = lab.events(device, "Speed"), lab.events(device, "State")  # early: see Events
     device.MoveBy(-12.5)
     wait_until(lambda: device.state() == ON and device.Wavelength == pytest.approx(487.5), "the step down")
     device.MoveBy(2.5)
     wait_until(lambda: device.state() == ON and device.Wavelength == pytest.approx(490.0), "the step up")
 
-    speeds = lab.events(device, "Speed")
     device.Speed = 120
     assert device.state() in (tango.DevState.RUNNING, ON)  # busy with the exchange, no motor turns
     wait_state(device, ON)
@@ -76,10 +76,9 @@ def test_move_by_settings_and_reposition(lab):
         wait_until(lambda: device.state() == ON and (list(read()) if name == "Filters" else read())
                    == pytest.approx(value, abs=0.1), f"{name} read back")
 
-    states = lab.events(device, "State")
-    mark = sim.mark()
+    mark, since = sim.mark(), len(states)
     device.Reposition()
-    states.wait_for(lambda s: s == MOVING, "MOVING during the reposition")
+    states.wait_for(lambda s: s == MOVING, "MOVING during the reposition", since=since)
     wait_state(device, ON)
     commands = sim.commands(mark)
     assert "K" in commands and "y" in commands, commands  # the reposition, then the read-out
